@@ -1,0 +1,72 @@
+#include "frame/component_table.h"
+
+#include "frame/clsids.h"
+#include "frame/component_frame.h"
+
+namespace cartovane {
+namespace {
+
+#define CARTOVANE_ROW(clsid, creator, text, name)                                            \
+    {&clsid, creator, "Kelvarin: " text, "SDCartovane." name ".1", "SDCartovane." name,     \
+     &LIBID_SDCartovane, nullptr, nullptr}
+
+constexpr CfxCreator kNotBuilt = &CreateNotBuilt;
+constexpr CfxCreator kNotBuiltNoPointer = &CreateNotBuiltChecked<kNoPointerSupplied>;
+constexpr CfxCreator kNotBuiltInvalidPointer = &CreateNotBuiltChecked<kInvalidCreatePointer>;
+
+}  // namespace
+
+const CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
+    CARTOVANE_ROW(CLSID_QORImportExport, kNotBuilt, "QORImportExport component", "QORImportExport"),
+    CARTOVANE_ROW(CLSID_HistImportExport, kNotBuilt, "HistImportExport component", "HistImportExport"),
+    CARTOVANE_ROW(CLSID_ARCImportExport, kNotBuilt, "ARCImportExport component", "ARCImportExport"),
+    CARTOVANE_ROW(CLSID_CARImportExport, kNotBuilt, "CARImportExport component", "CARImportExport"),
+    CARTOVANE_ROW(CLSID_XTLImportExport, kNotBuilt, "XTLImportExport component", "XTLImportExport"),
+    CARTOVANE_ROW(CLSID_TRJImportExport, kNotBuilt, "TRJImportExport component", "TRJImportExport"),
+    CARTOVANE_ROW(CLSID_XSDImportExport, kNotBuilt,
+                  "eXtensible Structure Document ImportExport component", "XSDImportExport"),
+    CARTOVANE_ROW(CLSID_XTDImportExport, kNotBuilt,
+                  "eXtensible Trajectory Document ImportExport component", "XTDImportExport"),
+    CARTOVANE_ROW(CLSID_XODImportExport, kNotBuilt,
+                  "eXtensible Collection Document ImportExport component", "XODImportExport"),
+    CARTOVANE_ROW(CLSID_MSDImportExport, kNotBuilt,
+                  "Mesoscale Structure Document ImportExport component", "MSDImportExport"),
+    CARTOVANE_ROW(CLSID_MTDImportExport, kNotBuilt,
+                  "Mesoscale Trajectory Document ImportExport component", "MTDImportExport"),
+    CARTOVANE_ROW(CLSID_GSDImportExport, kNotBuilt,
+                  "Growth Structure Document ImportExport component", "GSDImportExport"),
+    CARTOVANE_ROW(CLSID_PeriodicTableImportExport, kNotBuilt, "Periodic Table ImportExport component",
+                  "PeriodicTableImportExport"),
+    CARTOVANE_ROW(CLSID_BeadTypesImportExport, kNotBuiltNoPointer, "Bead Types ImportExport component",
+                  "BeadTypesImportExport"),
+    CARTOVANE_ROW(CLSID_BinaryImportExport, kNotBuilt,
+                  "Undo/Redo Binary Document ImportExport component", "BinaryImportExport"),
+    CARTOVANE_ROW(CLSID_ChemistryXMLImportExport, kNotBuiltInvalidPointer,
+                  "Vintrell Chemistry XML ImportExport component", "ChemistryXMLImportExport"),
+    CARTOVANE_ROW(CLSID_XSDToXODImport, kNotBuilt, "XSD insertion component", "XSDToXODImport"),
+    CARTOVANE_ROW(CLSID_QORToXODImport, kNotBuilt, "QOR insertion component", "QORToXODImport"),
+    CARTOVANE_ROW(CLSID_CARToXODImport, kNotBuilt, "CAR insertion component", "CARToXODImport"),
+    CARTOVANE_ROW(CLSID_XTLToXODImport, kNotBuilt, "XTL insertion component", "XTLToXODImport"),
+    CARTOVANE_ROW(CLSID_ChemistryXMLToXODImport, kNotBuilt,
+                  "Vintrel Chemistry XML insertion component", "ChemistryXMLToXODImport"),
+    CARTOVANE_ROW(CLSID_PlurionCollImpExp, kNotBuilt, "3dModel Plurion_Coll Import component",
+                  "PlurionCollImpExp"),
+    CARTOVANE_ROW(CLSID_DPDDenImpExp, kNotBuilt, "3dModel DPD_Den Import component", "DPDDenImpExp"),
+    CARTOVANE_ROW(CLSID_DPDXyzImpExp, kNotBuilt, "3dModel DPD_XYZ Import component", "DPDXyzImpExp"),
+    CARTOVANE_ROW(CLSID_DPDParImpExp, kNotBuilt, "3dModel DPD_PAR Import component", "DPDParImpExp"),
+    CARTOVANE_ROW(CLSID_PlurionParImpExp, kNotBuilt, "3dModel Plurion_PAR Import component",
+                  "PlurionParImpExp"),
+    CARTOVANE_ROW(CLSID_PlurionMaskImpExp, kNotBuilt, "3dModel .mask.Plurion_ascii Import component",
+                  "PlurionMaskImpExp"),
+    CARTOVANE_ROW(CLSID_GranvexImpExp, kNotBuilt, "Granvex Import component", "GranvexImpExp"),
+    CARTOVANE_ROW(CLSID_MSDToXSDExport, kNotBuiltNoPointer, "Mesoscale to coarse-grained export",
+                  "MSDToXSDExport"),
+    CARTOVANE_ROW(CLSID_MTDToXTDExport, kNotBuiltNoPointer,
+                  "Mesoscale to coarse-grained trajectory export", "MTDToXTDExport"),
+    CARTOVANE_ROW(CLSID_XSDToMSDExport, kNotBuiltNoPointer, "Coarse-grained to mesoscale export",
+                  "XSDToMSDExport"),
+};
+
+#undef CARTOVANE_ROW
+
+}  // namespace cartovane

@@ -1,0 +1,2 @@
+// Filled in with the datamodel library.
+namespace cartovane_platform_placeholder {}

@@ -1,0 +1,86 @@
+// The host interfaces a component implements or is handed.
+#pragma once
+
+#include "cfx/cfx.h"
+#include "com/oleauto.h"
+#include "com/unknown.h"
+#include "host/stream.h"
+
+inline constexpr IID IID_ISBImporter = com::MakeGuid("{D4620F89-E556-93B1-20F6-5CE115B0DC0A}");
+inline constexpr IID IID_ISBExporter = com::MakeGuid("{D4620F8A-E556-93B1-20F6-5CE115B0DC0A}");
+inline constexpr IID IID_ISBDocumentRoot = com::MakeGuid("{D4620F85-E556-93B1-20F6-5CE115B0DC0A}");
+inline constexpr IID IID_ISBContainerRootConsumer = com::MakeGuid("{887E4C85-D840-4056-A01D-1E616FE0D673}");
+inline constexpr IID IID_ISBContainerRoot = com::MakeGuid("{887E4C86-D840-4056-A01D-1E616FE0D673}");
+inline constexpr IID IID_ISBContainerRootConsumed = com::MakeGuid("{887E4C87-D840-4056-A01D-1E616FE0D673}");
+
+// A host document; its operations arrive with the document issues.
+struct ISBDocumentRoot : IUnknown {
+    virtual HRESULT GetProgID(BSTR* progId) = 0;
+    virtual HRESULT GetScopeOwner(IUnknown** owner) = 0;
+    virtual HRESULT CopyInto(ISBDocumentRoot* target) = 0;
+
+protected:
+    ~ISBDocumentRoot() = default;
+};
+CV_DECLARE_IID(ISBDocumentRoot, IID_ISBDocumentRoot);
+
+struct ISBImporter : IUnknown {
+    virtual HRESULT Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT& args) = 0;
+
+protected:
+    ~ISBImporter() = default;
+};
+CV_DECLARE_IID(ISBImporter, IID_ISBImporter);
+
+struct ISBExporter : IUnknown {
+    virtual HRESULT Export(ISBStream* stream, ISBDocumentRoot* root, const VARIANT& args) = 0;
+
+protected:
+    ~ISBExporter() = default;
+};
+CV_DECLARE_IID(ISBExporter, IID_ISBExporter);
+
+// The host's container root: the managers of one running application.
+struct ISBContainerRoot : IUnknown {
+protected:
+    ~ISBContainerRoot() = default;
+};
+CV_DECLARE_IID(ISBContainerRoot, IID_ISBContainerRoot);
+
+// The container root as handed to a consumer.
+struct ISBContainerRootConsumed : IUnknown {
+    virtual HRESULT GetContainerRoot(ISBContainerRoot** root) = 0;
+
+protected:
+    ~ISBContainerRootConsumed() = default;
+};
+CV_DECLARE_IID(ISBContainerRootConsumed, IID_ISBContainerRootConsumed);
+
+struct ISBContainerRootConsumer : IUnknown {
+    virtual HRESULT OnConnect(ISBContainerRootConsumed* root) = 0;
+    virtual HRESULT OnDisconnect(ISBContainerRootConsumed* root) = 0;
+
+protected:
+    ~ISBContainerRootConsumer() = default;
+};
+CV_DECLARE_IID(ISBContainerRootConsumer, IID_ISBContainerRootConsumer);
+
+// Keeps the container root the host connects between calls.
+class CSBContainerRootConsumerImpl : public ISBContainerRootConsumer {
+public:
+    HRESULT OnConnect(ISBContainerRootConsumed* root) override;
+    HRESULT OnDisconnect(ISBContainerRootConsumed* root) override;
+    HRESULT OnConnect(ISBContainerRoot* root);
+    HRESULT OnDisconnect(ISBContainerRoot* root);
+
+    // The connected root; with required, a missing root throws E_UNEXPECTED.
+    ISBContainerRoot* ContainerRoot(bool required) const;
+    bool HasContainerRoot() const { return static_cast<bool>(root_); }
+
+protected:
+    CSBContainerRootConsumerImpl() = default;
+    ~CSBContainerRootConsumerImpl() = default;
+
+private:
+    CfxComPtr<ISBContainerRoot> root_;
+};

@@ -1,0 +1,32 @@
+// The host's byte streams as components see them.
+#pragma once
+
+#include "com/oleauto.h"
+#include "com/unknown.h"
+
+inline constexpr IID IID_ISBStream = com::MakeGuid("{16307EA5-AED8-62C0-8085-E227F363E8DF}");
+inline constexpr IID IID_ISBFileStream = com::MakeGuid("{16307EA6-AED8-62C0-8085-E227F363E8DF}");
+
+enum : DWORD { SB_SEEK_SET = 0, SB_SEEK_CUR = 1, SB_SEEK_END = 2 };
+
+struct ISBStream : IUnknown {
+    virtual HRESULT Read(void* buffer, ULONG count, ULONG* bytesRead) = 0;
+    virtual HRESULT Write(const void* buffer, ULONG count, ULONG* bytesWritten) = 0;  // out may be null
+    virtual HRESULT Seek(LONG offset, DWORD origin, ULONG* newPosition) = 0;          // out may be null
+    virtual HRESULT GetBinaryMode(VARIANT_BOOL* binary) = 0;  // VARIANT_FALSE: text mode
+    virtual HRESULT SetBinaryMode(VARIANT_BOOL binary) = 0;
+    virtual HRESULT GetSize(ULONG* size) = 0;
+
+protected:
+    ~ISBStream() = default;
+};
+CV_DECLARE_IID(ISBStream, IID_ISBStream);
+
+// Asked of a stream that has a file behind it.
+struct ISBFileStream : IUnknown {
+    virtual HRESULT GetFilePath(BSTR* path) = 0;
+
+protected:
+    ~ISBFileStream() = default;
+};
+CV_DECLARE_IID(ISBFileStream, IID_ISBFileStream);

@@ -1,0 +1,2 @@
+// Filled in with the utilities library.
+namespace cartovane_platform_placeholder {}
