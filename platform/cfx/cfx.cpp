@@ -312,7 +312,7 @@ MemoryPool& MemoryPool::GetPool(std::size_t blockSize) {
 }
 
 void* MemoryPool::allocate() {
-    if (capacity_ != 0 && inUse_ >= capacity_) return nullptr;
+    if (inUse_ >= capacity_) return nullptr;
     if (!free_) {
         auto* data = static_cast<unsigned char*>(std::malloc(blockSize_ * kBlocksPerChunk));
         if (!data) return nullptr;

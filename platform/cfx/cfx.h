@@ -259,7 +259,8 @@ public:
     bool deallocate(void* block);      // false (and nothing done) when the block is not ours
     bool owns(const void* block) const;
 
-    // At most this many blocks in use at once (0 = no limit).
+    static constexpr std::size_t kUnlimited = static_cast<std::size_t>(-1);
+    // At most this many blocks in use at once.
     void SetCapacity(std::size_t blocks);
     std::size_t BlockSize() const { return blockSize_; }
     std::size_t BlocksInUse() const { return inUse_; }
@@ -276,7 +277,7 @@ private:
     std::size_t blockSize_;
     Chunk* chunks_ = nullptr;
     void* free_ = nullptr;
-    std::size_t capacity_ = 0, inUse_ = 0, allocations_ = 0, giveBacks_ = 0;
+    std::size_t capacity_ = kUnlimited, inUse_ = 0, allocations_ = 0, giveBacks_ = 0;
 };
 
 }  // namespace qor
