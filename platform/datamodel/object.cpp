@@ -1,0 +1,260 @@
+#include "datamodel/object.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+// xxObject is the root of the data-model classes; its record's base is xxClassInstance's root.
+const xxClass& xxObject::Class() {
+    static const xxPropertyTable table{};
+    static const xxClass record("Object", nullptr, nullptr, nullptr, 0, 1, &table);
+    return record;
+}
+namespace {
+[[maybe_unused]] const unsigned registeredObject = xxObject::Class().TypeId();
+}
+
+XX_IMPLEMENT_ABSTRACT_CLASS(xxTreeNode, "TreeNode", xxObject, 1)
+XX_IMPLEMENT_CLASS(xxTreeRoot, "TreeRoot", xxTreeNode, 1)
+
+xxObject::~xxObject() = default;
+
+xxTreeRoot* xxObject::GetTreeRoot() {
+    xxObject* o = this;
+    while (o->parent_) o = o->parent_;
+    return o->As<xxTreeRoot>();
+}
+
+bool xxObject::IsDescendentOf(const xxObject& ancestor) const {
+    for (const xxObject* o = parent_; o; o = o->parent_)
+        if (o == &ancestor) return true;
+    return false;
+}
+
+void xxObject::SetParent(xxTreeNode& newParent) {
+    if (&newParent == this || newParent.IsDescendentOf(*this))
+        throw Cfx::CfxResult(E_INVALIDARG, "An object cannot move inside itself");
+    if (parent_ == &newParent) return;
+    std::unique_ptr<xxObject> self;
+    if (parent_) self = parent_->DetachChild(*this);
+    else throw Cfx::CfxResult(E_INVALIDARG, "Only an object in a tree can move");
+    newParent.AdoptChild(std::move(self));
+}
+
+void xxObject::Delete() {
+    if (!parent_) throw Cfx::CfxResult(E_INVALIDARG, "Only an object in a tree can be deleted");
+    std::unique_ptr<xxObject> self = parent_->DetachChild(*this);
+    // self goes out of scope here and destroys the object.
+}
+
+void xxObject::InitialiseObjectToDefault() {
+    for (const xxPropertyBase* p : PropertyTemplates()) p->UnassignValue(*this);
+}
+
+namespace {
+void CollectTemplates(const xxClass& cls, std::vector<const xxPropertyBase*>& out) {
+    for (const xxClass* base : cls.Bases())
+        if (base) CollectTemplates(*base, out);
+    if (const xxPropertyTable* table = cls.PropertyTable())
+        for (const xxPropertyBase* p : table->properties)
+            if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
+}
+}  // namespace
+
+std::vector<const xxPropertyBase*> xxObject::PropertyTemplates() const {
+    std::vector<const xxPropertyBase*> out;
+    CollectTemplates(GetClass(), out);
+    return out;
+}
+
+xxTreeNode* xxObject::FindCommonRoot(const std::vector<xxObject*>& objects) {
+    xxTreeNode* common = nullptr;
+    bool first = true;
+    for (xxObject* o : objects) {
+        if (!o) continue;
+        if (first) {
+            common = o->GetParent();
+            first = false;
+            continue;
+        }
+        while (common && !(o->GetParent() == common || o->IsDescendentOf(*common))) common = common->GetParent();
+        if (!common) return nullptr;
+    }
+    return common;
+}
+
+// ---- xxTreeNode ------------------------------------------------------------
+
+xxTreeNode::~xxTreeNode() {
+    // Last first, each child out of the list before it dies: a dying child may delete a
+    // sibling (an atom its bonds), which must then still be found here or already be gone.
+    while (!children_.empty()) {
+        std::unique_ptr<xxObject> child = std::move(children_.back());
+        children_.pop_back();
+        child->parent_ = nullptr;
+        child.reset();
+    }
+}
+
+xxObject& xxTreeNode::AdoptChild(std::unique_ptr<xxObject> child) {
+    if (!child) throw Cfx::CfxResult(E_POINTER, "No child given");
+    if (child->parent_) throw Cfx::CfxResult(E_INVALIDARG, "The object already has a parent");
+    child->parent_ = this;
+    children_.push_back(std::move(child));
+    return *children_.back();
+}
+
+std::unique_ptr<xxObject> xxTreeNode::DetachChild(xxObject& child) {
+    // Searched from the back: the most recent children are the ones most often removed.
+    for (auto it = children_.rbegin(); it != children_.rend(); ++it) {
+        if (it->get() == &child) {
+            std::unique_ptr<xxObject> out = std::move(*it);
+            children_.erase(std::next(it).base());
+            out->parent_ = nullptr;
+            return out;
+        }
+    }
+    return nullptr;
+}
+
+void xxTreeNode::RemoveDescendents() {
+    while (!children_.empty()) {
+        std::unique_ptr<xxObject> child = std::move(children_.back());
+        children_.pop_back();
+        child->parent_ = nullptr;
+        child.reset();
+    }
+}
+
+xxObject* xxTreeNode::FindChild(std::string_view name, unsigned type) const {
+    for (const auto& c : children_)
+        if (c->GetName() == name && (type == 0 || c->IsA(type))) return c.get();
+    return nullptr;
+}
+
+bool xxTreeNode::ForEachDescendent(const std::function<bool(xxObject&)>& visit) const {
+    for (const auto& c : children_) {
+        if (!visit(*c)) return false;
+        if (auto* node = c->As<xxTreeNode>())
+            if (!node->ForEachDescendent(visit)) return false;
+    }
+    return true;
+}
+
+// ---- property base ------------------------------------------------------------
+
+xxRestrictable* xxPropertyBase::GetAsRestrictable(xxObject&) const { return nullptr; }
+
+void xxPropertyBase::CheckOwner(const xxObject& object) const {
+    if (owner_ && !object.IsA(owner_().TypeId()))
+        throw Cfx::CfxResult(E_INVALIDARG, std::string("Property ") + name_ + " does not belong to class " +
+                                               object.GetClass().GetName());
+}
+
+// ---- value text -----------------------------------------------------------------
+
+namespace xxValueText {
+
+std::string ToText(bool v) { return v ? "1" : "0"; }
+
+template <class N>
+std::string NumberText(N v) {
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return std::string(buffer, result.ptr);
+}
+std::string ToText(int v) { return NumberText(v); }
+std::string ToText(unsigned v) { return NumberText(v); }
+std::string ToText(double v) { return NumberText(v); }  // shortest text that reads back exactly
+std::string ToText(const std::string& v) { return v; }
+std::string ToText(const xxPoint3d& v) { return ToText(v.x) + "," + ToText(v.y) + "," + ToText(v.z); }
+std::string ToText(const xxRational& v) { return ToText(v.numerator) + "/" + ToText(v.denominator); }
+
+template <class N>
+bool NumberFrom(std::string_view text, N& v) {
+    N value{};
+    const char* end = text.data() + text.size();
+    auto result = std::from_chars(text.data(), end, value);
+    if (result.ec != std::errc() || result.ptr != end) return false;
+    v = value;
+    return true;
+}
+
+bool FromText(std::string_view text, bool& v) {
+    if (text == "1" || text == "true") v = true;
+    else if (text == "0" || text == "false") v = false;
+    else return false;
+    return true;
+}
+bool FromText(std::string_view text, int& v) { return NumberFrom(text, v); }
+bool FromText(std::string_view text, unsigned& v) { return NumberFrom(text, v); }
+bool FromText(std::string_view text, double& v) {
+    if (text == "inf") v = HUGE_VAL;
+    else if (text == "-inf") v = -HUGE_VAL;
+    else if (text == "nan") v = std::nan("");
+    else return NumberFrom(text, v);
+    return true;
+}
+bool FromText(std::string_view text, std::string& v) {
+    v = std::string(text);
+    return true;
+}
+bool FromText(std::string_view text, xxPoint3d& v) {
+    auto c1 = text.find(',');
+    auto c2 = c1 == std::string_view::npos ? c1 : text.find(',', c1 + 1);
+    if (c2 == std::string_view::npos) return false;
+    xxPoint3d p;
+    if (!FromText(text.substr(0, c1), p.x) || !FromText(text.substr(c1 + 1, c2 - c1 - 1), p.y) ||
+        !FromText(text.substr(c2 + 1), p.z))
+        return false;
+    v = p;
+    return true;
+}
+bool FromText(std::string_view text, xxRational& v) {
+    auto slash = text.find('/');
+    xxRational r;
+    if (slash == std::string_view::npos) {
+        if (!FromText(text, r.numerator)) return false;
+    } else if (!FromText(text.substr(0, slash), r.numerator) || !FromText(text.substr(slash + 1), r.denominator) ||
+               r.denominator <= 0) {
+        return false;
+    }
+    v = r;
+    return true;
+}
+
+}  // namespace xxValueText
+
+// ---- transforms ------------------------------------------------------------------
+
+xxTransformMatrix xxTransformMatrix::Inverse() const {
+    double det = Determinant();
+    if (std::fabs(det) < 1e-12) throw Cfx::CfxResult(E_INVALIDARG, "The transform is singular");
+    xxTransformMatrix m;
+    m.R(0, 0) = (R(1, 1) * R(2, 2) - R(1, 2) * R(2, 1)) / det;
+    m.R(0, 1) = (R(0, 2) * R(2, 1) - R(0, 1) * R(2, 2)) / det;
+    m.R(0, 2) = (R(0, 1) * R(1, 2) - R(0, 2) * R(1, 1)) / det;
+    m.R(1, 0) = (R(1, 2) * R(2, 0) - R(1, 0) * R(2, 2)) / det;
+    m.R(1, 1) = (R(0, 0) * R(2, 2) - R(0, 2) * R(2, 0)) / det;
+    m.R(1, 2) = (R(0, 2) * R(1, 0) - R(0, 0) * R(1, 2)) / det;
+    m.R(2, 0) = (R(1, 0) * R(2, 1) - R(1, 1) * R(2, 0)) / det;
+    m.R(2, 1) = (R(0, 1) * R(2, 0) - R(0, 0) * R(2, 1)) / det;
+    m.R(2, 2) = (R(0, 0) * R(1, 1) - R(0, 1) * R(1, 0)) / det;
+    for (int i = 0; i < 3; ++i) m.T(i) = -(m.R(i, 0) * T(0) + m.R(i, 1) * T(1) + m.R(i, 2) * T(2));
+    return m;
+}
+
+bool xxTransformMatrix::IsIdentity(double tolerance) const {
+    if (!IsTranslation(tolerance)) return false;
+    for (double t : t_)
+        if (std::fabs(t) > tolerance) return false;
+    return true;
+}
+
+bool xxTransformMatrix::IsTranslation(double tolerance) const {
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            if (std::fabs(R(i, j) - (i == j ? 1.0 : 0.0)) > tolerance) return false;
+    return true;
+}

@@ -1,0 +1,192 @@
+// The data-model tree: objects with names and IDs, nodes with children in insertion order,
+// the tree root. Each class registers with xxClass under the name documents use for it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cfx/cfx.h"
+#include "datamodel/class.h"
+#include "datamodel/property.h"
+
+// Declares a registered data-model class. Use inside the class body.
+#define XX_DECLARE_CLASS(Cls)                                         \
+public:                                                               \
+    static const xxClass& Class();                                    \
+    static inline const unsigned classType = Cls::Class().TypeId();   \
+    const xxClass& GetClass() const override { return Cls::Class(); } \
+                                                                      \
+private:
+
+// Defines the class record: registered name, direct base, class version, creatable or not,
+// and the class's own property templates (may be empty).
+#define XX_IMPLEMENT_CLASS_WITH(Cls, name, Base, version, create, ...)                           \
+    const xxClass& Cls::Class() {                                                                  \
+        static const xxClass* const bases[] = {&Base::Class()};                                    \
+        static const xxPropertyBase* const own[] = {nullptr __VA_OPT__(,) __VA_ARGS__};                       \
+        static const xxPropertyTable table{std::span<const xxPropertyBase* const>(own + 1, own + sizeof own / sizeof *own)}; \
+        static const xxClass record(name, nullptr, create, bases, 1, version, &table);             \
+        return record;                                                                             \
+    }                                                                                              \
+    namespace {                                                                                    \
+    [[maybe_unused]] const unsigned registered_##Cls = Cls::Class().TypeId();                      \
+    }
+#define XX_CREATE_FUNCTION(Cls) (+[]() -> xxClassInstance* { return new Cls(); })
+#define XX_IMPLEMENT_CLASS(Cls, name, Base, version, ...) \
+    XX_IMPLEMENT_CLASS_WITH(Cls, name, Base, version, XX_CREATE_FUNCTION(Cls) __VA_OPT__(,) __VA_ARGS__)
+#define XX_IMPLEMENT_ABSTRACT_CLASS(Cls, name, Base, version, ...) \
+    XX_IMPLEMENT_CLASS_WITH(Cls, name, Base, version, nullptr __VA_OPT__(,) __VA_ARGS__)
+
+class xxTreeNode;
+class xxTreeRoot;
+
+class xxObject : public xxClassInstance {
+public:
+    static const xxClass& Class();
+    static inline const unsigned classType = xxObject::Class().TypeId();
+
+    ~xxObject() override;
+    xxObject(const xxObject&) = delete;
+    xxObject& operator=(const xxObject&) = delete;
+
+    const std::string& GetName() const { return name_; }
+    void SetName(std::string name) { name_ = std::move(name); }
+    int GetID() const { return id_; }
+    void SetID(int id) { id_ = id; }
+
+    xxTreeNode* GetParent() const { return parent_; }
+    xxTreeRoot* GetTreeRoot();  // null when the object is not under a root
+    // Moves the object (with its subtree) under newParent, at the end of its children.
+    // Throws Cfx::CfxResult E_INVALIDARG when newParent lies inside the object.
+    void SetParent(xxTreeNode& newParent);
+    // Removes the object from its parent and destroys it (its subtree with it).
+    void Delete();
+    bool IsDescendentOf(const xxObject& ancestor) const;
+
+    // Object position, for the classes that have one (matter, dummies, images).
+    virtual xxPoint3d GetXYZ() const { return {}; }
+    virtual void SetXYZ(const xxPoint3d&) {}
+
+    // Gives every property of the object (across its classes) its default and unassigns it.
+    virtual void InitialiseObjectToDefault();
+    // Every property template of the object's class and its bases, bases first.
+    std::vector<const xxPropertyBase*> PropertyTemplates() const;
+
+    template <class T>
+    T* As() {
+        return IsA(T::classType) ? static_cast<T*>(this) : nullptr;
+    }
+    template <class T>
+    const T* As() const {
+        return IsA(T::classType) ? static_cast<const T*>(this) : nullptr;
+    }
+
+    // The deepest node that holds every object of the list (null when there is none).
+    static xxTreeNode* FindCommonRoot(const std::vector<xxObject*>& objects);
+
+    std::uint32_t& AssignedMask() { return assigned_; }
+    std::uint32_t AssignedMask() const { return assigned_; }
+
+protected:
+    xxObject() = default;
+
+private:
+    friend class xxTreeNode;
+    xxTreeNode* parent_ = nullptr;
+    std::string name_;
+    int id_ = 0;
+    std::uint32_t assigned_ = 0;  // one bit per property template; bits are fixed per class chain
+};
+
+// An object with children, kept in insertion order.
+class xxTreeNode : public xxObject {
+    XX_DECLARE_CLASS(xxTreeNode)
+public:
+    ~xxTreeNode() override;
+
+    std::size_t NumChildren() const { return children_.size(); }
+    xxObject& GetChild(std::size_t i) const { return *children_[i]; }
+    const std::vector<std::unique_ptr<xxObject>>& Children() const { return children_; }
+
+    // Creates a T as the last child.
+    template <class T, class... Args>
+    T& CreateChild(Args&&... args) {
+        auto child = std::make_unique<T>(std::forward<Args>(args)...);
+        T& ref = *child;
+        AdoptChild(std::move(child));
+        return ref;
+    }
+    xxObject& AdoptChild(std::unique_ptr<xxObject> child);
+    // Takes a direct child out of the node; null when it is not a child.
+    std::unique_ptr<xxObject> DetachChild(xxObject& child);
+    void RemoveDescendents();
+
+    // The first direct child of that name that IsA classType (0 = any class).
+    xxObject* FindChild(std::string_view name, unsigned classType = 0) const;
+    // Direct children that IsA classType, in order.
+    template <class T>
+    std::vector<T*> ChildrenOf() const {
+        std::vector<T*> out;
+        for (const auto& c : children_)
+            if (c->IsA(T::classType)) out.push_back(static_cast<T*>(c.get()));
+        return out;
+    }
+    // Every descendent, depth first in child order; visit returns false to stop.
+    bool ForEachDescendent(const std::function<bool(xxObject&)>& visit) const;
+    template <class T>
+    std::vector<T*> DescendentsOf() const {
+        std::vector<T*> out;
+        ForEachDescendent([&](xxObject& o) {
+            if (o.IsA(T::classType)) out.push_back(static_cast<T*>(&o));
+            return true;
+        });
+        return out;
+    }
+
+protected:
+    xxTreeNode() = default;
+
+private:
+    std::vector<std::unique_ptr<xxObject>> children_;
+};
+
+// The root of a document's tree.
+class xxTreeRoot : public xxTreeNode {
+    XX_DECLARE_CLASS(xxTreeRoot)
+public:
+    xxTreeRoot() = default;
+};
+
+// ---- property templates over object fields ----------------------------------
+
+template <class T>
+const T& xxPropertyTemplate<T>::GetValue(const xxObject& object) const {
+    CheckOwner(object);
+    if (!(object.AssignedMask() & (1u << bit_))) return default_;
+    return field_(const_cast<xxObject&>(object));
+}
+template <class T>
+void xxPropertyTemplate<T>::SetValue(xxObject& object, T value) const {
+    CheckOwner(object);
+    field_(object) = std::move(value);
+    object.AssignedMask() |= 1u << bit_;
+}
+template <class T>
+bool xxPropertyTemplate<T>::IsAssigned(const xxObject& object) const {
+    CheckOwner(object);
+    return (object.AssignedMask() & (1u << bit_)) != 0;
+}
+template <class T>
+void xxPropertyTemplate<T>::UnassignValue(xxObject& object) const {
+    CheckOwner(object);
+    object.AssignedMask() &= ~(1u << bit_);
+    field_(object) = default_;
+}
+
+// The field accessor of a property template: XX_FIELD(xxMatter, forcefieldType_).
+#define XX_FIELD(Cls, member) (+[](xxObject& o) -> auto& { return static_cast<Cls&>(o).member; })

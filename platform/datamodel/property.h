@@ -1,0 +1,108 @@
+// Property templates: typed values of data-model objects that may be unassigned. Each class
+// declares its templates as static members and lists them in its property table, so
+// serialisers can walk every value of an object generically.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "datamodel/forward.h"
+#include "datamodel/geometry.h"
+
+enum class xxValueType : std::uint8_t { Bool, Int, UnsignedInt, Double, String, Point3d, Rational };
+
+class xxRestrictable;
+
+class xxPropertyBase {
+public:
+    using OwnerClass = const xxClass& (*)();
+    constexpr xxPropertyBase(const char* name, xxValueType type, OwnerClass owner)
+        : name_(name), type_(type), owner_(owner) {}
+    const char* Name() const { return name_; }
+    xxValueType Type() const { return type_; }
+
+    virtual bool IsAssigned(const xxObject& object) const = 0;
+    virtual void UnassignValue(xxObject& object) const = 0;
+    // The value as text, whatever its type (locale-free; doubles round-trip).
+    virtual std::string GetFromDifferentType(const xxObject& object) const = 0;
+    // Parses text of the property's type; false (object unchanged) when it does not parse.
+    virtual bool SetFromText(xxObject& object, std::string_view text) const = 0;
+    // The restrictable standing for this value of the object, when the value can be fixed.
+    virtual xxRestrictable* GetAsRestrictable(xxObject& object) const;
+
+protected:
+    ~xxPropertyBase() = default;
+    // Throws Cfx::CfxResult E_INVALIDARG when the object is not of the declaring class.
+    void CheckOwner(const xxObject& object) const;
+
+private:
+    const char* name_;
+    xxValueType type_;
+    OwnerClass owner_;  // looked up at use: templates may be built before the class record
+};
+
+// A class's own property templates; its bases' come from the bases' tables.
+struct xxPropertyTable {
+    std::span<const xxPropertyBase* const> properties;
+};
+
+namespace xxValueText {
+std::string ToText(bool v);
+std::string ToText(int v);
+std::string ToText(unsigned v);
+std::string ToText(double v);
+std::string ToText(const std::string& v);
+std::string ToText(const xxPoint3d& v);
+std::string ToText(const xxRational& v);
+bool FromText(std::string_view text, bool& v);
+bool FromText(std::string_view text, int& v);
+bool FromText(std::string_view text, unsigned& v);
+bool FromText(std::string_view text, double& v);
+bool FromText(std::string_view text, std::string& v);
+bool FromText(std::string_view text, xxPoint3d& v);
+bool FromText(std::string_view text, xxRational& v);
+}  // namespace xxValueText
+
+template <class T>
+constexpr xxValueType ValueTypeOf();
+template <> constexpr xxValueType ValueTypeOf<bool>() { return xxValueType::Bool; }
+template <> constexpr xxValueType ValueTypeOf<int>() { return xxValueType::Int; }
+template <> constexpr xxValueType ValueTypeOf<unsigned>() { return xxValueType::UnsignedInt; }
+template <> constexpr xxValueType ValueTypeOf<double>() { return xxValueType::Double; }
+template <> constexpr xxValueType ValueTypeOf<std::string>() { return xxValueType::String; }
+template <> constexpr xxValueType ValueTypeOf<xxPoint3d>() { return xxValueType::Point3d; }
+template <> constexpr xxValueType ValueTypeOf<xxRational>() { return xxValueType::Rational; }
+
+// A property whose value lives in a field of the owning class, with its assigned state in a
+// bit of the object's assignment mask. Unassigned values read as the default.
+template <class T>
+class xxPropertyTemplate : public xxPropertyBase {
+public:
+    using Field = T& (*)(xxObject&);
+    xxPropertyTemplate(const char* name, OwnerClass owner, Field field, unsigned bit, T defaultValue = T{})
+        : xxPropertyBase(name, ValueTypeOf<T>(), owner), field_(field), bit_(bit), default_(std::move(defaultValue)) {}
+
+    const T& GetValue(const xxObject& object) const;
+    void SetValue(xxObject& object, T value) const;
+    const T& Default() const { return default_; }
+
+    bool IsAssigned(const xxObject& object) const override;
+    void UnassignValue(xxObject& object) const override;
+    std::string GetFromDifferentType(const xxObject& object) const override {
+        return xxValueText::ToText(GetValue(object));
+    }
+    bool SetFromText(xxObject& object, std::string_view text) const override {
+        T value{};
+        if (!xxValueText::FromText(text, value)) return false;
+        SetValue(object, std::move(value));
+        return true;
+    }
+
+private:
+    Field field_;
+    unsigned bit_;
+    T default_;
+};
