@@ -1,0 +1,312 @@
+// The host's file stream: ISBStream and ISBFileStream over a file (see streams.h).
+//
+// I/O goes through pread/pwrite at the stream's own position, so the descriptor's offset is
+// never relied on. Reads are buffered (kFileStreamBufferSize bytes of raw file data); writes
+// go straight to the file, so nothing is pending when the last reference goes.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "host/stream_detail.h"
+#include "host/streams.h"
+
+namespace host {
+namespace {
+
+using detail::Fail;
+using detail::kCR;
+using detail::kLF;
+using detail::kMaxPosition;
+
+std::string ErrnoText(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
+
+class FileStream final : public ISBStream, public ISBFileStream {
+public:
+    FileStream(int fd, std::string path, FileMode mode) : fd_(fd), path_(std::move(path)), mode_(mode) {}
+
+    HRESULT QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_ISBStream) {
+            *out = static_cast<ISBStream*>(this);
+        } else if (iid == IID_ISBFileStream) {
+            *out = static_cast<ISBFileStream*>(this);
+        } else {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+
+    HRESULT Read(void* buffer, ULONG count, ULONG* bytesRead) override {
+        if (!bytesRead) return Fail(E_POINTER, "Read: null bytes-read pointer");
+        *bytesRead = 0;
+        if (mode_ == FileMode::Write) return Fail(E_ACCESSDENIED, "Read: " + path_ + " is open for writing only");
+        if (count == 0) return S_OK;
+        if (!buffer) return Fail(E_POINTER, "Read: null buffer");
+        char* out = static_cast<char*>(buffer);
+        ULONG n = 0;
+        HRESULT hr = S_OK;
+        while (n < count) {
+            if (rpos_ == rlen_) {
+                hr = Fill();
+                if (FAILED(hr) || rlen_ == 0) break;  // failure or end of file
+            }
+            if (binary_) {
+                std::size_t take = std::min<std::size_t>(rlen_ - rpos_, count - n);
+                std::memcpy(out + n, buf_ + rpos_, take);
+                n += static_cast<ULONG>(take);
+                Advance(take);
+                continue;
+            }
+            const char c = buf_[rpos_];
+            if (c != kCR) {
+                out[n++] = c;
+                Advance(1);
+            } else if (rpos_ + 1 < rlen_) {
+                const bool pair = buf_[rpos_ + 1] == kLF;
+                out[n++] = pair ? kLF : kCR;
+                Advance(pair ? 2 : 1);
+            } else {
+                // The CR is the last byte of the buffer: look at the byte after it in the file.
+                char next = 0;
+                std::size_t got = 0;
+                hr = PreadSome(&next, 1, pos_ + 1, got);
+                if (FAILED(hr)) break;
+                if (got == 1 && next == kLF) {
+                    out[n++] = kLF;
+                    pos_ += 2;
+                    rpos_ = rlen_ = 0;  // the LF lies beyond the buffer
+                } else {
+                    out[n++] = kCR;  // a lone CR, or a CR at the end of the file
+                    Advance(1);
+                }
+            }
+        }
+        *bytesRead = n;
+        return hr;
+    }
+
+    HRESULT Write(const void* buffer, ULONG count, ULONG* bytesWritten) override {
+        if (bytesWritten) *bytesWritten = 0;
+        if (mode_ == FileMode::Read) return Fail(E_ACCESSDENIED, "Write: " + path_ + " is open for reading only");
+        if (count == 0) return S_OK;
+        if (!buffer) return Fail(E_POINTER, "Write: null buffer");
+        const char* in = static_cast<const char*>(buffer);
+        std::size_t raw = count;
+        if (!binary_) raw += static_cast<std::size_t>(std::count(in, in + count, kLF));
+        if (pos_ + raw > kMaxPosition)
+            return Fail(STG_E_WRITEFAULT, "Write: " + path_ + " would grow past 4294967295 bytes");
+        rpos_ = rlen_ = 0;  // the read buffer may hold the bytes about to change
+
+        if (binary_) {
+            std::size_t done = 0;
+            HRESULT hr = PwriteAll(in, count, done);
+            if (bytesWritten) *bytesWritten = static_cast<ULONG>(done);
+            return hr;
+        }
+        // Text mode: translate chunk by chunk; on a failure count the source bytes whose whole
+        // translation reached the file.
+        constexpr std::size_t kChunk = 2048;
+        char translated[2 * kChunk];
+        ULONG consumed = 0;
+        while (consumed < count) {
+            const std::size_t take = std::min<std::size_t>(kChunk, count - consumed);
+            std::size_t t = 0;
+            for (std::size_t i = 0; i < take; ++i) {
+                if (in[consumed + i] == kLF) translated[t++] = kCR;
+                translated[t++] = in[consumed + i];
+            }
+            std::size_t done = 0;
+            HRESULT hr = PwriteAll(translated, t, done);
+            if (FAILED(hr)) {
+                std::size_t rawSoFar = 0;
+                for (std::size_t i = 0; i < take; ++i) {
+                    rawSoFar += in[consumed + i] == kLF ? 2 : 1;
+                    if (rawSoFar > done) break;
+                    ++consumed;
+                }
+                if (bytesWritten) *bytesWritten = consumed;
+                return hr;
+            }
+            consumed += static_cast<ULONG>(take);
+        }
+        if (bytesWritten) *bytesWritten = consumed;
+        return S_OK;
+    }
+
+    HRESULT Seek(LONG offset, DWORD origin, ULONG* newPosition) override {
+        std::uint64_t end = 0;
+        if (origin == SB_SEEK_END) {
+            HRESULT hr = FileSize(end);
+            if (FAILED(hr)) return hr;
+        }
+        std::uint64_t target = 0;
+        HRESULT hr = detail::SeekTarget(pos_, end, offset, origin, target);
+        if (FAILED(hr)) return hr;
+        // Keep the read buffer when the target lies inside it (the stream adapter's back-seeks).
+        if (rlen_ > 0 && target >= bufStart_ && target <= bufStart_ + rlen_)
+            rpos_ = static_cast<std::size_t>(target - bufStart_);
+        else
+            rpos_ = rlen_ = 0;
+        pos_ = target;
+        if (newPosition) *newPosition = static_cast<ULONG>(target);
+        return S_OK;
+    }
+
+    HRESULT GetBinaryMode(VARIANT_BOOL* binary) override {
+        if (!binary) return Fail(E_POINTER, "GetBinaryMode: null pointer");
+        *binary = binary_ ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT SetBinaryMode(VARIANT_BOOL binary) override {
+        binary_ = binary != VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT GetSize(ULONG* size) override {
+        if (!size) return Fail(E_POINTER, "GetSize: null pointer");
+        std::uint64_t bytes = 0;
+        HRESULT hr = FileSize(bytes);
+        if (FAILED(hr)) return hr;
+        if (bytes > kMaxPosition)
+            return Fail(E_FAIL, "GetSize: " + path_ + " is larger than 4294967295 bytes");
+        *size = static_cast<ULONG>(bytes);
+        return S_OK;
+    }
+
+    HRESULT GetFilePath(BSTR* path) override {
+        if (!path) return Fail(E_POINTER, "GetFilePath: null pointer");
+        *path = com::AllocBstrFromUtf8(path_);
+        return *path ? S_OK : Fail(E_OUTOFMEMORY, "GetFilePath: out of memory");
+    }
+
+private:
+    ~FileStream() { ::close(fd_); }
+
+    void Advance(std::size_t n) {
+        rpos_ += n;
+        pos_ += n;
+    }
+
+    // Refills the buffer from the stream's position; rlen_ == 0 afterwards means end of file.
+    HRESULT Fill() {
+        rpos_ = rlen_ = 0;
+        std::size_t got = 0;
+        HRESULT hr = PreadSome(buf_, sizeof buf_, pos_, got);
+        if (FAILED(hr)) return hr;
+        bufStart_ = pos_;
+        rlen_ = got;
+        return S_OK;
+    }
+
+    HRESULT PreadSome(char* into, std::size_t n, std::uint64_t at, std::size_t& got) {
+        got = 0;
+        ssize_t r;
+        do {
+            r = ::pread(fd_, into, n, static_cast<off_t>(at));
+        } while (r < 0 && errno == EINTR);
+        if (r < 0) {
+            const int error = errno;
+            return Fail(STG_E_READFAULT, ErrnoText("Read: " + path_, error));
+        }
+        got = static_cast<std::size_t>(r);
+        return S_OK;
+    }
+
+    // Writes n bytes at the stream's position and advances it by what reached the file.
+    HRESULT PwriteAll(const char* from, std::size_t n, std::size_t& done) {
+        done = 0;
+        while (done < n) {
+            ssize_t r = ::pwrite(fd_, from + done, n - done, static_cast<off_t>(pos_));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) {
+                int error = r < 0 ? errno : ENOSPC;
+                return Fail(STG_E_WRITEFAULT, ErrnoText("Write: " + path_, error));
+            }
+            done += static_cast<std::size_t>(r);
+            pos_ += static_cast<std::uint64_t>(r);
+        }
+        return S_OK;
+    }
+
+    HRESULT FileSize(std::uint64_t& bytes) {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            const int error = errno;
+            return Fail(E_FAIL, ErrnoText("GetSize: " + path_, error));
+        }
+        bytes = static_cast<std::uint64_t>(st.st_size);
+        return S_OK;
+    }
+
+    int fd_;
+    std::string path_;
+    FileMode mode_;
+    bool binary_ = false;
+    ULONG refs_ = 1;
+    std::uint64_t pos_ = 0;       // raw offset of the next byte read or written
+    std::uint64_t bufStart_ = 0;  // file offset of buf_[0]
+    std::size_t rpos_ = 0;        // next unread byte of buf_; pos_ == bufStart_ + rpos_ while rlen_ > 0
+    std::size_t rlen_ = 0;        // valid bytes in buf_
+    char buf_[kFileStreamBufferSize];
+};
+
+}  // namespace
+
+HRESULT CreateFileStream(const std::string& path, FileMode mode, ISBStream** out) {
+    if (!out) return Fail(E_POINTER, "CreateFileStream: null out pointer");
+    *out = nullptr;
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case FileMode::Read: flags |= O_RDONLY; break;
+        case FileMode::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+        case FileMode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
+        default: return Fail(E_INVALIDARG, "CreateFileStream: unknown mode");
+    }
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int error = errno;
+        switch (error) {
+            case ENOENT:
+            case ENOTDIR:
+                return Fail(STG_E_FILENOTFOUND,
+                            Cfx::CfxFormat(Cfx::CfxResult::StandardDescription(STG_E_FILENOTFOUND), {path}));
+            case EACCES:
+            case EPERM:
+            case EISDIR:
+            case EROFS:
+                return Fail(E_ACCESSDENIED, ErrnoText("Cannot open " + path, error));
+            default:
+                return Fail(E_FAIL, ErrnoText("Cannot open " + path, error));
+        }
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return Fail(E_ACCESSDENIED, "Cannot open " + path + ": it is a directory");
+    }
+    try {
+        *out = static_cast<ISBStream*>(new FileStream(fd, path, mode));
+    } catch (const std::bad_alloc&) {
+        ::close(fd);
+        return Fail(E_OUTOFMEMORY, "CreateFileStream: out of memory");
+    }
+    return S_OK;
+}
+
+}  // namespace host

@@ -1,0 +1,143 @@
+// The host's memory stream: ISBStream over a byte vector (see streams.h).
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "host/stream_detail.h"
+#include "host/streams.h"
+
+namespace host {
+namespace {
+
+using detail::Fail;
+using detail::kCR;
+using detail::kLF;
+
+class MemoryStream final : public ISBStream {
+public:
+    explicit MemoryStream(std::vector<char> initial) : data_(std::move(initial)) {}
+
+    HRESULT QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_ISBStream) {
+            *out = static_cast<ISBStream*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+
+    HRESULT Read(void* buffer, ULONG count, ULONG* bytesRead) override {
+        if (!bytesRead) return Fail(E_POINTER, "Read: null bytes-read pointer");
+        *bytesRead = 0;
+        if (count == 0) return S_OK;
+        if (!buffer) return Fail(E_POINTER, "Read: null buffer");
+        char* out = static_cast<char*>(buffer);
+        const std::size_t size = data_.size();
+        ULONG n = 0;
+        if (binary_) {
+            std::size_t available = pos_ < size ? size - pos_ : 0;
+            n = static_cast<ULONG>(std::min<std::size_t>(available, count));
+            if (n) std::memcpy(out, data_.data() + pos_, n);
+            pos_ += n;
+        } else {
+            while (n < count && pos_ < size) {
+                char c = data_[pos_];
+                if (c == kCR && pos_ + 1 < size && data_[pos_ + 1] == kLF) {
+                    out[n++] = kLF;
+                    pos_ += 2;
+                } else {
+                    out[n++] = c;
+                    ++pos_;
+                }
+            }
+        }
+        *bytesRead = n;
+        return S_OK;
+    }
+
+    HRESULT Write(const void* buffer, ULONG count, ULONG* bytesWritten) override {
+        if (bytesWritten) *bytesWritten = 0;
+        if (count == 0) return S_OK;
+        if (!buffer) return Fail(E_POINTER, "Write: null buffer");
+        const char* in = static_cast<const char*>(buffer);
+        std::size_t raw = count;
+        if (!binary_) raw += static_cast<std::size_t>(std::count(in, in + count, kLF));
+        if (pos_ + raw > detail::kMaxPosition)
+            return Fail(STG_E_WRITEFAULT, "Write: the memory stream would exceed 4294967295 bytes");
+        try {
+            if (data_.size() < pos_ + raw) data_.resize(pos_ + raw);  // zero-fills a gap
+        } catch (const std::bad_alloc&) {
+            return Fail(E_OUTOFMEMORY, "Write: out of memory");
+        }
+        char* at = data_.data() + pos_;
+        if (binary_) {
+            std::memcpy(at, in, count);
+        } else {
+            for (ULONG i = 0; i < count; ++i) {
+                if (in[i] == kLF) *at++ = kCR;
+                *at++ = in[i];
+            }
+        }
+        pos_ += raw;
+        if (bytesWritten) *bytesWritten = count;
+        return S_OK;
+    }
+
+    HRESULT Seek(LONG offset, DWORD origin, ULONG* newPosition) override {
+        std::uint64_t target = 0;
+        HRESULT hr = detail::SeekTarget(pos_, data_.size(), offset, origin, target);
+        if (FAILED(hr)) return hr;
+        pos_ = static_cast<std::size_t>(target);
+        if (newPosition) *newPosition = static_cast<ULONG>(target);
+        return S_OK;
+    }
+
+    HRESULT GetBinaryMode(VARIANT_BOOL* binary) override {
+        if (!binary) return Fail(E_POINTER, "GetBinaryMode: null pointer");
+        *binary = binary_ ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT SetBinaryMode(VARIANT_BOOL binary) override {
+        binary_ = binary != VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT GetSize(ULONG* size) override {
+        if (!size) return Fail(E_POINTER, "GetSize: null pointer");
+        if (data_.size() > detail::kMaxPosition)
+            return Fail(E_FAIL, "GetSize: the stream is larger than 4294967295 bytes");
+        *size = static_cast<ULONG>(data_.size());
+        return S_OK;
+    }
+
+    const std::vector<char>& Bytes() const { return data_; }
+
+private:
+    ~MemoryStream() = default;
+
+    std::vector<char> data_;
+    std::size_t pos_ = 0;
+    bool binary_ = false;
+    ULONG refs_ = 1;
+};
+
+}  // namespace
+
+CfxComPtr<ISBStream> CreateMemoryStream(std::vector<char> initial) {
+    return CfxComPtr<ISBStream>::Adopt(new MemoryStream(std::move(initial)));
+}
+
+std::vector<char> MemoryStreamBytes(ISBStream* stream) {
+    auto* memory = dynamic_cast<MemoryStream*>(stream);
+    if (!memory) throw Cfx::CfxResult(E_INVALIDARG, "Not a host memory stream");
+    return memory->Bytes();
+}
+
+}  // namespace host

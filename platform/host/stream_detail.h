@@ -1,0 +1,46 @@
+// Pieces shared by the host's file and memory streams (streams.h); internal to cvhost.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "cfx/cfx.h"
+#include "host/stream.h"
+
+namespace host::detail {
+
+inline constexpr char kCR = '\r';
+inline constexpr char kLF = '\n';
+inline constexpr std::uint64_t kMaxPosition = 0xFFFFFFFFu;
+
+// Records hr with text as the framework's last error and returns hr; never throws.
+inline HRESULT Fail(HRESULT hr, std::string text) noexcept {
+    try {
+        Cfx::SetLastError(hr, std::move(text));
+    } catch (...) {
+        // Out of memory for the text: the HRESULT still goes back.
+    }
+    return hr;
+}
+
+// The target of Seek(offset, origin) from current in data of size end: E_INVALIDARG (recorded)
+// for an unknown origin or a target before 0 or past 4294967295.
+inline HRESULT SeekTarget(std::uint64_t current, std::uint64_t end, LONG offset, DWORD origin,
+                          std::uint64_t& target) noexcept {
+    std::int64_t base = 0;
+    switch (origin) {
+        case SB_SEEK_SET: base = 0; break;
+        case SB_SEEK_CUR: base = static_cast<std::int64_t>(current); break;
+        case SB_SEEK_END: base = static_cast<std::int64_t>(end); break;
+        default: return Fail(E_INVALIDARG, "Seek: unknown origin " + std::to_string(origin));
+    }
+    const std::int64_t wanted = base + offset;
+    if (wanted < 0) return Fail(E_INVALIDARG, "Seek: position before the start of the stream");
+    if (static_cast<std::uint64_t>(wanted) > kMaxPosition)
+        return Fail(E_INVALIDARG, "Seek: position does not fit 32 bits");
+    target = static_cast<std::uint64_t>(wanted);
+    return S_OK;
+}
+
+}  // namespace host::detail

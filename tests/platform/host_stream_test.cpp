@@ -1,0 +1,491 @@
+// The host's own streams (platform/host/streams.h): file and memory streams.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "cfx/cfx.h"
+#include "host/streams.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using cvtest::TempDir;
+
+CfxComPtr<ISBStream> Open(const std::string& path, host::FileMode mode) {
+    CfxComPtr<ISBStream> s;
+    HRESULT hr = host::CreateFileStream(path, mode, s.Out());
+    EXPECT_EQ(hr, S_OK) << path;
+    return s;
+}
+
+// Reads to the end in calls of chunk bytes.
+std::string ReadAll(ISBStream* s, ULONG chunk) {
+    std::string all;
+    std::vector<char> buf(chunk);
+    for (;;) {
+        ULONG got = 12345;
+        HRESULT hr = s->Read(buf.data(), chunk, &got);
+        EXPECT_EQ(hr, S_OK);
+        if (FAILED(hr) || got == 0) break;
+        EXPECT_LE(got, chunk);
+        all.append(buf.data(), got);
+    }
+    return all;
+}
+
+HRESULT WriteText(ISBStream* s, std::string_view text, ULONG* written = nullptr) {
+    return s->Write(text.data(), static_cast<ULONG>(text.size()), written);
+}
+
+ULONG Position(ISBStream* s) {
+    ULONG pos = 0xDEADBEEF;
+    EXPECT_EQ(s->Seek(0, SB_SEEK_CUR, &pos), S_OK);
+    return pos;
+}
+
+std::string Bytes(ISBStream* s) {
+    std::vector<char> v = host::MemoryStreamBytes(s);
+    return std::string(v.begin(), v.end());
+}
+
+CfxComPtr<ISBStream> Memory(std::string_view bytes) {
+    return host::CreateMemoryStream(std::vector<char>(bytes.begin(), bytes.end()));
+}
+
+// The same cases run against both kinds of stream.
+struct Kind {
+    const char* name;
+    // A readable stream over raw bytes.
+    std::function<CfxComPtr<ISBStream>(const TempDir&, std::string_view)> reader;
+    // A new, empty writable stream and a way to get its raw bytes afterwards (the stream
+    // released first).
+    std::function<CfxComPtr<ISBStream>(const TempDir&)> writer;
+    std::function<std::string(const TempDir&, CfxComPtr<ISBStream>&)> written;
+};
+
+std::vector<Kind> Kinds() {
+    return {
+        Kind{"file",
+             [](const TempDir& d, std::string_view raw) { return Open(d.Put("in.txt", raw), host::FileMode::Read); },
+             [](const TempDir& d) { return Open(d.File("out.txt"), host::FileMode::Write); },
+             [](const TempDir& d, CfxComPtr<ISBStream>& s) {
+                 s.Reset();
+                 return TempDir::Slurp(d.File("out.txt"));
+             }},
+        Kind{"memory", [](const TempDir&, std::string_view raw) { return Memory(raw); },
+             [](const TempDir&) { return host::CreateMemoryStream(); },
+             [](const TempDir&, CfxComPtr<ISBStream>& s) { return Bytes(s.Get()); }},
+    };
+}
+
+struct Translation {
+    std::string logical;
+    std::string raw;
+};
+
+TEST(HostStreams, TextModeWritesLfAsCrLf) {
+    const Translation cases[] = {
+        {"", ""},
+        {"a", "a"},
+        {"\n", "\r\n"},
+        {"a\nb", "a\r\nb"},
+        {"a\n\n", "a\r\n\r\n"},
+        {"\r", "\r"},          // a lone CR passes
+        {"\r\n", "\r\r\n"},    // as the host's text mode does
+        {"x\ry\n", "x\ry\r\n"},
+    };
+    for (const Kind& kind : Kinds())
+        for (const Translation& c : cases) {
+            TempDir dir;
+            CfxComPtr<ISBStream> s = kind.writer(dir);
+            ULONG written = 999;
+            EXPECT_EQ(WriteText(s.Get(), c.logical, &written), S_OK);
+            EXPECT_EQ(written, c.logical.size()) << kind.name;
+            EXPECT_EQ(Position(s.Get()), c.raw.size()) << kind.name << " raw position";
+            EXPECT_EQ(kind.written(dir, s), c.raw) << kind.name << " writing " << testing::PrintToString(c.logical);
+        }
+}
+
+TEST(HostStreams, TextModeReadsCrLfAsLf) {
+    const Translation cases[] = {
+        {"", ""},
+        {"a\nb", "a\r\nb"},
+        {"\n\n", "\r\n\r\n"},
+        {"\n", "\n"},          // a bare LF is an LF
+        {"\r", "\r"},          // a CR at the end of the data stays a CR
+        {"a\r", "a\r"},
+        {"\rx", "\rx"},        // a lone CR passes
+        {"\r\n", "\r\r\n"},
+        {"\r\r", "\r\r"},
+        {"\n\r", "\n\r"},
+    };
+    for (const Kind& kind : Kinds())
+        for (const Translation& c : cases)
+            for (ULONG chunk : {1u, 2u, 3u, 1024u}) {
+                TempDir dir;
+                CfxComPtr<ISBStream> s = kind.reader(dir, c.raw);
+                EXPECT_EQ(ReadAll(s.Get(), chunk), c.logical)
+                    << kind.name << " reading " << testing::PrintToString(c.raw) << " by " << chunk;
+                EXPECT_EQ(Position(s.Get()), c.raw.size()) << kind.name;
+            }
+}
+
+TEST(HostStreams, BinaryModePassesBytes) {
+    std::string all;
+    for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+    all += "\r\n\n\r";
+    for (const Kind& kind : Kinds()) {
+        TempDir dir;
+        CfxComPtr<ISBStream> w = kind.writer(dir);
+        ASSERT_EQ(w->SetBinaryMode(VARIANT_TRUE), S_OK);
+        VARIANT_BOOL mode = VARIANT_FALSE;
+        ASSERT_EQ(w->GetBinaryMode(&mode), S_OK);
+        EXPECT_EQ(mode, VARIANT_TRUE);
+        ASSERT_EQ(WriteText(w.Get(), all), S_OK);
+        EXPECT_EQ(kind.written(dir, w), all) << kind.name;
+
+        CfxComPtr<ISBStream> r = kind.reader(dir, all);
+        ASSERT_EQ(r->SetBinaryMode(VARIANT_TRUE), S_OK);
+        EXPECT_EQ(ReadAll(r.Get(), 7), all) << kind.name;
+    }
+}
+
+TEST(HostStreams, NewStreamsStartInTextModeAndModeSwitches) {
+    TempDir dir;
+    for (const Kind& kind : Kinds()) {
+        CfxComPtr<ISBStream> s = kind.reader(dir, "a\r\nb\r\nc");
+        VARIANT_BOOL mode = 7;
+        ASSERT_EQ(s->GetBinaryMode(&mode), S_OK);
+        EXPECT_EQ(mode, VARIANT_FALSE) << kind.name;
+        EXPECT_EQ(s->GetBinaryMode(nullptr), E_POINTER);
+        char buf[3];
+        ULONG got = 0;
+        ASSERT_EQ(s->Read(buf, 2, &got), S_OK);
+        EXPECT_EQ(std::string(buf, got), "a\n");
+        ASSERT_EQ(s->SetBinaryMode(VARIANT_TRUE), S_OK);
+        ASSERT_EQ(s->Read(buf, 3, &got), S_OK);
+        EXPECT_EQ(std::string(buf, got), "b\r\n");
+        ASSERT_EQ(s->SetBinaryMode(VARIANT_FALSE), S_OK);
+        ASSERT_EQ(s->GetBinaryMode(&mode), S_OK);
+        EXPECT_EQ(mode, VARIANT_FALSE);
+        ASSERT_EQ(s->Read(buf, 3, &got), S_OK);
+        EXPECT_EQ(std::string(buf, got), "c");
+    }
+}
+
+TEST(HostStreams, SeekUsesRawOffsets) {
+    TempDir dir;
+    for (const Kind& kind : Kinds()) {
+        CfxComPtr<ISBStream> s = kind.reader(dir, "ab\r\ncd\r\n");  // 8 raw bytes, 6 logical
+        char buf[16];
+        ULONG got = 0;
+        ASSERT_EQ(s->Read(buf, 3, &got), S_OK);
+        EXPECT_EQ(std::string(buf, got), "ab\n");
+        EXPECT_EQ(Position(s.Get()), 4u) << kind.name;
+        ULONG pos = 0;
+        ASSERT_EQ(s->Seek(-2, SB_SEEK_END, &pos), S_OK);
+        EXPECT_EQ(pos, 6u);
+        ASSERT_EQ(s->Read(buf, 16, &got), S_OK);
+        EXPECT_EQ(std::string(buf, got), "\n");
+        ASSERT_EQ(s->Seek(1, SB_SEEK_SET, nullptr), S_OK);
+        ASSERT_EQ(s->Seek(1, SB_SEEK_CUR, &pos), S_OK);
+        EXPECT_EQ(pos, 2u);
+        ASSERT_EQ(s->Read(buf, 16, &got), S_OK);
+        EXPECT_EQ(std::string(buf, got), "\ncd\n");
+        // A bad origin or a target before 0 fails and leaves the position.
+        ASSERT_EQ(s->Seek(3, SB_SEEK_SET, nullptr), S_OK);
+        pos = 77;
+        EXPECT_EQ(s->Seek(0, 3, &pos), E_INVALIDARG);
+        EXPECT_EQ(pos, 77u);
+        EXPECT_EQ(s->Seek(-4, SB_SEEK_CUR, nullptr), E_INVALIDARG);
+        EXPECT_EQ(s->Seek(-1, SB_SEEK_SET, nullptr), E_INVALIDARG);
+        EXPECT_EQ(s->Seek(-9, SB_SEEK_END, nullptr), E_INVALIDARG);
+        EXPECT_EQ(Position(s.Get()), 3u) << kind.name;
+        // Past the end is allowed; reading there gives nothing.
+        ASSERT_EQ(s->Seek(100, SB_SEEK_SET, &pos), S_OK);
+        EXPECT_EQ(pos, 100u);
+        ASSERT_EQ(s->Read(buf, 16, &got), S_OK);
+        EXPECT_EQ(got, 0u);
+    }
+}
+
+TEST(HostStreams, ReadEdgeCases) {
+    TempDir dir;
+    for (const Kind& kind : Kinds()) {
+        CfxComPtr<ISBStream> s = kind.reader(dir, "abc");
+        char buf[4];
+        ULONG got = 99;
+        EXPECT_EQ(s->Read(buf, 0, &got), S_OK);
+        EXPECT_EQ(got, 0u);
+        EXPECT_EQ(s->Read(nullptr, 0, &got), S_OK);
+        EXPECT_EQ(s->Read(buf, 4, nullptr), E_POINTER) << kind.name;
+        EXPECT_EQ(s->Read(nullptr, 4, &got), E_POINTER) << kind.name;
+        EXPECT_EQ(Position(s.Get()), 0u);
+        ASSERT_EQ(s->Read(buf, 4, &got), S_OK);
+        EXPECT_EQ(got, 3u);
+        got = 99;
+        EXPECT_EQ(s->Read(buf, 4, &got), S_OK);  // end of data
+        EXPECT_EQ(got, 0u);
+    }
+}
+
+TEST(HostStreams, WriteEdgeCases) {
+    TempDir dir;
+    for (const Kind& kind : Kinds()) {
+        CfxComPtr<ISBStream> s = kind.writer(dir);
+        ULONG written = 99;
+        EXPECT_EQ(s->Write("x", 0, &written), S_OK);
+        EXPECT_EQ(written, 0u);
+        EXPECT_EQ(s->Write(nullptr, 3, &written), E_POINTER);
+        EXPECT_EQ(s->Write("ab", 2, nullptr), S_OK);
+        // Seeking past the end and writing fills the gap with zero bytes.
+        ASSERT_EQ(s->Seek(4, SB_SEEK_SET, nullptr), S_OK);
+        ASSERT_EQ(s->SetBinaryMode(VARIANT_TRUE), S_OK);
+        EXPECT_EQ(s->Write("\n", 1, nullptr), S_OK);
+        ULONG size = 0;
+        ASSERT_EQ(s->GetSize(&size), S_OK);
+        EXPECT_EQ(size, 5u);
+        EXPECT_EQ(s->GetSize(nullptr), E_POINTER);
+        EXPECT_EQ(kind.written(dir, s), std::string("ab\0\0\n", 5)) << kind.name;
+    }
+}
+
+TEST(HostStreams, GetSizeIsRawSize) {
+    TempDir dir;
+    for (const Kind& kind : Kinds()) {
+        CfxComPtr<ISBStream> s = kind.reader(dir, "a\r\nb\r\n");
+        ULONG size = 0;
+        ASSERT_EQ(s->GetSize(&size), S_OK);
+        EXPECT_EQ(size, 6u) << kind.name;
+    }
+}
+
+TEST(HostStreams, InterfacesAndReferenceCount) {
+    TempDir dir;
+    CfxComPtr<ISBStream> file = Open(dir.Put("f.txt", "x"), host::FileMode::Read);
+    CfxComPtr<ISBStream> memory = host::CreateMemoryStream();
+    for (ISBStream* s : {file.Get(), memory.Get()}) {
+        EXPECT_EQ(s->QueryInterface(IID_ISBStream, nullptr), E_POINTER);
+        void* p = reinterpret_cast<void*>(1);
+        EXPECT_EQ(s->QueryInterface(IID_IErrorInfo, &p), E_NOINTERFACE);
+        EXPECT_EQ(p, nullptr);
+        IUnknown* unknown = nullptr;
+        ASSERT_EQ(s->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+        EXPECT_EQ(unknown, static_cast<IUnknown*>(s));
+        EXPECT_EQ(unknown->Release(), 1u);
+        EXPECT_EQ(s->AddRef(), 2u);
+        EXPECT_EQ(s->Release(), 1u);
+    }
+    CfxComPtr<ISBFileStream> fileView;
+    ASSERT_EQ(file.QueryInto(fileView), S_OK);
+    IUnknown* unknown = nullptr;
+    ASSERT_EQ(fileView->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+    EXPECT_EQ(unknown, static_cast<IUnknown*>(file.Get()));  // one identity
+    unknown->Release();
+    CfxComPtr<ISBFileStream> none;
+    EXPECT_EQ(memory.QueryInto(none), E_NOINTERFACE);
+    EXPECT_FALSE(none);
+}
+
+TEST(FileStream, GetFilePathGivesThePath) {
+    TempDir dir;
+    std::string path = dir.Put("caf\xC3\xA9 file.car", "x");
+    CfxComPtr<ISBStream> s = Open(path, host::FileMode::Read);
+    CfxComPtr<ISBFileStream> f;
+    ASSERT_EQ(s.QueryInto(f), S_OK);
+    CfxBSTR text;
+    ASSERT_EQ(f->GetFilePath(text.Out()), S_OK);
+    EXPECT_EQ(text.ToString(), path);
+    EXPECT_EQ(f->GetFilePath(nullptr), E_POINTER);
+}
+
+TEST(FileStream, MissingFileFails) {
+    TempDir dir;
+    Cfx::ClearLastError();
+    ISBStream* s = reinterpret_cast<ISBStream*>(1);
+    std::string missing = dir.File("no-such.car");
+    EXPECT_EQ(host::CreateFileStream(missing, host::FileMode::Read, &s), STG_E_FILENOTFOUND);
+    EXPECT_EQ(s, nullptr);
+    EXPECT_EQ(Cfx::GetLastError().hr, STG_E_FILENOTFOUND);
+    EXPECT_EQ(Cfx::GetLastError().description, missing + " could not be found.");
+    EXPECT_EQ(host::CreateFileStream(dir.File("no-dir/x.car"), host::FileMode::Write, &s), STG_E_FILENOTFOUND);
+    EXPECT_EQ(host::CreateFileStream(dir.Path().string(), host::FileMode::Read, &s), E_ACCESSDENIED);
+    EXPECT_EQ(s, nullptr);
+    EXPECT_EQ(host::CreateFileStream(missing, host::FileMode::Read, nullptr), E_POINTER);
+}
+
+TEST(FileStream, ModesOpenAsStated) {
+    TempDir dir;
+    std::string path = dir.Put("m.txt", "old content");
+    {
+        CfxComPtr<ISBStream> r = Open(path, host::FileMode::Read);
+        EXPECT_EQ(r->Write("x", 1, nullptr), E_ACCESSDENIED);
+        EXPECT_EQ(ReadAll(r.Get(), 100), "old content");
+    }
+    {
+        CfxComPtr<ISBStream> rw = Open(path, host::FileMode::ReadWrite);  // not truncated
+        char buf[4];
+        ULONG got = 0;
+        ASSERT_EQ(rw->Read(buf, 4, &got), S_OK);
+        EXPECT_EQ(std::string(buf, got), "old ");
+        ASSERT_EQ(WriteText(rw.Get(), "NEW"), S_OK);  // at raw offset 4, after a buffered read
+        EXPECT_EQ(Position(rw.Get()), 7u);
+        ASSERT_EQ(rw->Read(buf, 2, &got), S_OK);
+        EXPECT_EQ(std::string(buf, got), "te");
+        ASSERT_EQ(rw->Seek(2, SB_SEEK_SET, nullptr), S_OK);  // no stale bytes from before the write
+        EXPECT_EQ(ReadAll(rw.Get(), 100), "d NEWtent");
+    }
+    EXPECT_EQ(TempDir::Slurp(path), "old NEWtent");
+    {
+        CfxComPtr<ISBStream> w = Open(path, host::FileMode::Write);  // truncated
+        char buf[4];
+        ULONG got = 0;
+        EXPECT_EQ(w->Read(buf, 4, &got), E_ACCESSDENIED);
+        ULONG size = 99;
+        ASSERT_EQ(w->GetSize(&size), S_OK);
+        EXPECT_EQ(size, 0u);
+    }
+    {
+        std::string fresh = dir.File("fresh.txt");
+        CfxComPtr<ISBStream> rw = Open(fresh, host::FileMode::ReadWrite);  // created
+        ASSERT_EQ(WriteText(rw.Get(), "a\nb"), S_OK);
+        ASSERT_EQ(rw->Seek(0, SB_SEEK_SET, nullptr), S_OK);
+        EXPECT_EQ(ReadAll(rw.Get(), 100), "a\nb");
+        rw.Reset();
+        EXPECT_EQ(TempDir::Slurp(fresh), "a\r\nb");
+    }
+}
+
+// The file stream reads kFileStreamBufferSize raw bytes at a time: a CR LF pair split by the
+// end of a fill is still one LF, a lone CR there stays a CR, and a CR at the end of the file
+// stays a CR.
+TEST(FileStream, CrLfAcrossTheInternalBufferBoundary) {
+    const std::size_t b = host::kFileStreamBufferSize;
+    const std::string fill(b - 1, 'a');
+    const Translation cases[] = {
+        {fill + "\nb", fill + "\r\nb"},
+        {fill + "\n", fill + "\r\n"},
+        {fill + "\rb", fill + "\rb"},
+        {fill + "\r", fill + "\r"},
+        {fill + "\r\n", fill + "\r\r\n"},
+        {fill + "a\nb", fill + "a\r\nb"},                                  // pair just after the boundary
+        {fill + "\n" + std::string(b - 2, 'c') + "\nd", fill + "\r\n" + std::string(b - 2, 'c') + "\r\nd"},
+        {std::string(2 * b - 1, 'e') + "\nf", std::string(2 * b - 1, 'e') + "\r\nf"},  // second boundary
+    };
+    for (const Translation& c : cases)
+        for (ULONG chunk : {1u, 100u, static_cast<ULONG>(b - 1), static_cast<ULONG>(b), 3u * static_cast<ULONG>(b)}) {
+            TempDir dir;
+            CfxComPtr<ISBStream> s = Open(dir.Put("boundary.txt", c.raw), host::FileMode::Read);
+            std::string got = ReadAll(s.Get(), chunk);
+            EXPECT_EQ(got.size(), c.logical.size()) << "chunk " << chunk;
+            EXPECT_TRUE(got == c.logical) << "chunk " << chunk << ", tail "
+                                          << testing::PrintToString(got.substr(got.size() > 8 ? got.size() - 8 : 0));
+            EXPECT_EQ(Position(s.Get()), c.raw.size());
+        }
+}
+
+TEST(FileStream, SeekBackInsideTheBufferReadsTheSameBytes) {
+    TempDir dir;
+    std::string raw;
+    for (int i = 0; i < 10000; ++i) raw.push_back(static_cast<char>('a' + i % 26));
+    CfxComPtr<ISBStream> s = Open(dir.Put("s.txt", raw), host::FileMode::Read);
+    char buf[20];
+    ULONG got = 0;
+    ASSERT_EQ(s->Read(buf, 20, &got), S_OK);
+    ASSERT_EQ(s->Seek(-5, SB_SEEK_CUR, nullptr), S_OK);
+    ASSERT_EQ(s->Read(buf, 5, &got), S_OK);
+    EXPECT_EQ(std::string(buf, got), raw.substr(15, 5));
+    ASSERT_EQ(s->Seek(9000, SB_SEEK_SET, nullptr), S_OK);
+    ASSERT_EQ(s->Read(buf, 20, &got), S_OK);
+    EXPECT_EQ(std::string(buf, got), raw.substr(9000, 20));
+}
+
+// A file of 4 GiB or more has no 32-bit size: GetSize fails rather than cut it, and so does a
+// seek whose target does not fit. The file is sparse, so it takes no space.
+TEST(FileStream, FilesPastFourGibibytesFailGetSize) {
+    TempDir dir;
+    std::string path = dir.File("big.bin");
+    for (std::uint64_t size : {std::uint64_t{0xFFFFFFFFu}, std::uint64_t{0x100000000u}, std::uint64_t{0x100000005u}}) {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ASSERT_GE(fd, 0);
+        bool grown = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+        ::close(fd);
+        if (!grown) GTEST_SKIP() << "the file system cannot hold a sparse file of " << size << " bytes";
+        CfxComPtr<ISBStream> s = Open(path, host::FileMode::Read);
+        ULONG got = 0;
+        HRESULT hr = s->GetSize(&got);
+        ULONG pos = 0;
+        if (size <= 0xFFFFFFFFu) {
+            EXPECT_EQ(hr, S_OK);
+            EXPECT_EQ(got, size);
+            EXPECT_EQ(s->Seek(0, SB_SEEK_END, &pos), S_OK);
+            EXPECT_EQ(pos, 0xFFFFFFFFu);
+        } else {
+            EXPECT_TRUE(FAILED(hr));
+            EXPECT_EQ(got, 0u);
+            EXPECT_EQ(s->Seek(0, SB_SEEK_END, &pos), E_INVALIDARG);
+            EXPECT_EQ(s->Seek(-static_cast<LONG>(size - 0xFFFFFFFFu), SB_SEEK_END, &pos), S_OK);
+            EXPECT_EQ(pos, 0xFFFFFFFFu);
+            EXPECT_EQ(s->Seek(1, SB_SEEK_CUR, &pos), E_INVALIDARG);
+        }
+    }
+}
+
+TEST(FileStream, FailedWriteIsAWriteFault) {
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    CfxComPtr<ISBStream> s;
+    ASSERT_EQ(host::CreateFileStream("/dev/full", host::FileMode::Write, s.Out()), S_OK);
+    ULONG written = 99;
+    EXPECT_EQ(WriteText(s.Get(), "abc\n", &written), STG_E_WRITEFAULT);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(Cfx::GetLastError().hr, STG_E_WRITEFAULT);
+    ASSERT_EQ(s->SetBinaryMode(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(WriteText(s.Get(), "abc", &written), STG_E_WRITEFAULT);
+    EXPECT_EQ(written, 0u);
+}
+
+TEST(FileStream, LongTextWriteRoundTrips) {
+    TempDir dir;
+    std::string logical;
+    for (int i = 0; i < 3000; ++i) logical += "line " + std::to_string(i) + "\n";
+    std::string raw;
+    for (char c : logical) {
+        if (c == '\n') raw += '\r';
+        raw += c;
+    }
+    std::string path = dir.File("long.txt");
+    {
+        CfxComPtr<ISBStream> w = Open(path, host::FileMode::Write);
+        ULONG written = 0;
+        ASSERT_EQ(WriteText(w.Get(), logical, &written), S_OK);
+        EXPECT_EQ(written, logical.size());
+        EXPECT_EQ(Position(w.Get()), raw.size());
+    }
+    EXPECT_TRUE(TempDir::Slurp(path) == raw);
+    CfxComPtr<ISBStream> r = Open(path, host::FileMode::Read);
+    EXPECT_TRUE(ReadAll(r.Get(), 1000) == logical);
+}
+
+TEST(MemoryStream, BytesAndForeignStreams) {
+    CfxComPtr<ISBStream> s = Memory("abc");
+    EXPECT_EQ(Bytes(s.Get()), "abc");
+    ASSERT_EQ(s->Seek(0, SB_SEEK_END, nullptr), S_OK);
+    ASSERT_EQ(WriteText(s.Get(), "\n"), S_OK);
+    EXPECT_EQ(Bytes(s.Get()), "abc\r\n");
+    TempDir dir;
+    CfxComPtr<ISBStream> file = Open(dir.Put("f", "x"), host::FileMode::Read);
+    try {
+        host::MemoryStreamBytes(file.Get());
+        ADD_FAILURE() << "no throw";
+    } catch (const Cfx::CfxResult& r) {
+        EXPECT_EQ(r.Hr(), E_INVALIDARG);
+    }
+    EXPECT_THROW(host::MemoryStreamBytes(nullptr), Cfx::CfxResult);
+}
+
+}  // namespace
