@@ -1,0 +1,120 @@
+#include "datamodel/class.h"
+
+#include <limits>
+#include <map>
+#include <vector>
+
+#include "cfx/cfx.h"
+
+namespace {
+
+struct Registry {
+    std::map<std::string, const xxClass*, std::less<>> byName;  // names and second names
+    std::map<unsigned, const xxClass*> byType;                  // registration order
+    unsigned nextTypeId = xxClass::kRootTypeId + 1;
+    ~Registry();
+};
+
+// Set once the registry is gone at exit, so records destroyed later leave it alone.
+bool registryDestroyed = false;
+Registry::~Registry() { registryDestroyed = true; }
+
+// Built on first use: classes register from static initialisers of any file, in any order.
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+std::string Quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+
+}  // namespace
+
+xxClass::xxClass(const char* name, const char* secondName, CreateFunction create, const xxClass* const* bases,
+                 std::size_t baseCount, unsigned version, const xxPropertyTable* properties)
+    : name_(name ? name : ""),
+      secondName_(secondName ? secondName : ""),
+      create_(create),
+      bases_(bases),
+      baseCount_(bases ? baseCount : 0),
+      version_(version),
+      properties_(properties) {
+    if (name_.empty()) throw xxClassRegistrationError("A class needs a name");
+    if (!bases && baseCount != 0)
+        throw xxClassRegistrationError("Class " + Quoted(name_) + " has a base count but no base array");
+    Registry& registry = TheRegistry();
+    for (const std::string* key : {&name_, &secondName_}) {
+        if (!key->empty() && registry.byName.contains(*key))
+            throw xxClassRegistrationError("Class " + Quoted(*key) + " is already registered");
+    }
+    if (name_ == secondName_) secondName_.clear();
+    if (registry.nextTypeId == std::numeric_limits<unsigned>::max())
+        throw xxClassRegistrationError("No class type ids are left");
+    typeId_ = registry.nextTypeId++;
+    registry.byType.emplace(typeId_, this);
+    registry.byName.emplace(name_, this);
+    if (!secondName_.empty()) registry.byName.emplace(secondName_, this);
+}
+
+xxClass::~xxClass() {
+    if (registryDestroyed) return;
+    Registry& registry = TheRegistry();
+    registry.byType.erase(typeId_);
+    registry.byName.erase(name_);
+    if (!secondName_.empty()) registry.byName.erase(secondName_);
+}
+
+xxBool xxClass::IsA(unsigned typeId) const {
+    if (typeId == kExcludedTypeId) return false;
+    if (typeId == typeId_ || typeId == kRootTypeId) return true;
+    return BasesIsA(typeId);
+}
+
+xxBool xxClass::BasesIsA(unsigned typeId) const {
+    for (const xxClass* base : Bases())
+        if (base && base->IsA(typeId)) return true;
+    return false;
+}
+
+std::unique_ptr<xxClassInstance> xxClass::CreateNew() const {
+    if (!create_) throw Cfx::CfxResult(E_NOTIMPL, "Class " + Quoted(name_) + " is abstract");
+    std::unique_ptr<xxClassInstance> instance(create_());
+    if (!instance) throw Cfx::CfxResult(E_FAIL, "Class " + Quoted(name_) + " created no instance");
+    return instance;
+}
+
+void xxClass::ClearDocumentVersions() {
+    for (const auto& [typeId, cls] : TheRegistry().byType) cls->documentVersion_ = 0;
+}
+
+const xxClass& xxClass::FindClass(std::string_view name) {
+    if (const xxClass* cls = FindClassIfExists(name)) return *cls;
+    throw Cfx::CfxResult(E_INVALIDARG, "Unknown class " + Quoted(name));
+}
+
+const xxClass* xxClass::FindClassIfExists(std::string_view name) {
+    const Registry& registry = TheRegistry();
+    auto it = registry.byName.find(name);
+    return it == registry.byName.end() ? nullptr : it->second;
+}
+
+const xxClass& xxClass::FindClassByType(unsigned typeId) {
+    if (const xxClass* cls = FindClassByTypeIfExists(typeId)) return *cls;
+    throw Cfx::CfxResult(E_INVALIDARG, "Unknown class type " + std::to_string(typeId));
+}
+
+const xxClass* xxClass::FindClassByTypeIfExists(unsigned typeId) {
+    const Registry& registry = TheRegistry();
+    auto it = registry.byType.find(typeId);
+    return it == registry.byType.end() ? nullptr : it->second;
+}
+
+void xxClass::ForEach(const std::function<void(const xxClass&)>& visit) {
+    std::vector<unsigned> typeIds;
+    typeIds.reserve(TheRegistry().byType.size());
+    for (const auto& [typeId, cls] : TheRegistry().byType) typeIds.push_back(typeId);
+    // Looked up again per step: a visit may register or remove classes.
+    for (unsigned typeId : typeIds)
+        if (const xxClass* cls = FindClassByTypeIfExists(typeId)) visit(*cls);
+}
+
+std::size_t xxClass::Count() { return TheRegistry().byType.size(); }

@@ -1,2 +1,0 @@
-// Filled in with the datamodel library.
-namespace cartovane_platform_placeholder {}

@@ -1,2 +1,0 @@
-// Filled in with the utilities library.
-namespace cartovane_platform_placeholder {}
