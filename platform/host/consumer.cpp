@@ -1,3 +1,4 @@
+#include "host/diagnostics.h"
 #include "host/interfaces.h"
 
 HRESULT CSBContainerRootConsumerImpl::OnConnect(ISBContainerRootConsumed* root) {
@@ -31,4 +32,11 @@ HRESULT CSBContainerRootConsumerImpl::OnDisconnect(ISBContainerRoot* root) {
 ISBContainerRoot* CSBContainerRootConsumerImpl::ContainerRoot(bool required) const {
     if (!root_ && required) throw Cfx::CfxResult(E_UNEXPECTED, "No container root is connected");
     return root_.Get();
+}
+
+CfxComPtr<ISBDiagnosticsManager> CSBContainerRootConsumerImpl::ObtainDiagnosticsManager() const {
+    CfxComPtr<ISBDiagnosticsManager> manager;
+    HRESULT hr = ContainerRoot(true)->GetDiagnosticsManager(manager.Out());
+    if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
+    return manager;
 }

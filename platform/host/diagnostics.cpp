@@ -64,7 +64,7 @@ ULONG DiagnosticsManager::Release() {
     return n;
 }
 
-HRESULT DiagnosticsManager::CreateConnection(BSTR source, ISBDiagnosticsConnection** connection) {
+HRESULT DiagnosticsManager::GetConnection(BSTR source, ISBDiagnosticsConnection** connection) {
     if (!connection) return E_POINTER;
     *connection = nullptr;
     return Cfx::Guarded(GUID_NULL, IID_ISBDiagnosticsManager, [&]() -> HRESULT {

@@ -26,7 +26,7 @@ CV_DECLARE_IID(ISBDiagnosticsConnection, IID_ISBDiagnosticsConnection);
 
 struct ISBDiagnosticsManager : IUnknown {
     // A connection whose messages carry source as their origin.
-    virtual HRESULT CreateConnection(BSTR source, ISBDiagnosticsConnection** connection) = 0;
+    virtual HRESULT GetConnection(BSTR source, ISBDiagnosticsConnection** connection) = 0;
 
 protected:
     ~ISBDiagnosticsManager() = default;
@@ -51,7 +51,7 @@ public:
     HRESULT QueryInterface(REFIID iid, void** out) override;
     ULONG AddRef() override { return ++refs_; }
     ULONG Release() override;
-    HRESULT CreateConnection(BSTR source, ISBDiagnosticsConnection** connection) override;
+    HRESULT GetConnection(BSTR source, ISBDiagnosticsConnection** connection) override;
 
     void SetListener(Listener listener) { listener_ = std::move(listener); }
     const std::vector<DiagnosticMessage>& Messages() const { return messages_; }

@@ -40,8 +40,12 @@ protected:
 };
 CV_DECLARE_IID(ISBExporter, IID_ISBExporter);
 
+struct ISBDiagnosticsManager;
+
 // The host's container root: the managers of one running application.
 struct ISBContainerRoot : IUnknown {
+    virtual HRESULT GetDiagnosticsManager(ISBDiagnosticsManager** manager) = 0;
+
 protected:
     ~ISBContainerRoot() = default;
 };
@@ -76,6 +80,8 @@ public:
     // The connected root; with required, a missing root throws E_UNEXPECTED.
     ISBContainerRoot* ContainerRoot(bool required) const;
     bool HasContainerRoot() const { return static_cast<bool>(root_); }
+    // The connected root's diagnostics manager; throws E_UNEXPECTED without a root.
+    CfxComPtr<ISBDiagnosticsManager> ObtainDiagnosticsManager() const;
 
 protected:
     CSBContainerRootConsumerImpl() = default;
