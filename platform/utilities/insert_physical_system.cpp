@@ -1,0 +1,65 @@
+#include "utilities/insert_physical_system.h"
+
+#include <vector>
+
+namespace {
+xxTreeRoot& TreeOf(ISBDocumentRoot* document) {
+    CfxComPtr<IModel3dDocumentDirect> direct;
+    HRESULT hr = document->QueryInterface(IID_IModel3dDocumentDirect, direct.OutVoid());
+    if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_IModel3dDocumentDirect);
+    xxTreeRoot* tree = nullptr;
+    hr = direct->GetTreeRoot(&tree);
+    if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
+    if (!tree) throw Cfx::CfxResult(E_UNEXPECTED, "Cannot access underlying document.");
+    return *tree;
+}
+}  // namespace
+
+HRESULT InsertPhysicalSystemImport::DelegatedQueryInterface(REFIID iid, void** out) {
+    IUnknown* part = nullptr;
+    if (iid == IID_ISBImporter) part = static_cast<ISBImporter*>(this);
+    else if (iid == IID_ISBContainerRootConsumer) part = static_cast<ISBContainerRootConsumer*>(this);
+    else if (iid == IID_ISupportErrorInfo) part = static_cast<ISupportErrorInfo*>(this);
+    if (!part) return CCfxUnknown::DelegatedQueryInterface(iid, out);
+    if (!out) return E_POINTER;
+    return FinishQI(part, out);
+}
+
+HRESULT InsertPhysicalSystemImport::InterfaceSupportsErrorInfo(REFIID iid) {
+    return (iid == IID_ISBImporter || iid == IID_ISBContainerRootConsumer || iid == IID_ISupportErrorInfo) ? S_OK
+                                                                                                            : S_FALSE;
+}
+
+HRESULT InsertPhysicalSystemImport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT& args) {
+    return Cfx::Guarded(reportingClass_, IID_ISBImporter, [&]() -> HRESULT {
+        if (!root) throw Cfx::CfxResult(E_INVALIDARG, "No document to insert into");
+        xxTreeRoot& target = TreeOf(root);
+
+        // A scratch document of the target's own class.
+        CfxBSTR progId;
+        HRESULT hr = root->GetProgID(progId.Out());
+        if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
+        CfxComPtr<ISBDocumentRoot> scratch;
+        Cfx::CfxCreateImpl(progId.ToString(), nullptr, CLSCTX_INPROC_SERVER, IID_ISBDocumentRoot, scratch.OutVoid(), true);
+
+        CfxComPtr<ISBImporter> importer;
+        Cfx::CfxCreateImpl(GetImporterProgID(), nullptr, CLSCTX_INPROC_SERVER, IID_ISBImporter, importer.OutVoid(), true);
+        if (HasContainerRoot()) {
+            CfxComPtr<ISBContainerRootConsumer> consumer;
+            if (SUCCEEDED(importer->QueryInterface(IID_ISBContainerRootConsumer, consumer.OutVoid()))) {
+                CfxComPtr<ISBContainerRootConsumed> consumed;
+                if (SUCCEEDED(ContainerRoot(true)->QueryInterface(IID_ISBContainerRootConsumed, consumed.OutVoid())))
+                    consumer->OnConnect(consumed.Get());
+            }
+        }
+        hr = importer->Import(stream, scratch.Get(), args);
+        if (FAILED(hr)) return hr;
+
+        // Move what was read, in its order, below the target's root.
+        xxTreeRoot& source = TreeOf(scratch.Get());
+        std::vector<xxObject*> content;
+        for (const auto& child : source.Children()) content.push_back(child.get());
+        for (xxObject* object : content) object->SetParent(target);
+        return hr;
+    });
+}
