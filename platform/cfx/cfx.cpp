@@ -273,6 +273,31 @@ CfxVariant::CfxVariant(const VARIANT& v) {
     if (FAILED(VariantCopy(&v_, &v))) throw Cfx::BadAlloc();
 }
 
+bool CfxVariant::IsBoolOrInteger() const {
+    switch (v_.vt) {
+    case VT_BOOL: case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4:
+    case VT_I8: case VT_UI8: case VT_INT: case VT_UINT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CfxVariant::Bool() const {
+    switch (v_.vt) {
+    case VT_BOOL: return v_.boolVal != VARIANT_FALSE;
+    case VT_I1: return v_.cVal != 0;
+    case VT_UI1: return v_.bVal != 0;
+    case VT_I2: return v_.iVal != 0;
+    case VT_UI2: return v_.uiVal != 0;
+    case VT_I4: case VT_INT: return v_.lVal != 0;
+    case VT_UI4: case VT_UINT: return v_.ulVal != 0;
+    case VT_I8: return v_.llVal != 0;
+    case VT_UI8: return v_.ullVal != 0;
+    default: throw Cfx::CfxResult(DISP_E_TYPEMISMATCH, "Type mismatch.");
+    }
+}
+
 // ---- qor::MemoryPool --------------------------------------------------------
 
 namespace qor {

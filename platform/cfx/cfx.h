@@ -238,6 +238,10 @@ public:
         return &v_;
     }
     void Clear() { VariantClear(&v_); }
+    // The truth value of a VT_BOOL or integer value; other types throw DISP_E_TYPEMISMATCH.
+    bool Bool() const;
+    // VT_BOOL or any integer type.
+    bool IsBoolOrInteger() const;
     VARIANT Detach() {
         VARIANT v = v_;
         VariantInit(&v_);
