@@ -1,0 +1,115 @@
+#include "sdk/text_parser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "cfx/cfx.h"
+
+CTextParser::CTextParser(std::size_t blockSize)
+    : block_(std::make_unique<char[]>(std::max<std::size_t>(blockSize, 1) + 1)),
+      blockSize_(std::max<std::size_t>(blockSize, 1)) {}
+
+CTextParser::~CTextParser() = default;
+
+void CTextParser::ThrowTooLong(std::size_t limit) const {
+    throw Cfx::CfxResult(E_FAIL, "Line " + std::to_string(lineNumber_) + " is longer than " + std::to_string(limit) +
+                                     " characters.");
+}
+
+bool CTextParser::Refill() {
+    if (atEnd_) return false;
+    const std::size_t n = ReadBlock(block_.get(), blockSize_);
+    begin_ = 0;
+    end_ = n;
+    if (n == 0) atEnd_ = true;
+    return n != 0;
+}
+
+bool CTextParser::Advance(std::size_t keep, bool throwWhenLonger) {
+    if (begin_ == end_ && !Refill()) return false;
+    ++lineNumber_;
+    bool spilled = false;
+    std::size_t total = 0;  // characters of the line so far, CR included
+    bool endsWithCR = false;
+    spill_.clear();
+    while (true) {
+        char* p = block_.get() + begin_;
+        const std::size_t available = end_ - begin_;
+        const char* lf = static_cast<const char*>(std::memchr(p, '\n', available));
+        const std::size_t piece = lf ? static_cast<std::size_t>(lf - p) : available;
+        if (piece) endsWithCR = p[piece - 1] == '\r';
+        total += piece;
+        if (throwWhenLonger && total > keep + 1) ThrowTooLong(keep);  // one more may be the CR
+        if (lf && !spilled) {  // the whole line lies in the block: hand it out where it is
+            const std::size_t length = piece - (endsWithCR ? 1 : 0);
+            if (throwWhenLonger && length > keep) ThrowTooLong(keep);
+            line_ = p;
+            lineLength_ = std::min(length, keep);
+            truncated_ = length > keep;
+            begin_ += piece + 1;
+            return true;
+        }
+        if (spill_.size() < keep) spill_.insert(spill_.end(), p, p + std::min(piece, keep - spill_.size()));
+        spilled = true;
+        begin_ += piece;
+        if (lf) {
+            ++begin_;
+            break;
+        }
+        if (!Refill()) break;  // the text ends without a final LF
+    }
+    const std::size_t length = total - (endsWithCR ? 1 : 0);
+    if (throwWhenLonger && length > keep) ThrowTooLong(keep);
+    if (spill_.size() > length) spill_.resize(length);  // the kept part reached the CR
+    lineLength_ = spill_.size();
+    truncated_ = length > keep;
+    spill_.push_back('\0');
+    line_ = spill_.data();
+    return true;
+}
+
+char* CTextParser::ReadString(char* buffer, std::size_t limit) {
+    if (!buffer) throw Cfx::CfxResult(E_POINTER, "ReadString needs a buffer.");
+    if (limit == 0) throw Cfx::CfxResult(E_INVALIDARG, "ReadString needs room for at least the terminating NUL.");
+    if (!Advance(limit - 1, false)) return nullptr;
+    std::memcpy(buffer, line_, lineLength_);
+    buffer[lineLength_] = '\0';
+    return buffer;
+}
+
+char* CTextParser::ReadStringAlloc() {
+    if (!Advance(maxLineLength_, true)) return nullptr;
+    line_[lineLength_] = '\0';  // in the block this overwrites the CR or LF, already consumed
+    return line_;
+}
+
+bool CTextParser::Rewind() {
+    if (!RestartSource()) return false;
+    begin_ = end_ = 0;
+    atEnd_ = false;
+    lineNumber_ = 0;
+    lineLength_ = 0;
+    truncated_ = false;
+    line_ = nullptr;
+    return true;
+}
+
+CTextIOStreamParser::CTextIOStreamParser(std::istream& stream, std::size_t blockSize)
+    : CTextParser(blockSize), stream_(stream), start_(stream.tellg()) {}
+
+std::size_t CTextIOStreamParser::ReadBlock(char* destination, std::size_t size) {
+    if (stream_.bad()) throw Cfx::CfxResult(STG_E_READFAULT, "The text could not be read.");
+    stream_.read(destination, static_cast<std::streamsize>(size));
+    if (stream_.bad())
+        throw Cfx::CfxResult(STG_E_READFAULT, "The text could not be read after line " +
+                                                  std::to_string(GetLineNumber()) + ".");
+    return static_cast<std::size_t>(stream_.gcount());
+}
+
+bool CTextIOStreamParser::RestartSource() {
+    if (start_ == std::istream::pos_type(-1)) return false;
+    stream_.clear();
+    stream_.seekg(start_);
+    return !stream_.fail();
+}

@@ -1,0 +1,207 @@
+#include "sdk/text_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "cfx/cfx.h"
+
+// Counts heap allocations, for the check that reading lines allocates nothing per line.
+namespace {
+std::atomic<long> gAllocations{0};
+}  // namespace
+void* operator new(std::size_t size) {
+    ++gAllocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using namespace std::string_literals;
+
+// Block sizes small enough to put every line end, CR LF pair included, across a boundary.
+constexpr std::size_t kBlockSizes[] = {1, 2, 3, 7, CTextParser::kDefaultBlockSize};
+
+std::vector<std::string> ReadAll(const std::string& text, std::size_t blockSize) {
+    std::istringstream in(text);
+    CTextIOStreamParser parser(in, blockSize);
+    std::vector<std::string> lines;
+    while (const char* line = parser.ReadStringAlloc()) {
+        lines.emplace_back(line, parser.GetLineLength());
+        EXPECT_EQ(parser.GetLineNumber(), lines.size());
+        EXPECT_FALSE(parser.WasLineTruncated());
+    }
+    EXPECT_EQ(parser.ReadStringAlloc(), nullptr);  // the end stays the end
+    EXPECT_EQ(parser.GetLineNumber(), lines.size());
+    return lines;
+}
+
+Cfx::CfxResult Thrown(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Cfx::CfxResult& r) {
+        return r;
+    }
+    ADD_FAILURE() << "no CfxResult thrown";
+    return {};
+}
+
+TEST(TextParser, SplitsLinesAlikeForEveryLineEndAndBlockSize) {
+    const std::string longLine(100000, 'x');  // longer than a default block
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"empty", "", {}},
+        {"one empty line", "\n", {""}},
+        {"two empty lines", "\n\n", {"", ""}},
+        {"LF", "ab\ncd\n", {"ab", "cd"}},
+        {"no final line end", "ab\ncd", {"ab", "cd"}},
+        {"CR LF", "ab\r\ncd\r\n", {"ab", "cd"}},
+        {"CR LF, empty line between", "ab\r\n\r\ncd", {"ab", "", "cd"}},
+        {"CR before the end of the text", "ab\r", {"ab"}},
+        {"lone CR inside a line stays", "a\rb\n", {"a\rb"}},
+        {"only the last of two CRs goes", "a\r\r\n", {"a\r"}},
+        {"a line of one CR", "\r\n", {""}},
+        {"embedded NUL", "a\0b\nc\n"s, {"a\0b"s, "c"}},
+        {"line longer than a block", longLine + "\r\ntail", {longLine, "tail"}},
+    };
+    for (const Case& c : cases)
+        for (std::size_t blockSize : kBlockSizes) {
+            SCOPED_TRACE(std::string(c.what) + ", block size " + std::to_string(blockSize));
+            EXPECT_EQ(ReadAll(c.text, blockSize), c.lines);
+        }
+}
+
+TEST(TextParser, ReadStringKeepsLimitMinusOneCharactersAndSkipsTheRest) {
+    struct Expected {
+        std::string line;
+        bool truncated;
+    };
+    struct Case {
+        std::string text;
+        std::size_t limit;
+        std::vector<Expected> lines;
+    };
+    const Case cases[] = {
+        {"abcdef\nxy\n", 4, {{"abc", true}, {"xy", false}}},
+        {"abc\n", 4, {{"abc", false}}},
+        {"abc\r\n", 4, {{"abc", false}}},        // the CR is no character of the line
+        {"abcd\r\nz", 4, {{"abc", true}, {"z", false}}},
+        {"abc\r\r\n", 4, {{"abc", true}}},       // the first CR is
+        {"ab\ncd\n", 1, {{"", true}, {"", true}}},
+        {std::string(70000, 'y') + "\nok", 512, {{std::string(511, 'y'), true}, {"ok", false}}},
+    };
+    for (const Case& c : cases)
+        for (std::size_t blockSize : kBlockSizes) {
+            SCOPED_TRACE(c.text.substr(0, 12) + " limit " + std::to_string(c.limit) + " block " +
+                         std::to_string(blockSize));
+            std::istringstream in(c.text);
+            CTextIOStreamParser parser(in, blockSize);
+            std::vector<char> buffer(c.limit, '#');
+            for (std::size_t i = 0; i < c.lines.size(); ++i) {
+                ASSERT_EQ(parser.ReadString(buffer.data(), c.limit), buffer.data());
+                EXPECT_EQ(std::string(buffer.data()), c.lines[i].line);
+                EXPECT_EQ(parser.WasLineTruncated(), c.lines[i].truncated);
+                EXPECT_EQ(parser.GetLineNumber(), i + 1);
+            }
+            EXPECT_EQ(parser.ReadString(buffer.data(), c.limit), nullptr);
+        }
+}
+
+TEST(TextParser, BothReadsTakeTurnsOnOneText) {
+    std::istringstream in("one\r\ntwo\r\nthree\r\n");
+    CTextIOStreamParser parser(in, 2);
+    char buffer[16];
+    EXPECT_STREQ(parser.ReadString(buffer, sizeof buffer), "one");
+    EXPECT_STREQ(parser.ReadStringAlloc(), "two");
+    EXPECT_STREQ(parser.ReadString(buffer, sizeof buffer), "three");
+    EXPECT_EQ(parser.GetLineNumber(), 3u);
+}
+
+TEST(TextParser, BadArgumentsAndOverlongLinesAreErrors) {
+    std::istringstream in("12345\n12345\r\n123456\n");
+    CTextIOStreamParser parser(in, 3);
+    EXPECT_EQ(Thrown([&] { parser.ReadString(nullptr, 10); }).Hr(), E_POINTER);
+    char buffer[4];
+    EXPECT_EQ(Thrown([&] { parser.ReadString(buffer, 0); }).Hr(), E_INVALIDARG);
+
+    parser.SetMaxLineLength(5);
+    EXPECT_STREQ(parser.ReadStringAlloc(), "12345");
+    EXPECT_STREQ(parser.ReadStringAlloc(), "12345");
+    const Cfx::CfxResult r = Thrown([&] { parser.ReadStringAlloc(); });
+    EXPECT_EQ(r.Hr(), E_FAIL);
+    EXPECT_EQ(r.Description(), "Line 3 is longer than 5 characters.");
+}
+
+TEST(TextParser, RewindGoesBackToWhereTheParserStarted) {
+    std::istringstream in("skip\nfirst\nsecond\n");
+    in.seekg(5);
+    CTextIOStreamParser parser(in);
+    EXPECT_STREQ(parser.ReadStringAlloc(), "first");
+    EXPECT_STREQ(parser.ReadStringAlloc(), "second");
+    EXPECT_EQ(parser.ReadStringAlloc(), nullptr);
+    ASSERT_TRUE(parser.Rewind());
+    EXPECT_EQ(parser.GetLineNumber(), 0u);
+    EXPECT_STREQ(parser.ReadStringAlloc(), "first");
+    EXPECT_EQ(parser.GetLineNumber(), 1u);
+}
+
+// A source that cannot seek, and one that fails after some text.
+class ForwardOnlyBuffer : public std::streambuf {
+public:
+    explicit ForwardOnlyBuffer(std::string text, bool failAtEnd) : text_(std::move(text)), failAtEnd_(failAtEnd) {
+        setg(text_.data(), text_.data(), text_.data() + text_.size());
+    }
+
+protected:
+    int_type underflow() override {
+        if (failAtEnd_) throw std::runtime_error("device error");
+        return traits_type::eof();
+    }
+
+private:
+    std::string text_;
+    bool failAtEnd_;
+};
+
+TEST(TextParser, SourcesThatCannotRewindOrRead) {
+    ForwardOnlyBuffer forward("a\nb\n", false);
+    std::istream forwardStream(&forward);
+    CTextIOStreamParser forwardParser(forwardStream);
+    EXPECT_STREQ(forwardParser.ReadStringAlloc(), "a");
+    EXPECT_FALSE(forwardParser.Rewind());
+
+    ForwardOnlyBuffer failing("a\nb\n", true);
+    std::istream failingStream(&failing);
+    CTextIOStreamParser failingParser(failingStream);
+    EXPECT_EQ(Thrown([&] { failingParser.ReadStringAlloc(); }).Hr(), STG_E_READFAULT);
+}
+
+TEST(TextParser, AllocatesNothingPerLine) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += std::string(static_cast<std::size_t>(40 + i % 60), static_cast<char>('a' + i % 26)) + "\r\n";
+    std::istringstream in(text);
+    CTextIOStreamParser parser(in, 256);  // most lines cross a block boundary at some point
+    char buffer[512];
+    const long before = gAllocations;
+    std::size_t lines = 0;
+    while (parser.ReadStringAlloc() && parser.ReadString(buffer, sizeof buffer)) lines += 2;
+    const long allocations = gAllocations - before;
+    EXPECT_EQ(lines, 2000u);
+    EXPECT_LT(allocations, 16) << "the line buffer should grow a few times, not per line";
+}
+
+}  // namespace
