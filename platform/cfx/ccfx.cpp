@@ -1,5 +1,7 @@
 #include "cfx/ccfx.h"
 
+#include "com/object.h"
+
 namespace {
 long liveObjects = 0;
 long serverLocks = 0;
@@ -17,25 +19,9 @@ const CCfxFactoryData* FindRow(REFCLSID clsid) {
     return nullptr;
 }
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public com::ComObject<IClassFactory> {
 public:
     explicit ClassFactory(const CCfxFactoryData& row) : row_(row) {}
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -57,9 +43,7 @@ public:
     }
 
 private:
-    ~ClassFactory() = default;
     const CCfxFactoryData& row_;
-    ULONG refs_ = 1;
 };
 }  // namespace
 

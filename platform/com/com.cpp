@@ -5,6 +5,7 @@
 #include <new>
 
 #include "com/errorinfo.h"
+#include "com/object.h"
 #include "com/oleauto.h"
 #include "com/registry.h"
 
@@ -427,26 +428,10 @@ HRESULT RegisterTypeLibInterface(REFGUID typeLib, REFIID iid, const char* name) 
 // ---- error info -------------------------------------------------------------
 
 namespace {
-class ErrorInfoObject final : public IErrorInfo {
+class ErrorInfoObject final : public com::ComObject<IErrorInfo> {
 public:
     ErrorInfoObject(REFIID iid, std::string source, std::string description)
         : iid_(iid), source_(std::move(source)), description_(std::move(description)) {}
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IErrorInfo) {
-            *out = static_cast<IErrorInfo*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     HRESULT GetGUID(GUID* iid) override {
         if (!iid) return E_POINTER;
         *iid = iid_;
@@ -456,7 +441,6 @@ public:
     HRESULT GetDescription(BSTR* text) override { return Give(description_, text); }
 
 private:
-    ~ErrorInfoObject() = default;
     static HRESULT Give(const std::string& text, BSTR* out) {
         if (!out) return E_POINTER;
         *out = com::AllocBstrFromUtf8(text);
@@ -464,7 +448,6 @@ private:
     }
     IID iid_;
     std::string source_, description_;
-    ULONG refs_ = 1;
 };
 
 IErrorInfo*& ErrorSlot() {

@@ -3,26 +3,10 @@
 namespace host {
 
 namespace {
-class Connection final : public ISBDiagnosticsConnection {
+class Connection final : public com::ComObject<ISBDiagnosticsConnection> {
 public:
     Connection(CfxComPtr<DiagnosticsManager> manager, std::string source)
         : manager_(std::move(manager)), source_(std::move(source)) {}
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_ISBDiagnosticsConnection) {
-            *out = static_cast<ISBDiagnosticsConnection*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     HRESULT PostMessage(LONG severity, BSTR text) override {
         return Cfx::Guarded(GUID_NULL, IID_ISBDiagnosticsConnection, [&]() -> HRESULT {
             manager_->Post({source_, severity, com::BstrToUtf8(text)});
@@ -36,32 +20,13 @@ public:
     }
 
 private:
-    ~Connection() = default;
     CfxComPtr<DiagnosticsManager> manager_;
     std::string source_;
-    ULONG refs_ = 1;
 };
 }  // namespace
 
 CfxComPtr<DiagnosticsManager> DiagnosticsManager::Create() {
     return CfxComPtr<DiagnosticsManager>::Adopt(new DiagnosticsManager());
-}
-
-HRESULT DiagnosticsManager::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_ISBDiagnosticsManager) {
-        *out = static_cast<ISBDiagnosticsManager*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG DiagnosticsManager::Release() {
-    ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
 }
 
 HRESULT DiagnosticsManager::GetConnection(BSTR source, ISBDiagnosticsConnection** connection) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cfx/cfx.h"
+#include "com/object.h"
 #include "host/interfaces.h"
 
 inline constexpr IID IID_ISBDiagnosticsConnection = com::MakeGuid("{887E4C88-D840-4056-A01D-1E616FE0D673}");
@@ -43,14 +44,11 @@ struct DiagnosticMessage {
 
 // The manager the container root hands out: keeps every message in posting order and passes
 // each to an optional listener as it arrives.
-class DiagnosticsManager final : public ISBDiagnosticsManager {
+class DiagnosticsManager final : public com::ComObject<ISBDiagnosticsManager> {
 public:
     using Listener = std::function<void(const DiagnosticMessage&)>;
     static CfxComPtr<DiagnosticsManager> Create();
 
-    HRESULT QueryInterface(REFIID iid, void** out) override;
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override;
     HRESULT GetConnection(BSTR source, ISBDiagnosticsConnection** connection) override;
 
     void SetListener(Listener listener) { listener_ = std::move(listener); }
@@ -60,8 +58,6 @@ public:
 
 private:
     DiagnosticsManager() = default;
-    ~DiagnosticsManager() = default;
-    ULONG refs_ = 1;
     std::vector<DiagnosticMessage> messages_;
     Listener listener_;
 };

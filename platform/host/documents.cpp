@@ -2,26 +2,9 @@
 
 namespace host {
 
-namespace {
-template <class... Interfaces, class Self>
-HRESULT Answer(Self* self, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    IUnknown* found = nullptr;
-    ((iid == InterfaceId<Interfaces>::value && !found ? (found = static_cast<Interfaces*>(self), 0) : 0), ...);
-    if (!found && iid == IID_IUnknown) found = static_cast<std::tuple_element_t<0, std::tuple<Interfaces...>>*>(self);
-    if (!found) return E_NOINTERFACE;
-    found->AddRef();
-    *out = found;
-    return S_OK;
-}
-}  // namespace
-
 // ---- Arguments --------------------------------------------------------------
 
 CfxComPtr<Arguments> Arguments::Create() { return CfxComPtr<Arguments>::Adopt(new Arguments()); }
-
-HRESULT Arguments::QueryInterface(REFIID iid, void** out) { return Answer<ISBIOArguments>(this, iid, out); }
 
 HRESULT Arguments::GetValue(BSTR name, VARIANT* value) {
     if (!value) return E_POINTER;
@@ -60,10 +43,6 @@ CfxVariant Arguments::AsExportArgument() {
 ContainerRoot::ContainerRoot() : diagnostics_(DiagnosticsManager::Create()) {}
 
 CfxComPtr<ContainerRoot> ContainerRoot::Create() { return CfxComPtr<ContainerRoot>::Adopt(new ContainerRoot()); }
-
-HRESULT ContainerRoot::QueryInterface(REFIID iid, void** out) {
-    return Answer<ISBContainerRoot, ISBContainerRootConsumed>(this, iid, out);
-}
 
 HRESULT ContainerRoot::GetDiagnosticsManager(ISBDiagnosticsManager** manager) {
     if (!manager) return E_POINTER;
@@ -111,10 +90,6 @@ CfxComPtr<Model3dDocument> Model3dDocument::Create(const std::string& progId) {
     return CfxComPtr<Model3dDocument>::Adopt(new Model3dDocument(progId, NewTreeRoot(progId)));
 }
 
-HRESULT Model3dDocument::QueryInterface(REFIID iid, void** out) {
-    return Answer<ISBDocumentRoot, IModel3dDocumentDirect>(this, iid, out);
-}
-
 HRESULT Model3dDocument::GetProgID(BSTR* progId) {
     if (!progId) return E_POINTER;
     *progId = com::AllocBstrFromUtf8(progId_);
@@ -139,12 +114,9 @@ HRESULT Model3dDocument::GetTreeRoot(xxTreeRoot** root) {
 // ---- registration -------------------------------------------------------------
 
 namespace {
-class DocumentFactory final : public IClassFactory, private RefCounted<DocumentFactory> {
+class DocumentFactory final : public com::ComObject<IClassFactory> {
 public:
     explicit DocumentFactory(std::string progId) : progId_(std::move(progId)) {}
-    HRESULT QueryInterface(REFIID iid, void** out) override { return Answer<IClassFactory>(this, iid, out); }
-    ULONG AddRef() override { return RefCounted::AddRef(); }
-    ULONG Release() override { return RefCounted::Release(); }
     HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -157,8 +129,6 @@ public:
     HRESULT LockServer(BOOL) override { return S_OK; }
 
 private:
-    friend class RefCounted<DocumentFactory>;
-    ~DocumentFactory() = default;
     std::string progId_;
 };
 

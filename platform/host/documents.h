@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cfx/cfx.h"
+#include "com/object.h"
 #include "datamodel/object.h"
 #include "host/diagnostics.h"
 #include "host/interfaces.h"
@@ -37,31 +38,9 @@ CV_DECLARE_IID(ISBIOArguments, IID_ISBIOArguments);
 
 namespace host {
 
-// Reference counting shared by the host's small objects.
-template <class Self>
-class RefCounted {
-public:
-    ULONG AddRef() { return ++refs_; }
-    ULONG Release() {
-        ULONG n = --refs_;
-        if (n == 0) delete static_cast<Self*>(this);
-        return n;
-    }
-
-protected:
-    RefCounted() = default;
-    ~RefCounted() = default;
-
-private:
-    ULONG refs_ = 1;
-};
-
-class Arguments final : public ISBIOArguments, private RefCounted<Arguments> {
+class Arguments final : public com::ComObject<ISBIOArguments> {
 public:
     static CfxComPtr<Arguments> Create();
-    HRESULT QueryInterface(REFIID iid, void** out) override;
-    ULONG AddRef() override { return RefCounted::AddRef(); }
-    ULONG Release() override { return RefCounted::Release(); }
     HRESULT GetValue(BSTR name, VARIANT* value) override;
 
     void SetValue(const std::string& name, CfxVariant value) { values_.insert_or_assign(name, std::move(value)); }
@@ -71,18 +50,13 @@ public:
     CfxVariant AsExportArgument();
 
 private:
-    friend class RefCounted<Arguments>;
     Arguments() = default;
-    ~Arguments() = default;
     std::map<std::string, CfxVariant> values_;
 };
 
-class ContainerRoot final : public ISBContainerRoot, public ISBContainerRootConsumed, private RefCounted<ContainerRoot> {
+class ContainerRoot final : public com::ComObject<ISBContainerRoot, ISBContainerRootConsumed> {
 public:
     static CfxComPtr<ContainerRoot> Create();
-    HRESULT QueryInterface(REFIID iid, void** out) override;
-    ULONG AddRef() override { return RefCounted::AddRef(); }
-    ULONG Release() override { return RefCounted::Release(); }
     HRESULT GetDiagnosticsManager(ISBDiagnosticsManager** manager) override;
     HRESULT GetContainerRoot(ISBContainerRoot** root) override;
 
@@ -91,20 +65,15 @@ public:
     HRESULT Connect(IUnknown* component);
 
 private:
-    friend class RefCounted<ContainerRoot>;
     ContainerRoot();
-    ~ContainerRoot() = default;
     CfxComPtr<DiagnosticsManager> diagnostics_;
 };
 
 // A 3-D document: its ProgID and its data-model tree.
-class Model3dDocument final : public ISBDocumentRoot, public IModel3dDocumentDirect, private RefCounted<Model3dDocument> {
+class Model3dDocument final : public com::ComObject<ISBDocumentRoot, IModel3dDocumentDirect> {
 public:
     // progId names the class: kAtomistic3dDocumentProgID or kMeso3dDocumentProgID.
     static CfxComPtr<Model3dDocument> Create(const std::string& progId);
-    HRESULT QueryInterface(REFIID iid, void** out) override;
-    ULONG AddRef() override { return RefCounted::AddRef(); }
-    ULONG Release() override { return RefCounted::Release(); }
     HRESULT GetProgID(BSTR* progId) override;
     HRESULT GetScopeOwner(IUnknown** owner) override;
     HRESULT CopyInto(ISBDocumentRoot* target) override;
@@ -113,9 +82,7 @@ public:
     xxTreeRoot& Tree() { return *tree_; }
 
 private:
-    friend class RefCounted<Model3dDocument>;
     Model3dDocument(std::string progId, std::unique_ptr<xxTreeRoot> tree);
-    ~Model3dDocument() = default;
     std::string progId_;
     std::unique_ptr<xxTreeRoot> tree_;
 };

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "com/object.h"
 #include "host/stream_detail.h"
 #include "host/streams.h"
 
@@ -26,29 +27,9 @@ std::string ErrnoText(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
 
-class FileStream final : public ISBStream, public ISBFileStream {
+class FileStream final : public com::ComObject<ISBStream, ISBFileStream> {
 public:
     FileStream(int fd, std::string path, FileMode mode) : fd_(fd), path_(std::move(path)), mode_(mode) {}
-
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_ISBStream) {
-            *out = static_cast<ISBStream*>(this);
-        } else if (iid == IID_ISBFileStream) {
-            *out = static_cast<ISBFileStream*>(this);
-        } else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
 
     HRESULT Read(void* buffer, ULONG count, ULONG* bytesRead) override {
         if (!bytesRead) return Fail(E_POINTER, "Read: null bytes-read pointer");
@@ -255,7 +236,6 @@ private:
     std::string path_;
     FileMode mode_;
     bool binary_ = false;
-    ULONG refs_ = 1;
     std::uint64_t pos_ = 0;       // raw offset of the next byte read or written
     std::uint64_t bufStart_ = 0;  // file offset of buf_[0]
     std::size_t rpos_ = 0;        // next unread byte of buf_; pos_ == bufStart_ + rpos_ while rlen_ > 0

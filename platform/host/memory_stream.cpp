@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "com/object.h"
 #include "host/stream_detail.h"
 #include "host/streams.h"
 
@@ -13,26 +14,9 @@ using detail::Fail;
 using detail::kCR;
 using detail::kLF;
 
-class MemoryStream final : public ISBStream {
+class MemoryStream final : public com::ComObject<ISBStream> {
 public:
     explicit MemoryStream(std::vector<char> initial) : data_(std::move(initial)) {}
-
-    HRESULT QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_ISBStream) {
-            *out = static_cast<ISBStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
 
     HRESULT Read(void* buffer, ULONG count, ULONG* bytesRead) override {
         if (!bytesRead) return Fail(E_POINTER, "Read: null bytes-read pointer");
@@ -125,7 +109,6 @@ private:
     std::vector<char> data_;
     std::size_t pos_ = 0;
     bool binary_ = false;
-    ULONG refs_ = 1;
 };
 
 }  // namespace
