@@ -1,0 +1,795 @@
+#include "datamodel/symmetry/system.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "cfx/cfx.h"
+#include "datamodel/atomistic.h"
+
+XX_IMPLEMENT_ABSTRACT_CLASS(xxBaseSymmetrySystem, "BaseSymmetrySystem", xxTreeNode, 3)
+XX_IMPLEMENT_CLASS(xxSymmetrySystem, "SymmetrySystem", xxBaseSymmetrySystem, 4)
+XX_IMPLEMENT_CLASS(xxMatterSymmetrySystem, "MatterSymmetrySystem", xxSymmetrySystem, 2)
+XX_IMPLEMENT_CLASS(xxMultiScaleSymmetrySystem, "MultiScaleSymmetrySystem", xxMatterSymmetrySystem, 1)
+
+namespace {
+
+// Positions further than this from the cell (in cells, or in units of the basis of a point
+// group) are refused: the shifts must stay ints and the grid keys exact.
+constexpr double kMaxFractional = xxSymmetryDefinition::kMaxTranslation;
+// Fractional coordinates this close below a whole number count as that number.
+constexpr double kFace = 1e-9;
+
+std::string Describe(const xxObject& o) {
+    std::string text = o.GetClass().GetName();
+    if (!o.GetName().empty()) text += " \"" + o.GetName() + "\"";
+    if (o.GetID() != 0) text += " (ID " + std::to_string(o.GetID()) + ")";
+    return text;
+}
+
+struct ElementKey {
+    const xxObject* parent;
+    const xxSymmetryElement* element;
+    friend bool operator==(const ElementKey&, const ElementKey&) = default;
+};
+struct ElementKeyHash {
+    std::size_t operator()(const ElementKey& k) const noexcept {
+        const std::size_t a = std::hash<const void*>()(k.parent), b = std::hash<const void*>()(k.element);
+        return a ^ (b + 0x9e3779b97f4a7c15ull + (a << 6) + (a >> 2));
+    }
+};
+
+bool Before(const xxSymmetryElement& a, const xxSymmetryElement& b) {
+    if (a.GetOperatorNumber() != b.GetOperatorNumber()) return a.GetOperatorNumber() < b.GetOperatorNumber();
+    return a.GetPeriodicTranslation().t < b.GetPeriodicTranslation().t;
+}
+
+// A periodic image: the identity operator with a whole-cell shift.
+bool IsLatticeShift(const xxSymmetryElement& e) { return e.GetOperator().IsIdentity(1e-9); }
+
+}  // namespace
+
+// ---- the relation -----------------------------------------------------------------------
+
+// Who is whose image. Every link is a weak reference observed by the relation, so an object
+// that dies takes its entries along: an image leaves its parent's list, a parent takes its
+// images' entries (the images themselves stay, as ordinary objects).
+struct xxSymmetrySystem::Relation final : private xxReferenceObserver {
+    struct Link : xxReferenceBase {
+        Link(xxObject& object, xxReferenceObserver* observer, bool image)
+            : xxReferenceBase(&object, observer), key(&object), isImage(image) {}
+        const xxObject* key;  // the object's address, to find the entry once the object is gone
+        bool isImage;
+    };
+    struct ImageLink : Link {
+        ImageLink(xxObject& image, xxReferenceObserver* observer, xxObject& parentObject,
+                  const xxSymmetryElement& e, const xxSymmetryElement& c, bool made)
+            : Link(image, observer, true), parent(&parentObject), element(&e), canonical(&c), madeOnDemand(made) {}
+        xxObject* parent;
+        const xxSymmetryElement* element;
+        const xxSymmetryElement* canonical;  // the least of the elements that give the same image
+        bool madeOnDemand;
+        std::size_t slot = 0;  // index in the parent's list
+    };
+    struct ParentLink : Link {
+        ParentLink(xxObject& parent, xxReferenceObserver* observer) : Link(parent, observer, false) {}
+        std::vector<xxObject*> images;
+        // The elements that leave the parent in place, the identity first; empty for the
+        // identity alone (a general position).
+        std::vector<const xxSymmetryElement*> stabiliser;
+    };
+
+    Relation() = default;
+    Relation(const Relation&) = delete;
+    Relation& operator=(const Relation&) = delete;
+    ~Relation() = default;
+
+    ParentLink& ParentOf(xxObject& parent) { return parents.try_emplace(&parent, parent, Observer()).first->second; }
+    const ParentLink* FindParent(const xxObject& parent) const {
+        auto it = parents.find(&parent);
+        return it == parents.end() ? nullptr : &it->second;
+    }
+    const ImageLink* FindImage(const xxObject& image) const {
+        auto it = images.find(&image);
+        return it == images.end() ? nullptr : &it->second;
+    }
+    std::span<const xxSymmetryElement* const> Stabiliser(const xxObject& parent) const {
+        const ParentLink* p = FindParent(parent);
+        return p ? std::span<const xxSymmetryElement* const>(p->stabiliser) : std::span<const xxSymmetryElement* const>();
+    }
+
+    // The least element of element * s over the parent's stabiliser.
+    const xxSymmetryElement& Canonical(const xxObject& parent, const xxSymmetryElement& element) const {
+        const xxSymmetryElement* best = &element;
+        const xxSymmetryDefinition& d = *element.GetDefinition();
+        for (const xxSymmetryElement* s : Stabiliser(parent))
+            if (const xxSymmetryElement* e = d.Compose(element, *s); e && Before(*e, *best)) best = e;
+        return *best;
+    }
+    bool LeavesInPlace(const xxObject& parent, const xxSymmetryElement& element) const {
+        if (element.IsIdentity()) return true;
+        for (const xxSymmetryElement* s : Stabiliser(parent))
+            if (s == &element) return true;
+        return false;
+    }
+
+    void AddImage(xxObject& image, xxObject& parent, const xxSymmetryElement& element, bool made) {
+        const xxSymmetryElement& canonical = Canonical(parent, element);
+        ParentLink& p = ParentOf(parent);
+        auto [it, added] = images.try_emplace(&image, image, Observer(), parent, element, canonical, made);
+        if (!added) return;
+        it->second.slot = p.images.size();
+        p.images.push_back(&image);
+        byElement.try_emplace(ElementKey{&parent, &canonical}, &image);
+    }
+    xxObject* Lookup(const xxObject& parent, const xxSymmetryElement& canonical) const {
+        auto it = byElement.find(ElementKey{&parent, &canonical});
+        return it == byElement.end() ? nullptr : it->second;
+    }
+    std::vector<xxObject*> MadeOnDemand() const {
+        std::vector<xxObject*> out;
+        for (const auto& [key, link] : images)
+            if (link.madeOnDemand) out.push_back(link.GetObject());
+        return out;
+    }
+
+    std::unordered_map<const xxObject*, ImageLink> images;
+    std::unordered_map<const xxObject*, ParentLink> parents;  // parents with images or a stabiliser
+    std::unordered_map<ElementKey, xxObject*, ElementKeyHash> byElement;
+
+private:
+    xxReferenceObserver* Observer() { return this; }
+    void DropImageEntry(std::unordered_map<const xxObject*, ImageLink>::iterator it) {
+        const ImageLink& l = it->second;
+        if (auto e = byElement.find(ElementKey{l.parent, l.canonical}); e != byElement.end() && e->second == l.key)
+            byElement.erase(e);
+        images.erase(it);
+    }
+    void OnReferenceCleared(xxReferenceBase& reference) override {
+        const auto& link = static_cast<Link&>(reference);
+        const xxObject* key = link.key;
+        if (link.isImage) {
+            auto it = images.find(key);
+            if (it == images.end()) return;
+            if (auto p = parents.find(it->second.parent); p != parents.end()) {
+                auto& list = p->second.images;
+                const std::size_t slot = it->second.slot;
+                list[slot] = list.back();
+                list.pop_back();
+                if (slot < list.size()) images.find(list[slot])->second.slot = slot;
+            }
+            DropImageEntry(it);
+        } else {
+            auto p = parents.find(key);
+            if (p == parents.end()) return;
+            for (xxObject* image : p->second.images)
+                if (auto it = images.find(image); it != images.end()) DropImageEntry(it);
+            parents.erase(p);
+        }
+    }
+};
+
+// ---- the coincidence search ---------------------------------------------------------------
+
+namespace {
+
+struct ParentData {
+    xxVector3 fractional;
+    std::uint64_t species;
+    xxObject* object;
+};
+
+// What two objects must share to be images of one another: class, element and isotope (or
+// the dummy symbol).
+class SpeciesTable {
+public:
+    std::uint64_t Of(const xxObject& o) {
+        const std::uint64_t cls = std::uint64_t{o.GetClass().TypeId()} << 32;
+        if (const auto* a = o.As<xxAtom3d>())
+            return cls | (std::uint64_t(static_cast<std::uint32_t>(a->GetElementNumber())) << 16) |
+                   (static_cast<std::uint32_t>(a->GetIsotope()) & 0xffffu);
+        if (const auto* a = o.As<xxAtom>()) return cls | (std::uint64_t(static_cast<std::uint32_t>(a->GetElement().number)) << 16);
+        if (const auto* d = o.As<xxDummyBase>()) {
+            auto [it, added] = symbols_.try_emplace(d->GetDummySymbol(), static_cast<std::uint32_t>(symbols_.size()));
+            return cls | it->second;
+        }
+        return cls;
+    }
+
+private:
+    std::unordered_map<std::string, std::uint32_t> symbols_;
+};
+
+// A copy of a position reduced into the cell along the periodic axes: op(f) + shift = reduced.
+struct Reduced {
+    xxVector3 position;
+    xxPeriodicTranslation shift;
+};
+
+class Geometry {
+public:
+    Geometry(const xxSymmetryDefinition& d, double tolerance)
+        : ops_(d.GetGroup().GetOperators()), cell_(d.GetCell()), dimension_(d.GetDimension()), tolerance_(tolerance) {}
+
+    const std::vector<xxSymmetryOperator>& Ops() const { return ops_; }
+    bool Periodic(int axis) const { return axis < dimension_; }
+    const xxCell& Cell() const { return cell_; }
+    double Tolerance() const { return tolerance_; }
+
+    Reduced Reduce(const xxVector3& g) const {
+        Reduced r{g, {}};
+        for (int i = 0; i < dimension_; ++i) {
+            double shift = std::floor(g[i]);
+            double w = g[i] - shift;
+            // A hair below a whole number is on the face: every copy of a position on a cell
+            // face must reduce to the same side, or one site would count as two.
+            if (w >= 1 - kFace) {
+                w = 0;
+                shift += 1;
+            }
+            r.position[i] = w;
+            r.shift[i] = -static_cast<int>(shift);
+        }
+        return r;
+    }
+    Reduced Image(const xxVector3& f, std::size_t op) const { return Reduce(ops_[op].Apply(f)); }
+
+    // Distance from p to q taken across cell boundaries along the periodic axes, and the whole
+    // cells m with p close to q + m.
+    double Distance(const xxVector3& p, const xxVector3& q, xxPeriodicTranslation& m) const {
+        xxVector3 d = p - q;
+        for (int i = 0; i < 3; ++i) {
+            m[i] = 0;
+            if (!Periodic(i)) continue;
+            const double n = std::nearbyint(d[i]);
+            m[i] = static_cast<int>(n);
+            d[i] -= n;
+        }
+        return cell_.ToCartesian(d).Length();
+    }
+
+private:
+    const std::vector<xxSymmetryOperator>& ops_;
+    const xxCell& cell_;
+    int dimension_;
+    double tolerance_;
+};
+
+// Operator images of the parents, hashed by (species, bin). Bins are at least the tolerance
+// wide, so a match lies in one of the 27 bins around a position; the chains of a bucket may
+// mix bins, which the distance test sorts out. Entries hold the parent and the operator only,
+// and positions are recomputed, so the grid costs 12 bytes an image.
+class ImageGrid {
+public:
+    ImageGrid(const Geometry& g, const std::vector<ParentData>& parents) : g_(g), parents_(parents) {
+        const xxMatrix3& toFractional = g.Cell().GetCartesianToFractional();
+        const double tol = std::max(g.Tolerance(), 1e-9);
+        for (int i = 0; i < 3; ++i) {
+            const double reciprocal = xxVector3(toFractional(i, 0), toFractional(i, 1), toFractional(i, 2)).Length();
+            const double width = tol * reciprocal;  // fractional extent of the tolerance along axis i
+            if (g.Periodic(i)) {
+                count_[i] = static_cast<std::int64_t>(std::clamp(std::floor(1 / width), 1.0, 1024.0));
+                width_[i] = 1.0 / static_cast<double>(count_[i]);
+            } else {
+                count_[i] = 0;
+                width_[i] = width;
+            }
+        }
+        heads_.assign(64, kNone);
+    }
+
+    struct Hit {
+        std::uint32_t parent;
+        std::size_t op;
+        xxPeriodicTranslation t;  // element shift: op(f_parent) + t is the position matched
+    };
+
+    // The nearest image of that species within the tolerance (of one parent only, if given).
+    std::optional<Hit> Nearest(const xxVector3& f, std::uint64_t species, std::optional<std::uint32_t> only) const {
+        std::optional<Hit> best;
+        double bestDistance = 0;
+        // Bins hold positions reduced into the cell; the distance test works across its faces.
+        const xxVector3 inCell = g_.Reduce(f).position;
+        std::array<Around, 3> around;
+        for (int i = 0; i < 3; ++i) around[static_cast<std::size_t>(i)] = Neighbours(i, Bin(i, inCell[i]));
+        for (int i0 = 0; i0 < around[0].count; ++i0)
+            for (int i1 = 0; i1 < around[1].count; ++i1)
+                for (int i2 = 0; i2 < around[2].count; ++i2) {
+                    const std::uint64_t h = Hash(species, around[0].bins[static_cast<std::size_t>(i0)],
+                                                 around[1].bins[static_cast<std::size_t>(i1)],
+                                                 around[2].bins[static_cast<std::size_t>(i2)]);
+                    for (std::uint32_t n = heads_[h & (heads_.size() - 1)]; n != kNone; n = nodes_[n].next) {
+                        const Node& node = nodes_[n];
+                        if (node.hash != h) continue;
+                        if (only && node.parent != *only) continue;
+                        const ParentData& p = parents_[node.parent];
+                        if (p.species != species) continue;
+                        const Reduced r = g_.Image(p.fractional, node.op);
+                        xxPeriodicTranslation m;
+                        const double d = g_.Distance(f, r.position, m);
+                        if (d > g_.Tolerance() || (best && d >= bestDistance)) continue;
+                        Hit hit{node.parent, node.op, {}};
+                        for (int i = 0; i < 3; ++i) hit.t[i] = r.shift[i] + m[i];
+                        best = hit;
+                        bestDistance = d;
+                    }
+                }
+        return best;
+    }
+
+    void Insert(std::uint32_t parent, std::size_t op) {
+        if (nodes_.size() >= std::numeric_limits<std::uint32_t>::max() - 1)
+            throw Cfx::CfxResult(E_OUTOFMEMORY, "The model has too many symmetry images to build.");
+        if (2 * (nodes_.size() + 1) > heads_.size()) Grow();
+        const Reduced r = g_.Image(parents_[parent].fractional, op);
+        Node node{parent, static_cast<std::uint32_t>(op), kNone, KeyHash(parents_[parent].species, r.position)};
+        Link(node, static_cast<std::uint32_t>(nodes_.size()));
+        nodes_.push_back(node);
+    }
+
+private:
+    static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+    struct Node {
+        std::uint32_t parent;
+        std::uint32_t op;
+        std::uint32_t next;
+        std::uint64_t hash;
+    };
+
+    std::int64_t Bin(int axis, double v) const {
+        const auto i = static_cast<std::size_t>(axis);
+        const double b = std::floor(v / width_[i]);
+        if (count_[i] > 0) return std::clamp(static_cast<std::int64_t>(b), std::int64_t{0}, count_[i] - 1);
+        return static_cast<std::int64_t>(b);
+    }
+    // The bin and its two neighbours along an axis, wrapped round a periodic one (once each).
+    struct Around {
+        std::array<std::int64_t, 3> bins{};
+        int count = 0;
+    };
+    Around Neighbours(int axis, std::int64_t b) const {
+        const std::int64_t n = count_[static_cast<std::size_t>(axis)];
+        Around out;
+        for (std::int64_t d = -1; d <= 1; ++d) {
+            std::int64_t v = b + d;
+            if (n > 0) v = ((v % n) + n) % n;
+            const auto end = out.bins.begin() + out.count;
+            if (std::find(out.bins.begin(), end, v) == end) out.bins[static_cast<std::size_t>(out.count++)] = v;
+        }
+        return out;
+    }
+    static std::uint64_t Mix(std::uint64_t h, std::uint64_t v) {
+        h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+        h ^= h >> 29;
+        h *= 0xbf58476d1ce4e5b9ull;
+        return h ^ (h >> 32);
+    }
+    static std::uint64_t Hash(std::uint64_t species, std::int64_t b0, std::int64_t b1, std::int64_t b2) {
+        return Mix(Mix(Mix(Mix(0, species), static_cast<std::uint64_t>(b0)), static_cast<std::uint64_t>(b1)),
+                   static_cast<std::uint64_t>(b2));
+    }
+    std::uint64_t KeyHash(std::uint64_t species, const xxVector3& r) const {
+        return Hash(species, Bin(0, r[0]), Bin(1, r[1]), Bin(2, r[2]));
+    }
+    void Link(Node& node, std::uint32_t index) {
+        std::uint32_t& head = heads_[node.hash & (heads_.size() - 1)];
+        node.next = head;
+        head = index;
+    }
+    void Grow() {
+        heads_.assign(heads_.size() * 2, kNone);
+        for (std::uint32_t i = 0; i < nodes_.size(); ++i) Link(nodes_[i], i);
+    }
+
+    const Geometry& g_;
+    const std::vector<ParentData>& parents_;
+    std::array<std::int64_t, 3> count_{};  // bins per periodic axis; 0 for an open axis
+    std::array<double, 3> width_{};
+    std::vector<std::uint32_t> heads_;
+    std::vector<Node> nodes_;
+};
+
+void CheckTolerance(const xxSymmetryDefinition& d, double tolerance) {
+    if (!std::isfinite(tolerance) || tolerance < 0)
+        throw Cfx::CfxResult(E_INVALIDARG, "The symmetry tolerance must be a finite non-negative length; it is " +
+                                               std::to_string(tolerance) + ".");
+    const xxMatrix3& toFractional = d.GetCell().GetCartesianToFractional();
+    for (int i = 0; i < d.GetDimension(); ++i) {
+        const double thickness =
+            1 / xxVector3(toFractional(i, 0), toFractional(i, 1), toFractional(i, 2)).Length();
+        if (!(tolerance < 0.5 * thickness))
+            throw Cfx::CfxResult(E_INVALIDARG, "The symmetry tolerance " + std::to_string(tolerance) +
+                                                   " is not below half the cell's thickness along " +
+                                                   std::string(1, char('a' + i)) + " (" + std::to_string(thickness) +
+                                                   "); it would merge whole cells.");
+    }
+}
+
+}  // namespace
+
+// ---- the system --------------------------------------------------------------------------
+
+xxSymmetrySystem::xxSymmetrySystem() : xxSymmetrySystem(nullptr) {}
+
+xxSymmetrySystem::xxSymmetrySystem(std::unique_ptr<xxSymmetryDefinition> definition)
+    : definition_(definition ? std::move(definition) : std::make_unique<xxPointGroup>()),
+      relation_(std::make_unique<Relation>()),
+      display_(*this) {
+    definition_->system_ = this;
+}
+
+// The relation goes first: its weak references must be gone before the children die.
+xxSymmetrySystem::~xxSymmetrySystem() {
+    relation_.reset();
+    definition_->system_ = nullptr;
+}
+
+void xxSymmetrySystem::SetSymmetryDefinition(std::unique_ptr<xxSymmetryDefinition> definition) {
+    if (!definition) throw Cfx::CfxResult(E_POINTER, "A symmetry system needs a definition.");
+    Install(std::move(definition), std::make_unique<Relation>());
+    tolerance_ = 0;
+}
+
+void xxSymmetrySystem::Install(std::unique_ptr<xxSymmetryDefinition> definition, std::unique_ptr<Relation> relation) {
+    // The old relation is dropped before its images are: destroying them must not reach it.
+    const std::vector<xxObject*> made = relation_->MadeOnDemand();
+    relation_ = std::move(relation);
+    for (xxObject* image : made)
+        if (image->GetParent()) image->Delete();
+    if (definition) {
+        definition_->system_ = nullptr;
+        definition->system_ = this;
+        definition_ = std::move(definition);
+    }
+    display_.Clear();
+}
+
+bool xxSymmetrySystem::HasSymmetryImages(const xxObject& object) {
+    return object.IsA(xxBondable::classType) && !object.IsA(xxPiSystem::classType);
+}
+
+void xxSymmetrySystem::Build(std::unique_ptr<xxSymmetryDefinition> incoming, const BuildOptions& options) {
+    const xxSymmetryDefinition& d = incoming ? *incoming : *definition_;
+    CheckTolerance(d, options.tolerance);
+    d.CheckCellFitsGroup();
+
+    std::vector<xxObject*> objects;
+    ForEachDescendent([&](xxObject& o) {
+        if (HasSymmetryImages(o) && !IsImageMadeOnDemand(o)) objects.push_back(&o);
+        return true;
+    });
+    if (objects.size() >= std::numeric_limits<std::uint32_t>::max())
+        throw Cfx::CfxResult(E_OUTOFMEMORY, "The model has too many objects for a symmetry build.");
+
+    const Geometry g(d, options.tolerance);
+    const std::size_t n = g.Ops().size();
+    auto relation = std::make_unique<Relation>();
+    std::vector<ParentData> parents;
+    ImageGrid grid(g, parents);
+    SpeciesTable species;
+
+    for (xxObject* o : objects) {
+        const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(o->GetXYZ()));
+        for (int i = 0; i < 3; ++i)
+            if (!std::isfinite(f[i]) || std::fabs(f[i]) > kMaxFractional)
+                throw Cfx::CfxResult(E_INVALIDARG, "The position of " + Describe(*o) +
+                                                       (std::isfinite(f[i]) ? " lies too far outside the cell"
+                                                                            : " is not finite") +
+                                                       "; no symmetry can be built.");
+        const std::uint64_t kind = species.Of(*o);
+
+        if (options.findEquivalents) {
+            const auto hit = grid.Nearest(f, kind, std::nullopt);
+            const xxSymmetryElement* e = hit ? d.FindSymmetryElement(static_cast<int>(hit->op + 1), hit->t) : nullptr;
+            if (e) {
+                relation->AddImage(*o, *parents[hit->parent].object, *e, false);
+                continue;
+            }
+        }
+
+        const auto index = static_cast<std::uint32_t>(parents.size());
+        parents.push_back({f, kind, o});
+        std::vector<const xxSymmetryElement*> stabiliser;
+        for (std::size_t k = 0; k < n; ++k) {
+            xxPeriodicTranslation m;
+            const xxVector3 image = g.Ops()[k].Apply(f);
+            if (g.Distance(f, image, m) <= options.tolerance) {
+                if (const xxSymmetryElement* s = d.FindSymmetryElement(static_cast<int>(k + 1), m)) {
+                    if (s->IsIdentity()) stabiliser.insert(stabiliser.begin(), s);
+                    else stabiliser.push_back(s);
+                }
+            }
+            if (options.findEquivalents && !grid.Nearest(g.Image(f, k).position, kind, index)) grid.Insert(index, k);
+        }
+        if (stabiliser.size() > 1) relation->ParentOf(*o).stabiliser = std::move(stabiliser);
+    }
+
+    Install(std::move(incoming), std::move(relation));
+    tolerance_ = options.tolerance;
+    if (options.completeCell) MakeHomeCellImages();
+}
+
+void xxSymmetrySystem::MakeHomeCellImages() {
+    const xxSymmetryDefinition& d = *definition_;
+    const Geometry g(d, tolerance_);
+    for (xxObject* parent : Iterator(0, kParents)) {
+        if (!HasSymmetryImages(*parent)) continue;
+        const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(parent->GetXYZ()));
+        for (std::size_t k = 0; k < g.Ops().size(); ++k) {
+            const xxSymmetryElement* e = d.FindSymmetryElement(static_cast<int>(k + 1), g.Image(f, k).shift);
+            if (e) FindSymmetryImage(*parent, e);
+        }
+    }
+}
+
+bool xxSymmetrySystem::IsSymmetryImage(const xxObject& object) const { return relation_->FindImage(object) != nullptr; }
+
+bool xxSymmetrySystem::IsImageMadeOnDemand(const xxObject& object) const {
+    const auto* link = relation_->FindImage(object);
+    return link && link->madeOnDemand;
+}
+
+bool xxSymmetrySystem::IsSymmetryParent(const xxObject& object) const {
+    return object.IsDescendentOf(*this) && !IsSymmetryImage(object);
+}
+
+xxObject* xxSymmetrySystem::GetSymmetryParent(xxObject& object) const {
+    const auto* link = relation_->FindImage(object);
+    return link ? link->parent : &object;
+}
+
+const xxObject* xxSymmetrySystem::GetSymmetryParent(const xxObject& object) const {
+    const auto* link = relation_->FindImage(object);
+    return link ? link->parent : &object;
+}
+
+const xxSymmetryElement& xxSymmetrySystem::GetSymmetryElement(const xxObject& object) const {
+    const auto* link = relation_->FindImage(object);
+    return link ? *link->element : definition_->GetIdentityElement();
+}
+
+std::vector<const xxSymmetryElement*> xxSymmetrySystem::GetSymmetryElements(const xxObject& object) const {
+    const xxSymmetryElement& own = GetSymmetryElement(object);
+    std::vector<const xxSymmetryElement*> out{&own};
+    for (const xxSymmetryElement* s : relation_->Stabiliser(*GetSymmetryParent(object)))
+        if (const xxSymmetryElement* e = definition_->Compose(own, *s); e && e != &own) out.push_back(e);
+    return out;
+}
+
+const xxSymmetryElement& xxSymmetrySystem::Canonical(const xxObject& parent, const xxSymmetryElement& element) const {
+    return relation_->Canonical(parent, element);
+}
+
+xxObject* xxSymmetrySystem::FindSymmetryImage(xxObject& object, const xxSymmetryElement* element) {
+    if (!element) return nullptr;
+    definition_->CheckOwnElement(*element);
+    if (!object.IsDescendentOf(*this) || !HasSymmetryImages(object)) return nullptr;
+    xxObject& parent = *GetSymmetryParent(object);
+    const xxSymmetryElement* target = definition_->Compose(*element, GetSymmetryElement(object));
+    if (!target) return nullptr;
+    if (relation_->LeavesInPlace(parent, *target)) return &parent;
+    if (xxObject* image = relation_->Lookup(parent, relation_->Canonical(parent, *target))) return image;
+    return MakeImage(parent, *target);
+}
+
+xxObject* xxSymmetrySystem::FindSymmetryImage(xxObject& object, const xxPeriodicTranslation& translation) {
+    const int identity = definition_->GetIdentityElement().GetOperatorNumber();
+    return FindSymmetryImage(object, definition_->FindSymmetryElement(identity, translation));
+}
+
+// A copy of the parent of its own class with every assigned value, then moved (and its
+// velocity turned) by the element.
+xxObject* xxSymmetrySystem::MakeImage(xxObject& parent, const xxSymmetryElement& element) {
+    std::unique_ptr<xxClassInstance> instance = parent.GetClass().CreateNew();
+    auto* object = dynamic_cast<xxObject*>(instance.get());
+    if (!object) throw Cfx::CfxResult(E_UNEXPECTED, "Class " + parent.GetClass().GetName() + " makes no data-model object.");
+    instance.release();
+    std::unique_ptr<xxObject> copy(object);
+    for (const xxPropertyBase* p : parent.PropertyTemplates())
+        if (p->IsAssigned(parent)) p->SetFromText(*copy, p->GetFromDifferentType(parent));
+    copy->SetName(parent.GetName());
+    copy->SetID(parent.GetID());
+    const xxTransformMatrix m = element.GetCartesianTransform();
+    copy->SetXYZ(m.Apply(parent.GetXYZ()));
+    if (auto* matter = copy->As<xxMatter>(); matter && xxMatter::m_pptVelocity.IsAssigned(*matter))
+        matter->SetVelocity(m.TransformCartesianVector(matter->GetVelocity()));
+    xxObject& image = AdoptChild(std::move(copy));
+    relation_->AddImage(image, parent, element, true);
+    return &image;
+}
+
+std::vector<xxObject*> xxSymmetrySystem::GetSymmetryImages(const xxObject& parent) const {
+    const auto* link = relation_->FindParent(parent);
+    return link ? link->images : std::vector<xxObject*>{};
+}
+
+std::vector<xxObject*> xxSymmetrySystem::Iterator(unsigned type, int mode) const {
+    if (mode < kParents || mode > kAll)
+        throw Cfx::CfxResult(E_INVALIDARG, "There is no symmetry iterator mode " + std::to_string(mode) + ".");
+    std::vector<xxObject*> out;
+    ForEachDescendent([&](xxObject& o) {
+        if (type != 0 && !o.IsA(type)) return true;
+        const auto* link = relation_->FindImage(o);
+        bool take = false;
+        if (!link) {
+            take = mode == kParents || mode == kParentsAndSymmetryImages || mode == kAll;
+        } else {
+            const bool periodic = IsLatticeShift(*link->element);
+            switch (mode) {
+                case kParentsAndSymmetryImages: take = !periodic; break;
+                case kSymmetryImages: take = !periodic; break;
+                case kPeriodicImages: take = periodic; break;
+                case kImages:
+                case kAll: take = true; break;
+                default: break;
+            }
+        }
+        if (take) out.push_back(&o);
+        return true;
+    });
+    return out;
+}
+
+void xxSymmetrySystem::SynchronizeImages() {
+    for (const auto& [key, link] : relation_->images)
+        if (link.madeOnDemand)
+            link.GetObject()->SetXYZ(link.element->GetCartesianTransform().Apply(link.parent->GetXYZ()));
+}
+
+// ---- the display ---------------------------------------------------------------------------
+
+namespace {
+struct DisplayKey {
+    std::uint32_t parent;
+    int op;
+    xxPeriodicTranslation t;
+    friend bool operator==(const DisplayKey&, const DisplayKey&) = default;
+};
+struct DisplayKeyHash {
+    std::size_t operator()(const DisplayKey& k) const noexcept {
+        std::uint64_t h = k.parent;
+        for (std::uint64_t v : {std::uint64_t(static_cast<std::uint32_t>(k.op)), std::uint64_t(static_cast<std::uint32_t>(k.t[0])),
+                                std::uint64_t(static_cast<std::uint32_t>(k.t[1])), std::uint64_t(static_cast<std::uint32_t>(k.t[2]))})
+            h = (h ^ v) * 0x100000001b3ull + (h >> 29);
+        return static_cast<std::size_t>(h);
+    }
+};
+}  // namespace
+
+// Lookups into the list, for MakeVisible and IsShown.
+struct xxSymmetryDisplay::Index {
+    std::unordered_set<DisplayKey, DisplayKeyHash> entries;
+    std::unordered_map<const xxObject*, std::uint32_t> parents;  // checked against parents_ on use
+};
+
+xxSymmetryDisplay::xxSymmetryDisplay(xxSymmetrySystem& system) : system_(&system) {}
+xxSymmetryDisplay::~xxSymmetryDisplay() = default;
+
+void xxSymmetryDisplay::Clear() {
+    parents_.clear();
+    entries_.clear();
+    index_.reset();
+}
+
+xxSymmetryDisplay::Index& xxSymmetryDisplay::TheIndex() const {
+    if (!index_) {
+        auto index = std::make_unique<Index>();
+        for (std::uint32_t i = 0; i < parents_.size(); ++i)
+            if (const xxObject* p = parents_[i].GetObject()) index->parents[p] = i;
+        for (const Entry& e : entries_) index->entries.insert({e.parent, e.op, e.t});
+        index_ = std::move(index);
+    }
+    return *index_;
+}
+
+std::optional<std::uint32_t> xxSymmetryDisplay::FindParent(const xxObject& parent) const {
+    const Index& index = TheIndex();
+    auto it = index.parents.find(&parent);
+    // An address may come back for a new object once the old one died: the reference says.
+    if (it == index.parents.end() || parents_[it->second].GetObject() != &parent) return std::nullopt;
+    return it->second;
+}
+
+void xxSymmetryDisplay::GenerateDisplay() {
+    const xxSymmetryDefinition& d = system_->GetSymmetryDefinition();
+    const int dimension = d.GetDimension();
+    const Geometry g(d, 0);
+    std::vector<xxReferenceBase> parents;
+    std::vector<Entry> entries;
+    constexpr double kSlack = 1e-6;
+    for (xxObject* parent : system_->Iterator(0, xxSymmetrySystem::kParents)) {
+        if (!xxSymmetrySystem::HasSymmetryImages(*parent)) continue;
+        const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(parent->GetXYZ()));
+        if (!std::isfinite(f[0]) || !std::isfinite(f[1]) || !std::isfinite(f[2])) continue;
+        const auto index = static_cast<std::uint32_t>(parents.size());
+        parents.emplace_back(parent);
+        const bool special = !system_->relation_->Stabiliser(*parent).empty();
+        std::vector<const xxSymmetryElement*> seen;  // a special position's images listed so far
+        for (int k = 1; k <= d.GetNumOperators(); ++k) {
+            const Reduced r = g.Image(f, static_cast<std::size_t>(k - 1));
+            Entry home{index, k, r.shift};
+            if (special) {
+                // Operators that give the same image are listed once, by the least element;
+                // the least of a translate is the translate of the least.
+                const xxSymmetryElement* e = d.FindSymmetryElement(k, r.shift);
+                if (!e) continue;
+                const xxSymmetryElement& least = system_->Canonical(*parent, *e);
+                if (std::find(seen.begin(), seen.end(), &least) != seen.end()) continue;
+                seen.push_back(&least);
+                home.op = least.GetOperatorNumber();
+                home.t = least.GetPeriodicTranslation();
+            }
+            // Whole cells n per periodic axis with min <= r + n <= max.
+            std::array<std::array<int, 2>, 3> span{};
+            bool empty = false;
+            for (int i = 0; i < dimension; ++i) {
+                auto& s = span[static_cast<std::size_t>(i)];
+                s[0] = static_cast<int>(std::ceil(d.GetRangeMin(i) - r.position[i] - kSlack));
+                s[1] = static_cast<int>(std::floor(d.GetRangeMax(i) - r.position[i] + kSlack));
+                if (s[0] > s[1]) empty = true;
+            }
+            if (empty) continue;
+            for (int a = span[0][0]; a <= span[0][1]; ++a)
+                for (int b = span[1][0]; b <= span[1][1]; ++b)
+                    for (int c = span[2][0]; c <= span[2][1]; ++c) {
+                        if (entries.size() >= kMaxImages)
+                            throw Cfx::CfxResult(E_OUTOFMEMORY, "The display ranges ask for more than " +
+                                                                    std::to_string(kMaxImages) + " symmetry images.");
+                        Entry e = home;
+                        e.t[0] += a;
+                        e.t[1] += b;
+                        e.t[2] += c;
+                        entries.push_back(e);
+                    }
+        }
+    }
+    parents_ = std::move(parents);
+    entries_ = std::move(entries);
+    index_.reset();
+}
+
+bool xxSymmetryDisplay::MakeVisible(xxObject& parent, const xxSymmetryElement& element) {
+    if (element.GetDefinition() != &system_->GetSymmetryDefinition() || !system_->IsSymmetryParent(parent) ||
+        !xxSymmetrySystem::HasSymmetryImages(parent))
+        return false;
+    const xxSymmetryElement& least = system_->Canonical(parent, element);
+    Index& index = TheIndex();
+    std::optional<std::uint32_t> p = FindParent(parent);
+    const DisplayKey key{p.value_or(static_cast<std::uint32_t>(parents_.size())), least.GetOperatorNumber(),
+                         least.GetPeriodicTranslation()};
+    if (p && index.entries.contains(key)) return false;
+    if (entries_.size() >= kMaxImages)
+        throw Cfx::CfxResult(E_OUTOFMEMORY, "The display holds " + std::to_string(kMaxImages) + " symmetry images already.");
+    if (!p) {
+        parents_.emplace_back(&parent);
+        index.parents[&parent] = key.parent;
+    }
+    index.entries.insert(key);
+    entries_.push_back({key.parent, key.op, key.t});
+    return true;
+}
+
+bool xxSymmetryDisplay::IsShown(const xxObject& parent, const xxSymmetryElement& element) const {
+    if (element.GetDefinition() != &system_->GetSymmetryDefinition() || !system_->IsSymmetryParent(parent)) return false;
+    const std::optional<std::uint32_t> p = FindParent(parent);
+    if (!p) return false;
+    const xxSymmetryElement& least = system_->Canonical(parent, element);
+    return TheIndex().entries.contains({*p, least.GetOperatorNumber(), least.GetPeriodicTranslation()});
+}
+
+std::vector<xxDisplayedImage> xxSymmetryDisplay::GetImages() const {
+    const xxSymmetryDefinition& d = system_->GetSymmetryDefinition();
+    std::vector<xxDisplayedImage> out;
+    out.reserve(entries_.size());
+    for (const Entry& e : entries_) {
+        xxObject* parent = parents_[e.parent].GetObject();
+        const xxSymmetryElement* element = d.FindSymmetryElement(e.op, e.t);
+        if (!parent || !element) continue;
+        out.push_back({parent, element, element->GetCartesianTransform().Apply(parent->GetXYZ())});
+    }
+    return out;
+}

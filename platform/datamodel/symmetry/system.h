@@ -1,0 +1,191 @@
+// Symmetry systems: the tree node that holds a periodic (or point-symmetric) model, its
+// symmetry definition, which of its objects are symmetry images of which, and what a view of it
+// shows.
+//
+// Images are ordinary data-model objects. Build marks the atoms of the model that coincide with
+// an operator image of an earlier atom as that atom's images; FindSymmetryImage makes the images
+// no atom stands for (a partner in the next cell, say) on demand, as copies of their parent of
+// the same class, placed as direct children of the system. The system keeps the relation beside
+// the tree (weak references: an object that dies leaves it), so an atom costs nothing extra for
+// it, and a model without symmetry images costs nothing at all.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "datamodel/object.h"
+#include "datamodel/reference.h"
+#include "datamodel/symmetry/definition.h"
+
+class xxSymmetrySystem;
+
+// One image a view of the system shows: parent under element, at a Cartesian position.
+struct xxDisplayedImage {
+    xxObject* parent = nullptr;
+    const xxSymmetryElement* element = nullptr;
+    xxPoint3d position;
+};
+
+// Which images of a system's parents lie inside its definition's display ranges (plus those
+// made visible one by one). There is no rendering here, only the list a view would draw. An
+// image stands once however many elements give it (a parent on a special position).
+class xxSymmetryDisplay {
+public:
+    // Most images one display lists; more throws CfxResult E_OUTOFMEMORY.
+    static constexpr std::size_t kMaxImages = std::size_t{1} << 26;
+
+    explicit xxSymmetryDisplay(xxSymmetrySystem& system);
+    ~xxSymmetryDisplay();
+    xxSymmetryDisplay(const xxSymmetryDisplay&) = delete;
+    xxSymmetryDisplay& operator=(const xxSymmetryDisplay&) = delete;
+
+    // Lists, for every symmetry parent, each distinct image whose fractional position lies
+    // within the ranges (inclusive, 1e-6 slack) along the periodic axes; a point group lists
+    // every distinct operator image. Images made visible one by one are dropped.
+    void GenerateDisplay();
+    void ReGenerateDisplay() { GenerateDisplay(); }
+    // Adds the image of parent under element when it is not listed; false when it was, or when
+    // parent is no symmetry parent of the system or the element is not its definition's.
+    bool MakeVisible(xxObject& parent, const xxSymmetryElement& element);
+    // Empty after construction and after every change of the system's definition.
+    void Clear();
+
+    std::size_t GetNumImages() const { return entries_.size(); }
+    // The listed images in order; those of parents destroyed since are left out.
+    std::vector<xxDisplayedImage> GetImages() const;
+    // Whether parent under element is listed.
+    bool IsShown(const xxObject& parent, const xxSymmetryElement& element) const;
+
+private:
+    struct Entry {
+        std::uint32_t parent;  // index into parents_
+        int op;                // the least element that gives the image
+        xxPeriodicTranslation t;
+    };
+    struct Index;
+    Index& TheIndex() const;
+    std::optional<std::uint32_t> FindParent(const xxObject& parent) const;
+
+    xxSymmetrySystem* system_;
+    std::vector<xxReferenceBase> parents_;
+    std::vector<Entry> entries_;
+    mutable std::unique_ptr<Index> index_;  // made on first lookup
+};
+
+class xxBaseSymmetrySystem : public xxTreeNode {
+    XX_DECLARE_CLASS(xxBaseSymmetrySystem)
+protected:
+    xxBaseSymmetrySystem() = default;
+};
+
+class xxSymmetrySystem : public xxBaseSymmetrySystem {
+    XX_DECLARE_CLASS(xxSymmetrySystem)
+public:
+    // What Iterator yields beside the class filter.
+    static constexpr int kParents = 0;                   // objects that are no images
+    static constexpr int kParentsAndSymmetryImages = 1;  // all but the pure lattice translates
+    static constexpr int kSymmetryImages = 2;            // images under an operator that is no lattice shift
+    static constexpr int kPeriodicImages = 3;            // images under a lattice shift alone
+    static constexpr int kImages = 4;                    // every image
+    static constexpr int kAll = 5;                       // everything below the system
+
+    // Holds the point group 1 until a definition is built into it.
+    xxSymmetrySystem();
+    // Holds the definition (null: the point group 1) without building anything.
+    explicit xxSymmetrySystem(std::unique_ptr<xxSymmetryDefinition> definition);
+    ~xxSymmetrySystem() override;
+
+    // Never null.
+    xxSymmetryDefinition& GetSymmetryDefinition() const { return *definition_; }
+    // Replaces the definition without a build: every object becomes a parent again and the
+    // images made on demand are destroyed (document readers set the definition this way).
+    // Throws CfxResult E_POINTER for null.
+    void SetSymmetryDefinition(std::unique_ptr<xxSymmetryDefinition> definition);
+    int GetPeriodicDimension() const { return definition_->GetDimension(); }
+    // The coincidence tolerance of the last build (Cartesian, the model's length unit).
+    double GetToleranceRadius() const { return tolerance_; }
+
+    xxSymmetryDisplay& GetSymmetryDisplay() { return display_; }
+    const xxSymmetryDisplay& GetSymmetryDisplay() const { return display_; }
+    // How a view draws the periodic images; kept for the document writers.
+    int GetPeriodicDisplayType() const { return periodicDisplayType_; }
+    void SetPeriodicDisplayType(int type) { periodicDisplayType_ = type; }
+
+    // ---- the symmetry relation ----
+    // An object below the system that is no image of another.
+    bool IsSymmetryParent(const xxObject& object) const;
+    bool IsSymmetryImage(const xxObject& object) const;
+    // Whether the system made the image on demand (rather than finding it in the model).
+    bool IsImageMadeOnDemand(const xxObject& object) const;
+    // The parent of an image; any other object is its own parent.
+    xxObject* GetSymmetryParent(xxObject& object) const;
+    const xxObject* GetSymmetryParent(const xxObject& object) const;
+    // The element that maps the parent onto the image; the identity for any other object.
+    const xxSymmetryElement& GetSymmetryElement(const xxObject& object) const;
+    // Every element that maps the object's parent onto it: the one GetSymmetryElement gives
+    // first, then those that differ from it by an operator that leaves the parent where it is
+    // (a parent on a mirror plane is its own image under the mirror).
+    std::vector<const xxSymmetryElement*> GetSymmetryElements(const xxObject& object) const;
+    // The image of object (a parent or an image) under element: the parent itself, an image the
+    // model holds, or one made now. Null for a null element, an object that is not below the
+    // system or not matter (a bondable object other than a pi system), or when the combined
+    // shift leaves the range of elements. Throws CfxResult E_INVALIDARG for an element of
+    // another definition.
+    xxObject* FindSymmetryImage(xxObject& object, const xxSymmetryElement* element);
+    // The translate of object by whole cells.
+    xxObject* FindSymmetryImage(xxObject& object, const xxPeriodicTranslation& translation);
+    // The images of a parent, found and made, in the order they were recorded.
+    std::vector<xxObject*> GetSymmetryImages(const xxObject& parent) const;
+    // The objects below the system, depth first in child order, that IsA type (0: any) and
+    // match the mode (kParents ... kAll). Throws CfxResult E_INVALIDARG for another mode.
+    std::vector<xxObject*> Iterator(unsigned type, int mode) const;
+
+    // Moves every image made on demand to where its element puts its parent now.
+    void SynchronizeImages();
+
+    // Whether the object takes part in the coincidence search and can have images: bondable
+    // matter other than pi systems (whose place follows their members).
+    static bool HasSymmetryImages(const xxObject& object);
+
+private:
+    friend class xxSymmetryChanger;
+    friend class xxSymmetryDisplay;
+    struct Relation;
+    struct BuildOptions {
+        bool findEquivalents;
+        double tolerance;
+        bool completeCell;
+    };
+    // A null definition rebuilds with the current one.
+    void Build(std::unique_ptr<xxSymmetryDefinition> definition, const BuildOptions& options);
+    const xxSymmetryElement& Canonical(const xxObject& parent, const xxSymmetryElement& element) const;
+    void Install(std::unique_ptr<xxSymmetryDefinition> definition, std::unique_ptr<Relation> relation);
+    void MakeHomeCellImages();
+    xxObject* MakeImage(xxObject& parent, const xxSymmetryElement& element);
+
+    std::unique_ptr<xxSymmetryDefinition> definition_;
+    std::unique_ptr<Relation> relation_;
+    xxSymmetryDisplay display_;
+    double tolerance_ = 0;
+    int periodicDisplayType_ = 0;
+};
+
+// A symmetry system that holds matter.
+class xxMatterSymmetrySystem : public xxSymmetrySystem {
+    XX_DECLARE_CLASS(xxMatterSymmetrySystem)
+public:
+    xxMatterSymmetrySystem() = default;
+    explicit xxMatterSymmetrySystem(std::unique_ptr<xxSymmetryDefinition> definition)
+        : xxSymmetrySystem(std::move(definition)) {}
+};
+
+// The symmetry system the file readers make for a periodic model.
+class xxMultiScaleSymmetrySystem : public xxMatterSymmetrySystem {
+    XX_DECLARE_CLASS(xxMultiScaleSymmetrySystem)
+public:
+    xxMultiScaleSymmetrySystem() = default;
+    explicit xxMultiScaleSymmetrySystem(std::unique_ptr<xxSymmetryDefinition> definition)
+        : xxMatterSymmetrySystem(std::move(definition)) {}
+};
