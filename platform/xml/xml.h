@@ -1,0 +1,310 @@
+// The host's XML library: a tree of elements with interned element and attribute names, a
+// parser into the tree (expat underneath, no namespace processing, no entities) and a saver
+// that writes either a whole tree or one element at a time as a writer builds and purges it.
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+// Every failure of the library: parse errors, names that are not XML names, text that cannot
+// be written, a second attribute of one name.
+class xmlException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class xmlTree;
+class xmlElement;
+class xmlText;
+
+// An interned name. Two elements (attributes) of one tree have the same class exactly when
+// their names are equal, so classes compare by address. Classes live as long as their tree.
+class xmlName {
+public:
+    explicit xmlName(std::string name) : name_(std::move(name)) {}
+    const std::string& GetName() const { return name_; }
+
+private:
+    std::string name_;
+};
+class xmlElementClass : public xmlName {
+    using xmlName::xmlName;
+};
+class xmlAttributeClass : public xmlName {
+    using xmlName::xmlName;
+};
+
+// True for an XML 1.0 name (bytes from 0x80 up count as name characters).
+bool xmlIsName(std::string_view name);
+
+class xmlNode {
+public:
+    enum class Kind { Element, Text };
+
+    virtual ~xmlNode() = default;
+    xmlNode(const xmlNode&) = delete;
+    xmlNode& operator=(const xmlNode&) = delete;
+
+    Kind GetKind() const { return kind_; }
+    bool IsElement() const { return kind_ == Kind::Element; }
+    xmlElement* AsElement();
+    const xmlElement* AsElement() const;
+    xmlText* AsText();
+    const xmlText* AsText() const;
+
+protected:
+    explicit xmlNode(Kind kind) : kind_(kind) {}
+
+private:
+    Kind kind_;
+};
+
+class xmlText : public xmlNode {
+public:
+    explicit xmlText(std::string text) : xmlNode(Kind::Text), text_(std::move(text)) {}
+    const std::string& GetText() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+class xmlElement : public xmlNode {
+public:
+    using Attribute = std::pair<const xmlAttributeClass*, std::string>;
+
+    xmlElement(xmlTree& tree, const xmlElementClass& cls, xmlElement* parent)
+        : xmlNode(Kind::Element), tree_(&tree), class_(&cls), parent_(parent) {}
+    ~xmlElement() override;  // frees the subtree without recursion
+
+    xmlTree& GetTree() const { return *tree_; }
+    const xmlElementClass& GetClass() const { return *class_; }
+    const std::string& GetName() const { return class_->GetName(); }
+    xmlElement* GetParent() const { return parent_; }
+
+    // A new last child; returns its index among the children. Throws xmlException for a name
+    // that is not an XML name.
+    std::size_t CreateChildElement(std::string_view name);
+    std::size_t CreateChildElement(const xmlElementClass& cls);
+    std::size_t AddText(std::string text);
+
+    std::size_t ChildCount() const { return children_.size(); }
+    xmlNode& Child(std::size_t i) const { return *children_.at(i); }
+    // Throws xmlException when child i is not an element.
+    xmlElement& ChildElement(std::size_t i) const;
+    // The text of a leaf element (its text children joined); empty when it has none.
+    std::string GetLeafText() const;
+
+    // Throws xmlException when the element has the attribute already.
+    void AddAttribute(const xmlAttributeClass& cls, std::string value);
+    void AddAttribute(std::string_view name, std::string value);
+    // Null when the element does not carry it.
+    const std::string* FindAttribute(const xmlAttributeClass& cls) const;
+    const std::string* FindAttribute(std::string_view name) const;
+    bool HasAttribute(const xmlAttributeClass& cls) const { return FindAttribute(cls) != nullptr; }
+    const std::vector<Attribute>& Attributes() const { return attributes_; }
+
+    // Removes child i with its subtree; the later children move down by one.
+    void PurgeChild(std::size_t i);
+    // Frees the element's children and attributes; the element itself stays in its parent.
+    void Purge();
+
+    // A number a user of the tree keeps with the element (0 until set).
+    std::size_t GetUserIndex() const { return userIndex_; }
+    void SetUserIndex(std::size_t index) { userIndex_ = index; }
+
+private:
+    xmlTree* tree_;
+    const xmlElementClass* class_;
+    xmlElement* parent_;
+    std::vector<Attribute> attributes_;
+    std::vector<std::unique_ptr<xmlNode>> children_;
+    std::size_t userIndex_ = 0;
+};
+
+class xmlTree {
+public:
+    xmlTree();
+    ~xmlTree();
+    xmlTree(const xmlTree&) = delete;
+    xmlTree& operator=(const xmlTree&) = delete;
+
+    // The document element, replacing any there was.
+    xmlElement& CreateDocumentElement(std::string_view name);
+    xmlElement* GetDocumentElement() const { return root_.get(); }
+    void Clear() { root_.reset(); }
+
+    // The interned class of a name, made when missing; throws xmlException for a name that is
+    // not an XML name.
+    const xmlElementClass& InternElementClass(std::string_view name);
+    const xmlAttributeClass& InternAttributeClass(std::string_view name);
+    // Without creating: null when no element (attribute) of the tree ever had that name.
+    const xmlElementClass* FindElementClass(std::string_view name) const;
+    const xmlAttributeClass* FindAttributeClass(std::string_view name) const;
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    template <class C>
+    using Table = std::unordered_map<std::string, std::unique_ptr<C>, Hash, std::equal_to<>>;
+    template <class C>
+    static const C& Intern(Table<C>& table, std::string_view name);
+
+    Table<xmlElementClass> elementClasses_;
+    Table<xmlAttributeClass> attributeClasses_;
+    std::unique_ptr<xmlElement> root_;
+};
+
+// ---- parsing ----------------------------------------------------------------------------
+
+// Parses a whole stream, fed to the parser in chunks. Documents with entity declarations,
+// entity references other than the predefined ones, or nesting deeper than the limit are
+// refused. A failure throws xmlException with the parser's text and position.
+class xmlLoader {
+public:
+    static constexpr std::size_t kDefaultMaxDepth = 256;
+
+    explicit xmlLoader(std::istream& in) : in_(in) {}
+    virtual ~xmlLoader() = default;
+    xmlLoader(const xmlLoader&) = delete;
+    xmlLoader& operator=(const xmlLoader&) = delete;
+
+    void Load();
+    // There is no validation against a DTD in any case.
+    void LoadWithoutDTDValidation() { Load(); }
+    void SetMaxDepth(std::size_t depth) { maxDepth_ = depth; }
+
+protected:
+    // attributes: name, value, name, value, ..., null.
+    virtual void OnStartElement(const char* name, const char** attributes) = 0;
+    virtual void OnEndElement() = 0;
+    virtual bool WantsText() const { return false; }
+    virtual void OnText(std::string_view) {}
+
+private:
+    friend struct xmlLoaderCallbacks;
+    std::istream& in_;
+    std::size_t maxDepth_ = kDefaultMaxDepth;
+};
+
+// Builds the tree from the document: elements and attributes only (no white space, comments or
+// processing instructions).
+class xmlTreeLoader : public xmlLoader {
+public:
+    xmlTreeLoader(std::istream& in, xmlTree& tree) : xmlLoader(in), tree_(tree) {}
+
+protected:
+    void OnStartElement(const char* name, const char** attributes) override;
+    void OnEndElement() override;
+    xmlElement* Current() const { return current_; }
+
+private:
+    xmlTree& tree_;
+    xmlElement* current_ = nullptr;
+};
+
+// Also keeps the text of elements that have no child elements, as one text child.
+class xmlTreeAndLeafTextLoader : public xmlTreeLoader {
+public:
+    using xmlTreeLoader::xmlTreeLoader;
+
+protected:
+    void OnStartElement(const char* name, const char** attributes) override;
+    void OnEndElement() override;
+    bool WantsText() const override { return true; }
+    void OnText(std::string_view text) override { text_.append(text); }
+
+private:
+    std::string text_;
+};
+
+// ---- saving -----------------------------------------------------------------------------
+
+// Encoding and header types of a save.
+constexpr int kXmlEncodingUtf8 = 0;
+constexpr int kXmlHeaderDeclaration = 0;  // <?xml version="1.0" encoding="UTF-8"?>
+constexpr int kXmlHeaderNone = 1;
+
+// Element by element: BeginSave writes the declaration and opens the document element;
+// BeginElement / EndElement bracket each element below it, in document order. An element's
+// start tag is written when its first child begins or when it ends, so attributes may be added
+// after BeginElement; an element that has ended is not looked at again.
+class xmlSaver {
+public:
+    virtual void BeginSave(int encoding, int header) = 0;
+    virtual void BeginElement(const xmlElement& element) = 0;
+    virtual void EndElement(const xmlElement& element) = 0;
+    virtual void EndSave() = 0;
+
+protected:
+    xmlSaver() = default;
+    xmlSaver(const xmlSaver&) = default;
+    xmlSaver& operator=(const xmlSaver&) = default;
+    ~xmlSaver() = default;
+};
+
+class xmlTreeSaverBase {
+public:
+    virtual ~xmlTreeSaverBase() = default;
+    // Writes the whole tree; true when the stream took it.
+    virtual bool Save(int encoding, int header) = 0;
+};
+
+// Writes UTF-8 (texts must be valid UTF-8). & < > " are escaped, and tab, line feed and
+// carriage return in attribute values are written as character references so that they read
+// back; any other control character cannot be written in XML 1.0 and throws xmlException.
+// With indent, every element starts a line indented by tabs; without, nothing is added.
+class xmlTreeSaver : public xmlSaver, public xmlTreeSaverBase {
+public:
+    xmlTreeSaver(std::ostream& out, xmlTree& tree, bool indent);
+    ~xmlTreeSaver() override;
+
+    void BeginSave(int encoding, int header) override;
+    void BeginElement(const xmlElement& element) override;
+    void EndElement(const xmlElement& element) override;
+    void EndSave() override;
+    bool Save(int encoding, int header) override;
+
+protected:
+    void SetWriteLeafText(bool on) { leafText_ = on; }
+
+private:
+    struct Open {
+        const xmlElement* element;
+        bool started;  // start tag written
+    };
+    void WriteHeader(int encoding, int header);
+    void WriteStartTag(const xmlElement& element, bool empty, std::size_t depth);
+    void WriteEndTag(const xmlElement& element, std::size_t depth);
+    void StartPending();
+    void CloseTop();
+    void Flush();
+
+    std::ostream& out_;
+    xmlTree& tree_;
+    bool indent_;
+    bool leafText_ = false;
+    std::string buffer_;
+    std::vector<Open> open_;
+};
+
+// Writes the text of leaf elements too.
+class xmlTreeAndLeafTextSaver : public xmlTreeSaver {
+public:
+    xmlTreeAndLeafTextSaver(std::ostream& out, xmlTree& tree, bool indent) : xmlTreeSaver(out, tree, indent) {
+        SetWriteLeafText(true);
+    }
+};
+
+// Appends text escaped for an attribute value (or, with attribute false, for character
+// data); throws xmlException for text that is not valid UTF-8 or holds a control character
+// XML cannot carry.
+void xmlAppendEscaped(std::string& out, std::string_view text, bool attribute);

@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "xml/xml.h"
+
+namespace {
+
+std::unique_ptr<xmlTree> Parse(const std::string& text, bool leafText = false) {
+    auto tree = std::make_unique<xmlTree>();
+    std::istringstream in(text);
+    if (leafText) xmlTreeAndLeafTextLoader(in, *tree).Load();
+    else xmlTreeLoader(in, *tree).Load();
+    return tree;
+}
+
+std::string ParseError(const std::string& text) {
+    try {
+        Parse(text);
+    } catch (const xmlException& e) {
+        return e.what();
+    }
+    return "(parsed)";
+}
+
+std::string SaveWhole(xmlTree& tree, bool indent = false, int header = kXmlHeaderNone) {
+    std::ostringstream out;
+    xmlTreeSaver(out, tree, indent).Save(kXmlEncodingUtf8, header);
+    return out.str();
+}
+
+TEST(XmlLoader, KeepsElementsAndAttributesOnly) {
+    auto tree = Parse(
+        "<?xml version=\"1.0\"?>\n<!-- c --><XSD Version=\"5.5\">\n  <?pi x?>\n  <Atom3d::Heavy ID=\"1\" "
+        "A=\"a&amp;&lt;&#10;b\" B=\"x\ny\"/>\n  text <!-- c --> <Null/>\n</XSD>\n");
+    xmlElement* root = tree->GetDocumentElement();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->GetName(), "XSD");
+    ASSERT_EQ(root->ChildCount(), 2u);
+    xmlElement& atom = root->ChildElement(0);
+    EXPECT_EQ(atom.GetName(), "Atom3d::Heavy");  // no namespace processing
+    EXPECT_EQ(*atom.FindAttribute("A"), "a&<\nb");
+    EXPECT_EQ(*atom.FindAttribute("B"), "x y");  // a raw line break is normalised
+    EXPECT_EQ(root->ChildElement(1).GetName(), "Null");
+    EXPECT_EQ(atom.GetParent(), root);
+}
+
+TEST(XmlLoader, LeafTextLoaderKeepsTheTextOfLeavesOnly) {
+    auto tree = Parse("<a>mixed<b> leaf &amp; text </b>tail<c/></a>", true);
+    xmlElement* a = tree->GetDocumentElement();
+    ASSERT_EQ(a->ChildCount(), 2u);
+    xmlElement& b = a->ChildElement(0);
+    ASSERT_EQ(b.ChildCount(), 1u);
+    EXPECT_EQ(b.GetLeafText(), " leaf & text ");
+    EXPECT_EQ(a->ChildElement(1).ChildCount(), 0u);
+}
+
+TEST(XmlLoader, RefusesWhatIsNotASafeWellFormedDocument) {
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* expected;  // part of the message
+    };
+    const std::string laughs =
+        "<!DOCTYPE l [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><l>&b;</l>";
+    std::string deep;
+    for (int i = 0; i < 300; ++i) deep += "<a>";
+    const Case cases[] = {
+        {"empty", "", "no element found"},
+        {"not closed", "<a><b></a>", "mismatched tag"},
+        {"name starting with a digit", "<2ndDerivative/>", "not well-formed"},
+        {"duplicate attribute", "<a X=\"1\" X=\"2\"/>", "duplicate attribute"},
+        {"second document element", "<a/><b/>", "junk after document element"},
+        {"entity expansion", laughs, "entity declarations are not allowed"},
+        {"external entity", "<!DOCTYPE a [<!ENTITY e SYSTEM \"/etc/passwd\">]><a>&e;</a>",
+         "entity declarations are not allowed"},
+        {"parameter entity", "<!DOCTYPE a [<!ENTITY % p SYSTEM \"/etc/passwd\"> %p;]><a/>",
+         "entity declarations are not allowed"},
+        {"undefined entity", "<a>&nope;</a>", "undefined entity"},
+        {"external subset with undefined entity", "<!DOCTYPE a SYSTEM \"/etc/x.dtd\"><a>&nope;</a>",
+         "undefined entity"},
+        {"deep nesting", deep, "nested deeper than 256"},
+    };
+    for (const Case& c : cases) EXPECT_NE(ParseError(c.text).find(c.expected), std::string::npos) << c.name << ": " << ParseError(c.text);
+    EXPECT_NE(ParseError("<a>\n<b x=1/></a>").find("line 2, column"), std::string::npos);
+}
+
+TEST(XmlLoader, ReadsDocumentsLargerThanOneChunk) {
+    std::string doc = "<r>";
+    for (int i = 0; i < 20000; ++i) doc += "<e v=\"" + std::to_string(i) + "\"/>";
+    doc += "</r>";
+    auto tree = Parse(doc);
+    xmlElement* r = tree->GetDocumentElement();
+    ASSERT_EQ(r->ChildCount(), 20000u);
+    for (std::size_t i : {0u, 4567u, 19999u}) EXPECT_EQ(*r->ChildElement(i).FindAttribute("v"), std::to_string(i));
+}
+
+TEST(XmlTree, ClassesAreInternedAndFoundWithoutCreating) {
+    auto tree = Parse("<a ID=\"1\"><b ID=\"2\"/></a>");
+    EXPECT_EQ(tree->FindAttributeClass("Version"), nullptr);
+    EXPECT_EQ(tree->FindElementClass("Null"), nullptr);
+    EXPECT_EQ(tree->FindAttributeClass("Version"), nullptr);  // the lookup made none
+    const xmlAttributeClass* id = tree->FindAttributeClass("ID");
+    ASSERT_NE(id, nullptr);
+    xmlElement* a = tree->GetDocumentElement();
+    EXPECT_EQ(&a->Attributes()[0].first->GetName(), &id->GetName());
+    a->Purge();
+    EXPECT_EQ(a->ChildCount(), 0u);
+    EXPECT_FALSE(a->HasAttribute(*id));
+    EXPECT_EQ(tree->FindAttributeClass("ID"), id);  // classes outlive their elements
+    EXPECT_NE(tree->FindElementClass("b"), nullptr);
+}
+
+TEST(XmlTree, ChildIndicesPurgeAndAttributes) {
+    xmlTree tree;
+    xmlElement& root = tree.CreateDocumentElement("root");
+    EXPECT_EQ(root.CreateChildElement("a"), 0u);
+    EXPECT_EQ(root.CreateChildElement("b"), 1u);
+    EXPECT_EQ(root.AddText("t"), 2u);
+    EXPECT_THROW(root.ChildElement(2), xmlException);
+    root.ChildElement(0).CreateChildElement("deep");
+    root.PurgeChild(0);
+    ASSERT_EQ(root.ChildCount(), 2u);
+    EXPECT_EQ(root.ChildElement(0).GetName(), "b");
+    EXPECT_THROW(root.PurgeChild(5), xmlException);
+
+    root.AddAttribute("X", "1");
+    EXPECT_THROW(root.AddAttribute("X", "2"), xmlException);
+    EXPECT_EQ(*root.FindAttribute("X"), "1");
+    EXPECT_THROW(root.CreateChildElement("2ndDerivative"), xmlException);
+    EXPECT_THROW(root.AddAttribute("a b", "1"), xmlException);
+    EXPECT_THROW(tree.InternElementClass(""), xmlException);
+}
+
+TEST(XmlTree, DeepTreesAreSavedAndFreedWithoutRecursion) {
+    xmlTree tree;
+    xmlElement* e = &tree.CreateDocumentElement("r");
+    for (int i = 0; i < 200000; ++i) e = &e->ChildElement(e->CreateChildElement("d"));
+    std::string text = SaveWhole(tree);
+    EXPECT_EQ(text.size(), 3 + 199999 * 7 + 4 + 4 + 1u);  // <r>, <d>..</d>, <d/>, </r>, line end
+    tree.Clear();
+}
+
+TEST(XmlSaver, EscapesAttributeValuesAndText) {
+    struct Case {
+        std::string value;
+        const char* attribute;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"plain", "plain", "plain"},
+        {"a&b<c>d\"e'f", "a&amp;b&lt;c&gt;d&quot;e'f", "a&amp;b&lt;c&gt;d\"e'f"},
+        {"tab\tlf\ncr\r", "tab&#9;lf&#10;cr&#13;", "tab\tlf\ncr&#13;"},
+        {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"\x7F", "\x7F", "\x7F"},
+    };
+    for (const Case& c : cases) {
+        std::string a, t;
+        xmlAppendEscaped(a, c.value, true);
+        xmlAppendEscaped(t, c.value, false);
+        EXPECT_EQ(a, c.attribute);
+        EXPECT_EQ(t, c.text);
+    }
+    const char* refused[] = {"\x01", "a\x1F", "\xC0\xAF", "\xED\xA0\x80",
+                             "\xEF\xBF\xBE", "\xF4\x90\x80\x80", "\xE2\x82", "\x80", "\xFF"};
+    for (const char* r : refused) {
+        std::string out;
+        EXPECT_THROW(xmlAppendEscaped(out, r, true), xmlException) << r;
+    }
+    std::string out;
+    EXPECT_THROW(xmlAppendEscaped(out, std::string_view("a\0b", 3), true), xmlException);
+}
+
+TEST(XmlSaver, WhatItWritesReadsBack) {
+    xmlTree tree;
+    xmlElement& root = tree.CreateDocumentElement("XSD");
+    root.AddAttribute("Version", "5.5");
+    xmlElement& a = root.ChildElement(root.CreateChildElement("Atom3d::Heavy"));
+    const std::string tricky = " lead\ttab\nlf\rcr & <tag> \"q\" 'a' \xC3\xA9 trail ";
+    a.AddAttribute("V", tricky);
+    a.AddAttribute("Empty", "");
+    root.CreateChildElement("Null");
+
+    EXPECT_EQ(SaveWhole(tree),
+              "<XSD Version=\"5.5\"><Atom3d::Heavy V=\" lead&#9;tab&#10;lf&#13;cr &amp; &lt;tag&gt; &quot;q&quot; 'a' "
+              "\xC3\xA9 trail \" Empty=\"\"/><Null/></XSD>\n");
+    for (bool indent : {false, true}) {
+        auto back = Parse(SaveWhole(tree, indent, kXmlHeaderDeclaration));
+        xmlElement* r = back->GetDocumentElement();
+        ASSERT_EQ(r->ChildCount(), 2u);
+        EXPECT_EQ(*r->ChildElement(0).FindAttribute("V"), tricky);
+        EXPECT_EQ(*r->ChildElement(0).FindAttribute("Empty"), "");
+    }
+    std::ostringstream out;
+    EXPECT_THROW(xmlTreeSaver(out, tree, false).Save(1, 0), xmlException);
+    EXPECT_THROW(xmlTreeSaver(out, tree, false).Save(0, 7), xmlException);
+}
+
+TEST(XmlSaver, LeafTextSaverWritesTheTextOfLeaves) {
+    auto tree = Parse("<a><b>x &amp; y</b><c/></a>", true);
+    std::ostringstream out;
+    xmlTreeAndLeafTextSaver(out, *tree, false).Save(kXmlEncodingUtf8, kXmlHeaderNone);
+    EXPECT_EQ(out.str(), "<a><b>x &amp; y</b><c/></a>\n");
+}
+
+// The writer's pattern: begin an element, add its attributes, save its children, end it, purge.
+TEST(XmlSaver, StreamingDefersStartTagsAndNeverLooksBack) {
+    xmlTree tree;
+    xmlElement& root = tree.CreateDocumentElement("XSD");
+    root.AddAttribute("Version", "5.5");
+    std::ostringstream out;
+    xmlTreeSaver saver(out, tree, false);
+    saver.BeginSave(kXmlEncodingUtf8, kXmlHeaderDeclaration);
+    for (int i = 0; i < 2; ++i) {
+        std::size_t pi = root.CreateChildElement("P");
+        xmlElement& p = root.ChildElement(pi);
+        p.AddAttribute("ID", std::to_string(i + 1));
+        saver.BeginElement(p);
+        p.AddAttribute("late", "yes");  // after BeginElement: still written
+        if (i == 0) {
+            xmlElement& c = p.ChildElement(p.CreateChildElement("C"));
+            saver.BeginElement(c);
+            c.AddAttribute("v", "1");
+            saver.EndElement(c);
+            p.PurgeChild(0);
+        }
+        EXPECT_THROW(saver.EndElement(root), xmlException);
+        saver.EndElement(p);
+        root.PurgeChild(pi);
+        EXPECT_EQ(root.ChildCount(), 0u);
+    }
+    saver.EndSave();
+    EXPECT_EQ(out.str(),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<XSD Version=\"5.5\"><P ID=\"1\" late=\"yes\"><C "
+              "v=\"1\"/></P><P ID=\"2\" late=\"yes\"/></XSD>\n");
+
+    std::ostringstream indented;
+    xmlTree t2;
+    t2.CreateDocumentElement("XSD").ChildElement(t2.GetDocumentElement()->CreateChildElement("A")).CreateChildElement("B");
+    xmlTreeSaver(indented, t2, true).Save(kXmlEncodingUtf8, kXmlHeaderNone);
+    EXPECT_EQ(indented.str(), "<XSD>\n\t<A>\n\t\t<B/>\n\t</A>\n</XSD>\n");
+}
+
+}  // namespace
