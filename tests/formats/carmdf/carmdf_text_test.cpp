@@ -1,0 +1,101 @@
+// Field formatting of CAR and MDF lines: widths, cutting, fraction texts, dates, cell lines.
+#include "formats/carmdf/carmdf_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using cartovane::carmdf::CellLine2d;
+using cartovane::carmdf::CellLine3d;
+using cartovane::carmdf::DateText;
+using cartovane::carmdf::FormatFixed;
+using cartovane::carmdf::FormatFraction;
+using cartovane::carmdf::TextBuffer;
+
+struct FixedCase {
+    double value;
+    int decimals;
+    std::size_t width;
+    const char* text;
+};
+
+TEST(CarMdfText, FormatFixedPadsAndCutsToTheWidth) {
+    const FixedCase cases[] = {
+        {1.0, 9, 14, "   1.000000000"},
+        {-2.5, 9, 14, "  -2.500000000"},
+        {9999.999999999, 9, 14, "9999.999999999"},
+        // Too wide for the field: the last characters go.
+        {10000.0, 9, 14, "10000.00000000"},
+        {-10000.125, 9, 14, "-10000.1250000"},
+        {123456789.0, 9, 14, "123456789.0000"},
+        {0.0000000004, 9, 14, "   0.000000000"},
+        {-0.0000000004, 9, 14, "  -0.000000000"},  // as printf rounds it
+        {0.5, 3, 6, " 0.500"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FormatFixed(c.value, c.decimals, c.width), c.text) << c.value;
+}
+
+TEST(CarMdfText, FixedKeepsWideNumbersWhole) {
+    TextBuffer text;
+    text.Fixed(-12.34567, 4, 7).Char('|').Fixed(123.0, 3, 6).Char('|').Fixed(1.5, 1, 0);
+    EXPECT_EQ(text.View(), "-12.3457|123.000|1.5");
+}
+
+TEST(CarMdfText, LeftPadsShortTextAndKeepsLongText) {
+    TextBuffer text;
+    text.Left("WAT", 4).Char('|').Left("", 2).Char('|').Left("toolong", 4).Char('|');
+    EXPECT_EQ(text.View(), "WAT |  |toolong|");
+}
+
+TEST(CarMdfText, FormalChargeTexts) {
+    struct Case {
+        xxRational charge;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{0, 1}, "0"},        {{1, 1}, "1+"},          {{-2, 1}, "2-"},
+        {{1, 3}, "1/3+"},     {{-1, 3}, "1/3-"},       {{3, 2}, "3/2+"},
+        {{-2147483647 - 1, 1}, "2147483648-"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatFraction(c.charge), c.text);
+        TextBuffer text;
+        text.Fraction(c.charge);
+        EXPECT_EQ(text.View(), c.text);
+    }
+}
+
+TEST(CarMdfText, DatesAreLaidOutAsCtimeDoes) {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 11;
+    t.tm_mday = 10;
+    t.tm_hour = 8;
+    t.tm_min = 5;
+    t.tm_sec = 0;
+    t.tm_wday = 4;
+    EXPECT_EQ(DateText(t), "Thu Dec 10 08:05:00 2026");
+    t.tm_mday = 1;
+    t.tm_mon = 0;
+    t.tm_wday = 0;
+    t.tm_hour = 23;
+    EXPECT_EQ(DateText(t), "Sun Jan  1 23:05:00 2026");
+    // The same text the C library gives.
+    std::tm probe = t;
+    std::mktime(&probe);
+    char buffer[32];
+    ASSERT_NE(asctime_r(&probe, buffer), nullptr);
+    EXPECT_EQ(DateText(probe) + "\n", buffer);
+}
+
+TEST(CarMdfText, CellLines) {
+    EXPECT_EQ(CellLine3d(10, 11, 12.5, 90, 90, 120, "P1"),
+              "PBC   10.0000   11.0000   12.5000   90.0000   90.0000  120.0000 (P1)");
+    EXPECT_EQ(CellLine3d(5, 5, 5, 90, 90, 90, "unknown"),
+              "PBC    5.0000    5.0000    5.0000   90.0000   90.0000   90.0000 (unknown)");
+    EXPECT_EQ(CellLine2d(4.2, 5, 90, "p2mg"), "PBC     4.2000    5.0000   90.0000(p2mg)");
+}
+
+}  // namespace
