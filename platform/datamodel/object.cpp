@@ -1,5 +1,7 @@
 #include "datamodel/object.h"
 
+#include "datamodel/reference.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -18,7 +20,7 @@ namespace {
 XX_IMPLEMENT_ABSTRACT_CLASS(xxTreeNode, "TreeNode", xxObject, 1)
 XX_IMPLEMENT_CLASS(xxTreeRoot, "TreeRoot", xxTreeNode, 1)
 
-xxObject::~xxObject() = default;
+xxObject::~xxObject() { xxReferenceBase::ClearReferencesTo(*this); }
 
 xxTreeRoot* xxObject::GetTreeRoot() {
     xxObject* o = this;
@@ -40,6 +42,7 @@ void xxObject::SetParent(xxTreeNode& newParent) {
     if (parent_) self = parent_->DetachChild(*this);
     else throw Cfx::CfxResult(E_INVALIDARG, "Only an object in a tree can move");
     newParent.AdoptChild(std::move(self));
+    OnParentChanged();
 }
 
 void xxObject::Delete() {

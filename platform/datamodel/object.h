@@ -44,6 +44,7 @@ private:
 
 class xxTreeNode;
 class xxTreeRoot;
+class xxReferenceBase;
 
 class xxObject : public xxClassInstance {
 public:
@@ -94,10 +95,14 @@ public:
 
 protected:
     xxObject() = default;
+    // Called by SetParent once the object sits under its new parent (bonds follow their atoms).
+    virtual void OnParentChanged() {}
 
 private:
     friend class xxTreeNode;
+    friend class xxReferenceBase;
     xxTreeNode* parent_ = nullptr;
+    xxReferenceBase* references_ = nullptr;  // weak references to this object (datamodel/reference.h)
     std::string name_;
     int id_ = 0;
     std::uint32_t assigned_ = 0;  // one bit per property template; bits are fixed per class chain

@@ -354,8 +354,9 @@ TEST(SpaceGroups, EverySettingIsFoundByItsOwnNamesAndQualifier) {
         // Model files keep only the qualifier's first word; the short symbol must do the rest,
         // except for the settings whose symbols repeat another's.
         const std::string firstWord = d.GetQualifier().substr(0, d.GetQualifier().find(','));
-        if (d.GetQualifier().find("Axes") == std::string::npos)
+        if (d.GetQualifier().find("Axes") == std::string::npos) {
             EXPECT_EQ(SpaceGroups().FindSpaceGroupByName(d.GetName(), firstWord), &d);
+        }
     }
 }
 
