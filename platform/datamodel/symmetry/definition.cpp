@@ -270,9 +270,12 @@ const xxSymmetryElement* xxSymmetryDefinition::FindSymmetryElement(int number, c
 }
 
 const xxSymmetryElement& xxSymmetryDefinition::GetIdentityElement() const {
-    const auto number = group_.FindOperator(xxSymmetryOperator());
-    // Every group holds the identity (FromOperators checks it).
-    return *FindSymmetryElement(static_cast<int>(number.value_or(1)), {});
+    if (!identity_) {
+        // Every group holds the identity (FromOperators checks it).
+        const auto number = group_.FindOperator(xxSymmetryOperator());
+        identity_ = FindSymmetryElement(static_cast<int>(number.value_or(1)), {});
+    }
+    return *identity_;
 }
 
 void xxSymmetryDefinition::CheckOwnElement(const xxSymmetryElement& element) const {
@@ -281,16 +284,35 @@ void xxSymmetryDefinition::CheckOwnElement(const xxSymmetryElement& element) con
                                                " belongs to another symmetry definition.");
 }
 
+namespace {
+// The rotation of a lattice operator as one number: its entries are small integers.
+std::uint64_t RotationKey(const xxMatrix3& r) {
+    std::uint64_t key = 0;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) key = key * 16 + static_cast<std::uint64_t>(std::nearbyint(r(i, j)) + 8);
+    return key;
+}
+}  // namespace
+
 void xxSymmetryDefinition::Tabulate() const {
     if (!products_.empty()) return;
     const auto& ops = group_.GetOperators();
     const std::size_t n = ops.size();
     std::vector<Entry> products(n * n), inverses(n);
     std::vector<xxMatrix3> rotations(n);
+    // Operators by rotation: a rotation recurs only with the centring translations, so a
+    // product is found among a handful.
+    std::multimap<std::uint64_t, std::size_t> byRotation;
+    for (std::size_t i = 0; i < n; ++i) byRotation.emplace(RotationKey(ops[i].Rotation()), i);
     auto entryOf = [&](const xxSymmetryOperator& op) {
         // The group is closed (checked when it was made), so every product is in the list.
-        const std::size_t k = group_.FindOperator(op).value_or(1);
-        return Entry{static_cast<int>(k), Rounded(op.Translation() - ops[k - 1].Translation())};
+        std::size_t k = 0;
+        for (auto [it, end] = byRotation.equal_range(RotationKey(op.Rotation())); it != end; ++it)
+            if (ops[it->second].EqualsModuloLattice(op, xxSymmetryGroup::kTolerance)) {
+                k = it->second;
+                break;
+            }
+        return Entry{static_cast<int>(k + 1), Rounded(op.Translation() - ops[k].Translation())};
     };
     for (std::size_t i = 0; i < n; ++i) {
         rotations[i] = ops[i].Rotation();

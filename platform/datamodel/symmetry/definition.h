@@ -231,6 +231,7 @@ private:
     xxSymmetrySystem* system_ = nullptr;
 
     mutable std::map<std::array<int, 4>, std::unique_ptr<xxSymmetryElement>> elements_;
+    mutable const xxSymmetryElement* identity_ = nullptr;
     mutable std::vector<Entry> products_;  // N x N, row = first factor
     mutable std::vector<Entry> inverses_;
     mutable std::vector<xxMatrix3> rotations_;
