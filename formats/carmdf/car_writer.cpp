@@ -1,0 +1,543 @@
+#include "formats/carmdf/car_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <ostream>
+#include <set>
+#include <utility>
+
+#include "cfx/cfx.h"
+#include "datamodel/atomistic.h"
+#include "datamodel/sets.h"
+#include "datamodel/symmetry/system.h"
+#include "frame/clsids.h"
+#include "frame/messages.h"
+
+using cartovane::carmdf::TextBuffer;
+namespace msg = cartovane::msg;
+
+namespace {
+
+// Text is handed to the streams in pieces of about this size.
+constexpr std::size_t kFlushSize = std::size_t{1} << 16;
+
+constexpr std::string_view kChargeGroupWarning =
+    "Charge Group information in the data model is incomplete or ambiguous, and incompatible with the mdf structure.";
+
+xxSaveCAR::Clock& ClockSlot() {
+    static xxSaveCAR::Clock clock;
+    return clock;
+}
+
+void Report(std::int32_t messageId) { CfxReportError(E_UNEXPECTED, cartovane::CLSID_CARImportExport, messageId); }
+
+bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+bool HasNonBlank(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return c != ' '; });
+}
+
+// The force-field type as both files carry it: white space removed (the readers take one token)
+// and at most 7 characters (the CAR column).
+std::string_view TypeText(const xxMatter& matter, std::string& scratch) {
+    scratch.clear();
+    for (char c : matter.GetForcefieldType()) {
+        if (IsSpace(c)) continue;
+        scratch.push_back(c);
+        if (scratch.size() == 7) break;
+    }
+    return scratch;
+}
+
+// The residue name and number of a sub-unit name "RES_NUM".
+std::pair<std::string_view, std::string_view> SplitSubunitName(std::string_view name) {
+    std::size_t cut = name.rfind('_');
+    if (cut == std::string_view::npos) return {name, {}};
+    return {name.substr(0, cut), name.substr(cut + 1)};
+}
+
+double Degrees(double radians) { return radians * 45.0 / std::atan(1.0); }
+
+std::string_view QualifierHead(const std::string& qualifier) {
+    std::string_view q = qualifier;
+    return q.substr(0, q.find(','));
+}
+
+}  // namespace
+
+// ---- clock ------------------------------------------------------------------------
+
+void xxSaveCAR::SetClock(Clock clock) { ClockSlot() = std::move(clock); }
+
+std::tm xxSaveCAR::Now() {
+    if (const Clock& clock = ClockSlot()) return clock();
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+xxSaveCAR::xxSaveCAR() = default;
+xxSaveCAR::~xxSaveCAR() = default;
+
+// ---- paths ------------------------------------------------------------------------
+
+bool xxSaveCAR::DeriveMdfPath(std::string_view carPath, std::string& mdfPath) {
+    std::size_t slash = carPath.find_last_of("/\\");
+    std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
+    std::size_t dot = carPath.rfind('.');
+    if (dot != std::string_view::npos && dot > start) {
+        mdfPath.assign(carPath.substr(0, dot)).append(".mdf");
+        return true;
+    }
+    mdfPath.assign(carPath).append(".mdf");
+    return false;
+}
+
+// ---- the export -------------------------------------------------------------------------
+
+xxBool xxSaveCAR::WriteCarAndMdf(std::ostream& car, xxObject& object, const std::string& fileName,
+                                 ISBDiagnosticsConnection* diagnostics, xxBool& allSetsWritten, xxBool unixFormat) {
+    allSetsWritten = true;
+    diagnostics_ = diagnostics;
+    crlf_ = !unixFormat;
+    // The MDF goes beside the CAR file: without a path there is nowhere to put it.
+    if (fileName.empty()) {
+        Report(msg::CARSAVE_MDF_FILE);
+        return false;
+    }
+    if (!PrepareModel(object)) return false;
+
+    now_ = Now();
+    WriteCarHeader(car);
+    if ((threeD_ || twoD_) && !WriteCarCellLine(car)) {
+        Report(msg::CARSAVE_CAR_PBC);
+        return false;
+    }
+    if (!WriteCarAtoms(car)) return false;
+    car.flush();
+    if (!car) {
+        Report(msg::CARSAVE);
+        return false;
+    }
+
+    bool result = true;
+    std::string mdfPath;
+    if (!DeriveMdfPath(fileName, mdfPath)) {
+        Report(msg::CARSAVE_MDF_FILE);
+        result = false;
+    }
+    if (!WriteMdf(mdfPath, object)) return false;
+    allSetsWritten = allSetsWritten && !setFailed_;
+    return result;
+}
+
+bool xxSaveCAR::PrepareModel(xxObject& object) {
+    if (!order_.DefineAtomOrder(object, xxBondable::classType)) {
+        Report(msg::CARSAVE_WRONG_CELL_INFO);
+        return false;
+    }
+    symmetry_ = order_.GetSymmetrySystem();
+    if (!order_.GenerateObjectNames()) {
+        Report(msg::CARSAVE_CAR_ATOM);
+        return false;
+    }
+
+    threeD_ = twoD_ = transform_ = false;
+    dimension_ = 0;
+    definition_ = nullptr;
+    if (symmetry_) {
+        definition_ = &symmetry_->GetSymmetryDefinition();
+        dimension_ = definition_->GetDimension();
+        if (dimension_ == 3) {
+            threeD_ = true;
+            toCarOrientation_ = definition_->GetTransformationToOrientation(3);
+        } else if (dimension_ == 2) {
+            twoD_ = true;
+            toCarOrientation_ = definition_->GetTransformationToOrientation(19);
+        } else {
+            Report(msg::CARSAVE_WRONG_CELL_DIM);
+            return false;
+        }
+        transform_ = !toCarOrientation_.IsTranslation();
+    }
+
+    if (!order_.GetChargeGroupStatus() && order_.GetNumberOfChargeGroups() >= 1) Warn(std::string(kChargeGroupWarning));
+    return true;
+}
+
+void xxSaveCAR::WriteCarHeader(std::ostream& car) {
+    TextBuffer text;
+    text.Text("!KORVEN archive 3").EndLine(false);
+    text.Text(threeD_ ? "PBC=ON" : twoD_ ? "PBC=2D" : "PBC=OFF").EndLine(false);
+    text.Text("Orbanite Generated CAR File").EndLine(false);
+    text.Text("!DATE ").Text(cartovane::carmdf::DateText(now_)).EndLine(false);
+    car.write(text.View().data(), static_cast<std::streamsize>(text.Size()));
+}
+
+bool xxSaveCAR::WriteCarCellLine(std::ostream& car) {
+    std::string line;
+    if (threeD_) {
+        const auto* group = definition_->As<xxSpaceGroup>();
+        if (!group) return false;
+        static constexpr std::string_view kQualifiers[] = {"A-Unique",  "B-Unique",     "C-Unique", "Hexagonal",
+                                                           "Rhombohedral", "Origin-1", "Origin-2"};
+        std::string_view qualifier = QualifierHead(group->GetQualifier());
+        bool known = std::find(std::begin(kQualifiers), std::end(kQualifiers), qualifier) != std::end(kQualifiers);
+        const std::string& name = group->GetGroupName();
+        namedGroup_ = known && group->GetLatticeRepresentation() != 1 && group->GetITNumber() > 0 && HasNonBlank(name);
+        line = cartovane::carmdf::CellLine3d(group->GetA(), group->GetB(), group->GetC(), Degrees(group->GetAlpha()),
+                                             Degrees(group->GetBeta()), Degrees(group->GetGamma()),
+                                             namedGroup_ ? std::string_view(name) : std::string_view("unknown"));
+    } else {
+        const auto* group = definition_->As<xxPlaneGroup>();
+        if (!group) return false;
+        const std::string& name = group->GetGroupName();
+        namedGroup_ = HasNonBlank(name);
+        line = cartovane::carmdf::CellLine2d(group->GetA(), group->GetB(), Degrees(group->GetGamma()),
+                                             namedGroup_ ? std::string_view(name) : std::string_view("UNKNOWN"));
+    }
+    line.push_back('\n');
+    car.write(line.data(), static_cast<std::streamsize>(line.size()));
+    return true;
+}
+
+bool xxSaveCAR::WriteCarAtoms(std::ostream& car) {
+    const auto& atoms = order_.GetAtomOrderArray();
+    TextBuffer text;
+    std::string atomName, subunitName, moleculeName, type;
+    bool namesFailed = false;
+    auto fetch = [&](bool ok) {
+        if (!ok) namesFailed = true;
+    };
+    std::size_t subunitNumber = 0, moleculeNumber = 0;
+    auto flush = [&](bool force) {
+        if (text.Size() >= kFlushSize || (force && text.Size() > 0)) {
+            car.write(text.View().data(), static_cast<std::streamsize>(text.Size()));
+            text.Clear();
+        }
+    };
+    for (std::size_t p = 0; p < atoms.size(); ++p) {
+        const xxCARAtomSubunitDef& entry = atoms[p];
+        if (!namesFailed) fetch(order_.GetMdfObjectName(p, atomName));
+        bool newMolecule = p == 0 || entry.molecule != atoms[p - 1].molecule;
+        if (newMolecule || entry.subunit != atoms[p - 1].subunit) {
+            if (!namesFailed) fetch(order_.GetSubunitName(subunitNumber, subunitName));
+            ++subunitNumber;
+        }
+        if (newMolecule) {
+            if (p != 0) text.Text("end").EndLine(false);
+            if (!namesFailed) fetch(order_.GetMoleculeName(moleculeNumber, moleculeName));
+            ++moleculeNumber;
+        }
+
+        const xxBondable& object = *entry.atom;
+        xxPoint3d xyz = object.GetXYZ();
+        if (transform_) xyz = toCarOrientation_.Apply(xyz);
+        auto [residue, number] = SplitSubunitName(subunitName);
+        std::string_view typeText = TypeText(object, type);
+        if (typeText.empty()) typeText = "xx    ";
+        const auto* atom = object.As<xxAtom>();
+        std::string_view element = atom ? atom->GetElement().symbol : std::string_view("Du");
+
+        text.Left(atomName, 5).Char(' ');
+        text.FixedCut(xyz.x, 9, 14).Char(' ');
+        text.FixedCut(xyz.y, 9, 14).Char(' ');
+        text.FixedCut(xyz.z, 9, 14).Char(' ');
+        text.Left(residue, 4).Char(' ').Left(number, 7);
+        text.Left(typeText, 7).Char(' ');
+        text.Left(element, 2).Char(' ');
+        text.Fixed(object.GetCharge(), 3, 6).EndLine(false);
+        flush(false);
+    }
+    text.Text("end").EndLine(false);
+    text.Text("end").EndLine(false);
+    flush(true);
+    return true;
+}
+
+// ---- MDF ---------------------------------------------------------------------------
+
+void xxSaveCAR::Line() {
+    mdfText_.EndLine(crlf_);
+    FlushMdf(false);
+}
+
+void xxSaveCAR::FlushMdf(bool force) {
+    if (mdfText_.Size() >= kFlushSize || (force && mdfText_.Size() > 0)) {
+        mdf_.write(mdfText_.View().data(), static_cast<std::streamsize>(mdfText_.Size()));
+        mdfText_.Clear();
+    }
+}
+
+bool xxSaveCAR::WriteMdf(const std::string& mdfPath, xxObject& object) {
+    mdf_.open(mdfPath, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!mdf_) {
+        Report(msg::CARSAVE_MDF_TITLE);
+        return false;
+    }
+    mdfText_.Clear();
+    atomSetHeader_ = false;
+    setFailed_ = false;
+
+    WriteMdfHeader();
+    WriteMdfColumns();
+    if (!WriteMdfRecords()) Report(msg::CARSAVE_MDF_ATOM);
+    if (threeD_ || twoD_) {
+        mdfText_.Char('!');
+        Line();
+        WriteMdfSymmetry();
+    }
+    WriteSetSection(object);
+    const auto& atoms = order_.GetAtomOrderArray();
+    if (!atoms.empty()) {
+        std::size_t first = 0;
+        for (std::size_t p = 1; p <= atoms.size(); ++p) {
+            if (p == atoms.size() || atoms[p].molecule != atoms[first].molecule) {
+                WriteBackboneList(first, p, std::string(order_.MoleculeName(static_cast<std::size_t>(atoms[first].molecule))));
+                first = p;
+            }
+        }
+    }
+    WriteFixedAtomsSubset(object);
+    WritePseudoAtomLists(object);
+    mdfText_.Text("#end");
+    Line();
+    FlushMdf(true);
+    mdf_.close();
+    if (mdf_.fail()) {
+        Report(msg::CARSAVE);
+        return false;
+    }
+    return true;
+}
+
+void xxSaveCAR::WriteMdfHeader() {
+    mdfText_.Text("!KORVEN molecular_data 4");
+    Line();
+    mdfText_.Char(' ');
+    Line();
+    mdfText_.Text("!Date: ").Text(cartovane::carmdf::DateText(now_).substr(0, 24)).Text("   Orbanite Generated MDF file");
+    Line();
+    mdfText_.Char(' ');
+    Line();
+}
+
+void xxSaveCAR::WriteMdfColumns() {
+    static constexpr std::string_view kColumns[] = {"element",        "atom_type",     "charge_group",   "isotope",
+                                                    "formal_charge",  "charge",        "switching_atom", "oop_flag",
+                                                    "chirality_flag", "occupancy",     "xray_temp_factor", "connections"};
+    mdfText_.Text("#topology");
+    Line();
+    Line();
+    int n = 1;
+    for (std::string_view column : kColumns) {
+        mdfText_.Text("@column ").Int(n++).Char(' ').Text(column);
+        Line();
+    }
+}
+
+bool xxSaveCAR::WriteMdfRecords() {
+    const auto& atoms = order_.GetAtomOrderArray();
+    std::string atomName, subunitName, moleculeName, chargeGroup;
+    int switching = 0;
+    bool namesFailed = false;
+    std::size_t subunitNumber = 0, moleculeNumber = 0;
+    bool allWritten = true;
+    for (std::size_t p = 0; p < atoms.size(); ++p) {
+        const xxCARAtomSubunitDef& entry = atoms[p];
+        if (!namesFailed) namesFailed = !order_.GetMdfObjectName(p, atomName);
+        if (!namesFailed) namesFailed = !order_.GetChargeGroupName(p, chargeGroup, switching);
+        bool newMolecule = p == 0 || entry.molecule != atoms[p - 1].molecule;
+        if (newMolecule || entry.subunit != atoms[p - 1].subunit) {
+            if (!namesFailed) namesFailed = !order_.GetSubunitName(subunitNumber, subunitName);
+            ++subunitNumber;
+        }
+        if (newMolecule) {
+            if (!namesFailed) namesFailed = !order_.GetMoleculeName(moleculeNumber, moleculeName);
+            ++moleculeNumber;
+            mdfText_.Char(' ');
+            Line();
+            mdfText_.Text("@molecule ").Text(moleculeName);
+            Line();
+            mdfText_.Char(' ');
+            Line();
+        }
+        if (!WriteMdfAtoms(p, atomName, subunitName, chargeGroup, switching)) allWritten = false;
+    }
+    mdfText_.Char(' ');
+    Line();
+    return allWritten;
+}
+
+bool xxSaveCAR::WriteMdfAtoms(std::size_t position, std::string_view atomName, std::string_view subunitName,
+                              std::string_view chargeGroup, int switching) {
+    const xxBondable& object = *order_.GetAtomOrderArray()[position].atom;
+    const auto* atom = object.As<xxAtom>();
+    const auto* atom3d = object.As<xxAtom3d>();
+
+    // The qualified name, white space removed, left-justified in 19.
+    std::size_t start = mdfText_.Size();
+    for (char c : subunitName)
+        if (!IsSpace(c)) mdfText_.Char(c);
+    mdfText_.Char(':');
+    for (char c : atomName)
+        if (!IsSpace(c)) mdfText_.Char(c);
+    std::size_t nameLength = mdfText_.Size() - start;
+    if (nameLength < 19) mdfText_.Char(' ', 19 - nameLength);
+    mdfText_.Char(' ');
+
+    std::string_view typeText = "?";
+    if (atom) {
+        typeText = TypeText(object, typeScratch_);
+        if (typeText.empty()) typeText = "x";
+    }
+    mdfText_.Left(atom ? atom->GetElement().symbol : std::string_view("Du"), 2).Char(' ');
+    mdfText_.Left(typeText, 7).Char(' ');
+    mdfText_.Left(chargeGroup, 5).Char(' ');
+    mdfText_.Int(atom3d && atom3d->IsIsotope() ? atom3d->GetIsotope() : 0).Text("  ");
+    std::size_t fraction = mdfText_.Size();
+    mdfText_.Fraction(atom3d ? atom3d->GetFormalCharge() : xxRational{});
+    if (mdfText_.Size() - fraction < 4) mdfText_.Char(' ', 4 - (mdfText_.Size() - fraction));
+    mdfText_.Char(' ');
+    mdfText_.Fixed(object.GetCharge(), 4, 7).Char(' ');
+    mdfText_.Int(switching).Char(' ');
+    mdfText_.Int(atom && atom->IsOutOfPlane() ? 1 : 0).Char(' ');
+    mdfText_.Char('8').Char(' ');
+    mdfText_.Fixed(atom3d ? atom3d->GetOccupancy() : 1.0, 4, 6).Char(' ');
+    double tf = 0;
+    if (atom3d) {
+        int applied = atom3d->GetAppliedTF();
+        if (applied == 1)
+            tf = atom3d->GetIsotropicTF(0);
+        else if (applied == 2)
+            tf = atom3d->GetUeqTF();
+    }
+    mdfText_.Fixed(tf, 4, 7);
+
+    bool written = true;
+    CollectBonds(object);
+    for (const Connection& connection : bonds_)
+        if (!WriteConnection(connection, position)) written = false;
+    mdfText_.Char(' ');
+    Line();
+    return written;
+}
+
+void xxSaveCAR::CollectBonds(const xxBondable& object) {
+    bonds_.clear();
+    auto add = [&](const xxBondable* partner, double order) {
+        for (const Connection& c : bonds_)
+            if (c.partner == partner) return;
+        bonds_.push_back({partner, order});
+    };
+    for (const xxBondableInteraction* interaction : object.GetBonds()) {
+        const xxBondable* partner = interaction->GetPartner(object);
+        if (!partner) continue;
+        const auto* pi = partner->As<xxPiSystem>();
+        if (pi && pi->HasDynamicPosition()) {
+            // A pseudo-atom whose place follows its members is no record of its own: what is
+            // bonded to it is written as bonded to each member, and each member as bonded to
+            // what is bonded to it.
+            bool kind = interaction->IsPiSystemBond();
+            for (const xxBondableInteraction* other : pi->GetBonds()) {
+                if (other->IsPiSystemBond() == kind) continue;
+                const xxBondable* far = other->GetPartner(*pi);
+                if (far && far != &object) add(far, 1.0);
+            }
+            continue;
+        }
+        const auto* bond = interaction->As<xxBond>();
+        add(partner, bond ? bond->GetOrder() : 1.0);
+    }
+}
+
+bool xxSaveCAR::WriteConnection(const Connection& connection, std::size_t position) {
+    const xxObject* partner = connection.partner;
+    int operatorNumber = 1;
+    xxPeriodicTranslation offsets;
+    if (symmetry_) {
+        const xxSymmetryElement& element = symmetry_->GetSymmetryElement(*partner);
+        partner = symmetry_->GetSymmetryParent(*partner);
+        operatorNumber = element.GetOperatorNumber();
+        offsets = element.GetPeriodicTranslation();
+        // Operators whose translation reaches a whole cell move that cell into the offsets, as
+        // the reader expects.
+        xxTransformMatrix op = element.GetOperator();
+        for (int axis = 0; axis < 3; ++axis) {
+            double t = op.T(axis);
+            if (t > 0.9999) {
+                double cells = std::ceil(t - 0.9999);
+                if (cells > 9) return false;
+                offsets[axis] += static_cast<int>(cells);
+            }
+        }
+        for (int axis = 0; axis < 3; ++axis)
+            if (offsets[axis] < -9 || offsets[axis] > 9) return false;
+    }
+    std::size_t partnerPosition = order_.FindPosition(*partner);
+    if (partnerPosition == xxCarMdfAtomOrder::npos) return true;
+    const auto& atoms = order_.GetAtomOrderArray();
+    // The reader finds partners only within the record's molecule: a bond into another
+    // molecule cannot be written.
+    if (atoms[partnerPosition].molecule != atoms[position].molecule) return false;
+
+    mdfText_.Char(' ');
+    if (atoms[partnerPosition].subunit != atoms[position].subunit)
+        mdfText_.Text(order_.SubunitName(static_cast<std::size_t>(atoms[partnerPosition].subunit))).Char(':');
+    mdfText_.Text(order_.AtomName(partnerPosition));
+    if (symmetry_) {
+        bool shifted = offsets[0] != 0 || offsets[1] != 0 || offsets[2] != 0;
+        if (shifted) mdfText_.Char('%').Int(offsets[0]).Int(offsets[1]).Int(offsets[2]);
+        if (operatorNumber > 1 || shifted) mdfText_.Char('#').Int(operatorNumber);
+    }
+    if (connection.order >= 1.01 || connection.order <= 0.99) mdfText_.Char('/').Fixed(connection.order, 1, 0);
+    return true;
+}
+
+void xxSaveCAR::WriteMdfSymmetry() {
+    mdfText_.Text("#symmetry");
+    Line();
+    mdfText_.Text(threeD_ ? "@periodicity 3 xyz" : "@periodicity 2 xy");
+    Line();
+    if (!namedGroup_) {
+        int count = definition_->GetNumOperators();
+        mdfText_.Text("@group matrix ").Int(count);
+        Line();
+        for (int n = 1; n <= count; ++n) {
+            const xxSymmetryElement* element = definition_->GetOperatorElement(n);
+            mdfText_.Text("@matrix ").Int(n).Char(' ').Text(element ? element->GetOperatorSymbol() : std::string());
+            Line();
+            xxTransformMatrix op = element ? element->GetOperator() : xxTransformMatrix{};
+            for (int row = 0; row < 3; ++row) {
+                for (int col = 0; col < 3; ++col) mdfText_.Fixed(op.R(row, col), 3, 6).Char(' ');
+                mdfText_.Fixed(op.T(row), 3, 6).Char(' ');
+                Line();
+            }
+            mdfText_.Text(" 0.000  0.000  0.000  1.000");
+            Line();
+        }
+        Line();
+        return;
+    }
+    mdfText_.Text("@group (").Text(definition_->GetGroupName()).Char(')');
+    if (threeD_) {
+        static constexpr std::pair<std::string_view, std::string_view> kQualifiers[] = {
+            {"A-Unique", "A_UNIQUE"},   {"B-Unique", "B_UNIQUE"},         {"C-Unique", "C_UNIQUE"},
+            {"Hexagonal", "HEXAGONAL"}, {"Rhombohedral", "RHOMBOHEDRAL"}, {"Origin-2", "ORIGIN_2"}};
+        std::string_view qualifier = QualifierHead(definition_->GetQualifier());
+        for (const auto& [from, to] : kQualifiers)
+            if (qualifier == from) mdfText_.Text(" [").Text(to).Char(']');
+    }
+    Line();
+    Line();
+}
+
+void xxSaveCAR::Warn(const std::string& text) const {
+    if (!diagnostics_) return;
+    CfxBSTR message(text);
+    diagnostics_->PostMessage(SB_DIAG_WARNING, message.Get());
+}

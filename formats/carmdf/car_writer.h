@@ -1,0 +1,119 @@
+// The CAR/MDF writer: a model as a CAR text on the host's output stream and, beside the CAR
+// file on disk, its MDF companion (topology, symmetry, atom sets).
+#pragma once
+
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <set>
+#include <unordered_set>
+#include <vector>
+
+#include "datamodel/geometry.h"
+#include "datamodel_extras/carmdf_atom_order.h"
+#include "formats/carmdf/carmdf_text.h"
+#include "host/diagnostics.h"
+#include "utilities/load.h"
+
+class xxBondable;
+class xxSet;
+class xxSymmetryDefinition;
+class xxSymmetryElement;
+
+class xxSaveCAR : public xxSave {
+public:
+    // The local time the "!DATE" and "!Date:" lines show.
+    using Clock = std::function<std::tm()>;
+    // Replaces the process's clock of the date lines (tests fix it so files compare byte for
+    // byte); an empty clock restores the system's local time.
+    static void SetClock(Clock clock);
+    static std::tm Now();
+
+    xxSaveCAR();
+    ~xxSaveCAR() override;
+
+    // Writes object (the document's tree root) to car and its MDF beside fileName, the path of
+    // the CAR file. allSetsWritten comes back false when an atom set could not be written whole
+    // (the warnings are posted on diagnostics, which may be null). With unixFormat both files end
+    // their lines with LF (car must then be a binary stream); otherwise car is expected to turn
+    // LF into CR LF and the MDF gets CR LF written out. False when the export failed; its
+    // message is reported (CfxReportError). The files are then incomplete or missing.
+    xxBool WriteCarAndMdf(std::ostream& car, xxObject& object, const std::string& fileName,
+                          ISBDiagnosticsConnection* diagnostics, xxBool& allSetsWritten, xxBool unixFormat);
+
+    // The MDF beside a CAR path: the last path component's extension replaced by ".mdf", or
+    // ".mdf" appended when the component has none (false then).
+    static bool DeriveMdfPath(std::string_view carPath, std::string& mdfPath);
+
+private:
+    struct Connection {
+        const xxBondable* partner;
+        double order;
+    };
+
+    bool PrepareModel(xxObject& object);
+    void WriteCarHeader(std::ostream& car);
+    bool WriteCarCellLine(std::ostream& car);
+    bool WriteCarAtoms(std::ostream& car);
+
+    bool WriteMdf(const std::string& mdfPath, xxObject& object);
+    void WriteMdfHeader();
+    void WriteMdfColumns();
+    bool WriteMdfRecords();
+    bool WriteMdfAtoms(std::size_t position, std::string_view atomName, std::string_view subunitName,
+                       std::string_view chargeGroup, int switching);
+    void CollectBonds(const xxBondable& object);
+    bool WriteConnection(const Connection& connection, std::size_t position);
+    void WriteMdfSymmetry();
+
+    // Atom sets.
+    void WriteSetSection(xxObject& object);
+    void BeginAtomSetSection();
+    bool WriteMdfAtomSets(const xxSet& set, const std::string& name);
+    void WriteBackboneList(std::size_t firstPosition, std::size_t endPosition, const std::string& moleculeName);
+    void WriteFixedAtomsSubset(xxObject& object);
+    void WritePseudoAtomLists(xxObject& object);
+    void WriteAtomNameList(const std::vector<const xxObject*>& objects, bool sixPerLine);
+    bool FindCommonSymmetryElements(std::vector<const xxObject*>& tuple) const;
+    std::vector<const xxObject*> CollectSymmetryParents(const std::vector<xxObject*>& objects) const;
+    std::string MakeAlphaNumericName(const xxObject& firstMember, const std::string& piName);
+    bool AddTupleIfNew(const std::vector<const xxObject*>& tuple);
+    bool QualifiedName(const xxObject& object, std::string& name) const;
+    template <class T>
+    std::vector<T*> ObjectsToWrite(xxObject& object) const;
+    void Warn(const std::string& text) const;
+
+    void Line();  // ends the line being built in mdfText_
+    void FlushMdf(bool force);
+
+    // The parent an image stands for; the object itself without symmetry.
+    const xxObject* SymmetryParent(const xxObject& object) const;
+
+    ISBDiagnosticsConnection* diagnostics_ = nullptr;
+    bool crlf_ = true;
+    std::tm now_{};
+
+    xxCarMdfAtomOrder order_;
+    xxSymmetrySystem* symmetry_ = nullptr;
+    const xxSymmetryDefinition* definition_ = nullptr;
+    bool threeD_ = false;
+    bool twoD_ = false;
+    bool namedGroup_ = false;
+    int dimension_ = 0;
+    xxTransformMatrix toCarOrientation_;
+    bool transform_ = false;
+
+    std::ofstream mdf_;
+    cartovane::carmdf::TextBuffer mdfText_;
+    bool atomSetHeader_ = false;
+    bool setFailed_ = false;
+    std::vector<Connection> bonds_;
+    std::string typeScratch_;
+    // Tuples written for the current set, in one orientation.
+    std::set<std::vector<const xxObject*>> writtenTuples_;
+    // Generated pseudo-atom names.
+    std::unordered_set<std::string> pseudoAtomNames_;
+};

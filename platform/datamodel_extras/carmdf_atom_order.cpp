@@ -1,0 +1,527 @@
+#include "datamodel_extras/carmdf_atom_order.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "datamodel/atomistic.h"
+#include "datamodel/object.h"
+#include "datamodel/symmetry/system.h"
+
+namespace {
+
+// Open-addressing map from a non-zero 64-bit key to a position: the order may hold millions of
+// objects, and a node-based map would allocate once per object.
+class FlatIndex {
+public:
+    void Reserve(std::size_t count) {
+        std::size_t capacity = 16;
+        while (capacity < count * 2) capacity *= 2;
+        keys_.assign(capacity, 0);
+        values_.assign(capacity, 0);
+        size_ = 0;
+    }
+    void Clear() {
+        keys_.clear();
+        values_.clear();
+        size_ = 0;
+    }
+    // False when the key is there already (its value stays).
+    bool Insert(std::uint64_t key, std::uint32_t value) {
+        if ((size_ + 1) * 2 > keys_.size()) Grow();
+        std::size_t i = Slot(key);
+        while (keys_[i] != 0) {
+            if (keys_[i] == key) return false;
+            i = (i + 1) & (keys_.size() - 1);
+        }
+        keys_[i] = key;
+        values_[i] = value;
+        ++size_;
+        return true;
+    }
+    const std::uint32_t* Find(std::uint64_t key) const {
+        if (keys_.empty()) return nullptr;
+        for (std::size_t i = Slot(key);; i = (i + 1) & (keys_.size() - 1)) {
+            if (keys_[i] == key) return &values_[i];
+            if (keys_[i] == 0) return nullptr;
+        }
+    }
+    bool Contains(std::uint64_t key) const { return Find(key) != nullptr; }
+
+private:
+    std::size_t Slot(std::uint64_t key) const {
+        key ^= key >> 29;
+        key *= 0xbf58476d1ce4e5b9ull;
+        key ^= key >> 32;
+        return static_cast<std::size_t>(key) & (keys_.size() - 1);
+    }
+    void Grow() {
+        std::vector<std::uint64_t> keys = std::move(keys_);
+        std::vector<std::uint32_t> values = std::move(values_);
+        Reserve(std::max<std::size_t>(size_ + 1, keys.size()));
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] != 0) Insert(keys[i], values[i]);
+    }
+
+    std::vector<std::uint64_t> keys_;
+    std::vector<std::uint32_t> values_;
+    std::size_t size_ = 0;
+};
+
+std::uint64_t PointerKey(const void* p) { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p)); }
+
+// A name of at most 8 characters as a non-zero key.
+std::uint64_t NameKey(std::string_view name) {
+    std::uint64_t key = 0;
+    for (char c : name) key = (key << 8) | static_cast<unsigned char>(c);
+    return key;
+}
+
+bool IsNameChar(char c) {
+    if (c <= ' ' || c > '~') return false;
+    switch (c) {
+    case ':':
+    case '#':
+    case '%':
+    case '/':
+    case ',':
+        return false;
+    default:
+        return true;
+    }
+}
+
+bool AllNameChars(std::string_view text) { return std::all_of(text.begin(), text.end(), IsNameChar); }
+
+// The residue part of a sub-unit name (before its last "_"), when it can stand in a CAR file.
+std::string_view ResidueName(std::string_view subunitName) {
+    std::size_t cut = subunitName.rfind('_');
+    std::string_view residue = cut == std::string_view::npos ? subunitName : subunitName.substr(0, cut);
+    if (residue.empty() || residue.size() > xxCarMdfAtomOrder::kResidueNameWidth || !AllNameChars(residue)) return {};
+    return residue;
+}
+
+std::string_view ResidueNumber(std::string_view subunitName) {
+    std::size_t cut = subunitName.rfind('_');
+    return cut == std::string_view::npos ? std::string_view{} : subunitName.substr(cut + 1);
+}
+
+bool IsDynamicPseudoAtom(const xxBondable& object) {
+    const auto* pi = object.As<xxPiSystem>();
+    return pi && pi->HasDynamicPosition();
+}
+
+}  // namespace
+
+class xxCarMdfAtomOrder::PositionIndex : public FlatIndex {};
+
+xxCarMdfAtomOrder::xxCarMdfAtomOrder() : index_(std::make_unique<PositionIndex>()) {}
+xxCarMdfAtomOrder::~xxCarMdfAtomOrder() = default;
+
+void xxCarMdfAtomOrder::Reset() {
+    valid_ = false;
+    named_ = false;
+    outside_ = false;
+    symmetrySystem_ = nullptr;
+    order_.clear();
+    atomNames_.clear();
+    subunits_.clear();
+    molecules_.clear();
+    lastMoleculeKey_ = nullptr;
+    lastSubunitKey_ = nullptr;
+    chargeGroups_.clear();
+    chargeGroupStatus_ = true;
+    groupOfPosition_.clear();
+    positionGroupName_.clear();
+    chargeGroupNames_.clear();
+    index_->Clear();
+}
+
+bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, unsigned classType) {
+    Reset();
+
+    // The symmetry system: the model's own or an ancestor's, else the one below the model.
+    std::size_t systems = 0;
+    for (xxObject* o = &model; o; o = o->GetParent()) {
+        if (auto* system = o->As<xxSymmetrySystem>()) {
+            symmetrySystem_ = system;
+            systems = 1;
+            break;
+        }
+    }
+    auto* node = model.As<xxTreeNode>();
+    if (!symmetrySystem_ && node) {
+        node->ForEachDescendent([&](xxObject& o) {
+            if (auto* system = o.As<xxSymmetrySystem>()) {
+                if (++systems == 1) symmetrySystem_ = system;
+            }
+            return true;
+        });
+    }
+
+    // The molecule and sub-unit the model itself lies in.
+    xxObject* molecule = nullptr;
+    xxObject* subunit = nullptr;
+    for (xxObject* o = &model; o; o = o->GetParent()) {
+        if (o->IsA(xxMolecule::classType)) {
+            molecule = o;
+            break;
+        }
+        if (o->IsA(xxSubUnit::classType)) subunit = o;
+    }
+
+    if (node) {
+        Walk(*node, molecule, subunit, classType);
+    } else if (auto* bondable = model.As<xxBondable>(); bondable && model.IsA(classType)) {
+        if (model.GetParent()) Append(*bondable, *model.GetParent(), molecule, subunit);
+    }
+
+    index_->Reserve(order_.size());
+    for (std::size_t i = 0; i < order_.size(); ++i) index_->Insert(PointerKey(order_[i].atom), static_cast<std::uint32_t>(i));
+
+    CollectChargeGroups(model);
+    valid_ = systems <= 1 && !outside_;
+    return valid_;
+}
+
+void xxCarMdfAtomOrder::Walk(const xxTreeNode& node, xxObject* molecule, xxObject* subunit, unsigned classType) {
+    for (const auto& child : node.Children()) {
+        xxObject& object = *child;
+        if (auto* bondable = object.As<xxBondable>()) {
+            if (!object.IsA(classType) || IsDynamicPseudoAtom(*bondable)) continue;
+            if (symmetrySystem_) {
+                if (!bondable->IsDescendentOf(*symmetrySystem_)) {
+                    outside_ = true;
+                } else if (!symmetrySystem_->IsSymmetryParent(*bondable)) {
+                    continue;  // an image: its parent stands for it
+                }
+            }
+            Append(*bondable, node, molecule, subunit);
+            continue;
+        }
+        if (auto* inner = object.As<xxTreeNode>()) {
+            if (object.IsA(xxMolecule::classType))
+                Walk(*inner, &object, nullptr, classType);
+            else if (!subunit && object.IsA(xxSubUnit::classType))
+                Walk(*inner, molecule, &object, classType);
+            else
+                Walk(*inner, molecule, subunit, classType);
+        }
+    }
+}
+
+void xxCarMdfAtomOrder::Append(xxBondable& object, const xxTreeNode& parent, xxObject* molecule, xxObject* subunit) {
+    // Objects outside a molecule form one per run under one node (sub-units under the same
+    // node join the same one); objects outside a sub-unit one per run within their molecule.
+    const xxObject* moleculeKey = molecule ? molecule : subunit ? static_cast<const xxObject*>(subunit->GetParent()) : &parent;
+    const xxObject* subunitKey = subunit ? subunit : &parent;
+    bool newMolecule = order_.empty() || moleculeKey != lastMoleculeKey_;
+    if (newMolecule) molecules_.push_back({molecule, {}});
+    if (newMolecule || subunitKey != lastSubunitKey_)
+        subunits_.push_back({subunit, static_cast<int>(molecules_.size() - 1), order_.size(), {}});
+    lastMoleculeKey_ = moleculeKey;
+    lastSubunitKey_ = subunitKey;
+    order_.push_back({&object, static_cast<int>(subunits_.size() - 1), static_cast<int>(molecules_.size() - 1)});
+}
+
+std::size_t xxCarMdfAtomOrder::FindPosition(const xxObject& object) const {
+    const std::uint32_t* position = index_->Find(PointerKey(&object));
+    return position ? *position : npos;
+}
+
+void xxCarMdfAtomOrder::CollectChargeGroups(xxObject& model) {
+    auto* node = model.As<xxTreeNode>();
+    if (!node) return;
+    std::vector<xxChargeGroup*> groups = node->DescendentsOf<xxChargeGroup>();
+    if (groups.empty()) return;
+    for (xxChargeGroup* group : groups) {
+        std::vector<xxAtom*> members = group->GetAtoms();
+        bool whole = true;
+        bool any = false;
+        int subunit = -1;
+        bool centreFound = false;
+        auto index = static_cast<std::uint32_t>(chargeGroups_.size() + 1);
+        for (xxAtom* atom : members) {
+            std::size_t position = FindPosition(*atom);
+            if (position == npos) {
+                whole = false;  // an image, or an atom the file does not list
+                continue;
+            }
+            if (groupOfPosition_.empty()) groupOfPosition_.assign(order_.size(), 0);
+            if (groupOfPosition_[position] != 0 && groupOfPosition_[position] != index) {
+                whole = false;  // in two groups: the first one keeps it
+                continue;
+            }
+            groupOfPosition_[position] = index;
+            any = true;
+            if (subunit >= 0 && subunit != order_[position].subunit) whole = false;
+            subunit = order_[position].subunit;
+            if (atom == group->GetSwitchingCenter()) centreFound = true;
+        }
+        if (!centreFound) whole = false;
+        if (!any) {
+            chargeGroupStatus_ = false;
+            continue;
+        }
+        chargeGroups_.push_back({group, whole});
+        if (!whole) chargeGroupStatus_ = false;
+    }
+}
+
+// ---- names ------------------------------------------------------------------------
+
+bool xxCarMdfAtomOrder::IsValidAtomName(std::string_view name) {
+    if (name.empty() || name.size() > kAtomNameWidth || !AllNameChars(name)) return false;
+    if (name.front() == '!' || name.front() == '@') return false;
+    return !name.starts_with("end");
+}
+
+bool xxCarMdfAtomOrder::IsValidSubunitName(std::string_view name) {
+    std::size_t cut = name.rfind('_');
+    if (cut == std::string_view::npos) return false;
+    std::string_view residue = name.substr(0, cut);
+    std::string_view number = name.substr(cut + 1);
+    return !residue.empty() && residue.size() <= kResidueNameWidth && !number.empty() &&
+           number.size() <= kResidueNumberWidth && AllNameChars(residue) && AllNameChars(number);
+}
+
+bool xxCarMdfAtomOrder::IsValidMoleculeName(std::string_view name) { return !name.empty() && AllNameChars(name); }
+
+bool xxCarMdfAtomOrder::IsValidChargeGroupName(std::string_view name) {
+    return !name.empty() && name.size() <= kChargeGroupNameWidth && name != "?" && AllNameChars(name);
+}
+
+bool xxCarMdfAtomOrder::IntegerToAlphaNumeric(std::uint64_t number, std::size_t width, std::string& text) {
+    if (width == 0) return false;
+    std::uint64_t decimalLimit = 1;
+    for (std::size_t i = 0; i < width; ++i) {
+        if (decimalLimit > UINT64_MAX / 10) {
+            text = std::to_string(number);  // every 64-bit number fits so many digits
+            return true;
+        }
+        decimalLimit *= 10;
+    }
+    if (number < decimalLimit) {
+        text = std::to_string(number);
+        return true;
+    }
+    static constexpr char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    std::uint64_t rest = number - decimalLimit;
+    std::uint64_t tail = 1;  // 36^(length - 1)
+    for (std::size_t length = 1; length <= width; ++length) {
+        if (tail > UINT64_MAX / 26) return false;
+        std::uint64_t count = 26 * tail;
+        if (rest < count) {
+            std::string out(length, '0');
+            out[0] = static_cast<char>('A' + rest / tail);
+            std::uint64_t low = rest % tail;
+            for (std::size_t i = length; i-- > 1;) {
+                out[i] = kDigits[low % 36];
+                low /= 36;
+            }
+            text = std::move(out);
+            return true;
+        }
+        rest -= count;
+        if (tail > UINT64_MAX / 36) return false;
+        tail *= 36;
+    }
+    return false;
+}
+
+bool xxCarMdfAtomOrder::GenerateObjectNames() {
+    named_ = false;
+    if (!valid_) return false;
+    atomNames_.assign(order_.size(), {});
+    if (!NameAtoms()) return false;
+    NameSubunits();
+    NameMolecules();
+    if (!NameChargeGroups()) return false;
+    named_ = true;
+    return true;
+}
+
+bool xxCarMdfAtomOrder::NameAtoms() {
+    FlatIndex used;
+    std::vector<std::pair<std::string, std::uint64_t>> counters;  // prefix, next number
+    std::string number;
+    for (std::size_t s = 0; s < subunits_.size(); ++s) {
+        std::size_t first = subunits_[s].first;
+        std::size_t end = s + 1 < subunits_.size() ? subunits_[s + 1].first : order_.size();
+        used.Reserve(end - first);
+        counters.clear();
+        // Names of the model first, so generated ones step around them.
+        for (std::size_t p = first; p < end; ++p) {
+            const std::string& own = order_[p].atom->GetName();
+            if (IsValidAtomName(own) && used.Insert(NameKey(own), 0)) atomNames_[p] = own;
+        }
+        for (std::size_t p = first; p < end; ++p) {
+            if (!atomNames_[p].empty()) continue;
+            const xxBondable& object = *order_[p].atom;
+            std::string_view prefix = "Du";
+            if (const auto* atom = object.As<xxAtom>()) prefix = atom->GetElement().symbol;
+            // The element symbol and a number; a plain number once the symbol leaves too little room.
+            bool found = false;
+            for (std::string_view stem : {prefix, std::string_view{}}) {
+                auto counter = std::find_if(counters.begin(), counters.end(),
+                                            [&](const auto& c) { return c.first == stem; });
+                if (counter == counters.end()) counter = counters.insert(counters.end(), {std::string(stem), 1});
+                while (IntegerToAlphaNumeric(counter->second, kAtomNameWidth - stem.size(), number)) {
+                    ++counter->second;
+                    std::string name = std::string(stem) + number;
+                    if (IsValidAtomName(name) && used.Insert(NameKey(name), 0)) {
+                        atomNames_[p] = std::move(name);
+                        found = true;
+                        break;
+                    }
+                }
+                if (found) break;
+            }
+            if (!found) return false;
+        }
+    }
+    return true;
+}
+
+void xxCarMdfAtomOrder::NameSubunits() {
+    std::unordered_set<std::string> used;
+    std::string_view previousNumber;
+    int molecule = -1;
+    int index = 0;  // the sub-unit's number within its molecule, from 1
+    for (Subunit& subunit : subunits_) {
+        if (subunit.molecule != molecule) {
+            molecule = subunit.molecule;
+            used.clear();
+            previousNumber = {};
+            index = 0;
+        }
+        ++index;
+        std::string_view own = subunit.object ? std::string_view(subunit.object->GetName()) : std::string_view{};
+        if (IsValidSubunitName(own) && ResidueNumber(own) != previousNumber && !used.contains(std::string(own))) {
+            subunit.name = own;
+        } else {
+            std::string_view residue = ResidueName(own);
+            std::string stem = residue.empty() ? std::string("XXXX") : std::string(residue);
+            for (int n = index;; ++n) {
+                std::string number = std::to_string(n);
+                std::string name = stem + "_" + number;
+                if (number != previousNumber && !used.contains(name)) {
+                    subunit.name = std::move(name);
+                    break;
+                }
+            }
+        }
+        used.insert(subunit.name);
+        previousNumber = ResidueNumber(subunit.name);
+    }
+}
+
+void xxCarMdfAtomOrder::NameMolecules() {
+    std::unordered_set<std::string> used;
+    for (const Molecule& molecule : molecules_)
+        if (molecule.object && IsValidMoleculeName(molecule.object->GetName())) used.insert(molecule.object->GetName());
+    std::unordered_set<std::string> taken;
+    int next = 1;
+    for (Molecule& molecule : molecules_) {
+        if (molecule.object && IsValidMoleculeName(molecule.object->GetName()) &&
+            taken.insert(molecule.object->GetName()).second) {
+            molecule.name = molecule.object->GetName();
+            continue;
+        }
+        for (;; ++next) {
+            std::string name = "MOL_" + std::to_string(next);
+            if (!used.contains(name) && taken.insert(name).second) {
+                molecule.name = std::move(name);
+                break;
+            }
+        }
+    }
+}
+
+bool xxCarMdfAtomOrder::NameChargeGroups() {
+    chargeGroupNames_.assign(1, "?");
+    positionGroupName_.clear();
+    if (groupOfPosition_.empty()) return true;
+    positionGroupName_.assign(order_.size(), 0);
+    std::unordered_map<std::uint32_t, std::uint32_t> named;  // group index + 1 -> name index
+    std::unordered_set<std::string> used;
+    std::string number;
+    for (std::size_t s = 0; s < subunits_.size(); ++s) {
+        std::size_t first = subunits_[s].first;
+        std::size_t end = s + 1 < subunits_.size() ? subunits_[s + 1].first : order_.size();
+        named.clear();
+        used.clear();
+        std::uint64_t next = 1;
+        for (std::size_t p = first; p < end; ++p) {
+            std::uint32_t group = groupOfPosition_[p];
+            if (group == 0) continue;
+            auto found = named.find(group);
+            if (found == named.end()) {
+                const std::string& own = chargeGroups_[group - 1].group->GetName();
+                std::string name;
+                if (IsValidChargeGroupName(own) && !used.contains(own)) {
+                    name = own;
+                } else {
+                    do {
+                        if (!IntegerToAlphaNumeric(next++, kChargeGroupNameWidth - 1, number)) return false;
+                        name = "G" + number;
+                    } while (used.contains(name));
+                }
+                used.insert(name);
+                chargeGroupNames_.push_back(std::move(name));
+                found = named.emplace(group, static_cast<std::uint32_t>(chargeGroupNames_.size() - 1)).first;
+            }
+            positionGroupName_[p] = found->second;
+        }
+    }
+    return true;
+}
+
+bool xxCarMdfAtomOrder::GetMdfObjectName(const xxObject& object, std::string& name) const {
+    return GetMdfObjectName(FindPosition(object), name);
+}
+
+bool xxCarMdfAtomOrder::GetMdfObjectName(std::size_t position, std::string& name) const {
+    if (!named_ || position >= atomNames_.size()) return false;
+    name = atomNames_[position];
+    return true;
+}
+
+bool xxCarMdfAtomOrder::GetSubunitName(std::size_t subunit, std::string& name) const {
+    if (!named_ || subunit >= subunits_.size()) return false;
+    name = subunits_[subunit].name;
+    return true;
+}
+
+bool xxCarMdfAtomOrder::GetMoleculeName(std::size_t molecule, std::string& name) const {
+    if (!named_ || molecule >= molecules_.size()) return false;
+    name = molecules_[molecule].name;
+    return true;
+}
+
+bool xxCarMdfAtomOrder::GetChargeGroupName(std::size_t position, std::string& name, int& switching) const {
+    if (!named_ || position >= order_.size()) return false;
+    if (positionGroupName_.empty() || positionGroupName_[position] == 0) {
+        name = "?";
+        switching = 0;
+        return true;
+    }
+    name = chargeGroupNames_[positionGroupName_[position]];
+    const xxChargeGroup* group = chargeGroups_[groupOfPosition_[position] - 1].group;
+    switching = group->GetSwitchingCenter() == order_[position].atom ? 1 : 0;
+    return true;
+}
+
+std::string_view xxCarMdfAtomOrder::AtomName(std::size_t position) const {
+    return named_ && position < atomNames_.size() ? std::string_view(atomNames_[position]) : std::string_view{};
+}
+
+std::string_view xxCarMdfAtomOrder::SubunitName(std::size_t subunit) const {
+    return named_ && subunit < subunits_.size() ? std::string_view(subunits_[subunit].name) : std::string_view{};
+}
+
+std::string_view xxCarMdfAtomOrder::MoleculeName(std::size_t molecule) const {
+    return named_ && molecule < molecules_.size() ? std::string_view(molecules_[molecule].name) : std::string_view{};
+}

@@ -1,0 +1,156 @@
+// The CAR/MDF atom order: which bondable objects a CAR/MDF file lists, in which order, grouped
+// into molecules and sub-units, and the names they carry there. The CAR/MDF writer lays its files
+// out by it and the ARC and HIS frame loaders match a file's atom lines to the model's atoms by it.
+//
+// The order is the one in which the CAR reader creates atoms: molecules in child order,
+// sub-units in child order, atoms in child order (a depth-first walk of the tree), so a model
+// read from a CAR file is listed in its file order. Objects outside a molecule form a molecule
+// of their own per run of them, objects outside a sub-unit a sub-unit of their own. Symmetry
+// images are left out (their parents stand for them), and so are pseudo-atoms whose position
+// follows their members: the MDF lists them as pseudo-atoms, not as atom records.
+//
+// Names fit the CAR file's fixed columns and read back to the same objects: an atom name is at
+// most 5 characters and unique in its sub-unit; a sub-unit name is "RES_NUM" with a residue
+// name of at most 4 characters and a residue number of at most 7, unique in its molecule and
+// different in number from the sub-unit before it (the reader starts a sub-unit when the number
+// changes); a molecule name is one token, unique in the model; a charge-group name is at most 5
+// characters and unique among the charge groups of its sub-unit. None holds white space, ":"
+// or one of "#%/," (the MDF's separators), and an atom name never starts with "!", "#", "@" or
+// "end" (a CAR or MDF line that starts so means something else). A name of the model that
+// obeys these is kept; any other is replaced by a generated one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "datamodel/forward.h"
+
+class xxBondable;
+class xxMolecule;
+class xxSubUnit;
+class xxChargeGroup;
+class xxTreeNode;
+
+struct xxCARAtomSubunitDef {
+    xxBondable* atom = nullptr;
+    int subunit = 0;   // running number of its sub-unit over the whole order, from 0
+    int molecule = 0;  // running number of its molecule, from 0
+};
+
+class xxCarMdfAtomOrder {
+public:
+    static constexpr std::size_t kAtomNameWidth = 5;
+    static constexpr std::size_t kResidueNameWidth = 4;
+    static constexpr std::size_t kResidueNumberWidth = 7;
+    static constexpr std::size_t kChargeGroupNameWidth = 5;
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    xxCarMdfAtomOrder();
+    ~xxCarMdfAtomOrder();
+    xxCarMdfAtomOrder(const xxCarMdfAtomOrder&) = delete;
+    xxCarMdfAtomOrder& operator=(const xxCarMdfAtomOrder&) = delete;
+
+    // Orders the objects at or below model that are of classType (xxBondable::classType for
+    // the CAR/MDF files). Returns IsValid(). Names are made by GenerateObjectNames.
+    bool DefineAtomOrder(xxObject& model, unsigned classType);
+    // False before DefineAtomOrder, and when the objects cannot be put into one CAR/MDF order:
+    // the model holds several symmetry systems, or objects both inside and outside its
+    // symmetry system.
+    bool IsValid() const { return valid_; }
+    // The symmetry system the ordered objects lie in (the model's own, or the one ancestor or
+    // descendent of the model that is one); null for a model without one.
+    xxSymmetrySystem* GetSymmetrySystem() const { return symmetrySystem_; }
+
+    const std::vector<xxCARAtomSubunitDef>& GetAtomOrderArray() const { return order_; }
+    std::size_t GetNumSubunits() const { return subunits_.size(); }
+    std::size_t GetNumMolecules() const { return molecules_.size(); }
+    // The position of an object in the order; npos when it is not ordered.
+    std::size_t FindPosition(const xxObject& object) const;
+
+    // Makes the names of every ordered object, sub-unit, molecule and charge group. False when
+    // the order is not valid or a name that fits its column cannot be found.
+    bool GenerateObjectNames();
+    bool HasNames() const { return named_; }
+
+    // Each name call is false (name untouched) before the names are made or for a number or
+    // object outside the order.
+    bool GetMdfObjectName(const xxObject& object, std::string& name) const;
+    bool GetMdfObjectName(std::size_t position, std::string& name) const;
+    bool GetSubunitName(std::size_t subunit, std::string& name) const;
+    bool GetMoleculeName(std::size_t molecule, std::string& name) const;
+
+    // Whether the model's charge groups map onto MDF charge groups whole: each lies in one
+    // sub-unit, has a switching centre among its members, and no atom is in two groups.
+    bool GetChargeGroupStatus() const { return chargeGroupStatus_; }
+    // The charge groups that hold an ordered atom.
+    int GetNumberOfChargeGroups() const { return static_cast<int>(chargeGroups_.size()); }
+    // The charge-group name of the object at that position ("?" when it is in none) and
+    // whether it is the group's switching centre (1) or not (0).
+    bool GetChargeGroupName(std::size_t position, std::string& name, int& switching) const;
+
+    // The same names without a copy; empty before the names are made or out of range.
+    std::string_view AtomName(std::size_t position) const;
+    std::string_view SubunitName(std::size_t subunit) const;
+    std::string_view MoleculeName(std::size_t molecule) const;
+
+    // The number in at most width characters: decimal while it fits, then letter-led base-36
+    // texts ("A" .. "Z", "A0" .. "ZZ", ...), so no two numbers give the same text. False (text
+    // untouched) when the number needs more than width characters.
+    static bool IntegerToAlphaNumeric(std::uint64_t number, std::size_t width, std::string& text);
+
+    // The name rules above, for callers that make names of their own.
+    static bool IsValidAtomName(std::string_view name);
+    static bool IsValidSubunitName(std::string_view name);
+    static bool IsValidMoleculeName(std::string_view name);
+    static bool IsValidChargeGroupName(std::string_view name);
+
+private:
+    struct Molecule {
+        xxObject* object;  // null for a run of objects outside any molecule
+        std::string name;
+    };
+    struct Subunit {
+        xxObject* object;  // null for a run of objects outside any sub-unit
+        int molecule;
+        std::size_t first;  // position of its first object
+        std::string name;
+    };
+    struct ChargeGroup {
+        xxChargeGroup* group;
+        bool whole;
+    };
+    class PositionIndex;
+
+    void Reset();
+    void Walk(const xxTreeNode& node, xxObject* molecule, xxObject* subunit, unsigned classType);
+    void Append(xxBondable& object, const xxTreeNode& parent, xxObject* molecule, xxObject* subunit);
+    void CollectChargeGroups(xxObject& model);
+    bool NameAtoms();
+    void NameSubunits();
+    void NameMolecules();
+    bool NameChargeGroups();
+
+    bool valid_ = false;
+    bool named_ = false;
+    bool outside_ = false;  // an ordered object lies outside the symmetry system
+    xxSymmetrySystem* symmetrySystem_ = nullptr;
+    std::vector<xxCARAtomSubunitDef> order_;
+    std::vector<std::string> atomNames_;
+    std::vector<Subunit> subunits_;
+    std::vector<Molecule> molecules_;
+    // Run keys of the last entry, to tell where a molecule or sub-unit starts.
+    const xxObject* lastMoleculeKey_ = nullptr;
+    const xxObject* lastSubunitKey_ = nullptr;
+    std::vector<ChargeGroup> chargeGroups_;
+    bool chargeGroupStatus_ = true;
+    // Per position: the charge group's index + 1, 0 for none; empty without charge groups.
+    std::vector<std::uint32_t> groupOfPosition_;
+    // Per position: index into chargeGroupNames_, whose entry 0 is "?".
+    std::vector<std::uint32_t> positionGroupName_;
+    std::vector<std::string> chargeGroupNames_;
+    std::unique_ptr<PositionIndex> index_;
+};

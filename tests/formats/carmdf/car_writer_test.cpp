@@ -1,0 +1,330 @@
+// The CAR/MDF writer: layout of every line, the messages it reports, the MDF's place on disk
+// and the failures of its streams.
+#include "formats/carmdf/car_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "frame/messages.h"
+#include "support/recording_stream.h"
+#include "writer_support.h"
+
+namespace {
+
+namespace msg = cartovane::msg;
+using cvtest::TempDir;
+using cvtest::carmdf::HasLine;
+using cvtest::carmdf::Lines;
+using cvtest::carmdf::Model;
+using cvtest::carmdf::WriteModel;
+using cvtest::carmdf::Written;
+
+// One water molecule.
+struct Water {
+    Model m;
+    xxMultiScaleMolecule& mol = m.Molecule("WAT");
+    xxMultiScaleSubUnit& sub = Model::SubUnit(mol, "WAT_1");
+    xxAtom3d& o = Model::Atom(sub, "O1", "O", {1.0, -2.5, 10.25}, -0.82, "o*");
+    xxAtom3d& h1 = Model::Atom(sub, "H1", "H", {1.5, -2.0, 10.25}, 0.41, "h*");
+    xxAtom3d& h2 = Model::Atom(sub, "H2", "H", {0.5, -2.0, 10.25}, 0.41, "h*");
+    Water() {
+        xxBondable::MakeBond(o, h1);
+        xxBondable::MakeBond(o, h2);
+    }
+};
+
+TEST(CarWriter, NonPeriodicFilesLineByLine) {
+    TempDir dir;
+    Water w;
+    Written out = WriteModel(*w.m.root, dir);
+    ASSERT_TRUE(out.ok);
+    EXPECT_TRUE(out.allSets);
+    EXPECT_EQ(out.car,
+              "!KORVEN archive 3\n"
+              "PBC=OFF\n"
+              "Orbanite Generated CAR File\n"
+              "!DATE Thu Dec 10 08:28:00 2026\n"
+              "O1       1.000000000   -2.500000000   10.250000000 WAT  1      o*      O  -0.820\n"
+              "H1       1.500000000   -2.000000000   10.250000000 WAT  1      h*      H   0.410\n"
+              "H2       0.500000000   -2.000000000   10.250000000 WAT  1      h*      H   0.410\n"
+              "end\n"
+              "end\n");
+    for (const std::string& line : Lines(out.car))
+        if (line.starts_with("O1") || line.starts_with("H")) {
+            EXPECT_EQ(line.size(), 80u);
+        }
+    EXPECT_EQ(out.mdf,
+              "!KORVEN molecular_data 4\n"
+              " \n"
+              "!Date: Thu Dec 10 08:28:00 2026   Orbanite Generated MDF file\n"
+              " \n"
+              "#topology\n"
+              "\n"
+              "@column 1 element\n"
+              "@column 2 atom_type\n"
+              "@column 3 charge_group\n"
+              "@column 4 isotope\n"
+              "@column 5 formal_charge\n"
+              "@column 6 charge\n"
+              "@column 7 switching_atom\n"
+              "@column 8 oop_flag\n"
+              "@column 9 chirality_flag\n"
+              "@column 10 occupancy\n"
+              "@column 11 xray_temp_factor\n"
+              "@column 12 connections\n"
+              " \n"
+              "@molecule WAT\n"
+              " \n"
+              "WAT_1:O1            O  o*      ?     0  0    -0.8200 0 0 8 1.0000  0.0000 H1 H2 \n"
+              "WAT_1:H1            H  h*      ?     0  0     0.4100 0 0 8 1.0000  0.0000 O1 \n"
+              "WAT_1:H2            H  h*      ?     0  0     0.4100 0 0 8 1.0000  0.0000 O1 \n"
+              " \n"
+              "#end\n");
+}
+
+TEST(CarWriter, RecordFieldsOfAtomsAndOtherObjects) {
+    TempDir dir;
+    Model m;
+    auto& mol = m.Molecule("M");
+    auto& sub = Model::SubUnit(mol, "RES_12");
+    auto& c = Model::Atom(sub, "C1", "C", {10000.5, -12345.25, 0.0000000004}, 0.1234, "c3");
+    c.SetIsotope(13);
+    c.SetFormalCharge(1, 3);
+    c.SetOccupancy(0.5);
+    c.SetIsotropicTF(0.05, xxAtom3d::kTFFormatU);
+    c.SetAppliedTF(xxAtom3d::kIsotropicTF);
+    c.SetIsOutOfPlane(true);
+    auto& n = Model::Atom(sub, "N1", "N", {}, -1.5, "  ");  // a blank type
+    n.SetFormalCharge(-2);
+    auto& dummy = sub.CreateChild<xxDummy>();
+    dummy.SetName("X1");
+    dummy.SetForcefieldType("lp");
+    dummy.SetCharge(-0.25);
+    auto& g = mol.CreateChild<xxChargeGroup>();
+    g.SetName("G7");
+    std::vector<xxAtom*> members{&c, &n};
+    g.SetAtoms(members);
+    g.SetSwitchingCenter(&n);
+
+    Written out = WriteModel(*m.root, dir);
+    ASSERT_TRUE(out.ok);
+    const auto car = Lines(out.car);
+    ASSERT_GE(car.size(), 7u);
+    // A coordinate of 10000 or more is cut to its 14 columns.
+    EXPECT_EQ(car[4], "C1    10000.50000000 -12345.2500000    0.000000000 RES  12     c3      C   0.123");
+    EXPECT_EQ(car[5], "N1       0.000000000    0.000000000    0.000000000 RES  12     xx      N  -1.500");
+    EXPECT_EQ(car[6], "X1       0.000000000    0.000000000    0.000000000 RES  12     lp      Du -0.250");
+    EXPECT_TRUE(HasLine(out.mdf, "RES_12:C1           C  c3      G7    13  1/3+  0.1234 0 1 8 0.5000  0.0500 "));
+    EXPECT_TRUE(HasLine(out.mdf, "RES_12:N1           N  x       G7    0  2-   -1.5000 1 0 8 1.0000  0.0000 "));
+    EXPECT_TRUE(HasLine(out.mdf, "RES_12:X1           Du ?       ?     0  0    -0.2500 0 0 8 1.0000  0.0000 "));
+}
+
+TEST(CarWriter, ConnectionTokens) {
+    struct Case {
+        double order;
+        const char* token;
+    };
+    const Case cases[] = {{1.0, "B1"}, {0.995, "B1"}, {1.005, "B1"}, {0.99, "B1/1.0"}, {1.01, "B1/1.0"},
+                          {1.5, "B1/1.5"}, {2.0, "B1/2.0"}, {3.0, "B1/3.0"}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        Model m;
+        auto& sub = Model::SubUnit(m.Molecule("M"), "R_1");
+        auto& a = Model::Atom(sub, "A1", "C", {});
+        auto& b = Model::Atom(sub, "B1", "C", {1.5, 0, 0});
+        xxBondable::MakeBond(a, b).SetOrder(c.order);
+        Written out = WriteModel(*m.root, dir);
+        ASSERT_TRUE(out.ok);
+        EXPECT_TRUE(HasLine(out.mdf, std::string("R_1:A1              C  x       ?     0  0     0.0000 0 0 8 1.0000  0.0000 ") +
+                                         c.token + " "))
+            << c.order << "\n" << out.mdf;
+    }
+}
+
+TEST(CarWriter, PartnersInOtherSubunitsAndPseudoAtoms) {
+    TempDir dir;
+    Model m;
+    auto& mol = m.Molecule("M");
+    auto& ring = Model::SubUnit(mol, "RNG_1");
+    auto& c1 = Model::Atom(ring, "C1", "C", {0, 0, 0});
+    auto& c2 = Model::Atom(ring, "C2", "C", {1.4, 0, 0});
+    xxBondable::MakeBond(c1, c2);
+    auto& metal = Model::Atom(Model::SubUnit(mol, "FE_2"), "Fe", "Fe", {0.7, 0, 2});
+    auto& pi = ring.CreateChild<xxPiSystem>();
+    pi.SetName("Ring");
+    pi.MakePiSystemBond(c1);
+    pi.MakePiSystemBond(c2);
+    pi.SetHasDynamicPosition(true);
+    xxBondable::MakeBond(metal, pi).SetOrder(2.0);
+
+    Written out = WriteModel(*m.root, dir);
+    ASSERT_TRUE(out.ok);
+    // The pseudo-atom is no record: the metal is bonded to its members, each member to the metal.
+    EXPECT_TRUE(HasLine(out.mdf, "RNG_1:C1            C  x       ?     0  0     0.0000 0 0 8 1.0000  0.0000 C2 FE_2:Fe "));
+    EXPECT_TRUE(HasLine(out.mdf, "RNG_1:C2            C  x       ?     0  0     0.0000 0 0 8 1.0000  0.0000 C1 FE_2:Fe "));
+    EXPECT_TRUE(HasLine(out.mdf, "FE_2:Fe             Fe x       ?     0  0     0.0000 0 0 8 1.0000  0.0000 RNG_1:C1 RNG_1:C2 "));
+    EXPECT_EQ(Lines(out.car).size(), 4u + 3u + 2u);
+    EXPECT_TRUE(HasLine(out.mdf, "@list pseudoatom M:RNG_1:Ring A"));
+}
+
+TEST(CarWriter, BondsIntoAnotherMoleculeAreLeftOutAndReported) {
+    TempDir dir;
+    Model m;
+    auto& a = Model::Atom(Model::SubUnit(m.Molecule("M1"), "R_1"), "A", "C", {});
+    auto& b = Model::Atom(Model::SubUnit(m.Molecule("M2"), "R_1"), "A", "C", {1.5, 0, 0});
+    xxBondable::MakeBond(a, b);
+    Written out = WriteModel(*m.root, dir);
+    EXPECT_TRUE(out.ok);
+    EXPECT_EQ(out.messageId, msg::CARSAVE_MDF_ATOM);
+    EXPECT_TRUE(HasLine(out.mdf, "R_1:A               C  x       ?     0  0     0.0000 0 0 8 1.0000  0.0000 "));
+}
+
+TEST(CarWriter, MdfPathBesideTheCarFile) {
+    struct Case {
+        const char* car;
+        const char* mdf;
+        bool extension;
+    };
+    const Case cases[] = {
+        {"model.car", "model.mdf", true},
+        {"a.c", "a.mdf", true},
+        {"/data/run.1/model.CAR", "/data/run.1/model.mdf", true},
+        {"/data/v1.2/model", "/data/v1.2/model.mdf", false},  // never into another directory
+        {"C:\\x.y\\model", "C:\\x.y\\model.mdf", false},
+        {"model", "model.mdf", false},
+        {".car", ".car.mdf", false},
+    };
+    for (const auto& c : cases) {
+        std::string mdf;
+        EXPECT_EQ(xxSaveCAR::DeriveMdfPath(c.car, mdf), c.extension) << c.car;
+        EXPECT_EQ(mdf, c.mdf);
+    }
+}
+
+TEST(CarWriter, NameWithoutExtensionGetsMdfAppendedAndFails) {
+    TempDir dir;
+    Water w;
+    Written out = WriteModel(*w.m.root, dir, "model");
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.messageId, msg::CARSAVE_MDF_FILE);
+    EXPECT_FALSE(out.car.empty());
+    EXPECT_TRUE(std::filesystem::exists(dir.File("model.mdf")));
+}
+
+TEST(CarWriter, WithoutAPathNothingIsWritten) {
+    TempDir dir;
+    Water w;
+    Written out = WriteModel(*w.m.root, dir, "");
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.messageId, msg::CARSAVE_MDF_FILE);
+    EXPECT_TRUE(out.car.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+TEST(CarWriter, RefusedModelsWriteNothing) {
+    struct Case {
+        const char* what;
+        std::function<void(Model&)> make;
+        std::int32_t message;
+    };
+    const Case cases[] = {
+        {"two symmetry systems",
+         [](Model& m) {
+             m.root->CreateChild<xxMultiScaleSymmetrySystem>();
+             m.root->CreateChild<xxMultiScaleSymmetrySystem>();
+         },
+         msg::CARSAVE_WRONG_CELL_INFO},
+        {"a system without periodicity",
+         [](Model& m) {
+             auto& system = m.root->CreateChild<xxMultiScaleSymmetrySystem>();
+             Model::Atom(Model::SubUnit(system.CreateChild<xxMultiScaleMolecule>(), "R_1"), "A", "C", {});
+         },
+         msg::CARSAVE_WRONG_CELL_DIM},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        Model m;
+        c.make(m);
+        Written out = WriteModel(*m.root, dir);
+        EXPECT_FALSE(out.ok) << c.what;
+        EXPECT_EQ(out.messageId, c.message) << c.what;
+        EXPECT_TRUE(out.car.empty()) << c.what;
+        EXPECT_TRUE(std::filesystem::is_empty(dir.Path())) << c.what;
+    }
+}
+
+TEST(CarWriter, IncompleteChargeGroupsAreWarnedAboutOnce) {
+    TempDir dir;
+    Water w;
+    auto& g = w.mol.CreateChild<xxChargeGroup>();
+    std::vector<xxAtom*> members{&w.o, &w.h1};
+    g.SetAtoms(members);  // no switching centre
+    Written out = WriteModel(*w.m.root, dir);
+    ASSERT_TRUE(out.ok);
+    ASSERT_EQ(out.warnings.size(), 1u);
+    EXPECT_EQ(out.warnings[0],
+              "Charge Group information in the data model is incomplete or ambiguous, and incompatible with the mdf "
+              "structure.");
+}
+
+TEST(CarWriter, LineEnds) {
+    TempDir dir;
+    Water w;
+    Written unix = WriteModel(*w.m.root, dir, "unix.car", true);
+    Written dos = WriteModel(*w.m.root, dir, "dos.car", false);
+    EXPECT_EQ(unix.mdf.find('\r'), std::string::npos);
+    // The MDF carries its own CR LF; the CAR stream is the host's to translate.
+    std::string expected;
+    for (char c : unix.mdf) {
+        if (c == '\n') expected.push_back('\r');
+        expected.push_back(c);
+    }
+    EXPECT_EQ(dos.mdf, expected);
+    EXPECT_EQ(dos.car, unix.car);
+}
+
+TEST(CarWriter, FailedWritesFailTheExport) {
+    {
+        // The CAR stream refuses every write.
+        TempDir dir;
+        Water w;
+        cvtest::RecordingStream stream;
+        stream.FailFrom(cvtest::RecordingStream::Op::Write, 1);
+        cartovane::CSBStreamBuf buffer(&stream);
+        std::ostream car(&buffer);
+        xxSaveCAR writer;
+        xxBool allSets = true;
+        Cfx::ClearLastError();
+        EXPECT_FALSE(writer.WriteCarAndMdf(car, *w.m.root, dir.File("model.car"), nullptr, allSets, true));
+        EXPECT_EQ(Cfx::GetLastError().messageId, msg::CARSAVE);
+        EXPECT_FALSE(std::filesystem::exists(dir.File("model.mdf")));
+    }
+    {
+        // The MDF cannot be created.
+        TempDir dir;
+        Water w;
+        Written out = WriteModel(*w.m.root, dir, "missing/model.car");
+        EXPECT_FALSE(out.ok);
+        EXPECT_EQ(out.messageId, msg::CARSAVE_MDF_TITLE);
+    }
+    {
+        // The disk fills up while the MDF is written.
+        TempDir dir;
+        Water w;
+        std::filesystem::create_symlink("/dev/full", dir.File("model.mdf"));
+        std::ofstream probe(dir.File("model.mdf"));
+        if (!probe) GTEST_SKIP() << "no /dev/full";
+        probe.close();
+        std::ostringstream car;
+        xxSaveCAR writer;
+        xxBool allSets = true;
+        Cfx::ClearLastError();
+        EXPECT_FALSE(writer.WriteCarAndMdf(car, *w.m.root, dir.File("model.car"), nullptr, allSets, true));
+        EXPECT_EQ(Cfx::GetLastError().messageId, msg::CARSAVE);
+    }
+}
+
+}  // namespace
