@@ -13,6 +13,7 @@
 #include "cfx/cfx.h"
 #include "datamodel/class.h"
 #include "datamodel/property.h"
+#include "datamodel/serialise.h"
 
 // Declares a registered data-model class. Use inside the class body.
 #define XX_DECLARE_CLASS(Cls)                                         \
@@ -46,7 +47,7 @@ class xxTreeNode;
 class xxTreeRoot;
 class xxReferenceBase;
 
-class xxObject : public xxClassInstance {
+class xxObject : public xxSerializable {
 public:
     static const xxClass& Class();
     static inline const unsigned classType = xxObject::Class().TypeId();
@@ -77,6 +78,11 @@ public:
     virtual void InitialiseObjectToDefault();
     // Every property template of the object's class and its bases, bases first.
     std::vector<const xxPropertyBase*> PropertyTemplates() const;
+
+    // The name, the ID and every assigned property template's value; Load reads them back and
+    // leaves the others unassigned (datamodel/object_serialise.cpp).
+    void Save(xxOutput& out) const override;
+    void Load(xxInput& in) override;
 
     template <class T>
     T* As() {
@@ -130,6 +136,10 @@ public:
     // Takes a direct child out of the node; null when it is not a child.
     std::unique_ptr<xxObject> DetachChild(xxObject& child);
     void RemoveDescendents();
+
+    // The object's own values, then the children in order.
+    void Save(xxOutput& out) const override;
+    void Load(xxInput& in) override;
 
     // The first direct child of that name that IsA classType (0 = any class).
     xxObject* FindChild(std::string_view name, unsigned classType = 0) const;

@@ -1,0 +1,546 @@
+#include "documents/xsd_reader.h"
+
+#include <limits>
+#include <new>
+
+#include "cfx/cfx.h"
+#include "datamodel/object.h"
+#include "datamodel/object_serialise.h"
+#include "datamodel/value_types.h"
+#include "documents/xsd_format.h"
+#include "xml/xml.h"
+
+namespace {
+
+[[noreturn]] void FormatError(const char* text) { throw Cfx::CfxResult(E_FAIL, text); }
+
+constexpr std::int64_t kMaxId = std::numeric_limits<std::int32_t>::max();
+
+}  // namespace
+
+XSDToDM::XSDToDM(xxSerializable& target) : target_(target) {}
+
+XSDToDM::~XSDToDM() = default;
+
+// ---- the document walk -----------------------------------------------------------------------
+
+void XSDToDM::Load(xmlTree& tree) {
+    tree_ = &tree;
+    idClass_ = tree.FindAttributeClass("ID");
+    nullClass_ = tree.FindElementClass("Null");
+    xmlElement* document = tree.GetDocumentElement();
+    if (!document) throw xmlException("No root node found");
+    const xmlAttributeClass* versionClass = tree.FindAttributeClass("Version");
+    const std::string* version = versionClass ? document->FindAttribute(*versionClass) : nullptr;
+    if (!version) throw xmlException("No version found");
+    SetDocumentVersion(version_, *version);
+
+    Record& root = NewRecord(nullptr, document, "root");
+    IndexElements(root);
+
+    frames_.push_back({&root, nullptr, std::make_unique<Cursor>(Cursor{document, 0})});
+    frames_.back().cursor = frames_.back().own.get();
+    root.state = 2;
+    ReadContainedObject(target_, nullptr, xxSaveKind::WithId);
+    root.state = 3;
+    root.element = nullptr;
+
+    ReportUnloadedObjects();
+    NotifyAllObjectsLoaded();
+    frames_.clear();
+    ids_.clear();
+    records_.clear();
+    tree.Clear();
+    tree_ = nullptr;
+    idClass_ = nullptr;
+    nullClass_ = nullptr;
+}
+
+XSDToDM::Record& XSDToDM::NewRecord(Record* parent, xmlElement* element, std::string idText) {
+    records_.push_back(std::make_unique<Record>());
+    Record& r = *records_.back();
+    r.parent = parent;
+    r.element = element;
+    r.cls = element ? &element->GetClass() : nullptr;
+    r.idText = std::move(idText);
+    return r;
+}
+
+void XSDToDM::IndexElements(Record& root) {
+    std::uint64_t bytes = 0;
+    struct Step {
+        Record* record;
+        std::size_t next;
+    };
+    std::vector<Step> path{{&root, 0}};
+    root.element->SetUserIndex(records_.size());
+    while (!path.empty()) {
+        Step& step = path.back();
+        xmlElement* element = step.record->element;
+        if (step.next >= element->ChildCount()) {
+            path.pop_back();
+            continue;
+        }
+        xmlElement* child = element->Child(step.next++).AsElement();
+        if (!child || &child->GetClass() == nullClass_) continue;
+        for (const auto& a : child->Attributes()) bytes += a.second.size() + a.first->GetName().size();
+        const std::string* id = idClass_ ? child->FindAttribute(*idClass_) : nullptr;
+        Record& r = NewRecord(step.record, child, id ? *id : std::string("<No ID>"));
+        if (id) RegisterId(*id, r);
+        child->SetUserIndex(records_.size());
+        path.push_back({&r, 0});
+    }
+    repeatBudget_ = kMinRepeatBudget + kRepeatsPerByte * bytes;
+}
+
+XSDToDM::Record* XSDToDM::RecordOf(const xmlElement& element) const {
+    std::size_t i = element.GetUserIndex();
+    if (i == 0 || i > records_.size()) return nullptr;
+    Record* r = records_[i - 1].get();
+    return r->element == &element ? r : nullptr;
+}
+
+void XSDToDM::RegisterId(const std::string& text, Record& record) {
+    std::optional<std::int64_t> n = text.empty() ? std::optional<std::int64_t>(0) : LeadingInteger(text);
+    // Out of 32 bits, or negative: no slot for it, whatever a 32-bit reading would make of it.
+    if (!n || *n < 0) throw xmlException("The ID '" + text + "' is out of range");
+    if (*n == 0 || ids_.count(*n)) throw xmlException("More than one object has the ID " + text + ". IDs must be unique.");
+    ids_.emplace(*n, &record);
+    if (*n > maxId_) maxId_ = *n;
+}
+
+XSDToDM::Record* XSDToDM::FindRecordById(const std::string& text) {
+    if (text.empty()) return records_.front().get();
+    std::optional<std::int64_t> n = LeadingInteger(text);
+    if (!n || *n <= 0 || *n > maxId_) throw xmlException("Invalid ID reference: '" + text + "'");
+    auto it = ids_.find(*n);
+    if (it == ids_.end()) throw xmlException("Missing object with ID '" + text + "'");
+    return it->second;
+}
+
+bool XSDToDM::Alive(const Record& record) const {
+    return record.object && (!record.referenceable || record.weak.GetObject() != nullptr);
+}
+
+xxSerializable* XSDToDM::ResolveRecord(Record& record) {
+    if (record.object) return Alive(record) ? record.object : nullptr;  // deleted while loading
+    if (!record.element)
+        throw xmlException("The element of " + Describe(record) + " was released before it was read");
+    CreateObjectForRecord(record);
+    return record.object;
+}
+
+xxSerializable* XSDToDM::ResolveReference(const std::string& text) {
+    if (text == "0") return nullptr;
+    if (text.empty()) return &target_;  // the root object, which no record holds
+    Record* record = FindRecordById(text);
+    if (!record) throw xmlException("Invalid Reference: " + text);
+    return ResolveRecord(*record);
+}
+
+xxSerializable* XSDToDM::ResolveNumber(std::int64_t id) {
+    if (id == 0) return nullptr;
+    return ResolveReference(std::to_string(id));
+}
+
+void XSDToDM::CreateObjectForRecord(Record& record) {
+    const std::string& name = record.element->GetName();
+    const xxClass* cls = xxClass::FindClassIfExists(name);
+    if (!cls) throw xmlException("'" + name + "' is an unknown object type");
+    std::unique_ptr<xxClassInstance> instance;
+    if (!cls->IsAbstract()) instance = cls->CreateNew();
+    auto* object = dynamic_cast<xxSerializable*>(instance.get());
+    if (!object) throw xmlException("Unable to create object of type '" + name + "'");
+    instance.release();
+    record.owned.reset(object);
+    Attach(record, object);
+}
+
+void XSDToDM::Attach(Record& record, xxSerializable* object) {
+    record.object = object;
+    if (auto* o = dynamic_cast<xxObject*>(object)) {
+        record.referenceable = true;
+        record.weak.Reset(o);
+    }
+    record.state = 1;
+}
+
+std::string XSDToDM::Describe(const Record& record) {
+    std::string name = record.cls ? record.cls->GetName() : std::string("?");
+    return "Element '" + name + "' (ID=" + record.idText + ")";
+}
+
+// Every record below the element forgets it before it is freed, so no record points at freed
+// memory (an element its object never read stays unread, and is reported).
+void XSDToDM::ForgetSubtree(xmlElement& element) {
+    std::vector<xmlElement*> pending{&element};
+    while (!pending.empty()) {
+        xmlElement* e = pending.back();
+        pending.pop_back();
+        if (Record* r = RecordOf(*e)) r->element = nullptr;
+        for (std::size_t i = 0; i < e->ChildCount(); ++i)
+            if (xmlElement* c = e->Child(i).AsElement()) pending.push_back(c);
+    }
+}
+
+void XSDToDM::LoadRecord(Record& record, bool ownCursor) {
+    xmlElement* element = record.element;
+    if (ownCursor) {
+        frames_.push_back({&record, nullptr, std::make_unique<Cursor>(Cursor{element, 0})});
+        frames_.back().cursor = frames_.back().own.get();
+    } else {
+        frames_.push_back({&record, frames_.back().cursor, nullptr});
+    }
+    struct Pop {
+        std::vector<Frame>& frames;
+        ~Pop() { frames.pop_back(); }
+    } pop{frames_};
+    auto body = [&] {
+        record.state = 2;
+        if (Alive(record)) record.object->Load(*this);
+        record.state = 3;
+        record.element = nullptr;
+        if (ownCursor && element) {
+            ForgetSubtree(*element);
+            element->Purge();
+        }
+    };
+    if (!ownCursor) return body();
+    std::string where = Describe(record);
+    try {
+        body();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const FromStringException& e) {
+        throw xmlException("\n" + where + " - " + e.what());
+    } catch (const std::exception& e) {
+        throw xmlException("\n" + where + " - " + e.what());
+    }
+}
+
+void XSDToDM::ReportUnloadedObjects() {
+    std::string list;
+    for (const auto& r : records_) {
+        if (r->state == 3) continue;
+        if (!list.empty()) list += ", ";
+        list += r->idText;
+    }
+    if (!list.empty()) throw xmlException("The objects with the following ID(s) did not get loaded: " + list);
+}
+
+void XSDToDM::NotifyAllObjectsLoaded() {
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        Record& r = *records_[i];
+        if (!r.referenceable || !Alive(r)) continue;
+        frames_.push_back({&r, nullptr, nullptr});
+        struct Pop {
+            std::vector<Frame>& frames;
+            ~Pop() { frames.pop_back(); }
+        } pop{frames_};
+        r.object->OnAllObjectsLoaded(*this);
+    }
+}
+
+// ---- children and objects --------------------------------------------------------------------
+
+xmlElement& XSDToDM::NextChild(const char* noneLeft) {
+    Cursor* c = frames_.empty() ? nullptr : frames_.back().cursor;
+    if (!c || !c->element || c->next >= c->element->ChildCount()) throw xmlException(noneLeft);
+    xmlElement* e = c->element->Child(c->next++).AsElement();
+    if (!e) throw xmlException("Invalid child");
+    return *e;
+}
+
+void XSDToDM::ReadContainedObject(xxSerializable& object, xxSerializable*, xxSaveKind) {
+    xmlElement& e = NextChild("No children available");
+    if (&e.GetClass() == nullClass_) throw xmlException("Contained objects cannot be NULL");
+    Record* r = RecordOf(e);
+    if (!r) throw xmlException("Unable to find contained child record");
+    if (r->state != 0) throw xmlException("Contained object " + Describe(*r) + " had already been loaded");
+    Attach(*r, &object);
+    LoadRecord(*r, true);
+}
+
+void XSDToDM::ReadReferencedChild(std::unique_ptr<xxSerializable>& child) {
+    child.reset();
+    xmlElement& e = NextChild("None, or too few, child Elements provided");
+    if (&e.GetClass() == nullClass_) return;
+    const std::string* id = idClass_ ? e.FindAttribute(*idClass_) : nullptr;
+    if (!id) throw xmlException("Missing ID attribute on the Element '" + e.GetName() + "'");
+    Record* r = FindRecordById(*id);
+    if (!r || r->element != &e) throw xmlException("No object exists with the ID " + *id + " referenced on Element '" + e.GetName() + "' (ID=" + *id + ")");
+    ResolveRecord(*r);
+    if (r->state == 1) LoadRecord(*r, true);
+    if (!r->owned) {
+        if (!Alive(*r)) return;  // its own Load deleted it
+        throw xmlException("Child " + Describe(*r) + " had already been loaded");
+    }
+    child = std::move(r->owned);
+}
+
+void XSDToDM::MergeAttributes(xxSerializable& object, xxSerializable& owner) {
+    if (&owner != GetCurrentObject()) throw xmlException("Unable to merge attributes for requested object");
+    Record* current = frames_.back().record;
+    Record& r = NewRecord(current, current->element, current->idText);
+    Attach(r, &object);
+    LoadRecord(r, false);
+}
+
+xxSerializable* XSDToDM::GetCurrentObject() {
+    if (frames_.empty()) return nullptr;
+    Record* r = frames_.back().record;
+    return Alive(*r) ? r->object : nullptr;
+}
+
+xmlElement* XSDToDM::CurrentElement() const { return frames_.empty() ? nullptr : frames_.back().record->element; }
+
+bool XSDToDM::HasAttribute(const char* name) {
+    if (!name) return true;
+    const xmlAttributeClass* cls = tree_ ? tree_->FindAttributeClass(name) : nullptr;
+    if (!cls) return false;
+    xmlElement* e = CurrentElement();
+    return e && e->HasAttribute(*cls);
+}
+
+const std::string& XSDToDM::GetAttribute(const char* name) {
+    const xmlAttributeClass* cls = tree_ ? tree_->FindAttributeClass(name) : nullptr;
+    if (!cls) throw xmlException("Unknown attribute class");
+    xmlElement* e = CurrentElement();
+    if (!e) throw xmlException("No element to read attributes from");
+    const std::string* text = e->FindAttribute(*cls);
+    if (!text) throw xmlException("Attribute missing");
+    return *text;
+}
+
+unsigned XSDToDM::GetClassVersion(const xxClass& cls, bool silent) {
+    if (unsigned cached = cls.CachedDocumentVersion()) return cached;
+    unsigned version = ClassVersionAt(version_, cls, silent);
+    cls.SetCachedDocumentVersion(version);
+    return version;
+}
+
+// ---- references ------------------------------------------------------------------------------
+
+void XSDToDM::ReadReference(const char* name, xxSerializable*& object) {
+    WithContext("reference Attribute", name, [&] { object = ResolveReference(GetAttribute(name)); });
+}
+
+void XSDToDM::ConsumeRepeats(std::uint64_t n) {
+    if (n > repeatBudget_) throw xmlException("Repeated items exceed what the document can hold");
+    repeatBudget_ -= n;
+}
+
+void XSDToDM::ReadReferenceCollection(const char* name, xxReferenceCollection& collection) {
+    WithContext("reference array Attribute", name, [&] {
+        collection.Clear();
+        if (!HasAttribute(name)) return;
+        const std::string& text = GetAttribute(name);
+        if (text.rfind("ci", 0) == 0) return ReadCompressedReferences(text, collection);
+        StrToken tokens(text, ',', '\\');
+        collection.Reserve(tokens.CountSeparators() + 1);
+        std::string item;
+        while (tokens.Next(item))
+            if (!item.empty()) collection.Append(ResolveReference(item));
+    });
+}
+
+void XSDToDM::ReadCompressedReferences(const std::string& text, xxReferenceCollection& collection) {
+    std::size_t open = text.find('(');
+    if (open == std::string::npos) FormatError("Invalid format - expected \"(\".");
+    std::optional<std::int64_t> count = LeadingInteger(std::string_view(text).substr(open + 1));
+    if (!count || *count < 1) FormatError("Invalid format - expected element count.");
+    std::size_t colon = text.find(':');
+    if (colon == std::string::npos) FormatError("Invalid format - expected \":\".");
+    // The count only sizes the collection; never reserve more than the text could list.
+    collection.Reserve(static_cast<std::size_t>(std::min<std::int64_t>(*count, static_cast<std::int64_t>(text.size()))));
+    std::int64_t total = 0;
+    auto take = [&](std::int64_t n) {
+        total += n;
+        if (total > *count) FormatError("Invalid format - more references than the element count.");
+    };
+    StrToken tokens(std::string_view(text).substr(colon + 1), ',', '\\');
+    std::string item;
+    while (tokens.Next(item)) {
+        if (item.empty()) continue;
+        std::size_t x = item.find('x');
+        std::size_t plus = item.find('+');
+        if (x == std::string::npos && plus == std::string::npos) {
+            take(1);
+            collection.Append(ResolveReference(item));
+            continue;
+        }
+        std::size_t at = x != std::string::npos ? x : plus;
+        std::optional<std::int64_t> n = LeadingInteger(std::string_view(item).substr(0, at));
+        if (!n || *n < 1) FormatError("Invalid format - expected repeat count.");
+        take(*n);
+        ConsumeRepeats(static_cast<std::uint64_t>(*n));
+        if (x != std::string::npos) {
+            collection.AppendRepeated(ResolveReference(item.substr(x + 1)), static_cast<std::size_t>(*n));
+        } else {
+            std::optional<std::int64_t> first = LeadingInteger(std::string_view(item).substr(plus + 1));
+            if (!first || *first < 0 || *first + *n - 1 > kMaxId)
+                FormatError("Invalid format - identifier run out of range.");
+            for (std::int64_t i = 0; i < *n; ++i) collection.Append(ResolveNumber(*first + i));
+        }
+    }
+}
+
+void XSDToDM::ReadPropertyTemplates(const char* name, std::vector<const xxPropertyBase*>& templates) {
+    WithContext("property reference array Attribute", name, [&] {
+        templates.clear();
+        if (!HasAttribute(name)) return;
+        StrToken tokens(GetAttribute(name), ',', '\\');
+        templates.reserve(tokens.CountSeparators() + 1);
+        std::string item;
+        while (tokens.Next(item))
+            if (!item.empty()) templates.push_back(FindPropertyTemplate(item, GetCurrentObject()));
+    });
+}
+
+// ---- typed reads -----------------------------------------------------------------------------
+
+template <class F>
+void XSDToDM::WithContext(const char* label, const char* name, F&& body) {
+    try {
+        body();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const FromStringException& e) {
+        throw xmlException(std::string(label) + "='" + name + "' - Unable to convert the value '" + e.InvalidText() +
+                           "' for type " + e.Conversion() + ": Error: " + e.Message());
+    } catch (const std::exception& e) {
+        throw xmlException(std::string(label) + "='" + name + "' - " + e.what());
+    }
+}
+
+template <class T>
+void XSDToDM::Plain(const char* name, T& value) {
+    WithContext("Attribute", name, [&] { FromString(GetAttribute(name), value); });
+}
+
+template <class T, class D>
+void XSDToDM::WithDefault(const char* name, T& value, const D& defaultValue) {
+    if (!HasAttribute(name)) {
+        value = defaultValue;
+        return;
+    }
+    WithContext("optional Attribute", name, [&] { FromString(GetAttribute(name), value); });
+}
+
+template <class C>
+void XSDToDM::ParseCompressedArray(const char* name, C& values) {
+    WithContext("array Attribute", name, [&] {
+        const std::string& text = GetAttribute(name);
+        values.clear();
+        using V = typename C::value_type;
+        StrToken tokens(text, ',', '\\');
+        std::string item;
+        bool have = false;
+        V last{};
+        while (tokens.Next(item)) {
+            if (item.empty()) continue;
+            if (item[0] == 'x') {
+                if (!have) throw FromStringException(item, "Compressed Array", "repeat instruction found in first item.");
+                unsigned n = 0;
+                FromString(std::string_view(item).substr(1), n);
+                ConsumeRepeats(n);
+                values.insert(values.end(), n, last);
+            } else {
+                V v{};
+                FromString(item, v);
+                values.push_back(v);
+                last = v;
+                have = true;
+            }
+        }
+    });
+}
+
+template <class C>
+void XSDToDM::ReadBoolList(const char* name, C& values) {
+    WithContext("array Attribute", name, [&] {
+        std::string text;
+        ReadValue(name, text);
+        values.clear();
+        if (text.size() > 2 && text[1] == ',') {
+            StrToken tokens(text, ',', '\\');
+            if constexpr (requires { values.reserve(1); }) values.reserve(tokens.CountSeparators() + 1);
+            std::string item;
+            while (tokens.Next(item)) {
+                if (item.empty()) continue;
+                bool b = false;
+                FromString(item, b);
+                values.push_back(b);
+            }
+        } else {
+            if constexpr (requires { values.reserve(1); }) values.reserve(text.size());
+            for (char c : text) {
+                bool b = false;
+                FromString(std::string_view(&c, 1), b);
+                values.push_back(b);
+            }
+        }
+    });
+}
+
+void XSDToDM::ReadArray(const char* name, qor::deque<float>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadArray(const char* name, std::vector<float>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadValue(const char* name, float& value, float defaultValue) { WithDefault(name, value, defaultValue); }
+void XSDToDM::ReadValue(const char* name, float& value) { Plain(name, value); }
+void XSDToDM::ReadArray(const char* name, std::vector<double>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadValue(const char* name, double& value, double defaultValue) { WithDefault(name, value, defaultValue); }
+void XSDToDM::ReadValue(const char* name, double& value) { Plain(name, value); }
+void XSDToDM::ReadArray(const char* name, std::vector<std::string>& values) {
+    // Appends to what the vector holds.
+    WithContext("array Attribute", name, [&] {
+        StrToken tokens(GetAttribute(name), ',', '\\');
+        std::string item;
+        while (tokens.Next(item))
+            if (!item.empty()) values.push_back(item);
+    });
+}
+void XSDToDM::ReadValue(const char* name, std::string& value, const char* defaultValue) {
+    WithDefault(name, value, std::string(defaultValue ? defaultValue : ""));
+}
+void XSDToDM::ReadValue(const char* name, std::string& value) { Plain(name, value); }
+void XSDToDM::ReadArray(const char* name, qor::deque<bool>& values) { ReadBoolList(name, values); }
+void XSDToDM::ReadArray(const char* name, std::vector<bool>& values) { ReadBoolList(name, values); }
+void XSDToDM::ReadValue(const char* name, bool& value, bool defaultValue) { WithDefault(name, value, defaultValue); }
+void XSDToDM::ReadValue(const char* name, bool& value) { Plain(name, value); }
+void XSDToDM::ReadXxBoolArray(const char* name, std::vector<xxBool>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadXxBoolValue(const char* name, xxBool& value, xxBool defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void XSDToDM::ReadXxBoolValue(const char* name, xxBool& value) { Plain(name, value); }
+void XSDToDM::ReadArray(const char* name, std::vector<unsigned char>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadValue(const char* name, unsigned char& value, unsigned char defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void XSDToDM::ReadValue(const char* name, unsigned char& value) { Plain(name, value); }
+void XSDToDM::ReadULong32Array(const char* name, std::vector<std::uint32_t>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadULong32Value(const char* name, std::uint32_t& value, std::uint32_t defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void XSDToDM::ReadULong32Value(const char* name, std::uint32_t& value) { Plain(name, value); }
+void XSDToDM::ReadLong32Array(const char* name, std::vector<std::int32_t>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadLong32Value(const char* name, std::int32_t& value, std::int32_t defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void XSDToDM::ReadLong32Value(const char* name, std::int32_t& value) { Plain(name, value); }
+void XSDToDM::ReadArray(const char* name, std::vector<unsigned short>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadValue(const char* name, unsigned short& value, unsigned short defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void XSDToDM::ReadValue(const char* name, unsigned short& value) { Plain(name, value); }
+void XSDToDM::ReadArray(const char* name, std::vector<short>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadValue(const char* name, short& value, short defaultValue) { WithDefault(name, value, defaultValue); }
+void XSDToDM::ReadValue(const char* name, short& value) { Plain(name, value); }
+void XSDToDM::ReadArray(const char* name, std::vector<unsigned int>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadValue(const char* name, unsigned int& value, unsigned int defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void XSDToDM::ReadValue(const char* name, unsigned int& value) { Plain(name, value); }
+void XSDToDM::ReadArray(const char* name, qor::deque<int>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadArray(const char* name, std::vector<int>& values) { ParseCompressedArray(name, values); }
+void XSDToDM::ReadValue(const char* name, int& value, int defaultValue) { WithDefault(name, value, defaultValue); }
+void XSDToDM::ReadValue(const char* name, int& value) { Plain(name, value); }

@@ -1,0 +1,156 @@
+// XSDToDM: loads an XML document (a parsed tree) into a data-model object. It indexes every
+// element by "ID", lets the target load itself, creates further objects by element name as
+// children and references ask for them, releases each element's subtree once its object has
+// read it, checks that every element was loaded and finally notifies the objects.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "datamodel/reference.h"
+#include "datamodel/serialise.h"
+#include "documents/xsd_versions.h"
+
+class xmlTree;
+class xmlElement;
+class xmlAttributeClass;
+class xmlElementClass;
+
+class XSDToDM : private xxInput {
+public:
+    explicit XSDToDM(xxSerializable& target);
+    ~XSDToDM() override;
+    XSDToDM(const XSDToDM&) = delete;
+    XSDToDM& operator=(const XSDToDM&) = delete;
+
+    // Reads the whole document into the target. Throws xmlException for format errors,
+    // Cfx::CfxResult E_FAIL for malformed compressed reference lists, or what Load throws.
+    void Load(xmlTree& tree);
+
+    // Items that "x" repeats and compressed reference runs may add in one load, beyond a share
+    // of the document's own size: a few bytes never demand gigabytes.
+    static constexpr std::uint64_t kMinRepeatBudget = std::uint64_t{1} << 24;
+    static constexpr std::uint64_t kRepeatsPerByte = 64;
+
+private:
+    struct Record {
+        Record* parent = nullptr;
+        xmlElement* element = nullptr;  // null once loaded or freed unread
+        const xmlElementClass* cls = nullptr;  // the element's name, kept when it is freed
+        std::string idText;
+        xxSerializable* object = nullptr;
+        std::unique_ptr<xxSerializable> owned;  // made by the reader and not handed over yet
+        bool referenceable = false;
+        xxReferenceBase weak;
+        std::uint8_t state = 0;  // 0 indexed, 1 object attached, 2 loading, 3 loaded
+    };
+    struct Cursor {
+        xmlElement* element;
+        std::size_t next;
+    };
+    struct Frame {
+        Record* record;
+        Cursor* cursor;  // null: no children (notification)
+        std::unique_ptr<Cursor> own;
+    };
+
+    Record& NewRecord(Record* parent, xmlElement* element, std::string idText);
+    void IndexElements(Record& root);
+    void RegisterId(const std::string& text, Record& record);
+    Record* FindRecordById(const std::string& text);
+    xxSerializable* ResolveReference(const std::string& text);
+    xxSerializable* ResolveRecord(Record& record);
+    void CreateObjectForRecord(Record& record);
+    void Attach(Record& record, xxSerializable* object);
+    bool Alive(const Record& record) const;
+    void LoadRecord(Record& record, bool ownCursor);
+    void ForgetSubtree(xmlElement& element);
+    void ReportUnloadedObjects();
+    void NotifyAllObjectsLoaded();
+    static std::string Describe(const Record& record);
+    Record* RecordOf(const xmlElement& element) const;
+    xmlElement& NextChild(const char* noneLeft);
+    xmlElement* CurrentElement() const;
+    const std::string& GetAttribute(const char* name);
+    void ConsumeRepeats(std::uint64_t n);
+    xxSerializable* ResolveNumber(std::int64_t id);
+    void ReadCompressedReferences(const std::string& text, xxReferenceCollection& collection);
+
+    template <class F>
+    void WithContext(const char* label, const char* name, F&& body);
+    template <class T>
+    void Plain(const char* name, T& value);
+    template <class T, class D>
+    void WithDefault(const char* name, T& value, const D& defaultValue);
+    template <class C>
+    void ParseCompressedArray(const char* name, C& values);
+    template <class C>
+    void ReadBoolList(const char* name, C& values);
+
+    // xxInput
+    bool IsInProcessCopy() const override { return false; }
+    void ReadArray(const char* name, qor::deque<float>& values) override;
+    void ReadArray(const char* name, std::vector<float>& values) override;
+    void ReadValue(const char* name, float& value, float defaultValue) override;
+    void ReadValue(const char* name, float& value) override;
+    void ReadArray(const char* name, std::vector<double>& values) override;
+    void ReadValue(const char* name, double& value, double defaultValue) override;
+    void ReadValue(const char* name, double& value) override;
+    void ReadArray(const char* name, std::vector<std::string>& values) override;
+    void ReadValue(const char* name, std::string& value, const char* defaultValue) override;
+    void ReadValue(const char* name, std::string& value) override;
+    void ReadArray(const char* name, qor::deque<bool>& values) override;
+    void ReadArray(const char* name, std::vector<bool>& values) override;
+    void ReadValue(const char* name, bool& value, bool defaultValue) override;
+    void ReadValue(const char* name, bool& value) override;
+    void ReadXxBoolArray(const char* name, std::vector<xxBool>& values) override;
+    void ReadXxBoolValue(const char* name, xxBool& value, xxBool defaultValue) override;
+    void ReadXxBoolValue(const char* name, xxBool& value) override;
+    void ReadArray(const char* name, std::vector<unsigned char>& values) override;
+    void ReadValue(const char* name, unsigned char& value, unsigned char defaultValue) override;
+    void ReadValue(const char* name, unsigned char& value) override;
+    void ReadULong32Array(const char* name, std::vector<std::uint32_t>& values) override;
+    void ReadULong32Value(const char* name, std::uint32_t& value, std::uint32_t defaultValue) override;
+    void ReadULong32Value(const char* name, std::uint32_t& value) override;
+    void ReadLong32Array(const char* name, std::vector<std::int32_t>& values) override;
+    void ReadLong32Value(const char* name, std::int32_t& value, std::int32_t defaultValue) override;
+    void ReadLong32Value(const char* name, std::int32_t& value) override;
+    void ReadArray(const char* name, std::vector<unsigned short>& values) override;
+    void ReadValue(const char* name, unsigned short& value, unsigned short defaultValue) override;
+    void ReadValue(const char* name, unsigned short& value) override;
+    void ReadArray(const char* name, std::vector<short>& values) override;
+    void ReadValue(const char* name, short& value, short defaultValue) override;
+    void ReadValue(const char* name, short& value) override;
+    void ReadArray(const char* name, std::vector<unsigned int>& values) override;
+    void ReadValue(const char* name, unsigned int& value, unsigned int defaultValue) override;
+    void ReadValue(const char* name, unsigned int& value) override;
+    void ReadArray(const char* name, qor::deque<int>& values) override;
+    void ReadArray(const char* name, std::vector<int>& values) override;
+    void ReadValue(const char* name, int& value, int defaultValue) override;
+    void ReadValue(const char* name, int& value) override;
+    void Reserved1() override {}
+    void ReadBytes(const char*, void*, std::size_t) override {}
+    void ReadReferenceCollection(const char* name, xxReferenceCollection& collection) override;
+    void ReadPropertyTemplates(const char* name, std::vector<const xxPropertyBase*>& templates) override;
+    void ReadContainedObject(xxSerializable& object, xxSerializable* owner, xxSaveKind kind) override;
+    void MergeAttributes(xxSerializable& object, xxSerializable& owner) override;
+    xxSerializable* GetCurrentObject() override;
+    bool HasAttribute(const char* name) override;
+    unsigned GetClassVersion(const xxClass& cls, bool silent) override;
+    void ReadReference(const char* name, xxSerializable*& object) override;
+    void ReadReferencedChild(std::unique_ptr<xxSerializable>& child) override;
+
+    xxSerializable& target_;
+    xmlTree* tree_ = nullptr;
+    XSDVersionHolder version_ = InitVersionHolder();
+    const xmlAttributeClass* idClass_ = nullptr;
+    const xmlElementClass* nullClass_ = nullptr;
+    std::unordered_map<std::int64_t, Record*> ids_;
+    std::int64_t maxId_ = 0;
+    std::vector<std::unique_ptr<Record>> records_;
+    std::vector<Frame> frames_;
+    std::uint64_t repeatBudget_ = 0;
+};

@@ -1,0 +1,351 @@
+#include "documents/xsd_writer.h"
+
+#include <algorithm>
+
+#include "cfx/cfx.h"
+#include "datamodel/property.h"
+#include "datamodel/value_types.h"
+#include "documents/xsd_format.h"
+#include "documents/xsd_versions.h"
+#include "xml/xml.h"
+
+namespace {
+
+std::string SignedText(std::uint32_t id) { return std::to_string(static_cast<std::int32_t>(id)); }
+
+std::string Describe(const xxSerializable& object) { return "object of class '" + object.GetClass().GetName() + "'"; }
+
+}  // namespace
+
+DMToXSD::DMToXSD(xmlTree& tree, xmlSaver* saver) : tree_(tree), saver_(saver) {}
+
+DMToXSD::~DMToXSD() = default;
+
+void DMToXSD::WriteObjectTree(const xxSerializable& root, const char* name) {
+    idClass_ = &tree_.InternAttributeClass("ID");
+    records_.clear();
+    saveCalls_ = 0;
+    xmlElement& document = tree_.CreateDocumentElement(name);
+    document.AddAttribute("Version", CurrentFormatVersionName());
+    elements_.push_back(&document);
+    if (saver_) saver_->BeginSave(kXmlEncodingUtf8, kXmlHeaderDeclaration);
+
+    mode_ = kAdd | kChildren | kCounting | kKeepRecords | kUnknownIsMore;
+    SaveObject(root, xxSaveKind::WithId);
+    ResetAll();
+    if (extraPasses_) {
+        mode_ = kAdd | kChildren | kCounting;
+        SaveObject(root, xxSaveKind::WithId);
+        ResetTouched();
+        mode_ = kAdd | kChildren | kCounting | kKeepRecords;
+        SaveObject(root, xxSaveKind::WithId);
+        ResetAll();
+    }
+    mode_ = kAdd | kChildren;
+    SaveObject(root, xxSaveKind::WithId);
+
+    if (saver_) saver_->EndSave();
+    elements_.pop_back();
+
+    // Referenced but not saved in the output pass, in the order of the objects' addresses.
+    std::vector<std::pair<const xxSerializable*, std::uint32_t>> unsaved;
+    for (const auto& [object, record] : records_)
+        if (record.state < 2) unsaved.emplace_back(object, record.id);
+    records_.clear();
+    if (!unsaved.empty()) {
+        std::sort(unsaved.begin(), unsaved.end(), [](const auto& a, const auto& b) { return std::less<>()(a.first, b.first); });
+        std::string list;
+        for (const auto& u : unsaved) list += SignedText(u.second) + ", ";
+        throw xmlException("The objects with the following IDs were not saved: " + list);
+    }
+    idClass_ = nullptr;
+}
+
+// ---- records ---------------------------------------------------------------------------------
+
+std::uint32_t DMToXSD::Register(const xxSerializable& object, std::uint8_t state, const xxSerializable* parent) {
+    auto [it, inserted] = records_.try_emplace(&object);
+    SaveRecord& r = it->second;
+    bool fresh = inserted || r.reset;
+    if (state == 1) {
+        // A reference to an object saved without an identifier could never be read back.
+        if (r.state == 3 || r.state == 5)
+            throw xmlException("A reference to an " + Describe(object) + " that is saved without an ID cannot be written");
+        if (r.state == 0) r.state = 1;
+        if (!r.frozen) r.count = (r.count + 1) & 0x3FFFFFFu;
+    } else {
+        if (parent) r.parent = parent;
+        if (!fresh && r.state >= 2) throw xmlException("Object saved twice");
+        if ((state == 3 || state == 5) && r.id != kNoId)
+            throw xmlException("An " + Describe(object) + " that is referenced cannot be saved without an ID");
+        r.state = state;
+    }
+    r.reset = false;
+    if (fresh && (r.state == 1 || r.state == 2 || r.state == 4) && !Counting()) r.id = nextId_++;
+    return r.id;
+}
+
+void DMToXSD::ResetAll() {
+    for (auto& [object, r] : records_) {
+        if (r.frozen) continue;
+        r.reset = true;
+        r.frozen = true;
+        r.state = 1;
+        r.parent = nullptr;
+    }
+}
+
+void DMToXSD::ResetTouched() {
+    for (auto& [object, r] : records_) {
+        if (r.reset) continue;
+        r.count = 0;
+        r.frozen = false;
+        r.reset = true;
+        r.state = 1;
+        r.parent = nullptr;
+    }
+}
+
+// ---- saves -----------------------------------------------------------------------------------
+
+void DMToXSD::RunSave(const xxSerializable& object) {
+    ++saveCalls_;
+    object.Save(*this);
+}
+
+void DMToXSD::SaveElement(xmlElement* element, const xxSerializable& object) {
+    elements_.push_back(element);
+    objects_.push_back(&object);
+    if (saver_ && !Counting()) {
+        saver_->BeginElement(*element);
+        mode_ = kAdd;
+        childMet_ = false;
+        RunSave(object);
+        mode_ = kChildren;
+        if (childMet_) {
+            // Inline parts are saved again with the children; their records count as new.
+            for (const xxSerializable* part : pendingInline_) {
+                SaveRecord& r = records_[part];
+                r.state = 1;
+                r.reset = true;
+                r.parent = nullptr;
+            }
+            pendingInline_.clear();
+            RunSave(object);
+        } else {
+            pendingInline_.clear();
+        }
+        saver_->EndElement(*element);
+    } else {
+        RunSave(object);
+    }
+    objects_.pop_back();
+    elements_.pop_back();
+}
+
+void DMToXSD::SaveContained(const xxSerializable* object, int kind) {
+    if (!(mode_ & kChildren)) {
+        childMet_ = true;
+        return;
+    }
+    xmlElement* parent = elements_.back();
+    xmlElement* element = nullptr;
+    std::size_t index = 0;
+    if (!Counting()) {
+        index = parent->CreateChildElement(object ? object->GetClass().GetName() : std::string("Null"));
+        element = &parent->ChildElement(index);
+    }
+    if (object) {
+        bool withId = kind < 0 || kind == static_cast<int>(xxSaveKind::WithId);
+        if (kind != static_cast<int>(xxSaveKind::Unregistered)) {
+            std::uint8_t state = kind < 0 ? 2 : withId ? 4 : 3;
+            std::uint32_t id = Register(*object, state, Top());
+            if (element && withId) element->AddAttribute(*idClass_, SignedText(id));
+        }
+        SaveElement(element, *object);
+    } else if (element && saver_) {
+        // A null child is written like any other element, or a streaming save would lose it.
+        saver_->BeginElement(*element);
+        saver_->EndElement(*element);
+    }
+    if (element && saver_) parent->PurgeChild(index);
+}
+
+void DMToXSD::SaveChildObject(const xxSerializable* object) { SaveContained(object, -1); }
+
+void DMToXSD::SaveObject(const xxSerializable& object, xxSaveKind kind) { SaveContained(&object, static_cast<int>(kind)); }
+
+void DMToXSD::SaveObjectInline(const xxSerializable* object) {
+    if (!object) return;
+    if (mode_ == kAdd) pendingInline_.push_back(object);
+    Register(*object, 5, Top());
+    objects_.push_back(object);
+    RunSave(*object);
+    objects_.pop_back();
+}
+
+const xxSerializable* DMToXSD::GetParentObject() const {
+    return objects_.size() < 2 ? nullptr : objects_[objects_.size() - 2];
+}
+
+const xxSerializable* DMToXSD::GetSavedParent(const xxSerializable& object) const {
+    auto it = records_.find(&object);
+    if (it == records_.end() || it->second.reset) return nullptr;
+    return it->second.parent;
+}
+
+bool DMToXSD::IsReferencedMoreThan(const xxSerializable& object, unsigned n) {
+    extraPasses_ = true;
+    auto it = records_.find(&object);
+    if (it == records_.end()) return (mode_ & kUnknownIsMore) != 0;
+    if (!it->second.frozen) return true;
+    if (it->second.count > n) return true;
+    if (!(mode_ & kKeepRecords)) records_.erase(it);
+    return false;
+}
+
+// ---- attributes ------------------------------------------------------------------------------
+
+void DMToXSD::AddAttribute(const char* name, std::string text) {
+    if (mode_ & kAdd) {
+        elements_.back()->AddAttribute(name, std::move(text));
+        return;
+    }
+    if (!(mode_ & kChildren)) return;
+    // The children-only call of a streaming save must repeat the first call's values.
+    xmlElement* element = elements_.empty() ? nullptr : elements_.back();
+    if (!element) throw Cfx::CfxResult(E_UNEXPECTED, "No XML element stack");
+    const std::string* first = element->FindAttribute(name);
+    if (!first)
+        throw Cfx::CfxResult(E_UNEXPECTED,
+                             Cfx::CfxFormat("Missing XML attribute '%1' on 2nd Save() pass - see 09015i1eq01", {name}));
+    if (*first != text)
+        throw Cfx::CfxResult(
+            E_UNEXPECTED,
+            Cfx::CfxFormat("Different XML attribute value on 2nd Save() pass - see 09015i1eq01: %1='%2' vs '%3'",
+                           {name, *first, text}));
+}
+
+template <class T>
+void DMToXSD::Plain(const char* name, const T& value) {
+    if (Counting()) return;
+    AddAttribute(name, ToString(value));
+}
+
+template <class T>
+void DMToXSD::WithDefault(const char* name, const T& value, const T& defaultValue) {
+    if (Counting() || value == defaultValue) return;
+    AddAttribute(name, ToString(value));
+}
+
+template <class C>
+void DMToXSD::Repeated(const char* name, const C& values) {
+    if (Counting()) return;
+    RepeatListWriter list;
+    for (const auto& v : values) list.Add(ToString(v));
+    AddAttribute(name, ToString(list.Finish()));
+}
+
+template <class C>
+void DMToXSD::BoolList(const char* name, const C& values, bool separated) {
+    if (Counting()) return;
+    std::string text;
+    text.reserve(values.size() * 2);
+    bool first = true;
+    for (bool v : values) {
+        if (separated && !first) text += ',';
+        text += ToString(v);
+        first = false;
+    }
+    AddAttribute(name, ToString(text));
+}
+
+void DMToXSD::WriteArray(const char* name, const qor::deque<float>& values) { Repeated(name, values); }
+void DMToXSD::WriteArray(const char* name, const std::vector<float>& values) { Repeated(name, values); }
+void DMToXSD::WriteValue(const char* name, float value, float defaultValue) { WithDefault(name, value, defaultValue); }
+void DMToXSD::WriteValue(const char* name, float value) { Plain(name, value); }
+void DMToXSD::WriteArray(const char* name, const std::vector<double>& values) { Repeated(name, values); }
+void DMToXSD::WriteValue(const char* name, double value, double defaultValue) { WithDefault(name, value, defaultValue); }
+void DMToXSD::WriteValue(const char* name, double value) { Plain(name, value); }
+void DMToXSD::WriteArray(const char* name, const std::vector<std::string>& values) {
+    if (Counting()) return;
+    AddAttribute(name, ToString(StringListText(values, name)));
+}
+void DMToXSD::WriteValue(const char* name, const std::string& value, const std::string& defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void DMToXSD::WriteValue(const char* name, const std::string& value) { Plain(name, value); }
+void DMToXSD::WriteArray(const char* name, const qor::deque<bool>& values) { BoolList(name, values, true); }
+void DMToXSD::WriteArray(const char* name, const std::vector<bool>& values) { BoolList(name, values, false); }
+void DMToXSD::WriteValue(const char* name, bool value, bool defaultValue) { WithDefault(name, value, defaultValue); }
+void DMToXSD::WriteValue(const char* name, bool value) { Plain(name, value); }
+void DMToXSD::WriteXxBoolArray(const char* name, const std::vector<xxBool>& values) { Repeated(name, values); }
+void DMToXSD::WriteXxBoolValue(const char* name, xxBool value, xxBool defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void DMToXSD::WriteXxBoolValue(const char* name, xxBool value) { Plain(name, value); }
+void DMToXSD::WriteArray(const char* name, const std::vector<unsigned char>& values) { Repeated(name, values); }
+void DMToXSD::WriteValue(const char* name, unsigned char value, unsigned char defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void DMToXSD::WriteValue(const char* name, unsigned char value) { Plain(name, value); }
+void DMToXSD::WriteULong32Array(const char* name, const std::vector<std::uint32_t>& values) { Repeated(name, values); }
+void DMToXSD::WriteULong32Value(const char* name, std::uint32_t value, std::uint32_t defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void DMToXSD::WriteULong32Value(const char* name, std::uint32_t value) { Plain(name, value); }
+void DMToXSD::WriteLong32Array(const char* name, const std::vector<std::int32_t>& values) { Repeated(name, values); }
+void DMToXSD::WriteLong32Value(const char* name, std::int32_t value, std::int32_t defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void DMToXSD::WriteLong32Value(const char* name, std::int32_t value) { Plain(name, value); }
+void DMToXSD::WriteArray(const char* name, const std::vector<unsigned short>& values) { Repeated(name, values); }
+void DMToXSD::WriteValue(const char* name, unsigned short value, unsigned short defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void DMToXSD::WriteValue(const char* name, unsigned short value) { Plain(name, value); }
+void DMToXSD::WriteArray(const char* name, const std::vector<short>& values) { Repeated(name, values); }
+void DMToXSD::WriteValue(const char* name, short value, short defaultValue) { WithDefault(name, value, defaultValue); }
+void DMToXSD::WriteValue(const char* name, short value) { Plain(name, value); }
+void DMToXSD::WriteArray(const char* name, const std::vector<unsigned int>& values) { Repeated(name, values); }
+void DMToXSD::WriteValue(const char* name, unsigned int value, unsigned int defaultValue) {
+    WithDefault(name, value, defaultValue);
+}
+void DMToXSD::WriteValue(const char* name, unsigned int value) { Plain(name, value); }
+void DMToXSD::WriteArray(const char* name, const qor::deque<int>& values) { Repeated(name, values); }
+void DMToXSD::WriteArray(const char* name, const std::vector<int>& values) { Repeated(name, values); }
+void DMToXSD::WriteValue(const char* name, int value, int defaultValue) { WithDefault(name, value, defaultValue); }
+void DMToXSD::WriteValue(const char* name, int value) { Plain(name, value); }
+
+// ---- references ------------------------------------------------------------------------------
+
+void DMToXSD::WriteReference(const char* name, const xxSerializable* object) {
+    std::string text = "0";
+    if (object) text = SignedText(Register(*object, 1, nullptr));
+    if (Counting()) return;
+    AddAttribute(name, ToString(text));
+}
+
+void DMToXSD::WriteReferenceCollection(const char* name, const xxReferenceCollection& collection) {
+    std::size_t n = collection.Count();
+    if (n == 0) return;
+    // Every pass registers the targets, so each gets its identifier when first met.
+    std::vector<std::uint32_t> ids(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const xxSerializable* object = collection.At(i);
+        ids[i] = object ? Register(*object, 1, nullptr) : 0;
+    }
+    if (Counting() || !(mode_ & kAdd)) return;
+    AddAttribute(name, ToString(ReferenceListText(ids)));
+}
+
+void DMToXSD::WritePropertyTemplates(const char* name, const std::vector<const xxPropertyBase*>& templates) {
+    if (Counting() || templates.empty() || !(mode_ & kAdd)) return;
+    std::vector<std::string> names;
+    names.reserve(templates.size());
+    for (const xxPropertyBase* t : templates) {
+        if (!t) throw xmlException(std::string("A null property template cannot be written in '") + name + "'");
+        names.emplace_back(t->Name());
+    }
+    AddAttribute(name, ToString(ConcatenateStrings(names, ",")));
+}

@@ -1,0 +1,132 @@
+// DMToXSD: saves a data-model object tree as an XML document. It walks the tree in counting
+// passes (references only) and then in the output pass, which hands out identifiers in the order
+// objects are met and writes one element per saved object. With a streaming saver every element
+// is written as soon as it is complete and purged, so the tree holds only the current path;
+// without one the whole document is left in the tree.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "datamodel/serialise.h"
+
+class xmlTree;
+class xmlSaver;
+class xmlElement;
+class xmlAttributeClass;
+
+class DMToXSD : private xxOutput {
+public:
+    DMToXSD(xmlTree& tree, xmlSaver* saver);
+    ~DMToXSD() override;
+    DMToXSD(const DMToXSD&) = delete;
+    DMToXSD& operator=(const DMToXSD&) = delete;
+
+    // The whole save: document element `name` with "Version", then the root object. Throws
+    // xmlException (format errors), Cfx::CfxResult (inconsistent saves) or what Save throws.
+    void WriteObjectTree(const xxSerializable& root, const char* name);
+
+    // How many times objects' Save ran in the last save (passes and streaming calls).
+    std::size_t SaveCalls() const { return saveCalls_; }
+
+private:
+    struct SaveRecord {
+        const xxSerializable* parent = nullptr;
+        std::uint8_t state = 0;  // 0 none, 1 referenced, 2 child, 3 without ID, 4 with ID, 5 inline
+        bool reset = false;
+        bool frozen = false;
+        std::uint32_t count = 0;  // 26 bits
+        std::uint32_t id = kNoId;
+    };
+    static constexpr std::uint32_t kNoId = 0xFFFFFFFFu;
+    enum Mode : unsigned { kAdd = 1, kChildren = 2, kCounting = 4, kKeepRecords = 8, kUnknownIsMore = 16 };
+
+    std::uint32_t Register(const xxSerializable& object, std::uint8_t state, const xxSerializable* parent);
+    void ResetAll();
+    void ResetTouched();
+    void SaveElement(xmlElement* element, const xxSerializable& object);
+    void SaveContained(const xxSerializable* object, int kind);  // kind -1: owned child
+    void RunSave(const xxSerializable& object);
+    void AddAttribute(const char* name, std::string text);
+    bool Counting() const { return (mode_ & kCounting) != 0; }
+    const xxSerializable* Top() const { return objects_.empty() ? nullptr : objects_.back(); }
+
+    template <class T>
+    void Plain(const char* name, const T& value);
+    template <class T>
+    void WithDefault(const char* name, const T& value, const T& defaultValue);
+    template <class C>
+    void Repeated(const char* name, const C& values);
+    template <class C>
+    void BoolList(const char* name, const C& values, bool separated);
+
+    // xxOutput
+    bool IsInProcessCopy() const override { return false; }
+    void WriteArray(const char* name, const qor::deque<float>& values) override;
+    void WriteArray(const char* name, const std::vector<float>& values) override;
+    void WriteValue(const char* name, float value, float defaultValue) override;
+    void WriteValue(const char* name, float value) override;
+    void WriteArray(const char* name, const std::vector<double>& values) override;
+    void WriteValue(const char* name, double value, double defaultValue) override;
+    void WriteValue(const char* name, double value) override;
+    void WriteArray(const char* name, const std::vector<std::string>& values) override;
+    void WriteValue(const char* name, const std::string& value, const std::string& defaultValue) override;
+    void WriteValue(const char* name, const std::string& value) override;
+    void WriteArray(const char* name, const qor::deque<bool>& values) override;
+    void WriteArray(const char* name, const std::vector<bool>& values) override;
+    void WriteValue(const char* name, bool value, bool defaultValue) override;
+    void WriteValue(const char* name, bool value) override;
+    void WriteXxBoolArray(const char* name, const std::vector<xxBool>& values) override;
+    void WriteXxBoolValue(const char* name, xxBool value, xxBool defaultValue) override;
+    void WriteXxBoolValue(const char* name, xxBool value) override;
+    void WriteArray(const char* name, const std::vector<unsigned char>& values) override;
+    void WriteValue(const char* name, unsigned char value, unsigned char defaultValue) override;
+    void WriteValue(const char* name, unsigned char value) override;
+    void WriteULong32Array(const char* name, const std::vector<std::uint32_t>& values) override;
+    void WriteULong32Value(const char* name, std::uint32_t value, std::uint32_t defaultValue) override;
+    void WriteULong32Value(const char* name, std::uint32_t value) override;
+    void WriteLong32Array(const char* name, const std::vector<std::int32_t>& values) override;
+    void WriteLong32Value(const char* name, std::int32_t value, std::int32_t defaultValue) override;
+    void WriteLong32Value(const char* name, std::int32_t value) override;
+    void WriteArray(const char* name, const std::vector<unsigned short>& values) override;
+    void WriteValue(const char* name, unsigned short value, unsigned short defaultValue) override;
+    void WriteValue(const char* name, unsigned short value) override;
+    void WriteArray(const char* name, const std::vector<short>& values) override;
+    void WriteValue(const char* name, short value, short defaultValue) override;
+    void WriteValue(const char* name, short value) override;
+    void WriteArray(const char* name, const std::vector<unsigned int>& values) override;
+    void WriteValue(const char* name, unsigned int value, unsigned int defaultValue) override;
+    void WriteValue(const char* name, unsigned int value) override;
+    void WriteArray(const char* name, const qor::deque<int>& values) override;
+    void WriteArray(const char* name, const std::vector<int>& values) override;
+    void WriteValue(const char* name, int value, int defaultValue) override;
+    void WriteValue(const char* name, int value) override;
+    void Reserved1() override {}
+    void WriteBytes(const char*, const void*, std::size_t) override {}
+    void WriteReference(const char* name, const xxSerializable* object) override;
+    void WriteReferenceCollection(const char* name, const xxReferenceCollection& collection) override;
+    void WritePropertyTemplates(const char* name, const std::vector<const xxPropertyBase*>& templates) override;
+    void SaveChildObject(const xxSerializable* object) override;
+    void SaveObject(const xxSerializable& object, xxSaveKind kind) override;
+    void SaveObjectInline(const xxSerializable* object) override;
+    const xxSerializable* GetParentObject() const override;
+    const xxSerializable* GetSavedParent(const xxSerializable& object) const override;
+    bool IsReferencedMoreThan(const xxSerializable& object, unsigned n) override;
+    void WriteAttributePresence(const char*, bool) override {}
+    void Reserved2() override {}
+
+    xmlTree& tree_;
+    xmlSaver* saver_;
+    const xmlAttributeClass* idClass_ = nullptr;
+    std::vector<xmlElement*> elements_;
+    std::vector<const xxSerializable*> objects_;
+    unsigned mode_ = 3;
+    bool childMet_ = false;
+    std::unordered_map<const xxSerializable*, SaveRecord> records_;
+    std::vector<const xxSerializable*> pendingInline_;
+    bool extraPasses_ = false;
+    std::uint32_t nextId_ = 1;
+    std::size_t saveCalls_ = 0;
+};
