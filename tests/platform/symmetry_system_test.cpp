@@ -5,8 +5,11 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <numbers>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "datamodel/symmetry/builder.h"
 #include "datamodel/symmetry/definition.h"
 #include "datamodel/symmetry/system.h"
+#include "datamodel/value_types.h"
 
 namespace {
 
@@ -608,6 +612,283 @@ TEST(SymmetryDisplay, TuplesOfAtomSetsAreMadeVisibleAcrossCells) {
     EXPECT_EQ(m.system.GetSymmetryDisplay().GetNumImages(), shown + 1);
     EXPECT_TRUE(m.system.GetSymmetryDisplay().IsShown(na, m.system.GetSymmetryElement(far)));
     EXPECT_EQ(xxSymmetryVisibilityUtility::MakeVisibleNTupleSets(m.system), 0u) << "once";
+}
+
+
+// ------------------------------------------------------------------------- saving and loading
+
+// An in-memory serialiser: each saved object is a node of texts, references and children. It
+// does only what the symmetry classes and the tree ask of a serialiser.
+struct ArchiveNode {
+    std::string cls;
+    const void* address = nullptr;
+    std::map<std::string, std::vector<std::string>> values;
+    std::map<std::string, std::vector<const void*>> references;
+    std::set<std::string> present;
+    std::vector<std::unique_ptr<ArchiveNode>> children;
+    std::size_t next = 0;  // reading: the next child
+};
+
+[[noreturn]] void NotUsed() { throw std::logic_error("not used by the symmetry classes"); }
+
+class MemoryOutput final : public xxOutput {
+public:
+    ArchiveNode root;
+
+    bool IsInProcessCopy() const override { return false; }
+    void WriteArray(const char*, const qor::deque<float>&) override { NotUsed(); }
+    void WriteArray(const char*, const std::vector<float>&) override { NotUsed(); }
+    void WriteValue(const char*, float, float) override { NotUsed(); }
+    void WriteValue(const char*, float) override { NotUsed(); }
+    void WriteArray(const char* n, const std::vector<double>& v) override { PutAll(n, v); }
+    void WriteValue(const char* n, double v, double) override { Put(n, v); }
+    void WriteValue(const char* n, double v) override { Put(n, v); }
+    void WriteArray(const char*, const std::vector<std::string>&) override { NotUsed(); }
+    void WriteValue(const char* n, const std::string& v, const std::string&) override { Put(n, v); }
+    void WriteValue(const char* n, const std::string& v) override { Put(n, v); }
+    void WriteArray(const char*, const qor::deque<bool>&) override { NotUsed(); }
+    void WriteArray(const char*, const std::vector<bool>&) override { NotUsed(); }
+    void WriteValue(const char*, bool, bool) override { NotUsed(); }
+    void WriteValue(const char*, bool) override { NotUsed(); }
+    void WriteXxBoolArray(const char* n, const std::vector<xxBool>& v) override { PutAll(n, v); }
+    void WriteXxBoolValue(const char*, xxBool, xxBool) override { NotUsed(); }
+    void WriteXxBoolValue(const char*, xxBool) override { NotUsed(); }
+    void WriteArray(const char*, const std::vector<unsigned char>&) override { NotUsed(); }
+    void WriteValue(const char*, unsigned char, unsigned char) override { NotUsed(); }
+    void WriteValue(const char*, unsigned char) override { NotUsed(); }
+    void WriteULong32Array(const char*, const std::vector<std::uint32_t>&) override { NotUsed(); }
+    void WriteULong32Value(const char*, std::uint32_t, std::uint32_t) override { NotUsed(); }
+    void WriteULong32Value(const char*, std::uint32_t) override { NotUsed(); }
+    void WriteLong32Array(const char*, const std::vector<std::int32_t>&) override { NotUsed(); }
+    void WriteLong32Value(const char*, std::int32_t, std::int32_t) override { NotUsed(); }
+    void WriteLong32Value(const char*, std::int32_t) override { NotUsed(); }
+    void WriteArray(const char*, const std::vector<unsigned short>&) override { NotUsed(); }
+    void WriteValue(const char*, unsigned short, unsigned short) override { NotUsed(); }
+    void WriteValue(const char*, unsigned short) override { NotUsed(); }
+    void WriteArray(const char*, const std::vector<short>&) override { NotUsed(); }
+    void WriteValue(const char*, short, short) override { NotUsed(); }
+    void WriteValue(const char*, short) override { NotUsed(); }
+    void WriteArray(const char*, const std::vector<unsigned int>&) override { NotUsed(); }
+    void WriteValue(const char* n, unsigned int v, unsigned int) override { Put(n, v); }
+    void WriteValue(const char* n, unsigned int v) override { Put(n, v); }
+    void WriteArray(const char*, const qor::deque<int>&) override { NotUsed(); }
+    void WriteArray(const char* n, const std::vector<int>& v) override { PutAll(n, v); }
+    void WriteValue(const char* n, int v, int) override { Put(n, v); }
+    void WriteValue(const char* n, int v) override { Put(n, v); }
+    void Reserved1() override {}
+    void WriteBytes(const char*, const void*, std::size_t) override { NotUsed(); }
+    void WriteReference(const char*, const xxSerializable*) override { NotUsed(); }
+    void WriteReferenceCollection(const char* n, const xxReferenceCollection& c) override {
+        auto& list = Top().references[n];
+        for (std::size_t i = 0; i < c.Count(); ++i) list.push_back(c.At(i));
+    }
+    void WritePropertyTemplates(const char*, const std::vector<const xxPropertyBase*>&) override { NotUsed(); }
+    void SaveChildObject(const xxSerializable* object) override {
+        auto node = std::make_unique<ArchiveNode>();
+        ArchiveNode& child = *node;
+        Top().children.push_back(std::move(node));
+        if (!object) return;
+        child.cls = object->GetClass().GetName();
+        child.address = object;
+        stack_.push_back(&child);
+        object->Save(*this);
+        stack_.pop_back();
+    }
+    void SaveObject(const xxSerializable&, xxSaveKind) override { NotUsed(); }
+    void SaveObjectInline(const xxSerializable*) override { NotUsed(); }
+    const xxSerializable* GetParentObject() const override { return nullptr; }
+    const xxSerializable* GetSavedParent(const xxSerializable&) const override { return nullptr; }
+    bool IsReferencedMoreThan(const xxSerializable&, unsigned) override { return false; }
+    void WriteAttributePresence(const char* n, bool present) override {
+        if (present) Top().present.insert(n);
+    }
+    void Reserved2() override {}
+
+private:
+    ArchiveNode& Top() { return *stack_.back(); }
+    template <class T>
+    void Put(const char* n, const T& v) {
+        Top().values[n] = {xxValueText::ToText(v)};
+        Top().present.insert(n);
+    }
+    template <class T>
+    void PutAll(const char* n, const std::vector<T>& v) {
+        auto& texts = Top().values[n];
+        for (const T& x : v) texts.push_back(xxValueText::ToText(static_cast<T>(x)));
+        Top().present.insert(n);
+    }
+    std::vector<ArchiveNode*> stack_{&root};
+};
+
+class MemoryInput final : public xxInput {
+public:
+    explicit MemoryInput(ArchiveNode& root) : stack_{&root} {}
+
+    bool IsInProcessCopy() const override { return false; }
+    void ReadArray(const char*, qor::deque<float>&) override { NotUsed(); }
+    void ReadArray(const char*, std::vector<float>&) override { NotUsed(); }
+    void ReadValue(const char*, float&, float) override { NotUsed(); }
+    void ReadValue(const char*, float&) override { NotUsed(); }
+    void ReadArray(const char* n, std::vector<double>& v) override { GetAll(n, v); }
+    void ReadValue(const char* n, double& v, double d) override { Get(n, v, d); }
+    void ReadValue(const char* n, double& v) override { Get(n, v, 0.0); }
+    void ReadArray(const char*, std::vector<std::string>&) override { NotUsed(); }
+    void ReadValue(const char* n, std::string& v, const char* d) override { Get(n, v, std::string(d)); }
+    void ReadValue(const char* n, std::string& v) override { Get(n, v, std::string()); }
+    void ReadArray(const char*, qor::deque<bool>&) override { NotUsed(); }
+    void ReadArray(const char*, std::vector<bool>&) override { NotUsed(); }
+    void ReadValue(const char*, bool&, bool) override { NotUsed(); }
+    void ReadValue(const char*, bool&) override { NotUsed(); }
+    void ReadXxBoolArray(const char* n, std::vector<xxBool>& v) override { GetAll(n, v); }
+    void ReadXxBoolValue(const char*, xxBool&, xxBool) override { NotUsed(); }
+    void ReadXxBoolValue(const char*, xxBool&) override { NotUsed(); }
+    void ReadArray(const char*, std::vector<unsigned char>&) override { NotUsed(); }
+    void ReadValue(const char*, unsigned char&, unsigned char) override { NotUsed(); }
+    void ReadValue(const char*, unsigned char&) override { NotUsed(); }
+    void ReadULong32Array(const char*, std::vector<std::uint32_t>&) override { NotUsed(); }
+    void ReadULong32Value(const char*, std::uint32_t&, std::uint32_t) override { NotUsed(); }
+    void ReadULong32Value(const char*, std::uint32_t&) override { NotUsed(); }
+    void ReadLong32Array(const char*, std::vector<std::int32_t>&) override { NotUsed(); }
+    void ReadLong32Value(const char*, std::int32_t&, std::int32_t) override { NotUsed(); }
+    void ReadLong32Value(const char*, std::int32_t&) override { NotUsed(); }
+    void ReadArray(const char*, std::vector<unsigned short>&) override { NotUsed(); }
+    void ReadValue(const char*, unsigned short&, unsigned short) override { NotUsed(); }
+    void ReadValue(const char*, unsigned short&) override { NotUsed(); }
+    void ReadArray(const char*, std::vector<short>&) override { NotUsed(); }
+    void ReadValue(const char*, short&, short) override { NotUsed(); }
+    void ReadValue(const char*, short&) override { NotUsed(); }
+    void ReadArray(const char*, std::vector<unsigned int>&) override { NotUsed(); }
+    void ReadValue(const char* n, unsigned int& v, unsigned int d) override { Get(n, v, d); }
+    void ReadValue(const char* n, unsigned int& v) override { Get(n, v, 0u); }
+    void ReadArray(const char*, qor::deque<int>&) override { NotUsed(); }
+    void ReadArray(const char* n, std::vector<int>& v) override { GetAll(n, v); }
+    void ReadValue(const char* n, int& v, int d) override { Get(n, v, d); }
+    void ReadValue(const char* n, int& v) override { Get(n, v, 0); }
+    void Reserved1() override {}
+    void ReadBytes(const char*, void*, std::size_t) override { NotUsed(); }
+    void ReadReferenceCollection(const char* n, xxReferenceCollection& c) override {
+        for (const void* address : Top().references[n]) c.Append(loaded_.at(address));
+    }
+    void ReadPropertyTemplates(const char*, std::vector<const xxPropertyBase*>&) override { NotUsed(); }
+    void ReadContainedObject(xxSerializable&, xxSerializable*, xxSaveKind) override { NotUsed(); }
+    void MergeAttributes(xxSerializable&, xxSerializable&) override { NotUsed(); }
+    xxSerializable* GetCurrentObject() override { return nullptr; }
+    bool HasAttribute(const char* n) override { return Top().present.contains(n); }
+    unsigned GetClassVersion(const xxClass& cls, bool) override { return cls.Version(); }
+    void ReadReference(const char*, xxSerializable*&) override { NotUsed(); }
+    void ReadReferencedChild(std::unique_ptr<xxSerializable>& child) override {
+        ArchiveNode& node = *Top().children.at(Top().next++);
+        child.reset();
+        if (node.cls.empty()) return;
+        std::unique_ptr<xxClassInstance> made = xxClass::FindClass(node.cls).CreateNew();
+        child.reset(dynamic_cast<xxSerializable*>(made.release()));
+        stack_.push_back(&node);
+        child->Load(*this);
+        stack_.pop_back();
+        loaded_[node.address] = child.get();
+    }
+
+private:
+    ArchiveNode& Top() { return *stack_.back(); }
+    template <class T>
+    void Get(const char* n, T& v, T d) {
+        auto it = Top().values.find(n);
+        v = d;
+        if (it != Top().values.end() && !it->second.empty()) {
+            ASSERT_TRUE(xxValueText::FromText(it->second[0], v)) << n;
+        }
+    }
+    template <class T>
+    void GetAll(const char* n, std::vector<T>& v) {
+        v.clear();
+        auto it = Top().values.find(n);
+        if (it == Top().values.end()) return;
+        for (const std::string& text : it->second) {
+            T x{};
+            ASSERT_TRUE(xxValueText::FromText(text, x)) << n;
+            v.push_back(x);
+        }
+    }
+    std::vector<ArchiveNode*> stack_;
+    std::map<const void*, xxSerializable*> loaded_;
+};
+
+ArchiveNode& SavedChild(ArchiveNode& node, std::string_view cls) {
+    for (auto& c : node.children)
+        if (c->cls == cls) return *c;
+    throw std::runtime_error("no saved " + std::string(cls));
+}
+
+std::unique_ptr<xxSymmetrySystem> Reload(ArchiveNode& saved) {
+    MemoryInput in(saved);
+    return in.ReadChild<xxSymmetrySystem>();
+}
+
+TEST(SymmetrySaving, SystemsComeBackWithTheirDefinitionAndImages) {
+    Model m;
+    RockSalt(m);
+    BuildNamed(m, "Fm-3m", {kNaClA, kNaClA, kNaClA, 90, 90, 90});
+    m.system.SetPeriodicDisplayType(2);
+    xxObject& na = *m.Atoms(xxSymmetrySystem::kParents)[0];
+    xxObject& made = *m.system.FindSymmetryImage(na, xxPeriodicTranslation{{0, -1, 0}});
+    MemoryOutput out;
+    out.SaveChildObject(&m.system);
+
+    std::unique_ptr<xxSymmetrySystem> copy = Reload(out.root);
+    ASSERT_NE(copy, nullptr);
+    const xxSymmetryDefinition& d = copy->GetSymmetryDefinition();
+    ASSERT_NE(d.As<xxSpaceGroup>(), nullptr);
+    EXPECT_EQ(d.GetGroupName(), "Fm-3m");
+    EXPECT_EQ(d.GetITNumber(), 225);
+    EXPECT_EQ(d.GetNumOperators(), 192);
+    EXPECT_NEAR(d.GetA(), kNaClA, 1e-12);
+    EXPECT_EQ(d.GetOrientationConvention(), xxLatticeOrientation::kXYZ);
+    EXPECT_DOUBLE_EQ(copy->GetToleranceRadius(), 0.05);
+    EXPECT_EQ(copy->GetPeriodicDisplayType(), 2);
+
+    const auto parents = copy->Iterator(xxAtom::classType, xxSymmetrySystem::kParents);
+    const auto images = copy->Iterator(xxAtom::classType, xxSymmetrySystem::kImages);
+    ASSERT_EQ(parents.size(), 2u);
+    ASSERT_EQ(images.size(), 7u);
+    EXPECT_EQ(copy->GetSymmetryElements(*parents[0]).size(), 48u) << "the site symmetry is worked out again";
+    for (xxObject* image : images)
+        ExpectNear(copy->GetSymmetryElement(*image).GetCartesianTransform().Apply(copy->GetSymmetryParent(*image)->GetXYZ()),
+                   image->GetXYZ());
+    // The image made on demand is found again rather than made twice.
+    xxObject* again = copy->FindSymmetryImage(*parents[0], xxPeriodicTranslation{{0, -1, 0}});
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(copy->IsImageMadeOnDemand(*again));
+    ExpectNear(again->GetXYZ(), made.GetXYZ());
+    EXPECT_EQ(copy->Iterator(xxAtom::classType, xxSymmetrySystem::kImages).size(), 7u);
+}
+
+TEST(SymmetrySaving, DamagedDocumentsAreRefused) {
+    Model m;
+    RockSalt(m);
+    BuildNamed(m, "Fm-3m", {kNaClA, kNaClA, kNaClA, 90, 90, 90});
+    struct Case {
+        const char* what;
+        std::function<void(ArchiveNode& system)> damage;
+    };
+    const Case cases[] = {
+        {"an operator number beyond the group", [](ArchiveNode& s) { s.values["SymmetryElements"][0] = "193"; }},
+        {"lists of different lengths", [](ArchiveNode& s) { s.references["SymmetryParents"].pop_back(); }},
+        {"an image that is its own parent",
+         [](ArchiveNode& s) { s.references["SymmetryParents"][0] = s.references["SymmetryImages"][0]; }},
+        {"eleven numbers for an operator",
+         [](ArchiveNode& s) { SavedChild(s, "SpaceGroup").values["Operators"].pop_back(); }},
+        {"operators that are no group",
+         [](ArchiveNode& s) { SavedChild(s, "SpaceGroup").values["Operators"][3] = "0.25"; }},
+        {"a flat cell", [](ArchiveNode& s) { SavedChild(s, "SpaceGroup").values["CellVectors"][8] = "0"; }},
+        {"an orientation convention that does not exist",
+         [](ArchiveNode& s) { SavedChild(s, "SpaceGroup").values["OrientationConvention"][0] = "5"; }},
+    };
+    for (const Case& c : cases) {
+        MemoryOutput out;
+        out.SaveChildObject(&m.system);
+        c.damage(*out.root.children[0]);
+        EXPECT_EQ(Thrown([&] { Reload(out.root); }).Hr(), E_INVALIDARG) << c.what;
+    }
 }
 
 // --------------------------------------------------------------------------------- registry

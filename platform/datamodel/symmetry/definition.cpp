@@ -429,6 +429,85 @@ void xxSymmetryDefinition::TakeNames(std::string name, std::string qualifier, in
     latticeRepresentation_ = latticeRepresentation;
 }
 
+xxCell xxSymmetryDefinition::CellOf(const xxVector3& a, const xxVector3& b, const xxVector3& c) const {
+    return xxCell::FromVectors(a, b, c);
+}
+
+void xxSymmetryDefinition::Save(xxOutput& out) const {
+    xxObject::Save(out);
+    out.WriteValue("GroupName", name_, std::string());
+    out.WriteValue("Qualifier", qualifier_, std::string());
+    out.WriteValue("ITNumber", itNumber_, 0);
+    out.WriteValue("CenteringType", centering_, 0);
+    out.WriteValue("LatticeRepresentation", latticeRepresentation_, 0);
+    out.WriteValue("OrientationConvention", convention_);
+    std::vector<double> ops;
+    ops.reserve(12 * group_.GetNumOperators());
+    for (const auto& op : group_.GetOperators())
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) ops.push_back(op.Rotation()(i, j));
+            ops.push_back(op.Translation()[i]);
+        }
+    out.WriteArray("Operators", ops);
+    std::vector<double> vectors;
+    for (int v = 0; v < 3; ++v)
+        for (int i = 0; i < 3; ++i) vectors.push_back(cell_.GetFractionalToCartesian()(i, v));
+    out.WriteArray("CellVectors", vectors);
+    out.WriteArray("DisplayRanges", std::vector<double>{ranges_[0][0], ranges_[0][1], ranges_[1][0], ranges_[1][1],
+                                                        ranges_[2][0], ranges_[2][1]});
+}
+
+void xxSymmetryDefinition::Load(xxInput& in) {
+    if (system_)
+        throw Cfx::CfxResult(E_UNEXPECTED, "A symmetry definition cannot be read while a symmetry system holds it.");
+    xxObject::Load(in);
+    std::string name, qualifier;
+    int itNumber = 0, centering = 0, lattice = 0, convention = 0;
+    in.ReadValue("GroupName", name, "");
+    in.ReadValue("Qualifier", qualifier, "");
+    in.ReadValue("ITNumber", itNumber, 0);
+    in.ReadValue("CenteringType", centering, 0);
+    in.ReadValue("LatticeRepresentation", lattice, 0);
+    in.ReadValue("OrientationConvention", convention);
+    std::vector<double> ops, vectors, ranges;
+    in.ReadArray("Operators", ops);
+    in.ReadArray("CellVectors", vectors);
+    in.ReadArray("DisplayRanges", ranges);
+
+    CheckConvention(convention);
+    // A cell has at most 192 operators; xxSymmetryGroup says so for longer lists.
+    if (ops.empty() || ops.size() % 12 != 0 || ops.size() > 12 * 1024)
+        throw Cfx::CfxResult(E_INVALIDARG, "A symmetry definition's operators come as twelve numbers each; " +
+                                               std::to_string(ops.size()) + " were read.");
+    std::vector<xxTransformMatrix> transforms(ops.size() / 12);
+    for (std::size_t k = 0; k < transforms.size(); ++k)
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) transforms[k].R(i, j) = ops[12 * k + 4 * static_cast<std::size_t>(i) + static_cast<std::size_t>(j)];
+            transforms[k].T(i) = ops[12 * k + 4 * static_cast<std::size_t>(i) + 3];
+        }
+    xxSymmetryGroup group = GroupOf(transforms);
+    if (vectors.size() != 9)
+        throw Cfx::CfxResult(E_INVALIDARG, "A symmetry definition's cell comes as nine numbers; " +
+                                               std::to_string(vectors.size()) + " were read.");
+    const xxCell cell = CellOf({vectors[0], vectors[1], vectors[2]}, {vectors[3], vectors[4], vectors[5]},
+                               {vectors[6], vectors[7], vectors[8]});
+    if (ranges.size() != 6)
+        throw Cfx::CfxResult(E_INVALIDARG, "A symmetry definition's display ranges come as six numbers; " +
+                                               std::to_string(ranges.size()) + " were read.");
+    SetRanges(GetDimension(), ranges.data());
+
+    group_ = std::move(group);
+    cell_ = cell;
+    convention_ = convention;
+    TakeNames(std::move(name), std::move(qualifier), itNumber, lattice);
+    centering_ = centering;
+    elements_.clear();
+    identity_ = nullptr;
+    products_.clear();
+    inverses_.clear();
+    rotations_.clear();
+}
+
 // ---- point groups -----------------------------------------------------------------
 
 namespace {
@@ -455,6 +534,10 @@ xxPointGroup::xxPointGroup(const std::vector<xxTransformMatrix>& operators)
 
 xxCell xxPointGroup::StandardCellFromParameters() const {
     return DefaultCell(GetGroup(), 1.0, false);
+}
+
+xxSymmetryGroup xxPointGroup::GroupOf(const std::vector<xxTransformMatrix>& operators) const {
+    return PointGroupOf(operators);
 }
 
 // ---- space groups -----------------------------------------------------------------
@@ -515,6 +598,10 @@ xxSpaceGroup::xxSpaceGroup(FromDatabase, xxSymmetryGroup group)
 
 xxCell xxSpaceGroup::StandardCellFromParameters() const {
     return xxCell::FromParameters(GetA(), GetB(), GetC(), GetAlpha(), GetBeta(), GetGamma());
+}
+
+xxSymmetryGroup xxSpaceGroup::GroupOf(const std::vector<xxTransformMatrix>& operators) const {
+    return SpaceGroupOf(operators, 0);
 }
 
 void xxSpaceGroup::SetCellParameters(double a, double b, double c, double alpha, double beta, double gamma,
@@ -578,14 +665,22 @@ void xxPlaneGroup::SetCellParameters(double a, double b, double gamma, bool upda
     SetStandardCell(xxCell::FromPlaneParameters(a, b, gamma), updateImages);
 }
 
-void xxPlaneGroup::SetCellVectors(const xxPoint3d& a, const xxPoint3d& b, bool updateImages) {
-    using xxSymmetryConvert::ToVector;
-    const xxVector3 va = ToVector(a), vb = ToVector(b);
-    const xxVector3 normal = va.Cross(vb);
+xxSymmetryGroup xxPlaneGroup::GroupOf(const std::vector<xxTransformMatrix>& operators) const {
+    return PlaneGroupOf(operators, 8);
+}
+
+// The third vector is always the unit normal of the slab.
+xxCell xxPlaneGroup::CellOf(const xxVector3& a, const xxVector3& b, const xxVector3&) const {
+    const xxVector3 normal = a.Cross(b);
     const double length = normal.Length();
     if (!(length > 0) || !std::isfinite(length))
         throw Cfx::CfxResult(E_INVALIDARG, "Degenerate cell: the plane vectors span no area.");
-    SetCellAsIs(xxCell::FromVectors(va, vb, (1 / length) * normal), updateImages);
+    return xxCell::FromVectors(a, b, (1 / length) * normal);
+}
+
+void xxPlaneGroup::SetCellVectors(const xxPoint3d& a, const xxPoint3d& b, bool updateImages) {
+    using xxSymmetryConvert::ToVector;
+    SetCellAsIs(CellOf(ToVector(a), ToVector(b), {}), updateImages);
 }
 
 void xxPlaneGroup::SetDisplayRanges(double minA, double maxA, double minB, double maxB) {

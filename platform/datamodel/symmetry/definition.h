@@ -191,6 +191,13 @@ public:
     // The system that holds the definition; null while it is still being set up.
     xxSymmetrySystem* GetSymmetrySystem() const { return system_; }
 
+    // The object's values, then the names, the orientation convention, the operators (twelve
+    // numbers each: rotation rows, translation), the lattice vectors and the display ranges.
+    // Load checks them as the constructors and setters do (CfxResult E_INVALIDARG), and refuses
+    // (E_UNEXPECTED) while a system holds the definition: its images refer to the operators.
+    void Save(xxOutput& out) const override;
+    void Load(xxInput& in) override;
+
 protected:
     xxSymmetryDefinition(xxSymmetryGroup group, const xxCell& standardCell, int convention);
 
@@ -204,6 +211,10 @@ protected:
     void TakeNames(std::string name, std::string qualifier, int itNumber, int latticeRepresentation);
     // The standard-layout cell of the current one (its parameters laid along x and y).
     virtual xxCell StandardCellFromParameters() const = 0;
+    // The group of a complete operator list, checked as this kind of group needs.
+    virtual xxSymmetryGroup GroupOf(const std::vector<xxTransformMatrix>& operators) const = 0;
+    // A cell from three lattice vectors, as this kind of group keeps it.
+    virtual xxCell CellOf(const xxVector3& a, const xxVector3& b, const xxVector3& c) const;
 
 private:
     friend class xxSymmetrySystem;
@@ -252,6 +263,7 @@ public:
 
 protected:
     xxCell StandardCellFromParameters() const override;
+    xxSymmetryGroup GroupOf(const std::vector<xxTransformMatrix>& operators) const override;
 };
 
 // A three-dimensional periodic group with its cell.
@@ -282,6 +294,7 @@ public:
 
 protected:
     xxCell StandardCellFromParameters() const override;
+    xxSymmetryGroup GroupOf(const std::vector<xxTransformMatrix>& operators) const override;
 
 private:
     friend class xxSymmetryCreator;
@@ -308,6 +321,8 @@ public:
 
 protected:
     xxCell StandardCellFromParameters() const override;
+    xxSymmetryGroup GroupOf(const std::vector<xxTransformMatrix>& operators) const override;
+    xxCell CellOf(const xxVector3& a, const xxVector3& b, const xxVector3& c) const override;
 
 private:
     friend class xxSymmetryCreator;

@@ -393,6 +393,34 @@ private:
     std::vector<Node> nodes_;
 };
 
+// The elements that leave f in place (within the tolerance), the identity first; empty for a
+// general position.
+std::vector<const xxSymmetryElement*> StabiliserOf(const xxSymmetryDefinition& d, const Geometry& g,
+                                                   const xxVector3& f) {
+    std::vector<const xxSymmetryElement*> stabiliser;
+    for (std::size_t k = 0; k < g.Ops().size(); ++k) {
+        xxPeriodicTranslation m;
+        if (g.Distance(f, g.Ops()[k].Apply(f), m) > g.Tolerance()) continue;
+        if (const xxSymmetryElement* s = d.FindSymmetryElement(static_cast<int>(k + 1), m)) {
+            if (s->IsIdentity()) stabiliser.insert(stabiliser.begin(), s);
+            else stabiliser.push_back(s);
+        }
+    }
+    if (stabiliser.size() < 2) stabiliser.clear();
+    return stabiliser;
+}
+
+xxVector3 FractionalOf(const xxSymmetryDefinition& d, const xxObject& o) {
+    const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(o.GetXYZ()));
+    for (int i = 0; i < 3; ++i)
+        if (!std::isfinite(f[i]) || std::fabs(f[i]) > kMaxFractional)
+            throw Cfx::CfxResult(E_INVALIDARG, "The position of " + Describe(o) +
+                                                   (std::isfinite(f[i]) ? " lies too far outside the cell"
+                                                                        : " is not finite") +
+                                                   "; no symmetry can be built.");
+    return f;
+}
+
 void CheckTolerance(const xxSymmetryDefinition& d, double tolerance) {
     if (!std::isfinite(tolerance) || tolerance < 0)
         throw Cfx::CfxResult(E_INVALIDARG, "The symmetry tolerance must be a finite non-negative length; it is " +
@@ -473,13 +501,7 @@ void xxSymmetrySystem::Build(std::unique_ptr<xxSymmetryDefinition> incoming, con
     SpeciesTable species;
 
     for (xxObject* o : objects) {
-        const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(o->GetXYZ()));
-        for (int i = 0; i < 3; ++i)
-            if (!std::isfinite(f[i]) || std::fabs(f[i]) > kMaxFractional)
-                throw Cfx::CfxResult(E_INVALIDARG, "The position of " + Describe(*o) +
-                                                       (std::isfinite(f[i]) ? " lies too far outside the cell"
-                                                                            : " is not finite") +
-                                                       "; no symmetry can be built.");
+        const xxVector3 f = FractionalOf(d, *o);
         const std::uint64_t kind = species.Of(*o);
 
         if (options.findEquivalents) {
@@ -493,19 +515,11 @@ void xxSymmetrySystem::Build(std::unique_ptr<xxSymmetryDefinition> incoming, con
 
         const auto index = static_cast<std::uint32_t>(parents.size());
         parents.push_back({f, kind, o});
-        std::vector<const xxSymmetryElement*> stabiliser;
-        for (std::size_t k = 0; k < n; ++k) {
-            xxPeriodicTranslation m;
-            const xxVector3 image = g.Ops()[k].Apply(f);
-            if (g.Distance(f, image, m) <= options.tolerance) {
-                if (const xxSymmetryElement* s = d.FindSymmetryElement(static_cast<int>(k + 1), m)) {
-                    if (s->IsIdentity()) stabiliser.insert(stabiliser.begin(), s);
-                    else stabiliser.push_back(s);
-                }
-            }
-            if (options.findEquivalents && !grid.Nearest(g.Image(f, k).position, kind, index)) grid.Insert(index, k);
-        }
-        if (stabiliser.size() > 1) relation->ParentOf(*o).stabiliser = std::move(stabiliser);
+        if (auto stabiliser = StabiliserOf(d, g, f); !stabiliser.empty())
+            relation->ParentOf(*o).stabiliser = std::move(stabiliser);
+        if (options.findEquivalents)
+            for (std::size_t k = 0; k < n; ++k)
+                if (!grid.Nearest(g.Image(f, k).position, kind, index)) grid.Insert(index, k);
     }
 
     Install(std::move(incoming), std::move(relation));
@@ -638,6 +652,81 @@ void xxSymmetrySystem::SynchronizeImages() {
     for (const auto& [key, link] : relation_->images)
         if (link.madeOnDemand)
             link.GetObject()->SetXYZ(link.element->GetCartesianTransform().Apply(link.parent->GetXYZ()));
+}
+
+// ---- saving and loading -------------------------------------------------------------------
+
+void xxSymmetrySystem::Save(xxOutput& out) const {
+    xxTreeNode::Save(out);
+    out.SaveChildObject(definition_.get());
+    out.WriteValue("ToleranceRadius", tolerance_, 0.0);
+    out.WriteValue("PeriodicDisplayType", periodicDisplayType_, 0);
+    std::vector<const xxObject*> images, parents;
+    std::vector<int> elements;
+    std::vector<xxBool> made;
+    ForEachDescendent([&](xxObject& o) {
+        if (const auto* link = relation_->FindImage(o)) {
+            images.push_back(&o);
+            parents.push_back(link->parent);
+            elements.push_back(link->element->GetOperatorNumber());
+            for (int i = 0; i < 3; ++i) elements.push_back(link->element->GetPeriodicTranslation()[i]);
+            made.push_back(link->madeOnDemand);
+        }
+        return true;
+    });
+    out.WriteReferenceCollection("SymmetryImages", xxPointerCollection<const xxObject>(images));
+    out.WriteReferenceCollection("SymmetryParents", xxPointerCollection<const xxObject>(parents));
+    out.WriteArray("SymmetryElements", elements);
+    out.WriteXxBoolArray("MadeOnDemand", made);
+}
+
+void xxSymmetrySystem::Load(xxInput& in) {
+    xxTreeNode::Load(in);
+    std::unique_ptr<xxSymmetryDefinition> definition = in.ReadChild<xxSymmetryDefinition>();
+    double tolerance = 0;
+    int displayType = 0;
+    in.ReadValue("ToleranceRadius", tolerance, 0.0);
+    in.ReadValue("PeriodicDisplayType", displayType, 0);
+    std::vector<xxObject*> images, parents;
+    xxPointerCollection<xxObject> imageList(images), parentList(parents);
+    in.ReadReferenceCollection("SymmetryImages", imageList);
+    in.ReadReferenceCollection("SymmetryParents", parentList);
+    std::vector<int> elements;
+    std::vector<xxBool> made;
+    in.ReadArray("SymmetryElements", elements);
+    in.ReadXxBoolArray("MadeOnDemand", made);
+
+    if (definition) SetSymmetryDefinition(std::move(definition));
+    const xxSymmetryDefinition& d = *definition_;
+    if (!images.empty()) CheckTolerance(d, tolerance);
+    auto fault = [](const std::string& what) {
+        return Cfx::CfxResult(E_INVALIDARG, "The symmetry images of the document do not fit its model: " + what + ".");
+    };
+    if (parents.size() != images.size() || made.size() != images.size() || elements.size() != 4 * images.size())
+        throw fault("the lists differ in length");
+    const Geometry g(d, tolerance);
+    auto relation = std::make_unique<Relation>();
+    std::unordered_set<const xxObject*> placed;  // parents whose stabiliser is known
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        xxObject* image = images[i];
+        xxObject* parent = parents[i];
+        if (!image || !parent || image == parent || !image->IsDescendentOf(*this) || !parent->IsDescendentOf(*this) ||
+            !HasSymmetryImages(*image) || !HasSymmetryImages(*parent))
+            throw fault("entry " + std::to_string(i + 1) + " is no pair of matter objects below the system");
+        const xxSymmetryElement* e =
+            d.FindSymmetryElement(elements[4 * i], {{elements[4 * i + 1], elements[4 * i + 2], elements[4 * i + 3]}});
+        if (!e) throw fault("entry " + std::to_string(i + 1) + " names no element of the group");
+        if (placed.insert(parent).second)
+            if (auto stabiliser = StabiliserOf(d, g, FractionalOf(d, *parent)); !stabiliser.empty())
+                relation->ParentOf(*parent).stabiliser = std::move(stabiliser);
+        relation->AddImage(*image, *parent, *e, made[i]);
+    }
+    for (const auto& [key, link] : relation->images)
+        if (relation->FindImage(*link.parent)) throw fault("an image is the parent of another");
+    relation_ = std::move(relation);
+    tolerance_ = tolerance;
+    periodicDisplayType_ = displayType;
+    display_.Clear();
 }
 
 // ---- the display ---------------------------------------------------------------------------

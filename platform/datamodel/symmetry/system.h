@@ -145,6 +145,13 @@ public:
     // Moves every image made on demand to where its element puts its parent now.
     void SynchronizeImages();
 
+    // The node's values and children, the definition, the tolerance, and the relation: the
+    // images below the system in tree order with their parents, elements (operator number and
+    // shift) and whether they were made on demand. Load rebuilds the relation from them and
+    // throws CfxResult E_INVALIDARG for lists that do not fit the model or the definition.
+    void Save(xxOutput& out) const override;
+    void Load(xxInput& in) override;
+
     // Whether the object takes part in the coincidence search and can have images: bondable
     // matter other than pi systems (whose place follows their members).
     static bool HasSymmetryImages(const xxObject& object);
