@@ -410,7 +410,8 @@ void xxSymmetryDefinition::SetRanges(int axes, const double* minMax) {
     double ranges[3][2] = {{0, 1}, {0, 1}, {0, 1}};
     for (int i = 0; i < axes; ++i) {
         const double lo = minMax[2 * i], hi = minMax[2 * i + 1];
-        if (!std::isfinite(lo) || !std::isfinite(hi) || lo > hi || hi - lo > kMaxDisplaySpan)
+        if (!std::isfinite(lo) || !std::isfinite(hi) || lo > hi || hi - lo > kMaxDisplaySpan ||
+            std::fabs(lo) > kMaxTranslation || std::fabs(hi) > kMaxTranslation)
             throw Cfx::CfxResult(E_INVALIDARG, "A display range runs from a finite minimum to a maximum at most " +
                                                    std::to_string(static_cast<int>(kMaxDisplaySpan)) +
                                                    " cells above it; axis " + std::string(1, char('a' + i)) +

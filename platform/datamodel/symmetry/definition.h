@@ -289,7 +289,8 @@ public:
     // Lattice vectors in the model's Cartesian frame, kept as given.
     void SetCellVectors(const xxPoint3d& a, const xxPoint3d& b, const xxPoint3d& c, bool updateImages);
     // Fractional ranges per axis; throws CfxResult E_INVALIDARG for a non-finite value, a
-    // minimum above its maximum or a span beyond kMaxDisplaySpan.
+    // minimum above its maximum, a span beyond kMaxDisplaySpan or a range beyond
+    // kMaxTranslation cells.
     void SetDisplayRanges(double minA, double maxA, double minB, double maxB, double minC, double maxC);
 
 protected:

@@ -1,9 +1,12 @@
 #include "datamodel/symmetry/system.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -23,6 +26,13 @@ namespace {
 constexpr double kMaxFractional = xxSymmetryDefinition::kMaxTranslation;
 // Fractional coordinates this close below a whole number count as that number.
 constexpr double kFace = 1e-9;
+
+// Finite and within kMaxFractional: whole-cell shifts of such a position fit in an int.
+bool InReach(const xxVector3& f) {
+    for (int i = 0; i < 3; ++i)
+        if (!std::isfinite(f[i]) || std::fabs(f[i]) > kMaxFractional) return false;
+    return true;
+}
 
 std::string Describe(const xxObject& o) {
     std::string text = o.GetClass().GetName();
@@ -322,14 +332,19 @@ public:
     }
 
     void Insert(std::uint32_t parent, std::size_t op) {
-        if (nodes_.size() >= std::numeric_limits<std::uint32_t>::max() - 1)
-            throw Cfx::CfxResult(E_OUTOFMEMORY, "The model has too many symmetry images to build.");
+        if (nodes_.size() >= kMaxImages)
+            throw Cfx::CfxResult(E_OUTOFMEMORY, "The model's parents have more than " + std::to_string(kMaxImages) +
+                                                    " distinct symmetry images; no symmetry can be built.");
         if (2 * (nodes_.size() + 1) > heads_.size()) Grow();
         const Reduced r = g_.Image(parents_[parent].fractional, op);
         Node node{parent, static_cast<std::uint32_t>(op), kNone, KeyHash(parents_[parent].species, r.position)};
         Link(node, static_cast<std::uint32_t>(nodes_.size()));
         nodes_.push_back(node);
     }
+
+    // Far beyond any real cell (a million atoms in Fm-3m make a million images), and a bound on
+    // what a file that names a large group for atoms that do not fit it can cost.
+    static constexpr std::size_t kMaxImages = std::size_t{1} << 26;
 
 private:
     static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
@@ -412,12 +427,12 @@ std::vector<const xxSymmetryElement*> StabiliserOf(const xxSymmetryDefinition& d
 
 xxVector3 FractionalOf(const xxSymmetryDefinition& d, const xxObject& o) {
     const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(o.GetXYZ()));
-    for (int i = 0; i < 3; ++i)
-        if (!std::isfinite(f[i]) || std::fabs(f[i]) > kMaxFractional)
-            throw Cfx::CfxResult(E_INVALIDARG, "The position of " + Describe(o) +
-                                                   (std::isfinite(f[i]) ? " lies too far outside the cell"
-                                                                        : " is not finite") +
-                                                   "; no symmetry can be built.");
+    if (!InReach(f)) {
+        const bool finite = std::isfinite(f[0]) && std::isfinite(f[1]) && std::isfinite(f[2]);
+        throw Cfx::CfxResult(E_INVALIDARG, "The position of " + Describe(o) +
+                                               (finite ? " lies too far outside the cell" : " is not finite") +
+                                               "; no symmetry can be built.");
+    }
     return f;
 }
 
@@ -533,6 +548,7 @@ void xxSymmetrySystem::MakeHomeCellImages() {
     for (xxObject* parent : Iterator(0, kParents)) {
         if (!HasSymmetryImages(*parent)) continue;
         const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(parent->GetXYZ()));
+        if (!InReach(f)) continue;
         for (std::size_t k = 0; k < g.Ops().size(); ++k) {
             const xxSymmetryElement* e = d.FindSymmetryElement(static_cast<int>(k + 1), g.Image(f, k).shift);
             if (e) FindSymmetryImage(*parent, e);
@@ -793,7 +809,7 @@ void xxSymmetryDisplay::GenerateDisplay() {
     for (xxObject* parent : system_->Iterator(0, xxSymmetrySystem::kParents)) {
         if (!xxSymmetrySystem::HasSymmetryImages(*parent)) continue;
         const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(parent->GetXYZ()));
-        if (!std::isfinite(f[0]) || !std::isfinite(f[1]) || !std::isfinite(f[2])) continue;
+        if (!InReach(f)) continue;
         const auto index = static_cast<std::uint32_t>(parents.size());
         parents.emplace_back(parent);
         const bool special = !system_->relation_->Stabiliser(*parent).empty();

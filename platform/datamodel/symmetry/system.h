@@ -34,7 +34,7 @@ struct xxDisplayedImage {
 class xxSymmetryDisplay {
 public:
     // Most images one display lists; more throws CfxResult E_OUTOFMEMORY.
-    static constexpr std::size_t kMaxImages = std::size_t{1} << 26;
+    static constexpr std::size_t kMaxImages = std::size_t{1} << 24;
 
     explicit xxSymmetryDisplay(xxSymmetrySystem& system);
     ~xxSymmetryDisplay();
@@ -129,10 +129,9 @@ public:
     // (a parent on a mirror plane is its own image under the mirror).
     std::vector<const xxSymmetryElement*> GetSymmetryElements(const xxObject& object) const;
     // The image of object (a parent or an image) under element: the parent itself, an image the
-    // model holds, or one made now. Null for a null element, an object that is not below the
-    // system or not matter (a bondable object other than a pi system), or when the combined
-    // shift leaves the range of elements. Throws CfxResult E_INVALIDARG for an element of
-    // another definition.
+    // model holds, or one made now. Null for a null element, for an object that is not below the
+    // system or cannot have images (see HasSymmetryImages), or when the combined shift leaves the
+    // range of elements. Throws CfxResult E_INVALIDARG for an element of another definition.
     xxObject* FindSymmetryImage(xxObject& object, const xxSymmetryElement* element);
     // The translate of object by whole cells.
     xxObject* FindSymmetryImage(xxObject& object, const xxPeriodicTranslation& translation);
