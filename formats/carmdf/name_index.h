@@ -1,0 +1,93 @@
+// A hash index from names to entries that stores no strings: each entry's key is read back from
+// the entry (an object's name, say) when a probe needs it. Clearing costs nothing however large
+// the index grew, so an index can be refilled for every small group of objects.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace cartovane::carscan {
+
+// Matches(value, key) tells whether the entry value has that key; Hash(key) gives its hash.
+struct NameHash {
+    std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }
+};
+
+template <class Value, class Matches, class Key = std::string_view, class Hash = NameHash>
+class NameIndex {
+public:
+    explicit NameIndex(Matches matches = {}) : matches_(std::move(matches)) {}
+
+    std::size_t Size() const noexcept { return size_; }
+
+    void Clear() noexcept {
+        size_ = 0;
+        if (++generation_ == 0) {  // stamps wrapped: forget them all once
+            for (Slot& s : slots_) s.generation = 0;
+            generation_ = 1;
+        }
+    }
+
+    // Enters value under key unless the key is there already (the first entry stays); true when
+    // entered.
+    bool Insert(const Key& key, const Value& value) {
+        if ((size_ + 1) * 4 > slots_.size() * 3) Grow();
+        const std::uint32_t h = HashOf(key);
+        for (std::size_t i = h & Mask();; i = (i + 1) & Mask()) {
+            Slot& s = slots_[i];
+            if (s.generation != generation_) {
+                s = Slot{h, generation_, value};
+                ++size_;
+                return true;
+            }
+            if (s.hash == h && matches_(s.value, key)) return false;
+        }
+    }
+
+    const Value* Find(const Key& key) const {
+        if (size_ == 0) return nullptr;
+        const std::uint32_t h = HashOf(key);
+        for (std::size_t i = h & Mask();; i = (i + 1) & Mask()) {
+            const Slot& s = slots_[i];
+            if (s.generation != generation_) return nullptr;
+            if (s.hash == h && matches_(s.value, key)) return &s.value;
+        }
+    }
+
+private:
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint32_t generation = 0;
+        Value value{};
+    };
+
+    static std::uint32_t HashOf(const Key& key) noexcept {
+        const std::size_t h = Hash{}(key);
+        return static_cast<std::uint32_t>(h ^ (h >> 32));
+    }
+    std::size_t Mask() const noexcept { return slots_.size() - 1; }
+
+    void Grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+        const std::uint32_t oldGeneration = generation_;
+        generation_ = 1;
+        for (const Slot& s : old) {
+            if (s.generation != oldGeneration) continue;
+            std::size_t i = s.hash & Mask();
+            while (slots_[i].generation == generation_) i = (i + 1) & Mask();
+            slots_[i] = Slot{s.hash, generation_, s.value};
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::size_t size_ = 0;
+    std::uint32_t generation_ = 1;
+    Matches matches_;
+};
+
+}  // namespace cartovane::carscan
