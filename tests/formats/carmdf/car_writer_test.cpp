@@ -328,3 +328,165 @@ TEST(CarWriter, FailedWritesFailTheExport) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two atoms in a cell of the group, built.
+struct Crystal {
+    Model m;
+    xxMultiScaleSubUnit* sub = nullptr;
+    xxAtom3d* a = nullptr;
+    xxAtom3d* b = nullptr;
+    explicit Crystal(std::string_view group, double gamma = 90) {
+        m.SpaceGroup(group, 10, 11, 12, 90, 90, gamma);
+        sub = &Model::SubUnit(m.Molecule("X"), "RES_1");
+        a = &Model::Atom(*sub, "A", "C", {1, 1, 1});
+        b = &Model::Atom(*sub, "B", "C", {9.5, 1.2, 1.3});
+        m.Build();
+    }
+    xxObject& Image(xxBondable& of, int op, xxPeriodicTranslation t) {
+        const xxSymmetryElement* e = m.system->GetSymmetryDefinition().FindSymmetryElement(op, t);
+        return *m.system->FindSymmetryImage(of, e);
+    }
+};
+
+std::string Record(const Written& w, std::string_view name) {
+    for (const std::string& line : Lines(w.mdf))
+        if (line.starts_with(name)) return line;
+    return {};
+}
+
+std::string SymmetrySection(const Written& w) {
+    std::size_t start = w.mdf.find("!\n#symmetry");
+    if (start == std::string::npos) return {};
+    std::size_t end = w.mdf.find('#', start + 3);
+    return w.mdf.substr(start, end - start);
+}
+
+TEST(CarWriterPeriodic, CellLineAndSymmetrySectionByGroup) {
+    struct Case {
+        const char* group;
+        const char* cellName;
+        const char* groupLine;
+        double angle = 90, gamma = 90;
+    };
+    const Case cases[] = {
+        {"P1", "unknown", "@group matrix 1"},  // no qualifier: the operators are listed
+        {"Pnma", "unknown", "@group matrix 8"},
+        {"P21/c", "P21/c", "@group (P21/c) [B_UNIQUE]"},
+        {"R-3:H", "R-3", "@group (R-3) [HEXAGONAL]", 90, 120},
+        {"R-3:R", "R-3", "@group (R-3) [RHOMBOHEDRAL]", 80, 80},
+        {"Fd-3m", "Fd-3m", "@group (Fd-3m)"},  // Origin-1 is the default setting: no bracket
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        Model m;
+        m.SpaceGroup(c.group, 10, 10, 10, c.angle, c.angle, c.gamma);
+        m.Build();
+        Written out = WriteModel(*m.root, dir);
+        ASSERT_TRUE(out.ok) << c.group;
+        const auto car = Lines(out.car);
+        ASSERT_GE(car.size(), 5u);
+        EXPECT_EQ(car[1], "PBC=ON");
+        const auto& d = m.system->GetSymmetryDefinition();
+        EXPECT_EQ(car[4], cartovane::carmdf::CellLine3d(d.GetA(), d.GetB(), d.GetC(), d.GetAlpha() * 45 / std::atan(1.0),
+                                                        d.GetBeta() * 45 / std::atan(1.0),
+                                                        d.GetGamma() * 45 / std::atan(1.0), c.cellName))
+            << c.group;
+        EXPECT_TRUE(HasLine(out.mdf, "@periodicity 3 xyz")) << c.group;
+        EXPECT_TRUE(HasLine(out.mdf, c.groupLine)) << c.group << "\n" << out.mdf;
+    }
+}
+
+TEST(CarWriterPeriodic, OperatorListing) {
+    TempDir dir;
+    Model m;
+    m.SpaceGroup("P-1", 10, 10, 10, 90, 90, 90);
+    m.Build();
+    Written out = WriteModel(*m.root, dir);
+    EXPECT_EQ(SymmetrySection(out),
+              "!\n"
+              "#symmetry\n"
+              "@periodicity 3 xyz\n"
+              "@group matrix 2\n"
+              "@matrix 1 x,y,z\n"
+              " 1.000  0.000  0.000  0.000 \n"
+              " 0.000  1.000  0.000  0.000 \n"
+              " 0.000  0.000  1.000  0.000 \n"
+              " 0.000  0.000  0.000  1.000\n"
+              "@matrix 2 -x,-y,-z\n"
+              "-1.000  0.000  0.000  0.000 \n"
+              " 0.000 -1.000  0.000  0.000 \n"
+              " 0.000  0.000 -1.000  0.000 \n"
+              " 0.000  0.000  0.000  1.000\n"
+              "\n");
+}
+
+TEST(CarWriterPeriodic, PlaneGroups) {
+    TempDir dir;
+    Model m;
+    m.PlaneGroup("p2mg", 4.2, 5, 90);
+    Model::Atom(Model::SubUnit(m.Molecule("S"), "S_1"), "A", "C", {1, 1, 0});
+    m.Build();
+    Written out = WriteModel(*m.root, dir);
+    ASSERT_TRUE(out.ok);
+    const auto car = Lines(out.car);
+    EXPECT_EQ(car[1], "PBC=2D");
+    EXPECT_EQ(car[4], "PBC     4.2000    5.0000   90.0000(p2mg)");
+    EXPECT_TRUE(HasLine(out.mdf, "@periodicity 2 xy"));
+    EXPECT_TRUE(HasLine(out.mdf, "@group (p2mg)"));
+}
+
+TEST(CarWriterPeriodic, ConnectionsToImages) {
+    struct Case {
+        const char* what;
+        int op;
+        xxPeriodicTranslation t;
+        const char* token;  // null: not written
+    };
+    const Case cases[] = {
+        {"the next cell along a", 1, {{1, 0, 0}}, " B%100#1 "},
+        {"the cell before along a and after along b", 1, {{-1, 1, 0}}, " B%-110#1 "},
+        {"another operator in the same cell", 3, {{0, 0, 0}}, " B#3 "},
+        {"another operator and cell", 2, {{0, 0, 1}}, " B%001#2 "},
+        {"nine cells away", 1, {{0, 0, -9}}, " B%00-9#1 "},
+        {"ten cells away", 1, {{10, 0, 0}}, nullptr},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        Crystal x("P21/c");
+        xxObject& image = x.Image(*x.b, c.op, c.t);
+        xxBondable::MakeBond(*x.a, *image.As<xxBondable>()).SetOrder(1.0);
+        Written out = WriteModel(*x.m.root, dir);
+        EXPECT_TRUE(out.ok) << c.what;
+        std::string record = Record(out, "RES_1:A ");
+        if (c.token) {
+            EXPECT_TRUE(record.ends_with(std::string("0.0000") + c.token)) << c.what << ": " << record;
+            EXPECT_EQ(out.messageId, 0) << c.what;
+        } else {
+            EXPECT_TRUE(record.ends_with("0.0000 ")) << c.what << ": " << record;
+            EXPECT_EQ(out.messageId, msg::CARSAVE_MDF_ATOM) << c.what;
+        }
+        // The image is no record of its own.
+        EXPECT_EQ(Lines(out.car).size(), 5u + 2u + 2u) << c.what;
+    }
+}
+
+TEST(CarWriterPeriodic, CoordinatesInTheCarOrientation) {
+    TempDir dir;
+    Model m;
+    m.SpaceGroup("P1", 10, 11, 12, 90, 90, 90);
+    m.pending3d->SetOrientationConvention(xxLatticeOrientation::kYZX);
+    m.pending3d->ResetOrientation();
+    // Half way along a, which this convention lays along y.
+    const xxPoint3d half = 0.5 * m.pending3d->GetAVector();
+    ASSERT_NEAR(half.y, 5, 1e-9);
+    Model::Atom(Model::SubUnit(m.Molecule("M"), "R_1"), "A", "C", half);
+    m.Build();
+    Written out = WriteModel(*m.root, dir);
+    ASSERT_TRUE(out.ok);
+    EXPECT_TRUE(Lines(out.car)[5].starts_with("A        5.000000000    0.000000000    0.000000000 R    1 "))
+        << Lines(out.car)[5];
+}
+
+}  // namespace
