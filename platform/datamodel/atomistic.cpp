@@ -317,9 +317,11 @@ void xxBondableInteraction::Connect(xxBondable& a, xxBondable& b) {
         if (!first->As<xxPiSystem>() || second->As<xxPiSystem>())
             throw Cfx::CfxResult(E_INVALIDARG, "A pi-system bond joins a pi system to a member that is not one");
     }
-    first->bonds_.reserve(first->bonds_.size() + 1);
-    second->bonds_.reserve(second->bonds_.size() + 1);
-    // Nothing below throws: both lists have room.
+    // Room first (growing geometrically, as push_back would): nothing below throws.
+    for (xxBondable* end : {first, second}) {
+        auto& list = end->bonds_;
+        if (list.size() == list.capacity()) list.reserve(std::max<std::size_t>(4, 2 * list.capacity()));
+    }
     first->bonds_.push_back(this);
     second->bonds_.push_back(this);
     ends_ = {first, second};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "cfx/cfx.h"
@@ -15,7 +16,7 @@ constexpr double kGridSlack = 1 + 1e-9;        // rounding never moves a bonded 
 constexpr std::int64_t kMaxImageCombos = 4096;  // neighbour buckets per atom, images included
 // A dense heap of atoms (a broken file with everything at one point) would make the search
 // quadratic; beyond this many distance tests per atom it is refused instead.
-constexpr std::int64_t kTestsPerAtom = 5000;
+constexpr std::int64_t kTestsPerAtom = 2000;  // dense matter with the largest radii needs about 500
 constexpr std::int64_t kTestsBase = 20'000'000;
 
 [[noreturn]] void Refuse(const std::string& text) { throw Cfx::CfxResult(E_INVALIDARG, text); }
@@ -58,11 +59,11 @@ struct Axis {
 };
 
 struct Candidate {
-    std::uint32_t index;   // into the caller's spans
+    xxPoint3d wrapped;        // position moved into the home cell along the periodic axes
     double radius;
-    xxPoint3d wrapped;     // position moved into the home cell along the periodic axes
     std::array<int, 3> cell;  // home cell of the original position
-    std::size_t bucket;
+    std::uint32_t index;      // into the caller's spans
+    std::uint32_t bucket;
 };
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -85,43 +86,44 @@ std::vector<xxCovalentPair> xxBondPerception::FindCovalentPairs(std::span<const 
         Refuse("Bond perception takes at most 4294967294 atoms");
     const Frame frame = MakeFrame(cell);
 
-    // The atoms that can bond, with their home cells.
-    std::vector<Candidate> atoms;
-    atoms.reserve(positions.size());
+    // The atoms that can bond, with their home cells. Built again in each pass below rather
+    // than stored twice: first touches of fresh memory are much of the cost at a million atoms.
+    auto candidate = [&](std::size_t i, Candidate& c) {
+        const double radius = radii[i];
+        const xxPoint3d& p = positions[i];
+        if (!(radius >= 0) || !std::isfinite(radius) || !IsFinite(p)) return false;
+        c = {p, radius, {0, 0, 0}, static_cast<std::uint32_t>(i), 0};
+        for (std::size_t k = 0; k < 3; ++k) {
+            if (!frame.periodic[k]) continue;
+            const double f = frame.rows[k].Dot(p);
+            if (!(std::fabs(f) <= kFarthestCell)) return false;
+            c.cell[k] = static_cast<int>(std::floor(f));
+            if (c.cell[k] != 0) c.wrapped = c.wrapped - static_cast<double>(c.cell[k]) * frame.vectors[k];
+        }
+        return true;
+    };
     std::array<double, 3> low{HUGE_VAL, HUGE_VAL, HUGE_VAL};
     std::array<double, 3> high{-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
     double largestRadius = 0;
+    std::size_t usable = 0;
     for (std::size_t i = 0; i < positions.size(); ++i) {
-        const double radius = radii[i];
-        const xxPoint3d& p = positions[i];
-        if (!(radius >= 0) || !std::isfinite(radius) || !IsFinite(p)) continue;
-        Candidate c{static_cast<std::uint32_t>(i), radius, p, {0, 0, 0}, 0};
-        bool usable = true;
-        for (std::size_t k = 0; k < 3; ++k) {
-            const double f = frame.rows[k].Dot(p);
-            if (frame.periodic[k]) {
-                if (!(std::fabs(f) <= kFarthestCell)) usable = false;
-                else c.cell[k] = static_cast<int>(std::floor(f));
-            }
-        }
-        if (!usable) continue;
-        for (std::size_t k = 0; k < 3; ++k)
-            if (c.cell[k] != 0) c.wrapped = c.wrapped - static_cast<double>(c.cell[k]) * frame.vectors[k];
+        Candidate c;
+        if (!candidate(i, c)) continue;
         for (std::size_t k = 0; k < 3; ++k) {
             if (frame.periodic[k]) continue;
             const double f = frame.rows[k].Dot(c.wrapped);
             low[k] = std::min(low[k], f);
             high[k] = std::max(high[k], f);
         }
-        largestRadius = std::max(largestRadius, radius);
-        atoms.push_back(c);
+        largestRadius = std::max(largestRadius, c.radius);
+        ++usable;
     }
-    if (atoms.empty()) return {};
+    if (usable == 0) return {};
 
     // The grid: buckets at least one bonding distance wide, at most about two per atom.
     const double cutoff = 2 * largestRadius + kTolerance;
     const double gridCutoff = cutoff * kGridSlack;
-    const auto limit = std::max<std::int64_t>(8, 2 * static_cast<std::int64_t>(atoms.size()));
+    const auto limit = std::clamp<std::int64_t>(2 * static_cast<std::int64_t>(usable), 8, std::int64_t{1} << 31);
     std::array<Axis, 3> axes;
     for (std::size_t k = 0; k < 3; ++k) {
         const double extent = frame.periodic[k] ? frame.spacing[k] : (high[k] - low[k]) * frame.spacing[k];
@@ -170,18 +172,36 @@ std::vector<xxCovalentPair> xxBondPerception::FindCovalentPairs(std::span<const 
         return static_cast<std::size_t>((b0 * axes[1].buckets + b1) * axes[2].buckets + b2);
     };
 
-    // Counting sort of the atoms into buckets.
+    // Counting sort of the atoms into buckets, stored bucket by bucket: the atoms of
+    // neighbouring buckets then lie close in memory. They are still visited in input order,
+    // which keeps the output sorted and, for files that list atoms by residue, is local too.
+    auto bucketOf = [&](const Candidate& c) {
+        return linear(bucketOnAxis(0, c.wrapped), bucketOnAxis(1, c.wrapped), bucketOnAxis(2, c.wrapped));
+    };
     const auto bucketCount = static_cast<std::size_t>(total());
     std::vector<std::uint32_t> start(bucketCount + 1, 0);
-    for (Candidate& c : atoms) {
-        c.bucket = linear(bucketOnAxis(0, c.wrapped), bucketOnAxis(1, c.wrapped), bucketOnAxis(2, c.wrapped));
-        ++start[c.bucket + 1];
+    std::vector<std::uint32_t> where;  // in input order: the bucket, then the place in sorted
+    where.reserve(usable);
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        Candidate c;
+        if (!candidate(i, c)) continue;
+        const auto b = static_cast<std::uint32_t>(bucketOf(c));
+        where.push_back(b);
+        ++start[b + 1];
     }
     for (std::size_t b = 0; b < bucketCount; ++b) start[b + 1] += start[b];
-    std::vector<std::uint32_t> members(atoms.size());
+    const std::unique_ptr<Candidate[]> sorted(new Candidate[usable]);  // left uninitialised
     {
         std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-        for (std::size_t i = 0; i < atoms.size(); ++i) members[fill[atoms[i].bucket]++] = static_cast<std::uint32_t>(i);
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            Candidate c;
+            if (!candidate(i, c)) continue;
+            c.bucket = where[n];
+            where[n] = fill[c.bucket]++;
+            sorted[where[n]] = c;
+            ++n;
+        }
     }
 
     struct Step {
@@ -189,14 +209,15 @@ std::vector<xxCovalentPair> xxBondPerception::FindCovalentPairs(std::span<const 
         int image;
     };
     std::vector<xxCovalentPair> pairs;
+    pairs.reserve(2 * usable);  // models have one to two bonds per atom
     std::vector<xxCovalentPair> local;
     std::array<std::vector<Step>, 3> steps;
     std::int64_t tests = 0;
-    const std::int64_t budget = kTestsBase + kTestsPerAtom * static_cast<std::int64_t>(atoms.size());
+    const std::int64_t budget = kTestsBase + kTestsPerAtom * static_cast<std::int64_t>(usable);
     const double minimum2 = kMinimumDistance * kMinimumDistance;
 
-    for (std::size_t ci = 0; ci < atoms.size(); ++ci) {
-        const Candidate& a = atoms[ci];
+    for (std::uint32_t place : where) {
+        const Candidate& a = sorted[place];
         // This atom's bucket on each axis, recovered from the linear index.
         const auto lin = static_cast<std::int64_t>(a.bucket);
         const std::array<std::int64_t, 3> home{lin / (axes[1].buckets * axes[2].buckets),
@@ -225,11 +246,10 @@ std::vector<xxCovalentPair> xxBondPerception::FindCovalentPairs(std::span<const 
                     const xxPoint3d origin = a.wrapped - shift;  // a seen from the image cell
                     const std::size_t b = linear(s0.bucket, s1.bucket, s2.bucket);
                     for (std::uint32_t m = start[b]; m < start[b + 1]; ++m) {
-                        const std::uint32_t cj = members[m];
-                        if (cj < ci) continue;
-                        if (cj == ci && !PositiveOffset(t)) continue;
+                        const Candidate& c = sorted[m];
+                        if (c.index < a.index) continue;
+                        if (c.index == a.index && !PositiveOffset(t)) continue;
                         if (++tests > budget) Refuse("The atoms are packed too densely for bond perception");
-                        const Candidate& c = atoms[cj];
                         const xxPoint3d d = c.wrapped - origin;
                         const double d2 = d.Dot(d);
                         const double reach = a.radius + c.radius + kTolerance;
