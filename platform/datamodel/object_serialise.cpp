@@ -1,9 +1,43 @@
 #include "datamodel/object_serialise.h"
 
+#include <algorithm>
 #include <string>
+#include <unordered_map>
 
 #include "datamodel/object.h"
 #include "datamodel/value_types.h"
+
+namespace {
+
+std::unordered_map<const xxClass*, xxClassSerialiser>& ClassSerialisers() {
+    static std::unordered_map<const xxClass*, xxClassSerialiser> table;
+    return table;
+}
+
+// The class chain, bases first (each base once).
+void ClassChain(const xxClass& cls, std::vector<const xxClass*>& out) {
+    for (const xxClass* base : cls.Bases())
+        if (base) ClassChain(*base, out);
+    if (std::find(out.begin(), out.end(), &cls) == out.end()) out.push_back(&cls);
+}
+
+template <class F>
+void ForEachPart(const xxObject& object, F&& f) {
+    const auto& table = ClassSerialisers();
+    if (table.empty()) return;
+    std::vector<const xxClass*> chain;
+    ClassChain(object.GetClass(), chain);
+    for (const xxClass* cls : chain) {
+        auto it = table.find(cls);
+        if (it != table.end()) f(it->second);
+    }
+}
+
+}  // namespace
+
+bool RegisterClassSerialiser(const xxClass& cls, xxClassSerialiser serialiser) {
+    return ClassSerialisers().emplace(&cls, serialiser).second;
+}
 
 void xxObject::Save(xxOutput& out) const {
     out.WriteValue("Name", name_, std::string());
@@ -14,6 +48,7 @@ void xxObject::Save(xxOutput& out) const {
         out.WriteAttributePresence(p->Name(), assigned);
         if (assigned) out.WriteValue(p->Name(), p->GetFromDifferentType(*this));
     }
+    ForEachPart(*this, [&](const xxClassSerialiser& part) { part.save(*this, out); });
 }
 
 void xxObject::Load(xxInput& in) {
@@ -25,6 +60,7 @@ void xxObject::Load(xxInput& in) {
         in.ReadValue(p->Name(), text);
         if (!p->SetFromText(*this, text)) throw FromStringException(text, p->Name(), "not a valid value of the property");
     }
+    ForEachPart(*this, [&](const xxClassSerialiser& part) { part.load(*this, in); });
 }
 
 void xxTreeNode::Save(xxOutput& out) const {

@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "cfx/cfx.h"
+#include "datamodel/atomistic.h"
+#include "datamodel/sets.h"
+#include "documents/xsd_file.h"
+#include "xml/xml.h"
+
+namespace {
+
+std::string SaveXsd(xxObject& root) {
+    std::ostringstream out;
+    EXPECT_TRUE(xxSaveXSD().SaveObjectToStream(out, &root, "ignored"));
+    return out.str();
+}
+
+HRESULT LoadXsd(const std::string& text, xxObject& target) {
+    std::istringstream in(text);
+    return xxLoadXSD().LoadObjectFromStreamHR(in, &target, "ignored");
+}
+
+TEST(XsdFile, ExtensionAndFilter) {
+    xxLoadXSD loader;
+    EXPECT_TRUE(loader.IsFileExtension("xsd"));
+    for (const char* other : {"XSD", ".xsd", "xsd ", "xod", ""}) EXPECT_FALSE(loader.IsFileExtension(other)) << other;
+    EXPECT_EQ(loader.GetFileExtension(), "xsd");
+    EXPECT_EQ(loader.GetFileFilter(), "XSD Files (*.xsd) |*.xsd|");
+}
+
+TEST(XsdFile, FailuresComeBackAsResultsAndClearOnlyWhatWasRead) {
+    xxTreeRoot root;
+    root.CreateChild<xxTreeRoot>().SetName("kept");
+
+    // Not XML: the target is untouched.
+    EXPECT_EQ(LoadXsd("<XSD Version=\"5.5\"><TreeRoot", root), E_FAIL);
+    EXPECT_EQ(Cfx::GetLastError().description.rfind("Unable to parse XSD as valid XML - ", 0), 0u)
+        << Cfx::GetLastError().description;
+    EXPECT_EQ(root.NumChildren(), 1u);
+
+    // XML the reader rejects: the target is left without descendants.
+    EXPECT_EQ(LoadXsd("<XSD Version=\"5.5\"><TreeRoot ID=\"1\" Children=\"2\"><TreeRoot ID=\"2\"/></TreeRoot></XSD>", root),
+              E_FAIL);
+    EXPECT_EQ(Cfx::GetLastError().description, "\nElement 'TreeRoot' (ID=1) - None, or too few, child Elements provided");
+    EXPECT_EQ(root.NumChildren(), 0u);
+
+    EXPECT_EQ(LoadXsd("<XSD Version=\"5.5\"><TreeRoot ID=\"1\"/></XSD>", root), S_OK);
+    EXPECT_EQ(xxLoadXSD().LoadObjectFromStreamHR(*std::make_unique<std::istringstream>("<a/>"), nullptr, ""), E_POINTER);
+}
+
+// A water molecule with every kind of atomistic content the data model has so far.
+std::unique_ptr<xxAtomisticTreeRoot> Water() {
+    auto root = std::make_unique<xxAtomisticTreeRoot>();
+    root->SetName("box");
+    auto& molecule = root->CreateChild<xxMolecule>();
+    molecule.SetName("water");
+    auto& sub = molecule.CreateChild<xxSubUnit>();
+    sub.SetName("HOH");
+    auto& o = sub.CreateChild<xxAtom3d>("O");
+    o.SetName("O1");
+    o.SetXYZ({0.1, -0.2, 1.0 / 3});
+    o.SetCharge(-0.8476);
+    o.SetForcefieldType("o*");
+    o.SetFormalCharge(-1, 2);
+    auto& h1 = sub.CreateChild<xxAtom3d>("H");
+    h1.SetName("H1");
+    h1.SetXYZ({0.9572, 0, 0});
+    h1.SetCharge(0.4238);
+    auto& h2 = sub.CreateChild<xxAtom3d>("H");
+    h2.SetName("H2");
+    h2.SetXYZ({-0.24, 0.927, 0});
+    h2.SetIsotope(2);
+    auto& dummy = molecule.CreateChild<xxDummy>();
+    dummy.SetDummySymbol("X");
+    xxBondable::MakeBond(o, h1);
+    xxBondable::MakeBond(o, h2, xxBondType::Double);
+    auto& group = root->CreateChild<xxChargeGroup>();
+    xxAtom* members[] = {&o, &h1, &h2};
+    group.SetAtoms(members);
+    group.SetSwitchingCenter(&o);
+    auto& set = root->CreateChild<xxSet>();
+    set.SetName("hydrogens");
+    set.Add(h1);
+    set.Add(h2);
+    root->CreateChild<xxDistanceStretcher>(o, h1);
+    auto& fixed = root->CreateChild<xxCompleteRestriction>();
+    fixed.AddRestrictable(o.GetXYZRestrictable());
+    auto& tuple = root->CreateChild<xxSubstructure>();
+    tuple.AddAtom(h2);
+    tuple.AddAtom(o);
+    return root;
+}
+
+TEST(XsdFile, AtomisticModelsReadBackTheSame) {
+    auto model = Water();
+    std::string text = SaveXsd(*model);
+    ASSERT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<XSD Version=\"5.5\">", 0), 0u) << text;
+
+    xxAtomisticTreeRoot back;
+    ASSERT_EQ(LoadXsd(text, back), S_OK) << Cfx::GetLastError().description;
+    EXPECT_EQ(SaveXsd(back), text);  // everything saved came back
+
+    auto atoms = back.DescendentsOf<xxAtom3d>();
+    ASSERT_EQ(atoms.size(), 3u);
+    xxAtom3d& o = *atoms[0];
+    EXPECT_EQ(o.GetElementSymbol(), "O");
+    EXPECT_EQ(o.GetXYZ(), (xxPoint3d{0.1, -0.2, 1.0 / 3}));
+    EXPECT_EQ(o.GetFormalCharge(), (xxRational{-1, 2}));
+    EXPECT_EQ(atoms[2]->GetIsotope(), 2);
+    EXPECT_FALSE(xxAtom3d::m_pptIsotope.IsAssigned(*atoms[1]));  // unassigned values stay so
+    ASSERT_EQ(o.GetAttached().size(), 2u);
+    EXPECT_EQ(o.GetAttached()[1], atoms[2]);
+    EXPECT_EQ(o.FindBond(*atoms[2])->GetBondType(), xxBondType::Double);
+    EXPECT_EQ(o.FindBond(*atoms[2])->GetParent(), o.GetParent());  // under the ends' lowest common node
+
+    auto group = back.ChildrenOf<xxChargeGroup>();
+    ASSERT_EQ(group.size(), 1u);
+    EXPECT_EQ(group[0]->GetAtoms(), (std::vector<xxAtom*>{atoms[0], atoms[1], atoms[2]}));
+    EXPECT_EQ(group[0]->GetSwitchingCenter(), &o);
+    auto sets = back.ChildrenOf<xxSet>();
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(sets[0]->GetMembers(), (std::vector<xxObject*>{atoms[1], atoms[2]}));
+    auto monitors = back.ChildrenOf<xxDistanceStretcher>();
+    ASSERT_EQ(monitors.size(), 1u);
+    EXPECT_DOUBLE_EQ(monitors[0]->Measure(), (atoms[1]->GetXYZ() - o.GetXYZ()).Length());
+    auto restrictions = back.ChildrenOf<xxCompleteRestriction>();
+    ASSERT_EQ(restrictions.size(), 1u);
+    EXPECT_EQ(restrictions[0]->GetRestrictables(), std::vector<xxRestrictable*>{&o.GetXYZRestrictable()});
+    auto tuples = back.ChildrenOf<xxSubstructure>();
+    ASSERT_EQ(tuples.size(), 1u);
+    EXPECT_EQ(tuples[0]->GetAtoms(), (std::vector<xxBondable*>{atoms[2], atoms[0]}));
+}
+
+TEST(XsdFile, ValuesTheModelRefusesAreRefusedOnReading) {
+    xxAtomisticTreeRoot back;
+    EXPECT_EQ(LoadXsd("<XSD Version=\"5.5\"><AtomisticTreeRoot ID=\"1\" Children=\"1\"><Atom3d ID=\"2\" "
+                      "Occupancy=\"2\"/></AtomisticTreeRoot></XSD>",
+                      back),
+              E_FAIL);
+    EXPECT_EQ(Cfx::GetLastError().description,
+              "\nElement 'AtomisticTreeRoot' (ID=1) - \nElement 'Atom3d' (ID=2) - Unable to convert the value '2' for "
+              "type Occupancy: Error: not a valid value of the property");
+}
+
+}  // namespace
