@@ -1,6 +1,7 @@
 #include "frame/component_table.h"
 
 #include "frame/clsids.h"
+#include "formats/carmdf/car_component.h"
 #include "frame/component_frame.h"
 
 namespace cartovane {
@@ -20,7 +21,7 @@ const CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
     CARTOVANE_ROW(CLSID_QORImportExport, kNotBuilt, "QORImportExport component", "QORImportExport"),
     CARTOVANE_ROW(CLSID_HistImportExport, kNotBuilt, "HistImportExport component", "HistImportExport"),
     CARTOVANE_ROW(CLSID_ARCImportExport, kNotBuilt, "ARCImportExport component", "ARCImportExport"),
-    CARTOVANE_ROW(CLSID_CARImportExport, kNotBuilt, "CARImportExport component", "CARImportExport"),
+    CARTOVANE_ROW(CLSID_CARImportExport, &CCARImportExport::CreateInstance, "CARImportExport component", "CARImportExport"),
     CARTOVANE_ROW(CLSID_XTLImportExport, kNotBuilt, "XTLImportExport component", "XTLImportExport"),
     CARTOVANE_ROW(CLSID_TRJImportExport, kNotBuilt, "TRJImportExport component", "TRJImportExport"),
     CARTOVANE_ROW(CLSID_XSDImportExport, kNotBuilt,
@@ -45,7 +46,7 @@ const CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
                   "Vintrell Chemistry XML ImportExport component", "ChemistryXMLImportExport"),
     CARTOVANE_ROW(CLSID_XSDToXODImport, kNotBuilt, "XSD insertion component", "XSDToXODImport"),
     CARTOVANE_ROW(CLSID_QORToXODImport, kNotBuilt, "QOR insertion component", "QORToXODImport"),
-    CARTOVANE_ROW(CLSID_CARToXODImport, kNotBuilt, "CAR insertion component", "CARToXODImport"),
+    CARTOVANE_ROW(CLSID_CARToXODImport, &CARToXODImport::CreateInstance, "CAR insertion component", "CARToXODImport"),
     CARTOVANE_ROW(CLSID_XTLToXODImport, kNotBuilt, "XTL insertion component", "XTLToXODImport"),
     CARTOVANE_ROW(CLSID_ChemistryXMLToXODImport, kNotBuilt,
                   "Vintrel Chemistry XML insertion component", "ChemistryXMLToXODImport"),

@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
-# Sets up, builds the library and the cartovane tool, and runs the tool on a bundled example.
+# Sets up, builds the library and the cartovane tool, and runs the tool on the bundled example:
+# lists the components, shows the example model, converts it and shows the result.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 tool="$root/build/release/bin/cartovane"
+out="$(mktemp -d)"
+trap 'rm -rf "$out"' EXIT
 echo "\$ cartovane components"
 "$tool" components
+echo
+echo "\$ cartovane show examples/water_ethanol.car"
+"$tool" show "$root/examples/water_ethanol.car"
+echo
+echo "\$ cartovane convert examples/water_ethanol.car water_ethanol_copy.car --arg UnixFormat=true"
+"$tool" convert "$root/examples/water_ethanol.car" "$out/water_ethanol_copy.car" --arg UnixFormat=true
+head -6 "$out/water_ethanol_copy.car"
+echo "..."
+echo
+echo "\$ cartovane show --json water_ethanol_copy.car | head -30"
+"$tool" show --json "$out/water_ethanol_copy.car" | head -30

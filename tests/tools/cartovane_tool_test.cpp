@@ -76,3 +76,66 @@ TEST(CartovaneTool, MissingLibraryIsAClearError) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string ExamplePath() { return std::string(CARTOVANE_TEST_DATA) + "/../../examples/water_ethanol.car"; }
+
+TEST(CartovaneTool, ShowJsonDescribesTheExampleModel) {
+    ToolRun run = Tool("show --json " + ExamplePath());
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const char* expected :
+         {"\"result\": \"0x00000000\"", "\"error\": null", "\"class\": \"AtomisticTreeRoot\"",
+          "\"class\": \"MultiScaleSymmetrySystem\"", "\"group\": \"P1\"", "\"a\": 12.0", "\"name\": \"ethanol\"",
+          "\"element\": \"O\"", "\"charge\": -0.81999", "\"order\": 1.0", "\"class\": \"Bond\""})
+        EXPECT_NE(run.output.find(expected), std::string::npos) << expected;
+}
+
+TEST(CartovaneTool, ShowPlainPrintsOneLinePerObject) {
+    ToolRun run = Tool("show " + ExamplePath());
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.rfind("AtomisticTreeRoot \"water_ethanol\"", 0), 0u) << run.output;
+    EXPECT_NE(run.output.find("  MultiScaleSymmetrySystem"), std::string::npos);
+    EXPECT_NE(run.output.find("Atom3d \"H6\" #12 H"), std::string::npos);
+}
+
+TEST(CartovaneTool, ShowOfAFileThatIsNotCarFailsWithTheMessageText) {
+    std::string path = std::string(::testing::TempDir()) + "/not_a_model.car";
+    FILE* f = fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("hello\n", f);
+    fclose(f);
+    ToolRun run = Tool("show " + path);
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.output.find("Car file is not in archive format 2 or 3."), std::string::npos) << run.output;
+}
+
+TEST(CartovaneTool, ConvertRoundTripKeepsTheModel) {
+    std::string dir = ::testing::TempDir();
+    std::string first = dir + "/round_trip_1.car", second = dir + "/round_trip_2.car";
+    ToolRun a = Tool("convert " + ExamplePath() + " " + first);
+    ASSERT_EQ(a.status, 0) << a.output;
+    ToolRun b = Tool("convert " + first + " " + second + " --arg UnixFormat=true");
+    ASSERT_EQ(b.status, 0) << b.output;
+    ToolRun original = Tool("show --json " + ExamplePath());
+    ToolRun copy = Tool("show --json " + second);
+    auto body = [](std::string text, const std::string& name) {
+        // The tree root takes the file's name.
+        auto at = text.find("\"" + name + "\"");
+        while (at != std::string::npos) {
+            text.replace(at, name.size() + 2, "\"NAME\"");
+            at = text.find("\"" + name + "\"");
+        }
+        return text;
+    };
+    EXPECT_EQ(body(copy.output, "round_trip_2"), body(original.output, "water_ethanol"));
+}
+
+TEST(CartovaneTool, BadArgumentsAreRefused) {
+    for (const char* args : {"show", "show a.car b.car", "convert a.car", "show --arg x a.car", "show --bogus a.car"}) {
+        ToolRun run = Tool(args);
+        EXPECT_NE(run.status, 0) << args;
+    }
+}
+
+}  // namespace

@@ -16,6 +16,7 @@ public:
     LoadedLibrary& operator=(const LoadedLibrary&) = delete;
 
     const char* MessageText(std::int32_t id) const;  // null when unknown
+    const char* (*MessageTextFunction() const)(std::int32_t) { return messageText_; }
 
 private:
     void* handle_ = nullptr;

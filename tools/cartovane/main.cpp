@@ -1,12 +1,18 @@
 // cartovane: a command-line host for libCartovane.so.
+#include <charconv>
 #include <cstdio>
+#include <stdexcept>
 #include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include <iostream>
+
 #include "com/registry.h"
 #include "tools/cartovane/host.h"
+#include "tools/cartovane/session.h"
+#include "tools/cartovane/show.h"
 
 namespace {
 
@@ -19,7 +25,17 @@ constexpr const char* kUsage =
     "commands:\n"
     "  components   list the registered components: CLSID, ProgID, description and\n"
     "               whether the component can be created yet\n"
+    "  show FILE [--json] [--arg NAME=VALUE]...\n"
+    "               import FILE into a new document and print its data-model tree\n"
+    "               (indented text, or one JSON document with --json)\n"
+    "  convert INPUT OUTPUT [--arg NAME=VALUE]...\n"
+    "               import INPUT and export the document to OUTPUT, each through the\n"
+    "               component for its extension (.car)\n"
     "  --help       this text\n"
+    "\n"
+    "--arg values go into the import and export argument collection: true/false as\n"
+    "booleans, integers as integers, anything else as text. Posted warnings go to\n"
+    "standard error; a failure prints its description and exits with status 1.\n"
     "\n"
     "The library is found through --library, CARTOVANE_LIBRARY, or beside the tool.\n";
 
@@ -34,6 +50,81 @@ int ListComponents() {
         const char* creatable = SUCCEEDED(hr) ? "yes" : hr == E_NOTIMPL ? "not yet" : "no";
         std::printf("%-38s  %-40s  %-9s  %s\n", com::FormatGuid(entry.clsid).c_str(), entry.progId.c_str(),
                     creatable, entry.description.c_str());
+    }
+    return 0;
+}
+
+// "true"/"false" -> bool, an integer -> int, else text.
+CfxVariant ArgumentValue(const std::string& text) {
+    if (text == "true") return CfxVariant(true);
+    if (text == "false") return CfxVariant(false);
+    std::int32_t number = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec == std::errc() && end == text.data() + text.size() && !text.empty()) return CfxVariant(number);
+    return CfxVariant(std::string_view(text));
+}
+
+struct Options {
+    std::vector<std::string> positional;
+    bool json = false;
+    CfxComPtr<host::Arguments> arguments = host::Arguments::Create();
+};
+
+// Throws std::runtime_error for malformed options.
+Options ParseOptions(const std::vector<std::string>& args) {
+    Options o;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--json") {
+            o.json = true;
+        } else if (args[i] == "--arg") {
+            if (i + 1 >= args.size()) throw std::runtime_error("--arg needs NAME=VALUE");
+            const std::string& pair = args[++i];
+            auto eq = pair.find('=');
+            if (eq == std::string::npos || eq == 0) throw std::runtime_error("--arg needs NAME=VALUE, got '" + pair + "'");
+            o.arguments->SetValue(pair.substr(0, eq), ArgumentValue(pair.substr(eq + 1)));
+        } else if (args[i].rfind("--", 0) == 0) {
+            throw std::runtime_error("unknown option '" + args[i] + "'");
+        } else {
+            o.positional.push_back(args[i]);
+        }
+    }
+    return o;
+}
+
+int Show(cartovane::tool::Session& session, const Options& o) {
+    if (o.positional.size() != 1) throw std::runtime_error("show takes one FILE");
+    if (!o.json) session.EchoDiagnostics();
+    CfxComPtr<host::Model3dDocument> document;
+    cartovane::tool::Outcome outcome = session.Import(o.positional[0], *o.arguments.Get(), document);
+    if (o.json) {
+        cartovane::tool::PrintJson(std::cout, outcome, session.Diagnostics(),
+                                   SUCCEEDED(outcome.hr) && document ? &document->Tree() : nullptr);
+    } else if (SUCCEEDED(outcome.hr)) {
+        cartovane::tool::PrintTree(std::cout, document->Tree());
+    }
+    if (FAILED(outcome.hr)) {
+        std::fprintf(stderr, "cartovane: cannot import %s: %s [0x%08X]\n", o.positional[0].c_str(),
+                     outcome.error.c_str(), static_cast<unsigned>(outcome.hr));
+        return 1;
+    }
+    return 0;
+}
+
+int Convert(cartovane::tool::Session& session, const Options& o) {
+    if (o.positional.size() != 2) throw std::runtime_error("convert takes INPUT and OUTPUT");
+    session.EchoDiagnostics();
+    CfxComPtr<host::Model3dDocument> document;
+    cartovane::tool::Outcome in = session.Import(o.positional[0], *o.arguments.Get(), document);
+    if (FAILED(in.hr)) {
+        std::fprintf(stderr, "cartovane: cannot import %s: %s [0x%08X]\n", o.positional[0].c_str(), in.error.c_str(),
+                     static_cast<unsigned>(in.hr));
+        return 1;
+    }
+    cartovane::tool::Outcome out = session.Export(*document.Get(), o.positional[1], *o.arguments.Get());
+    if (FAILED(out.hr)) {
+        std::fprintf(stderr, "cartovane: cannot export %s: %s [0x%08X]\n", o.positional[1].c_str(),
+                     out.error.c_str(), static_cast<unsigned>(out.hr));
+        return 1;
     }
     return 0;
 }
@@ -54,6 +145,12 @@ int main(int argc, char** argv) {
     try {
         cartovane::tool::LoadedLibrary lib(library.empty() ? cartovane::tool::DefaultLibraryPath(argv[0]) : library);
         if (args[0] == "components") return ListComponents();
+        if (args[0] == "show" || args[0] == "convert") {
+            Options options = ParseOptions(args);
+            cartovane::tool::Session session;
+            session.messageText = lib.MessageTextFunction();
+            return args[0] == "show" ? Show(session, options) : Convert(session, options);
+        }
         std::fprintf(stderr, "cartovane: unknown command '%s'\n\n%s", args[0].c_str(), kUsage);
         return 2;
     } catch (const std::exception& e) {

@@ -1,0 +1,100 @@
+#include "tools/cartovane/session.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "host/streams.h"
+
+namespace cartovane::tool {
+
+namespace {
+std::string Extension(const std::string& path) {
+    auto slash = path.find_last_of("/\\");
+    auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+struct ExtensionRow {
+    const char* extension;
+    const char* component;
+    const char* document;
+};
+constexpr ExtensionRow kExtensions[] = {
+    {"car", "SDCartovane.CARImportExport", kAtomistic3dDocumentProgID},
+};
+
+const ExtensionRow* FindExtension(const std::string& path) {
+    std::string ext = Extension(path);
+    for (const ExtensionRow& row : kExtensions)
+        if (ext == row.extension) return &row;
+    return nullptr;
+}
+}  // namespace
+
+Session::Session() : root_(host::ContainerRoot::Create()) { host::RegisterHostClasses(); }
+
+std::string Session::DocumentProgIdFor(const std::string& path) {
+    const ExtensionRow* row = FindExtension(path);
+    return row ? row->document : kAtomistic3dDocumentProgID;
+}
+
+std::string Session::ComponentProgIdFor(const std::string& path) {
+    const ExtensionRow* row = FindExtension(path);
+    return row ? row->component : "";
+}
+
+void Session::EchoDiagnostics() {
+    root_->Diagnostics().SetListener([](const host::DiagnosticMessage& m) {
+        const char* kind = m.severity >= SB_DIAG_ERROR ? "error" : m.severity == SB_DIAG_WARNING ? "warning" : "note";
+        std::fprintf(stderr, "%s: %s: %s\n", kind, m.source.c_str(), m.text.c_str());
+    });
+}
+
+Outcome Session::Failure(HRESULT hr) const {
+    Outcome out{hr, {}};
+    const Cfx::LastErrorRecord& last = Cfx::GetLastError();
+    if (last.hr == hr) out.error = last.description;
+    if (out.error.empty()) out.error = Cfx::CfxResult::StandardDescription(hr);
+    if (last.hr == hr && last.messageId != 0 && messageText) {
+        if (const char* text = messageText(last.messageId)) out.error += std::string(" (") + text + ")";
+    }
+    return out;
+}
+
+Outcome Session::Import(const std::string& path, host::Arguments& arguments, CfxComPtr<host::Model3dDocument>& document) {
+    std::string component = ComponentProgIdFor(path);
+    if (component.empty()) return {E_INVALIDARG, "No component reads files like " + path};
+    document = host::Model3dDocument::Create(DocumentProgIdFor(path));
+    CfxComPtr<ISBImporter> importer;
+    Cfx::ClearLastError();
+    HRESULT hr = Cfx::CfxCreateImpl(component, nullptr, CLSCTX_INPROC_SERVER, IID_ISBImporter, importer.OutVoid(), false);
+    if (FAILED(hr)) return Failure(hr);
+    root_->Connect(importer.Get());
+    CfxComPtr<ISBStream> stream;
+    hr = host::CreateFileStream(path, host::FileMode::Read, stream.Out());
+    if (FAILED(hr)) return Failure(hr);
+    CfxVariant args = arguments.AsImportArgument();
+    hr = importer->Import(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), args.Get());
+    return FAILED(hr) ? Failure(hr) : Outcome{hr, {}};
+}
+
+Outcome Session::Export(host::Model3dDocument& document, const std::string& path, host::Arguments& arguments) {
+    std::string component = ComponentProgIdFor(path);
+    if (component.empty()) return {E_INVALIDARG, "No component writes files like " + path};
+    CfxComPtr<ISBExporter> exporter;
+    Cfx::ClearLastError();
+    HRESULT hr = Cfx::CfxCreateImpl(component, nullptr, CLSCTX_INPROC_SERVER, IID_ISBExporter, exporter.OutVoid(), false);
+    if (FAILED(hr)) return Failure(hr);
+    root_->Connect(exporter.Get());
+    CfxComPtr<ISBStream> stream;
+    hr = host::CreateFileStream(path, host::FileMode::Write, stream.Out());
+    if (FAILED(hr)) return Failure(hr);
+    CfxVariant args = arguments.AsExportArgument();
+    hr = exporter->Export(stream.Get(), static_cast<ISBDocumentRoot*>(&document), args.Get());
+    return FAILED(hr) ? Failure(hr) : Outcome{hr, {}};
+}
+
+}  // namespace cartovane::tool
