@@ -28,7 +28,7 @@ void BuildMolecular(Model& m) {
     auto& o = Model::Atom(e1, "O", "O", {0.8, 1.45, 0.0}, -0.683, "o2h");
     auto& e2 = Model::SubUnit(eth, "HYD_2");
     auto& ho = Model::Atom(e2, "HO", "H", {1.76, 1.4, 0.0}, 0.418, "ho");
-    auto& d = Model::Atom(e2, "D1", "H", {-1.6, -0.9, 0.0}, 0.06, "");
+    auto& d = Model::Atom(e2, "D1", "H", {-1.6, -0.9, 0.0}, 0.06, "h");
     d.SetIsotope(2);
     auto& lp = e2.CreateChild<xxDummy>();
     lp.SetName("LP");
