@@ -7,7 +7,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
 
 echo "== build and test: release"
-"$root/scripts/build.sh" "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+"$root/scripts/build.sh" "$root/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCARTOVANE_BENCH=ON
 ctest --test-dir "$root/build/release" --output-on-failure --parallel "$jobs" --timeout 600
 
 echo "== build and test: address + undefined-behaviour sanitizers"
