@@ -38,8 +38,8 @@ void XSDToDM::Load(xmlTree& tree) {
     Record& root = NewRecord(nullptr, document, "root");
     IndexElements(root);
 
-    frames_.push_back({&root, nullptr, std::make_unique<Cursor>(Cursor{document, 0})});
-    frames_.back().cursor = frames_.back().own.get();
+    frames_.push_back({&root, nullptr, Cursor{document, 0}});
+    frames_.back().cursor = &frames_.back().own;
     root.state = 2;
     ReadContainedObject(target_, nullptr, xxSaveKind::WithId);
     root.state = 3;
@@ -50,6 +50,7 @@ void XSDToDM::Load(xmlTree& tree) {
     frames_.clear();
     ids_.clear();
     records_.clear();
+    attributeClasses_.clear();
     tree.Clear();
     tree_ = nullptr;
     idClass_ = nullptr;
@@ -57,8 +58,7 @@ void XSDToDM::Load(xmlTree& tree) {
 }
 
 XSDToDM::Record& XSDToDM::NewRecord(Record* parent, xmlElement* element, std::string idText) {
-    records_.push_back(std::make_unique<Record>());
-    Record& r = *records_.back();
+    Record& r = records_.emplace_back();
     r.parent = parent;
     r.element = element;
     r.cls = element ? &element->GetClass() : nullptr;
@@ -96,7 +96,7 @@ void XSDToDM::IndexElements(Record& root) {
 XSDToDM::Record* XSDToDM::RecordOf(const xmlElement& element) const {
     std::size_t i = element.GetUserIndex();
     if (i == 0 || i > records_.size()) return nullptr;
-    Record* r = records_[i - 1].get();
+    Record* r = const_cast<Record*>(&records_[i - 1]);
     return r->element == &element ? r : nullptr;
 }
 
@@ -110,7 +110,7 @@ void XSDToDM::RegisterId(const std::string& text, Record& record) {
 }
 
 XSDToDM::Record* XSDToDM::FindRecordById(const std::string& text) {
-    if (text.empty()) return records_.front().get();
+    if (text.empty()) return &records_.front();
     std::optional<std::int64_t> n = LeadingInteger(text);
     if (!n || *n <= 0 || *n > maxId_) throw xmlException("Invalid ID reference: '" + text + "'");
     auto it = ids_.find(*n);
@@ -173,26 +173,26 @@ std::string XSDToDM::Describe(const Record& record) {
 // Every record below the element forgets it before it is freed, so no record points at freed
 // memory (an element its object never read stays unread, and is reported).
 void XSDToDM::ForgetSubtree(xmlElement& element) {
-    std::vector<xmlElement*> pending{&element};
-    while (!pending.empty()) {
-        xmlElement* e = pending.back();
-        pending.pop_back();
+    pending_.assign(1, &element);
+    while (!pending_.empty()) {
+        xmlElement* e = pending_.back();
+        pending_.pop_back();
         if (Record* r = RecordOf(*e)) r->element = nullptr;
         for (std::size_t i = 0; i < e->ChildCount(); ++i)
-            if (xmlElement* c = e->Child(i).AsElement()) pending.push_back(c);
+            if (xmlElement* c = e->Child(i).AsElement()) pending_.push_back(c);
     }
 }
 
 void XSDToDM::LoadRecord(Record& record, bool ownCursor) {
     xmlElement* element = record.element;
     if (ownCursor) {
-        frames_.push_back({&record, nullptr, std::make_unique<Cursor>(Cursor{element, 0})});
-        frames_.back().cursor = frames_.back().own.get();
+        frames_.push_back({&record, nullptr, Cursor{element, 0}});
+        frames_.back().cursor = &frames_.back().own;
     } else {
-        frames_.push_back({&record, frames_.back().cursor, nullptr});
+        frames_.push_back({&record, frames_.back().cursor, Cursor{nullptr, 0}});
     }
     struct Pop {
-        std::vector<Frame>& frames;
+        std::deque<Frame>& frames;
         ~Pop() { frames.pop_back(); }
     } pop{frames_};
     auto body = [&] {
@@ -206,35 +206,34 @@ void XSDToDM::LoadRecord(Record& record, bool ownCursor) {
         }
     };
     if (!ownCursor) return body();
-    std::string where = Describe(record);
     try {
         body();
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const FromStringException& e) {
-        throw xmlException("\n" + where + " - " + e.what());
+        throw xmlException("\n" + Describe(record) + " - " + e.what());
     } catch (const std::exception& e) {
-        throw xmlException("\n" + where + " - " + e.what());
+        throw xmlException("\n" + Describe(record) + " - " + e.what());
     }
 }
 
 void XSDToDM::ReportUnloadedObjects() {
     std::string list;
-    for (const auto& r : records_) {
-        if (r->state == 3) continue;
+    for (const Record& r : records_) {
+        if (r.state == 3) continue;
         if (!list.empty()) list += ", ";
-        list += r->idText;
+        list += r.idText;
     }
     if (!list.empty()) throw xmlException("The objects with the following ID(s) did not get loaded: " + list);
 }
 
 void XSDToDM::NotifyAllObjectsLoaded() {
     for (std::size_t i = 0; i < records_.size(); ++i) {
-        Record& r = *records_[i];
+        Record& r = records_[i];
         if (!r.referenceable || !Alive(r)) continue;
-        frames_.push_back({&r, nullptr, nullptr});
+        frames_.push_back({&r, nullptr, Cursor{nullptr, 0}});
         struct Pop {
-            std::vector<Frame>& frames;
+            std::deque<Frame>& frames;
             ~Pop() { frames.pop_back(); }
         } pop{frames_};
         r.object->OnAllObjectsLoaded(*this);
@@ -294,16 +293,27 @@ xxSerializable* XSDToDM::GetCurrentObject() {
 
 xmlElement* XSDToDM::CurrentElement() const { return frames_.empty() ? nullptr : frames_.back().record->element; }
 
+// Names are mostly the callers' string constants: looked up by address first (and the text
+// compared, as an address may be reused for another name), by text otherwise.
+const xmlAttributeClass* XSDToDM::AttributeClass(const char* name) {
+    if (!tree_) return nullptr;
+    auto it = attributeClasses_.find(name);
+    if (it != attributeClasses_.end() && it->second && it->second->GetName() == name) return it->second;
+    const xmlAttributeClass* cls = tree_->FindAttributeClass(name);
+    if (cls && attributeClasses_.size() < 4096) attributeClasses_[name] = cls;
+    return cls;
+}
+
 bool XSDToDM::HasAttribute(const char* name) {
     if (!name) return true;
-    const xmlAttributeClass* cls = tree_ ? tree_->FindAttributeClass(name) : nullptr;
+    const xmlAttributeClass* cls = AttributeClass(name);
     if (!cls) return false;
     xmlElement* e = CurrentElement();
     return e && e->HasAttribute(*cls);
 }
 
 const std::string& XSDToDM::GetAttribute(const char* name) {
-    const xmlAttributeClass* cls = tree_ ? tree_->FindAttributeClass(name) : nullptr;
+    const xmlAttributeClass* cls = AttributeClass(name);
     if (!cls) throw xmlException("Unknown attribute class");
     xmlElement* e = CurrentElement();
     if (!e) throw xmlException("No element to read attributes from");

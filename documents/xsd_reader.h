@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -53,8 +54,8 @@ private:
     };
     struct Frame {
         Record* record;
-        Cursor* cursor;  // null: no children (notification)
-        std::unique_ptr<Cursor> own;
+        Cursor* cursor;  // null: no children (notification); else own or a shared one
+        Cursor own;
     };
 
     Record& NewRecord(Record* parent, xmlElement* element, std::string idText);
@@ -150,7 +151,11 @@ private:
     const xmlElementClass* nullClass_ = nullptr;
     std::unordered_map<std::int64_t, Record*> ids_;
     std::int64_t maxId_ = 0;
-    std::vector<std::unique_ptr<Record>> records_;
-    std::vector<Frame> frames_;
+    const xmlAttributeClass* AttributeClass(const char* name);
+
+    std::deque<Record> records_;  // in creation order; an element's user index is its record's + 1
+    std::deque<Frame> frames_;    // stable addresses: frames share their cursors
+    std::vector<xmlElement*> pending_;
+    std::unordered_map<const char*, const xmlAttributeClass*> attributeClasses_;
     std::uint64_t repeatBudget_ = 0;
 };

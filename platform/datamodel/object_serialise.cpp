@@ -21,16 +21,27 @@ void ClassChain(const xxClass& cls, std::vector<const xxClass*>& out) {
     if (std::find(out.begin(), out.end(), &cls) == out.end()) out.push_back(&cls);
 }
 
-template <class F>
-void ForEachPart(const xxObject& object, F&& f) {
-    const auto& table = ClassSerialisers();
-    if (table.empty()) return;
+// What a save or load walks for objects of one class, found once per class: classes and their
+// parts are registered statically, and there are millions of atoms of a few classes.
+struct ClassPlan {
+    std::vector<const xxPropertyBase*> templates;
+    std::vector<const xxClassSerialiser*> parts;
+};
+
+const ClassPlan& PlanOf(const xxObject& object) {
+    static std::unordered_map<const xxClass*, ClassPlan> plans;
+    const xxClass& cls = object.GetClass();
+    auto it = plans.find(&cls);
+    if (it != plans.end()) return it->second;
+    ClassPlan plan;
+    plan.templates = object.PropertyTemplates();
     std::vector<const xxClass*> chain;
-    ClassChain(object.GetClass(), chain);
-    for (const xxClass* cls : chain) {
-        auto it = table.find(cls);
-        if (it != table.end()) f(it->second);
+    ClassChain(cls, chain);
+    for (const xxClass* c : chain) {
+        auto part = ClassSerialisers().find(c);
+        if (part != ClassSerialisers().end()) plan.parts.push_back(&part->second);
     }
+    return plans.emplace(&cls, std::move(plan)).first->second;
 }
 
 }  // namespace
@@ -43,24 +54,26 @@ void xxObject::Save(xxOutput& out) const {
     out.WriteValue("Name", name_, std::string());
     out.WriteValue("ObjectID", id_, 0);
     // Values go by their text form, which every template reads back (and checks) itself.
-    for (const xxPropertyBase* p : PropertyTemplates()) {
+    const ClassPlan& plan = PlanOf(*this);
+    for (const xxPropertyBase* p : plan.templates) {
         bool assigned = p->IsAssigned(*this);
         out.WriteAttributePresence(p->Name(), assigned);
         if (assigned) out.WriteValue(p->Name(), p->GetFromDifferentType(*this));
     }
-    ForEachPart(*this, [&](const xxClassSerialiser& part) { part.save(*this, out); });
+    for (const xxClassSerialiser* part : plan.parts) part->save(*this, out);
 }
 
 void xxObject::Load(xxInput& in) {
     in.ReadValue("Name", name_, "");
     in.ReadValue("ObjectID", id_, 0);
-    for (const xxPropertyBase* p : PropertyTemplates()) {
+    const ClassPlan& plan = PlanOf(*this);
+    for (const xxPropertyBase* p : plan.templates) {
         if (!in.HasAttribute(p->Name())) continue;
         std::string text;
         in.ReadValue(p->Name(), text);
         if (!p->SetFromText(*this, text)) throw FromStringException(text, p->Name(), "not a valid value of the property");
     }
-    ForEachPart(*this, [&](const xxClassSerialiser& part) { part.load(*this, in); });
+    for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);
 }
 
 void xxTreeNode::Save(xxOutput& out) const {

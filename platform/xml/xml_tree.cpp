@@ -58,6 +58,7 @@ std::string xmlElement::GetLeafText() const {
 void xmlElement::AddAttribute(const xmlAttributeClass& cls, std::string value) {
     if (HasAttribute(cls))
         throw xmlException("Element '" + GetName() + "' has the attribute '" + cls.GetName() + "' already");
+    if (attributes_.empty()) attributes_.reserve(8);  // one allocation for most elements
     attributes_.emplace_back(&cls, std::move(value));
 }
 

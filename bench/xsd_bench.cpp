@@ -1,0 +1,163 @@
+// XSD save and load of generated water boxes (one molecule of three atoms and two bonds per
+// three atoms): bytes per second of XML, atoms per second, and the peak of heap bytes held during
+// the operation per atom.
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <istream>
+#include <ostream>
+#include <streambuf>
+#include <string>
+
+#include "datamodel/atomistic.h"
+#include "documents/xsd_file.h"
+
+// Heap accounting for the peak-memory figure.
+namespace {
+std::atomic<std::int64_t> gHeld{0};
+std::atomic<std::int64_t> gPeak{0};
+void Count(std::int64_t n) {
+    std::int64_t held = gHeld += n;
+    std::int64_t peak = gPeak.load();
+    while (held > peak && !gPeak.compare_exchange_weak(peak, held)) {
+    }
+}
+void* Allocate(std::size_t n) {
+    void* p = std::malloc(n ? n : 1);
+    if (!p) throw std::bad_alloc();
+    Count(static_cast<std::int64_t>(malloc_usable_size(p)));
+    return p;
+}
+void Free(void* p) noexcept {
+    if (!p) return;
+    Count(-static_cast<std::int64_t>(malloc_usable_size(p)));
+    std::free(p);
+}
+}  // namespace
+
+void* operator new(std::size_t n) { return Allocate(n); }
+void* operator new[](std::size_t n) { return Allocate(n); }
+void operator delete(void* p) noexcept { Free(p); }
+void operator delete[](void* p) noexcept { Free(p); }
+void operator delete(void* p, std::size_t) noexcept { Free(p); }
+void operator delete[](void* p, std::size_t) noexcept { Free(p); }
+
+namespace {
+
+std::unique_ptr<xxAtomisticTreeRoot> WaterBox(std::int64_t atoms) {
+    auto root = std::make_unique<xxAtomisticTreeRoot>();
+    root->SetName("box");
+    const std::int64_t molecules = atoms / 3;
+    const int side = static_cast<int>(std::cbrt(static_cast<double>(molecules))) + 1;
+    for (std::int64_t m = 0; m < molecules; ++m) {
+        const double x = 3.1 * static_cast<double>(m % side);
+        const double y = 3.1 * static_cast<double>((m / side) % side);
+        const double z = 3.1 * static_cast<double>(m / (static_cast<std::int64_t>(side) * side));
+        auto& molecule = root->CreateChild<xxMolecule>();
+        molecule.SetName("HOH");
+        auto& o = molecule.CreateChild<xxAtom3d>("O");
+        o.SetName("O");
+        o.SetXYZ({x + 0.1234567, y - 0.7654321, z + 1.0 / 3});
+        o.SetCharge(-0.8476);
+        o.SetForcefieldType("o*");
+        for (int h = 0; h < 2; ++h) {
+            auto& atom = molecule.CreateChild<xxAtom3d>("H");
+            atom.SetName(h ? "H2" : "H1");
+            atom.SetXYZ({x + 0.9572 * (h ? -0.24 : 1.0), y + (h ? 0.927 : 0.0), z});
+            atom.SetCharge(0.4238);
+            atom.SetForcefieldType("h*");
+            xxBondable::MakeBond(o, atom);
+        }
+    }
+    return root;
+}
+
+// Streams over strings without copies, so that the figures are the serialisers' own.
+class StringSink : public std::streambuf {
+public:
+    std::string text;
+
+protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        text.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+    int_type overflow(int_type c) override {
+        if (c != traits_type::eof()) text.push_back(static_cast<char>(c));
+        return c;
+    }
+};
+class StringSource : public std::streambuf {
+public:
+    explicit StringSource(const std::string& text) {
+        char* p = const_cast<char*>(text.data());
+        setg(p, p, p + text.size());
+    }
+};
+
+void SaveInto(xxObject& root, StringSink& sink) {
+    sink.text.clear();
+    std::ostream out(&sink);
+    xxSaveXSD().SaveObjectToStream(out, &root, "");
+}
+
+std::string Save(xxObject& root) {
+    StringSink sink;
+    SaveInto(root, sink);
+    return std::move(sink.text);
+}
+
+void Report(benchmark::State& state, std::size_t bytes, std::int64_t atoms, std::int64_t peak) {
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
+    state.SetItemsProcessed(state.iterations() * atoms);
+    state.counters["MB"] = static_cast<double>(bytes) / 1e6;
+    state.counters["peak_bytes_per_atom"] = static_cast<double>(peak) / static_cast<double>(atoms);
+}
+
+void BM_XsdSave(benchmark::State& state) {
+    auto root = WaterBox(state.range(0));
+    std::size_t bytes = 0;
+    std::int64_t peak = 0;
+    StringSink sink;
+    SaveInto(*root, sink);  // the output buffer is allocated once
+    for (auto _ : state) {
+        const std::int64_t base = gHeld.load();
+        gPeak = base;
+        SaveInto(*root, sink);
+        peak = std::max(peak, gPeak.load() - base);
+        bytes = sink.text.size();
+        benchmark::DoNotOptimize(sink.text.data());
+    }
+    Report(state, bytes, state.range(0) / 3 * 3, peak);
+}
+
+void BM_XsdLoad(benchmark::State& state) {
+    const std::string text = Save(*WaterBox(state.range(0)));
+    std::int64_t peak = 0;
+    for (auto _ : state) {
+        auto target = std::make_unique<xxAtomisticTreeRoot>();
+        StringSource source(text);
+        std::istream in(&source);
+        const std::int64_t base = gHeld.load();
+        gPeak = base;
+        if (xxLoadXSD().LoadObjectFromStreamHR(in, target.get(), "") != S_OK) state.SkipWithError("load failed");
+        peak = std::max(peak, gPeak.load() - base);
+        state.PauseTiming();
+        target.reset();
+        state.ResumeTiming();
+    }
+    Report(state, text.size(), state.range(0) / 3 * 3, peak);
+}
+
+}  // namespace
+
+BENCHMARK(BM_XsdSave)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_XsdLoad)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_MAIN();
