@@ -1,6 +1,7 @@
 #include "frame/component_table.h"
 
 #include "frame/clsids.h"
+#include "documents/xsd_components.h"
 #include "formats/carmdf/car_component.h"
 #include "frame/component_frame.h"
 
@@ -24,17 +25,17 @@ const CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
     CARTOVANE_ROW(CLSID_CARImportExport, &CCARImportExport::CreateInstance, "CARImportExport component", "CARImportExport"),
     CARTOVANE_ROW(CLSID_XTLImportExport, kNotBuilt, "XTLImportExport component", "XTLImportExport"),
     CARTOVANE_ROW(CLSID_TRJImportExport, kNotBuilt, "TRJImportExport component", "TRJImportExport"),
-    CARTOVANE_ROW(CLSID_XSDImportExport, kNotBuilt,
+    CARTOVANE_ROW(CLSID_XSDImportExport, &XSDImportExport::CreateInstance,
                   "eXtensible Structure Document ImportExport component", "XSDImportExport"),
-    CARTOVANE_ROW(CLSID_XTDImportExport, kNotBuilt,
+    CARTOVANE_ROW(CLSID_XTDImportExport, &XTDImportExport::CreateInstance,
                   "eXtensible Trajectory Document ImportExport component", "XTDImportExport"),
-    CARTOVANE_ROW(CLSID_XODImportExport, kNotBuilt,
+    CARTOVANE_ROW(CLSID_XODImportExport, &XODImportExport::CreateInstance,
                   "eXtensible Collection Document ImportExport component", "XODImportExport"),
-    CARTOVANE_ROW(CLSID_MSDImportExport, kNotBuilt,
+    CARTOVANE_ROW(CLSID_MSDImportExport, &MSDImportExport::CreateInstance,
                   "Mesoscale Structure Document ImportExport component", "MSDImportExport"),
-    CARTOVANE_ROW(CLSID_MTDImportExport, kNotBuilt,
+    CARTOVANE_ROW(CLSID_MTDImportExport, &MTDImportExport::CreateInstance,
                   "Mesoscale Trajectory Document ImportExport component", "MTDImportExport"),
-    CARTOVANE_ROW(CLSID_GSDImportExport, kNotBuilt,
+    CARTOVANE_ROW(CLSID_GSDImportExport, &GSDImportExport::CreateInstance,
                   "Growth Structure Document ImportExport component", "GSDImportExport"),
     CARTOVANE_ROW(CLSID_PeriodicTableImportExport, kNotBuilt, "Periodic Table ImportExport component",
                   "PeriodicTableImportExport"),
@@ -44,7 +45,7 @@ const CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
                   "Undo/Redo Binary Document ImportExport component", "BinaryImportExport"),
     CARTOVANE_ROW(CLSID_ChemistryXMLImportExport, kNotBuiltInvalidPointer,
                   "Vintrell Chemistry XML ImportExport component", "ChemistryXMLImportExport"),
-    CARTOVANE_ROW(CLSID_XSDToXODImport, kNotBuilt, "XSD insertion component", "XSDToXODImport"),
+    CARTOVANE_ROW(CLSID_XSDToXODImport, &XSDToXODImport::CreateInstance, "XSD insertion component", "XSDToXODImport"),
     CARTOVANE_ROW(CLSID_QORToXODImport, kNotBuilt, "QOR insertion component", "QORToXODImport"),
     CARTOVANE_ROW(CLSID_CARToXODImport, &CARToXODImport::CreateInstance, "CAR insertion component", "CARToXODImport"),
     CARTOVANE_ROW(CLSID_XTLToXODImport, kNotBuilt, "XTL insertion component", "XTLToXODImport"),

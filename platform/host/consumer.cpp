@@ -40,3 +40,17 @@ CfxComPtr<ISBDiagnosticsManager> CSBContainerRootConsumerImpl::ObtainDiagnostics
     if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
     return manager;
 }
+
+CfxComPtr<ISBDocumentManager> CSBContainerRootConsumerImpl::ObtainDocumentManager() const {
+    CfxComPtr<ISBDocumentManager> manager;
+    HRESULT hr = ContainerRoot(true)->GetDocumentManager(manager.Out());
+    if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
+    return manager;
+}
+
+CfxComPtr<ISBScopeManager> CSBContainerRootConsumerImpl::ObtainScopeManager() const {
+    CfxComPtr<ISBScopeManager> manager;
+    HRESULT hr = ContainerRoot(true)->GetScopeManager(manager.Out());
+    if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
+    return manager;
+}

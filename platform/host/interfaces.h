@@ -12,6 +12,12 @@ inline constexpr IID IID_ISBDocumentRoot = com::MakeGuid("{D4620F85-E556-93B1-20
 inline constexpr IID IID_ISBContainerRootConsumer = com::MakeGuid("{887E4C85-D840-4056-A01D-1E616FE0D673}");
 inline constexpr IID IID_ISBContainerRoot = com::MakeGuid("{887E4C86-D840-4056-A01D-1E616FE0D673}");
 inline constexpr IID IID_ISBContainerRootConsumed = com::MakeGuid("{887E4C87-D840-4056-A01D-1E616FE0D673}");
+inline constexpr IID IID_ISBDocumentExport = com::MakeGuid("{16307EAB-AED8-62C0-8085-E227F363E8DF}");
+inline constexpr IID IID_ISBDocumentInfo = com::MakeGuid("{16307EAC-AED8-62C0-8085-E227F363E8DF}");
+inline constexpr IID IID_ISBDocumentManager = com::MakeGuid("{887E4C8A-D840-4056-A01D-1E616FE0D673}");
+inline constexpr IID IID_ISBScopeManager = com::MakeGuid("{887E4C8B-D840-4056-A01D-1E616FE0D673}");
+inline constexpr IID IID_ISBScope = com::MakeGuid("{887E4C8C-D840-4056-A01D-1E616FE0D673}");
+inline constexpr IID IID_ISBScopeItems = com::MakeGuid("{887E4C8D-D840-4056-A01D-1E616FE0D673}");
 
 // A host document; its operations arrive with the document issues.
 struct ISBDocumentRoot : IUnknown {
@@ -42,9 +48,69 @@ CV_DECLARE_IID(ISBExporter, IID_ISBExporter);
 
 struct ISBDiagnosticsManager;
 
+// Exports a document through a named exporter component.
+struct ISBDocumentExport : IUnknown {
+    // exporter: the exporter's ProgID (VT_BSTR); args go to its Export unchanged.
+    virtual HRESULT ExportToStream(ISBStream* stream, const VARIANT& exporter, const VARIANT& args) = 0;
+
+protected:
+    ~ISBDocumentExport() = default;
+};
+CV_DECLARE_IID(ISBDocumentExport, IID_ISBDocumentExport);
+
+// Where a document lives.
+struct ISBDocumentInfo : IUnknown {
+    virtual HRESULT GetURL(BSTR* url) = 0;  // the plain file path
+
+protected:
+    ~ISBDocumentInfo() = default;
+};
+CV_DECLARE_IID(ISBDocumentInfo, IID_ISBDocumentInfo);
+
+struct ISBDocumentManager : IUnknown {
+    // A new, empty document of the class progId names.
+    virtual HRESULT CreateDocument(BSTR progId, const VARIANT& argument, ISBDocumentRoot** document) = 0;
+    // Copies the files the document depends on (its trajectory files) beside targetPath.
+    virtual HRESULT CopyDependentFiles(ISBDocumentInfo* info, BSTR targetPath, LONG flags) = 0;
+
+protected:
+    ~ISBDocumentManager() = default;
+};
+CV_DECLARE_IID(ISBDocumentManager, IID_ISBDocumentManager);
+
+// The items of a scope, counted and fetched from 1.
+struct ISBScopeItems : IUnknown {
+    virtual HRESULT GetCount(LONG* count) = 0;
+    virtual HRESULT GetItem(LONG index, IUnknown** item) = 0;
+
+protected:
+    ~ISBScopeItems() = default;
+};
+CV_DECLARE_IID(ISBScopeItems, IID_ISBScopeItems);
+
+// The objects of an owner that a filter selects.
+struct ISBScope : IUnknown {
+    virtual HRESULT GetItems(ISBScopeItems** items) = 0;
+
+protected:
+    ~ISBScope() = default;
+};
+CV_DECLARE_IID(ISBScope, IID_ISBScope);
+
+struct ISBScopeManager : IUnknown {
+    // *scope may come back null when nothing serves the filter.
+    virtual HRESULT CreateScope(IUnknown* owner, BSTR filter, ISBScope** scope) = 0;
+
+protected:
+    ~ISBScopeManager() = default;
+};
+CV_DECLARE_IID(ISBScopeManager, IID_ISBScopeManager);
+
 // The host's container root: the managers of one running application.
 struct ISBContainerRoot : IUnknown {
     virtual HRESULT GetDiagnosticsManager(ISBDiagnosticsManager** manager) = 0;
+    virtual HRESULT GetDocumentManager(ISBDocumentManager** manager) = 0;
+    virtual HRESULT GetScopeManager(ISBScopeManager** manager) = 0;
 
 protected:
     ~ISBContainerRoot() = default;
@@ -82,6 +148,9 @@ public:
     bool HasContainerRoot() const { return static_cast<bool>(root_); }
     // The connected root's diagnostics manager; throws E_UNEXPECTED without a root.
     CfxComPtr<ISBDiagnosticsManager> ObtainDiagnosticsManager() const;
+    // The connected root's document and scope managers; a missing root or a failed call throws.
+    CfxComPtr<ISBDocumentManager> ObtainDocumentManager() const;
+    CfxComPtr<ISBScopeManager> ObtainScopeManager() const;
 
 protected:
     CSBContainerRootConsumerImpl() = default;

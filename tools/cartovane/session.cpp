@@ -24,6 +24,12 @@ struct ExtensionRow {
 };
 constexpr ExtensionRow kExtensions[] = {
     {"car", "SDCartovane.CARImportExport", kAtomistic3dDocumentProgID},
+    {"xsd", "SDCartovane.XSDImportExport", kAtomistic3dDocumentProgID},
+    {"xtd", "SDCartovane.XTDImportExport", kAtomistic3dDocumentProgID},
+    {"xod", "SDCartovane.XODImportExport", kAtomistic3dDocumentProgID},
+    {"msd", "SDCartovane.MSDImportExport", kMeso3dDocumentProgID},
+    {"mtd", "SDCartovane.MTDImportExport", kMeso3dDocumentProgID},
+    {"gsd", "SDCartovane.GSDImportExport", kMeso3dDocumentProgID},
 };
 
 const ExtensionRow* FindExtension(const std::string& path) {
@@ -68,6 +74,8 @@ Outcome Session::Import(const std::string& path, host::Arguments& arguments, Cfx
     std::string component = ComponentProgIdFor(path);
     if (component.empty()) return {E_INVALIDARG, "No component reads files like " + path};
     document = host::Model3dDocument::Create(DocumentProgIdFor(path));
+    document->SetContainerRoot(root_.Get());
+    document->SetURL(path);
     CfxComPtr<ISBImporter> importer;
     Cfx::ClearLastError();
     HRESULT hr = Cfx::CfxCreateImpl(component, nullptr, CLSCTX_INPROC_SERVER, IID_ISBImporter, importer.OutVoid(), false);

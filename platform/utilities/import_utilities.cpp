@@ -1,0 +1,15 @@
+#include "utilities/import_utilities.h"
+
+namespace ImportUtilities {
+
+xxTrajectory* CreateDefaultedTrajectory(ISBContainerRoot* containerRoot, xxTreeRoot& tree, const std::string& type,
+                                        unsigned classType) {
+    if (!containerRoot) throw Cfx::CfxResult(E_INVALIDARG, "No container root for the trajectory");
+    xxTrajectory& trajectory = tree.CreateChild<xxTrajectory>();
+    trajectory.SetName("Trajectory");
+    trajectory.SetTrajectoryType(type);
+    trajectory.SetClassTypes({classType});
+    return &trajectory;
+}
+
+}  // namespace ImportUtilities
