@@ -170,11 +170,19 @@ HRESULT Model3dDocument::GetScopeOwner(IUnknown** owner) {
 
 HRESULT Model3dDocument::CopyInto(ISBDocumentRoot* target) {
     return Cfx::Guarded(GUID_NULL, GUID_NULL, [&]() -> HRESULT {
-        Model3dDocument* copy = HostDocument(target);
-        if (!copy) throw Cfx::CfxResult(E_INVALIDARG, "CopyInto needs a 3-D document to copy into");
-        if (copy->progId_ != progId_)
-            throw Cfx::CfxResult(E_INVALIDARG, "Cannot copy a " + progId_ + " into a " + copy->progId_);
-        CopyTree(*tree_, *copy->tree_);
+        if (!target) throw Cfx::CfxResult(E_INVALIDARG, "CopyInto needs a document to copy into");
+        CfxBSTR targetProgId;
+        HRESULT hr = target->GetProgID(targetProgId.Out());
+        if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
+        if (targetProgId.ToString() != progId_)
+            throw Cfx::CfxResult(E_INVALIDARG, "Cannot copy a " + progId_ + " into a " + targetProgId.ToString());
+        CfxComPtr<IModel3dDocumentDirect> direct;
+        hr = target->QueryInterface(IID_IModel3dDocumentDirect, direct.OutVoid());
+        if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_IModel3dDocumentDirect);
+        xxTreeRoot* copy = nullptr;
+        hr = direct->GetTreeRoot(&copy);
+        if (FAILED(hr) || !copy) throw Cfx::CfxResult(E_UNEXPECTED, "The target document has no tree");
+        CopyTree(*tree_, *copy);
         return S_OK;
     });
 }
