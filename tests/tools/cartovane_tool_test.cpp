@@ -131,6 +131,39 @@ TEST(CartovaneTool, ConvertRoundTripKeepsTheModel) {
     EXPECT_EQ(body(copy.output, "round_trip_2"), body(original.output, "water_ethanol"));
 }
 
+TEST(CartovaneTool, XmlDocumentsConvertBothWaysWithoutLoss) {
+    std::string dir = ::testing::TempDir();
+    std::string xsd = dir + "/xml_model.xsd";
+    ToolRun toXsd = Tool("convert " + ExamplePath() + " " + xsd);
+    ASSERT_EQ(toXsd.status, 0) << toXsd.output;
+    ToolRun reference = Tool("show --json " + xsd);
+    ASSERT_EQ(reference.status, 0) << reference.output;
+
+    // CAR -> XSD -> CAR: the CAR file names the model after itself.
+    std::string car = dir + "/xml_back.car";
+    ToolRun toCar = Tool("convert " + xsd + " " + car);
+    ASSERT_EQ(toCar.status, 0) << toCar.output;
+    ToolRun original = Tool("show --json " + ExamplePath());
+    ToolRun back = Tool("show --json " + car);
+    auto named = [](std::string text, const std::string& from) {
+        for (auto at = text.find("\"" + from + "\""); at != std::string::npos; at = text.find("\"" + from + "\""))
+            text.replace(at, from.size() + 2, "\"NAME\"");
+        return text;
+    };
+    EXPECT_EQ(named(back.output, "xml_back"), named(original.output, "water_ethanol"));
+
+    // XSD -> each document type -> XSD: the XML documents keep the model's own name.
+    for (const char* extension : {"xod", "msd", "gsd", "xtd", "mtd"}) {
+        SCOPED_TRACE(extension);
+        std::string other = dir + "/xml_model." + extension, again = dir + "/xml_again_" + extension + ".xsd";
+        ToolRun there = Tool("convert " + xsd + " " + other);
+        ASSERT_EQ(there.status, 0) << there.output;
+        ToolRun home = Tool("convert " + other + " " + again);
+        ASSERT_EQ(home.status, 0) << home.output;
+        EXPECT_EQ(Tool("show --json " + again).output, reference.output);
+    }
+}
+
 TEST(CartovaneTool, BadArgumentsAreRefused) {
     for (const char* args : {"show", "show a.car b.car", "convert a.car", "show --arg x a.car", "show --bogus a.car"}) {
         ToolRun run = Tool(args);
