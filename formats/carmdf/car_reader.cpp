@@ -150,6 +150,8 @@ void xxLoadCAR::Reset() {
     topologyRead_ = false;
     subUnits_.Clear();
     children_.Clear();
+    recordObjects_.clear();
+    recordObjectsIndexed_ = 0;
     qualifiedNames_.Clear();
     chargeGroupCount_ = 0;
     chargeGroupIndex_.Clear();

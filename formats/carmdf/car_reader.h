@@ -155,6 +155,8 @@ private:
     bool ReadBackboneList(MdfLines& lines);
     bool ReadPseudoAtoms(MdfLines& lines);
     bool ReadMdfTupleSets(xxTreeNode& owner, MdfLines& lines, int degree, std::string_view name);
+    // Moves the set under the common ancestor of its members and those about to join it.
+    static void MoveUnderMembers(xxSet& set, std::vector<xxObject*>& added);
     xxGeometryMonitor* MonitorOf(xxTreeNode& owner, const std::vector<xxAtom*>& atoms);
     static void SkipToSectionLine(MdfLines& lines);
     void ReportError(std::int32_t messageId);
@@ -190,6 +192,10 @@ private:
     cartovane::carscan::NameIndex<xxBondable*, cartovane::carscan::ChildKeyMatch, cartovane::carscan::ChildKey,
                                   cartovane::carscan::ChildKeyHash>
         children_;  // bondable children of the current molecule's sub-units
+    // Every record's object in file order; indexed by qualified name only when an atom-set
+    // section asks for names.
+    std::vector<xxBondable*> recordObjects_;
+    std::size_t recordObjectsIndexed_ = 0;
     cartovane::carscan::NameIndex<xxBondable*, cartovane::carscan::QualifiedNameMatch> qualifiedNames_;
     std::vector<ChargeGroup> chargeGroups_;
     std::size_t chargeGroupCount_ = 0;

@@ -295,13 +295,17 @@ ConnectionToken ParseConnectionToken(std::string_view token) noexcept {
         t.subUnit = token.substr(0, colon);
         rest = token.substr(colon + 1);
     }
-    constexpr std::string_view delimiters = "#%/,";
-    std::size_t at = rest.find_first_of(delimiters);
+    auto nextDelimiter = [&](std::size_t from) {
+        while (from < rest.size() && rest[from] != '#' && rest[from] != '%' && rest[from] != '/' && rest[from] != ',')
+            ++from;
+        return from;
+    };
+    std::size_t at = nextDelimiter(0);
     t.partner = rest.substr(0, at);
-    while (at != std::string_view::npos) {
+    while (at < rest.size()) {
         const char kind = rest[at];
-        const std::size_t next = rest.find_first_of(delimiters, at + 1);
-        const std::string_view part = rest.substr(at + 1, next == std::string_view::npos ? next : next - at - 1);
+        const std::size_t next = nextDelimiter(at + 1);
+        const std::string_view part = rest.substr(at + 1, next - at - 1);
         switch (kind) {
             case '%': {
                 t.hasOffsets = true;

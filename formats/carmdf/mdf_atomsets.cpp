@@ -80,6 +80,19 @@ xxLoadCAR::MonitorKey xxLoadCAR::MonitorKeyOf(const std::vector<xxAtom*>& atoms)
 }
 
 bool xxLoadCAR::ReadMdfAtomSets(xxTreeNode& owner, MdfLines& lines) {
+    // The records' qualified names, first record first: the names read back from the objects
+    // are the record's own (the sub-unit and atom were found by them, the molecule renamed).
+    qualifiedNames_.Reserve(recordObjects_.size());
+    for (; recordObjectsIndexed_ < recordObjects_.size(); ++recordObjectsIndexed_) {
+        xxBondable* object = recordObjects_[recordObjectsIndexed_];
+        const xxObject* subUnit = object->GetParent();
+        scratch_.assign(subUnit->GetParent()->GetName());
+        scratch_ += ':';
+        scratch_ += subUnit->GetName();
+        scratch_ += ':';
+        scratch_ += object->GetName();
+        qualifiedNames_.Insert(scratch_, object);
+    }
     sets_.clear();
     if (!lines.NextStatement()) return false;
     if (lines.Line().starts_with('#')) return true;
@@ -161,9 +174,19 @@ bool xxLoadCAR::ReadMdfSubset(xxTreeNode& owner, MdfLines& lines) {
         set = &owner.CreateChild<xxSet>();
         set->SetName(name);
     }
-    for (xxAtom* atom : ReadAtomNameList(lines, {}, {}, false)) set->Add(*atom);
-    if (xxTreeNode* ancestor = xxUnMappedMonitor::FindCommonAncestor(set->GetMembers())) set->SetParent(*ancestor);
+    const std::vector<xxAtom*> atoms = ReadAtomNameList(lines, {}, {}, false);
+    std::vector<xxObject*> added(atoms.begin(), atoms.end());
+    MoveUnderMembers(*set, added);
+    for (xxAtom* atom : atoms) set->Add(*atom);
     return true;
+}
+
+void xxLoadCAR::MoveUnderMembers(xxSet& set, std::vector<xxObject*>& added) {
+    if (added.empty()) return;
+    // A set that has members already sits under their common ancestor, so the set itself stands
+    // for them: a set filled by many lists costs no more than its lists.
+    if (!set.IsEmpty()) added.push_back(&set);
+    if (xxTreeNode* ancestor = xxUnMappedMonitor::FindCommonAncestor(added)) set.SetParent(*ancestor);
 }
 
 bool xxLoadCAR::ReadFixedAtoms(xxTreeNode& owner, MdfLines& lines) {
@@ -276,10 +299,10 @@ bool xxLoadCAR::ReadMdfTupleSets(xxTreeNode& owner, MdfLines& lines, int degree,
         dropNewSet();
         return true;
     }
+    if (set->IsEmpty()) set->SetParent(owner);
+    MoveUnderMembers(*set, collected);
     for (xxObject* object : collected) set->Add(*object);
     if (isNew) set->SetName(name);
-    xxTreeNode* ancestor = xxUnMappedMonitor::FindCommonAncestor(set->GetMembers());
-    set->SetParent(ancestor ? *ancestor : owner);
     return true;
 }
 

@@ -14,25 +14,25 @@ namespace msg = cartovane::msg;
 
 namespace {
 
-// The tokens of a text between any of the separators.
+// The tokens of a text between separators: blanks, or blanks, tabs and line feeds.
 class Tokens {
 public:
-    Tokens(std::string_view text, std::string_view separators) : text_(text), separators_(separators) {}
+    enum class Separators { Blanks, WhiteSpace };
+    Tokens(std::string_view text, Separators separators) : text_(text), whiteSpace_(separators == Separators::WhiteSpace) {}
     std::optional<std::string_view> Next() {
-        const std::size_t start = text_.find_first_not_of(separators_, pos_);
-        if (start == std::string_view::npos) {
-            pos_ = text_.size();
-            return std::nullopt;
-        }
-        const std::size_t end = std::min(text_.find_first_of(separators_, start), text_.size());
-        pos_ = end;
-        return text_.substr(start, end - start);
+        while (pos_ < text_.size() && IsSeparator(text_[pos_])) ++pos_;
+        if (pos_ >= text_.size()) return std::nullopt;
+        const std::size_t start = pos_;
+        while (pos_ < text_.size() && !IsSeparator(text_[pos_])) ++pos_;
+        return text_.substr(start, pos_ - start);
     }
     std::string_view Rest() const { return text_.substr(pos_); }
 
 private:
+    bool IsSeparator(char c) const { return c == ' ' || (whiteSpace_ && (c == '\t' || c == '\n')); }
+
     std::string_view text_;
-    std::string_view separators_;
+    bool whiteSpace_;
     std::size_t pos_ = 0;
 };
 
@@ -45,6 +45,17 @@ bool TokenInt(std::string_view token, int& value) {
 bool TokenDouble(std::string_view token, double& value) {
     std::size_t pos = 0;
     return cs::ScanDouble(token, pos, value);
+}
+
+// The declared column codes; each takes one token of a record.
+constexpr bool TakesToken(char code) {
+    switch (code) {
+        case 'e': case 'a': case 'g': case 'i': case 'f': case 'c': case 's':
+        case 'p': case 'y': case 'o': case 't': case 'x': case 'U':
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -164,7 +175,7 @@ bool xxLoadCAR::ReadMdfAtomRecords(MdfLines& lines, xxMultiScaleMolecule& molecu
         }
         if (lineCount == 1) ReportError(msg::CARLOAD_MDF_ATOM_NOLINE);  // a warning: the record is read
 
-        Tokens tokens(line, " ");
+        Tokens tokens(line, Tokens::Separators::Blanks);
         const std::string_view name = tokens.Next().value_or(std::string_view{});
         const std::size_t colon = name.rfind(':');
         const std::string_view recordSubUnit = colon == std::string_view::npos ? std::string_view{} : name.substr(0, colon);
@@ -185,12 +196,7 @@ bool xxLoadCAR::ReadMdfAtomRecords(MdfLines& lines, xxMultiScaleMolecule& molecu
             BuildChargeGroups(subUnit);
             return false;
         }
-        scratch_.assign(molecule.GetName());
-        scratch_ += ':';
-        scratch_ += subUnitName;
-        scratch_ += ':';
-        scratch_ += atomName;
-        qualifiedNames_.Insert(scratch_, *atom);
+        recordObjects_.push_back(*atom);  // its qualified name: molecule, sub-unit and atom names
 
         if (!ReadMdfAtomColumns(tokens.Rest(), **atom)) {
             ReportError(msg::CARLOAD_MDF_ATOM_ENTRY);
@@ -198,7 +204,7 @@ bool xxLoadCAR::ReadMdfAtomRecords(MdfLines& lines, xxMultiScaleMolecule& molecu
         }
         // A record that stops short of the connection column lists no connections.
         if (line.size() > connectionColumn) {
-            Tokens connections(line.substr(connectionColumn), " \t\n");
+            Tokens connections(line.substr(connectionColumn), Tokens::Separators::WhiteSpace);
             while (const auto token = connections.Next()) ReadConnection(*token, **atom, *subUnit);
         }
     }
@@ -214,7 +220,7 @@ bool xxLoadCAR::ReadMdfAtomColumns(std::string_view fields, xxBondable& object) 
     if (columnCodes_.empty()) return false;  // no declarations: no record can match them
     xxAtom* atom = object.As<xxAtom>();
     xxAtom3d* atom3d = object.As<xxAtom3d>();
-    Tokens tokens(fields, " ");
+    Tokens tokens(fields, Tokens::Separators::Blanks);
     std::array<char, 6> groupName{'?'};
     std::size_t groupLength = 1;
     int switching = 0;
@@ -226,7 +232,7 @@ bool xxLoadCAR::ReadMdfAtomColumns(std::string_view fields, xxBondable& object) 
             ++blanks;
             continue;
         }
-        if (std::string_view("eagifcspyotxU").find(code) == std::string_view::npos) continue;
+        if (!TakesToken(code)) continue;
         const std::optional<std::string_view> token = tokens.Next();
         if (!token) continue;
         bool read = true;

@@ -32,10 +32,17 @@ public:
         }
     }
 
+    // Room for n entries without growing.
+    void Reserve(std::size_t n) {
+        std::size_t capacity = 16;
+        while (n * 4 > capacity * 3) capacity *= 2;
+        if (capacity > slots_.size()) Grow(capacity);
+    }
+
     // Enters value under key unless the key is there already (the first entry stays); true when
     // entered.
     bool Insert(const Key& key, const Value& value) {
-        if ((size_ + 1) * 4 > slots_.size() * 3) Grow();
+        if ((size_ + 1) * 4 > slots_.size() * 3) Grow(slots_.empty() ? 16 : slots_.size() * 2);
         const std::uint32_t h = HashOf(key);
         for (std::size_t i = h & Mask();; i = (i + 1) & Mask()) {
             Slot& s = slots_[i];
@@ -71,9 +78,9 @@ private:
     }
     std::size_t Mask() const noexcept { return slots_.size() - 1; }
 
-    void Grow() {
+    void Grow(std::size_t capacity) {
         std::vector<Slot> old = std::move(slots_);
-        slots_.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+        slots_.assign(capacity, Slot{});
         const std::uint32_t oldGeneration = generation_;
         generation_ = 1;
         for (const Slot& s : old) {

@@ -340,8 +340,13 @@ TEST(MdfSymmetry, BondsToImages) {
     }
 }
 
-// CR LF files read exactly as LF files.
-TEST(MdfLineEnds, CrLfReadsAsLf) {
+std::string Fixture(std::string_view name) {
+    return cvtest::TempDir::Slurp(std::string(CARTOVANE_TEST_DATA) + "/carmdf/" + std::string(name));
+}
+
+// A hand-written periodic model: a chain bonded across the cell boundary and a water. Read with
+// LF and with CR LF line ends, it gives the same tree.
+TEST(MdfFixture, ChainAcrossTheCellInBothLineEnds) {
     auto crlf = [](const std::string& text) {
         std::string out;
         for (char ch : text) {
@@ -353,22 +358,59 @@ TEST(MdfLineEnds, CrLfReadsAsLf) {
     auto digest = [](const Loaded& l) {
         std::string d;
         l.root->ForEachDescendent([&](xxObject& o) {
-            d += o.GetClass().GetName() + " " + o.GetName() + " " + std::to_string(o.GetID()) + "\n";
+            const xxPoint3d p = o.GetXYZ();
+            d += o.GetClass().GetName() + " " + o.GetName() + " " + std::to_string(o.GetID()) + " " +
+                 std::to_string(p.x) + "," + std::to_string(p.y) + "," + std::to_string(p.z) + "\n";
             if (const xxBond* b = o.As<xxBond>()) d += " order " + std::to_string(b->GetOrder()) + "\n";
             return true;
         });
-        for (const std::string& p : l.posted) d += p + "\n";
         return d;
     };
-    cvtest::TempDir lfDir, crlfDir;
-    const std::string car = Car("PBC=ON", kCell3d);
-    const std::string mdf = Mdf("#symmetry\n@periodicity 3 xyz\n@group (P1)\n",
-                                "#atomset\n\n@list subset S\n\nWATER:WAT_1:O1 H1\n\n");
-    const Loaded lf = Load(lfDir, car, mdf);
-    const Loaded cr = Load(crlfDir, crlf(car), crlf(mdf));
-    EXPECT_TRUE(lf.posted.empty());
-    EXPECT_EQ(digest(cr), digest(lf));
-    EXPECT_EQ(cr.root->DescendentsOf<xxSet>().size(), 1u);
+    std::string digests[2];
+    for (bool crLf : {false, true}) {
+        SCOPED_TRACE(crLf ? "CR LF" : "LF");
+        cvtest::TempDir dir;
+        const std::string car = Fixture("chain.car"), mdf = Fixture("chain.mdf");
+        const Loaded l =
+            Load(dir, crLf ? crlf(car) : car, crLf ? crlf(mdf) : mdf, {.carName = "chain.car", .mdfName = "chain.mdf"});
+        EXPECT_TRUE(l.posted.empty()) << testing::PrintToString(l.posted);
+        ASSERT_NE(l.System(), nullptr);
+        EXPECT_EQ(l.System()->GetPeriodicDimension(), 3);
+        const auto molecules = l.Molecules();
+        ASSERT_EQ(molecules.size(), 2u);
+        EXPECT_EQ(molecules[1]->GetName(), "water");
+
+        // C1 and C2 bond in the cell and to each other's images in the next cells.
+        xxBondable* c1 = l.Atom(1);
+        xxBondable* c2 = l.Atom(2);
+        ASSERT_NE(BondOf(l, 1, 2), nullptr);
+        EXPECT_EQ(BondOf(l, 1, 2)->GetOrder(), 2.0);
+        std::vector<xxPoint3d> partnersOfC1, partnersOfC2;
+        for (xxBondable* b : c1->GetAttached()) partnersOfC1.push_back(b->GetXYZ());
+        for (xxBondable* b : c2->GetAttached()) partnersOfC2.push_back(b->GetXYZ());
+        EXPECT_EQ(partnersOfC1, (std::vector<xxPoint3d>{{3.75, 5, 5}, {-1.25, 5, 5}}));
+        EXPECT_EQ(partnersOfC2, (std::vector<xxPoint3d>{{1.25, 5, 5}, {6.25, 5, 5}}));
+        for (xxBondable* b : c1->GetAttached()) EXPECT_EQ(c1->FindBond(*b)->GetOrder(), 2.0);
+        for (xxBondable* b : c2->GetAttached()) EXPECT_EQ(c2->FindBond(*b)->GetOrder(), 2.0);
+
+        const xxAtom3d* o1 = l.Atom3d(3);
+        EXPECT_EQ(o1->GetFormalCharge(), (xxRational{-1, 1}));
+        EXPECT_EQ(l.Atom3d(4)->GetOccupancy(), 0.5);
+        EXPECT_EQ(l.Atom3d(5)->GetIsotope(), 2);
+        const auto groups = molecules[1]->DescendentsOf<xxChargeGroup>();
+        ASSERT_EQ(groups.size(), 1u);
+        EXPECT_EQ(groups[0]->GetSwitchingCenter(), o1);
+        EXPECT_EQ(groups[0]->GetAtoms().size(), 3u);
+
+        const auto sets = l.root->DescendentsOf<xxSet>();
+        ASSERT_EQ(sets.size(), 2u);
+        EXPECT_EQ(sets[0]->GetName(), "CHAIN");
+        EXPECT_EQ(sets[0]->GetSize(), 2u);
+        EXPECT_EQ(sets[1]->GetName(), "OH");
+        EXPECT_EQ(sets[1]->GetMembersOf<xxDistanceStretcher>().size(), 1u);
+        digests[crLf ? 1 : 0] = digest(l);
+    }
+    EXPECT_EQ(digests[1], digests[0]);
 }
 
 }  // namespace
