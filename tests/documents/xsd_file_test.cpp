@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -7,6 +9,7 @@
 #include "datamodel/atomistic.h"
 #include "datamodel/sets.h"
 #include "documents/xsd_file.h"
+#include "support/temp_dir.h"
 #include "xml/xml.h"
 
 namespace {
@@ -131,6 +134,24 @@ TEST(XsdFile, AtomisticModelsReadBackTheSame) {
     auto tuples = back.ChildrenOf<xxSubstructure>();
     ASSERT_EQ(tuples.size(), 1u);
     EXPECT_EQ(tuples[0]->GetAtoms(), (std::vector<xxBondable*>{atoms[2], atoms[0]}));
+}
+
+// Another XML parser than ours reads what the saver writes: well-formed, the newest version,
+// every "ID" once.
+TEST(XsdFile, DocumentsReadWithAnIndependentParser) {
+    if (std::system("python3 -c 'import xml.dom.minidom' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+    cvtest::TempDir dir;
+    std::string path = dir.File("water.xsd");
+    std::ofstream(path, std::ios::binary) << SaveXsd(*Water());
+    const std::string check =
+        "import sys, xml.dom.minidom as m\n"
+        "d = m.parse(sys.argv[1]).documentElement\n"
+        "assert d.tagName == 'XSD' and d.getAttribute('Version') == '5.5'\n"
+        "ids = [e.getAttribute('ID') for e in d.getElementsByTagName('*') if e.hasAttribute('ID')]\n"
+        "assert len(ids) == len(set(ids)) == 14, ids\n";
+    std::string script = dir.File("check.py");
+    std::ofstream(script) << check;
+    EXPECT_EQ(std::system(("python3 " + script + " " + path).c_str()), 0);
 }
 
 TEST(XsdFile, ValuesTheModelRefusesAreRefusedOnReading) {
