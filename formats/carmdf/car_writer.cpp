@@ -240,8 +240,8 @@ bool xxSaveCAR::WriteCarAtoms(std::ostream& car) {
         auto [residue, number] = SplitSubunitName(subunitName);
         std::string_view typeText = TypeText(object, type);
         if (typeText.empty()) typeText = "xx    ";
-        const auto* atom = object.As<xxAtom>();
-        std::string_view element = atom ? atom->GetElement().symbol : std::string_view("Du");
+        std::string_view element =
+            order_.IsAtom(p) ? static_cast<const xxAtom&>(object).GetElement().symbol : std::string_view("Du");
 
         text.Left(atomName, 5).Char(' ');
         text.FixedCut(xyz.x, 9, 14).Char(' ');
@@ -282,6 +282,10 @@ bool xxSaveCAR::WriteMdf(const std::string& mdfPath, xxObject& object) {
     mdfText_.Clear();
     atomSetHeader_ = false;
     setFailed_ = false;
+    listedCollected_ = false;
+    listedSets_.clear();
+    listedRestrictions_.clear();
+    listedPiSystems_.clear();
 
     WriteMdfHeader();
     WriteMdfColumns();
@@ -376,8 +380,8 @@ bool xxSaveCAR::WriteMdfRecords() {
 bool xxSaveCAR::WriteMdfAtoms(std::size_t position, std::string_view atomName, std::string_view subunitName,
                               std::string_view chargeGroup, int switching) {
     const xxBondable& object = *order_.GetAtomOrderArray()[position].atom;
-    const auto* atom = object.As<xxAtom>();
-    const auto* atom3d = object.As<xxAtom3d>();
+    const auto* atom = order_.IsAtom(position) ? static_cast<const xxAtom*>(&object) : nullptr;
+    const auto* atom3d = order_.IsAtom3d(position) ? static_cast<const xxAtom3d*>(&object) : nullptr;
 
     // The qualified name, white space removed, left-justified in 19.
     std::size_t start = mdfText_.Size();
@@ -437,7 +441,7 @@ void xxSaveCAR::CollectBonds(const xxBondable& object) {
     for (const xxBondableInteraction* interaction : object.GetBonds()) {
         const xxBondable* partner = interaction->GetPartner(object);
         if (!partner) continue;
-        const auto* pi = partner->As<xxPiSystem>();
+        const auto* pi = &partner->GetClass() == &xxAtom3d::Class() ? nullptr : partner->As<xxPiSystem>();
         if (pi && pi->HasDynamicPosition()) {
             // A pseudo-atom whose place follows its members is no record of its own: what is
             // bonded to it is written as bonded to each member, and each member as bonded to
@@ -450,7 +454,8 @@ void xxSaveCAR::CollectBonds(const xxBondable& object) {
             }
             continue;
         }
-        const auto* bond = interaction->As<xxBond>();
+        const auto* bond = &interaction->GetClass() == &xxBond::Class() ? static_cast<const xxBond*>(interaction)
+                                                                         : interaction->As<xxBond>();
         add(partner, bond ? bond->GetOrder() : 1.0);
     }
 }
@@ -478,7 +483,7 @@ bool xxSaveCAR::WriteConnection(const Connection& connection, std::size_t positi
         for (int axis = 0; axis < 3; ++axis)
             if (offsets[axis] < -9 || offsets[axis] > 9) return false;
     }
-    std::size_t partnerPosition = order_.FindPosition(*partner);
+    std::size_t partnerPosition = order_.FindPositionNear(*partner, position);
     if (partnerPosition == xxCarMdfAtomOrder::npos) return true;
     const auto& atoms = order_.GetAtomOrderArray();
     // The reader finds partners only within the record's molecule: a bond into another

@@ -19,6 +19,8 @@
 #include "utilities/load.h"
 
 class xxBondable;
+class xxCompleteRestriction;
+class xxPiSystem;
 class xxSet;
 class xxSymmetryDefinition;
 class xxSymmetryElement;
@@ -82,8 +84,10 @@ private:
     std::string MakeAlphaNumericName(const xxObject& firstMember, const std::string& piName);
     bool AddTupleIfNew(const std::vector<const xxObject*>& tuple);
     bool QualifiedName(const xxObject& object, std::string& name) const;
+    // The sets, fixed-atom restrictions or pseudo-atoms to write, in tree order.
     template <class T>
-    std::vector<T*> ObjectsToWrite(xxObject& object) const;
+    std::vector<T*> ObjectsToWrite(xxObject& object);
+    void CollectListed(xxObject& object);
     void Warn(const std::string& text) const;
 
     void Line();  // ends the line being built in mdfText_
@@ -114,6 +118,10 @@ private:
     std::string typeScratch_;
     // Tuples written for the current set, in one orientation.
     std::set<std::vector<const xxObject*>> writtenTuples_;
+    bool listedCollected_ = false;
+    std::vector<xxSet*> listedSets_;
+    std::vector<xxCompleteRestriction*> listedRestrictions_;
+    std::vector<xxPiSystem*> listedPiSystems_;
     // Generated pseudo-atom names.
     std::unordered_set<std::string> pseudoAtomNames_;
 };

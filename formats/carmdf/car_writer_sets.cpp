@@ -1,6 +1,7 @@
 // The "#atomset" section of the MDF: atom sets, backbone lists, fixed atoms and pseudo-atoms.
 #include <algorithm>
 #include <string>
+#include <type_traits>
 #include <unordered_set>
 
 #include "cfx/cfx.h"
@@ -30,14 +31,46 @@ std::string WithoutSpace(std::string_view text) {
 
 }  // namespace
 
+void xxSaveCAR::CollectListed(xxObject& object) {
+    if (listedCollected_) return;
+    listedCollected_ = true;
+    auto* node = object.As<xxTreeNode>();
+    if (!node) return;
+    // One walk for the three kinds; most objects are atoms and bonds, so remember per class.
+    constexpr unsigned kSet = 1, kRestriction = 2, kPi = 4, kNode = 8;
+    std::vector<std::pair<const xxClass*, unsigned>> known;
+    auto kind = [&](const xxObject& o) {
+        const xxClass* cls = &o.GetClass();
+        for (const auto& [c, k] : known)
+            if (c == cls) return k;
+        unsigned k = (o.IsA(xxSet::classType) ? kSet : 0) | (o.IsA(xxCompleteRestriction::classType) ? kRestriction : 0) |
+                     (o.IsA(xxPiSystem::classType) ? kPi : 0) | (o.IsA(xxTreeNode::classType) ? kNode : 0);
+        known.emplace_back(cls, k);
+        return k;
+    };
+    auto walk = [&](auto& self, const xxTreeNode& at) -> void {
+        for (const auto& child : at.Children()) {
+            unsigned k = kind(*child);
+            if (k & kSet) listedSets_.push_back(static_cast<xxSet*>(child.get()));
+            if (k & kRestriction) listedRestrictions_.push_back(static_cast<xxCompleteRestriction*>(child.get()));
+            if (k & kPi) listedPiSystems_.push_back(static_cast<xxPiSystem*>(child.get()));
+            if (k & kNode) self(self, static_cast<const xxTreeNode&>(*child));
+        }
+    };
+    walk(walk, *node);
+}
+
 template <class T>
-std::vector<T*> xxSaveCAR::ObjectsToWrite(xxObject& object) const {
+std::vector<T*> xxSaveCAR::ObjectsToWrite(xxObject& object) {
     std::vector<T*> out;
     if (symmetry_) {
         for (xxObject* o : symmetry_->Iterator(T::classType, xxSymmetrySystem::kAll)) out.push_back(static_cast<T*>(o));
-    } else if (auto* node = object.As<xxTreeNode>()) {
-        out = node->DescendentsOf<T>();
+        return out;
     }
+    CollectListed(object);
+    if constexpr (std::is_same_v<T, xxSet>) return listedSets_;
+    if constexpr (std::is_same_v<T, xxCompleteRestriction>) return listedRestrictions_;
+    if constexpr (std::is_same_v<T, xxPiSystem>) return listedPiSystems_;
     return out;
 }
 
@@ -291,7 +324,7 @@ void xxSaveCAR::WriteBackboneList(std::size_t firstPosition, std::size_t endPosi
     };
     std::vector<const xxBondable*> backbone;
     for (std::size_t p = firstPosition; p < endPosition; ++p)
-        if (isBackbone(atoms[p].atom)) backbone.push_back(atoms[p].atom);
+        if (order_.IsAtom(p) && static_cast<const xxAtom*>(atoms[p].atom)->IsBackboneAtom()) backbone.push_back(atoms[p].atom);
     if (backbone.empty()) return;
 
     auto backboneNeighbours = [&](const xxBondable* b) {

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include "cfx/cfx.h"
@@ -12,7 +14,42 @@ namespace {
 // Wide enough for the fixed-point text of any double with the decimals written here.
 constexpr std::size_t kNumberText = 400;
 
+// Fixed-point text by integer arithmetic, the same as printf's correctly rounded text; empty when
+// the value is too large, or so close to a rounding tie that the scaled product cannot tell.
+std::string_view FastFixedText(std::array<char, kNumberText>& buffer, double value, int decimals) {
+    static constexpr double kScale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
+    static constexpr std::uint64_t kPower[] = {1,      10,      100,      1000,      10000,      100000,
+                                               1000000, 10000000, 100000000, 1000000000, 10000000000};
+    if (decimals < 0 || decimals > 10) return {};
+    const double magnitude = std::fabs(value);
+    const double scaled = magnitude * kScale[decimals];  // one rounding: within half an ulp
+    if (!(scaled < 0x1p52)) return {};
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;  // exact below 2^52
+    // The product is off by at most half an ulp (at most scaled * 2^-53); only a tie closer
+    // than that is ambiguous.
+    if (std::fabs(fraction - 0.5) <= scaled * 0x1p-50) return {};
+    const std::uint64_t units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+    const std::uint64_t integer = units / kPower[decimals];
+    std::uint64_t rest = units % kPower[decimals];
+
+    char* out = buffer.data();
+    if (std::signbit(value)) *out++ = '-';
+    auto [end, ec] = std::to_chars(out, buffer.data() + buffer.size(), integer);
+    out = end;
+    if (decimals > 0) {
+        *out++ = '.';
+        for (int i = decimals; i-- > 0;) {
+            out[i] = static_cast<char>('0' + rest % 10);
+            rest /= 10;
+        }
+        out += decimals;
+    }
+    return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};
+}
+
 std::string_view FixedText(std::array<char, kNumberText>& buffer, double value, int decimals) {
+    if (std::string_view fast = FastFixedText(buffer, value, decimals); !fast.empty()) return fast;
     auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed,
                                    decimals);
     if (ec != std::errc{}) return "*";

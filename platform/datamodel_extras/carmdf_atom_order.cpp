@@ -108,14 +108,47 @@ std::string_view ResidueNumber(std::string_view subunitName) {
     return cut == std::string_view::npos ? std::string_view{} : subunitName.substr(cut + 1);
 }
 
-bool IsDynamicPseudoAtom(const xxBondable& object) {
-    const auto* pi = object.As<xxPiSystem>();
-    return pi && pi->HasDynamicPosition();
-}
-
 }  // namespace
 
 class xxCarMdfAtomOrder::PositionIndex : public FlatIndex {};
+
+// What an object's class is, asked of the class registry once per class rather than per object.
+class xxCarMdfAtomOrder::KindCache {
+public:
+    enum : unsigned {
+        kOrdered = 1,  // of the ordered class type and a bondable object
+        kAtom = 2,
+        kAtom3d = 4,
+        kPiSystem = 8,
+        kTreeNode = 16,
+        kMolecule = 32,
+        kSubUnit = 64,
+        kChargeGroup = 128,
+        kSymmetrySystem = 256,
+    };
+    explicit KindCache(unsigned classType) : classType_(classType) {}
+    unsigned Of(const xxObject& object) {
+        const xxClass* cls = &object.GetClass();
+        for (const auto& [c, k] : known_)
+            if (c == cls) return k;
+        unsigned k = 0;
+        if (object.IsA(xxBondable::classType) && object.IsA(classType_)) k |= kOrdered;
+        if (object.IsA(xxAtom::classType)) k |= kAtom;
+        if (object.IsA(xxAtom3d::classType)) k |= kAtom3d;
+        if (object.IsA(xxPiSystem::classType)) k |= kPiSystem;
+        if (object.IsA(xxTreeNode::classType)) k |= kTreeNode;
+        if (object.IsA(xxMolecule::classType)) k |= kMolecule;
+        if (object.IsA(xxSubUnit::classType)) k |= kSubUnit;
+        if (object.IsA(xxChargeGroup::classType)) k |= kChargeGroup;
+        if (object.IsA(xxSymmetrySystem::classType)) k |= kSymmetrySystem;
+        known_.emplace_back(cls, k);
+        return k;
+    }
+
+private:
+    unsigned classType_;
+    std::vector<std::pair<const xxClass*, unsigned>> known_;
+};
 
 xxCarMdfAtomOrder::xxCarMdfAtomOrder() : index_(std::make_unique<PositionIndex>()) {}
 xxCarMdfAtomOrder::~xxCarMdfAtomOrder() = default;
@@ -126,23 +159,28 @@ void xxCarMdfAtomOrder::Reset() {
     outside_ = false;
     symmetrySystem_ = nullptr;
     order_.clear();
+    kinds_.clear();
     atomNames_.clear();
     subunits_.clear();
     molecules_.clear();
     lastMoleculeKey_ = nullptr;
     lastSubunitKey_ = nullptr;
+    foundChargeGroups_.clear();
     chargeGroups_.clear();
     chargeGroupStatus_ = true;
     groupOfPosition_.clear();
     positionGroupName_.clear();
     chargeGroupNames_.clear();
     index_->Clear();
+    indexed_ = false;
 }
 
 bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, unsigned classType) {
     Reset();
+    KindCache kinds(classType);
 
-    // The symmetry system: the model's own or an ancestor's, else the one below the model.
+    // The symmetry system: the model's own or an ancestor's, else one below the model. Systems
+    // hold molecules, never the other way round, so the search need not enter them.
     std::size_t systems = 0;
     for (xxObject* o = &model; o; o = o->GetParent()) {
         if (auto* system = o->As<xxSymmetrySystem>()) {
@@ -153,12 +191,18 @@ bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, unsigned classType) {
     }
     auto* node = model.As<xxTreeNode>();
     if (!symmetrySystem_ && node) {
-        node->ForEachDescendent([&](xxObject& o) {
-            if (auto* system = o.As<xxSymmetrySystem>()) {
-                if (++systems == 1) symmetrySystem_ = system;
+        auto search = [&](auto& self, const xxTreeNode& at) -> void {
+            for (const auto& child : at.Children()) {
+                unsigned k = kinds.Of(*child);
+                if (!(k & KindCache::kTreeNode) || (k & (KindCache::kMolecule | KindCache::kSubUnit))) continue;
+                if (k & KindCache::kSymmetrySystem) {
+                    if (++systems == 1) symmetrySystem_ = static_cast<xxSymmetrySystem*>(child.get());
+                    continue;
+                }
+                self(self, static_cast<const xxTreeNode&>(*child));
             }
-            return true;
-        });
+        };
+        search(search, *node);
     }
 
     // The molecule and sub-unit the model itself lies in.
@@ -173,46 +217,55 @@ bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, unsigned classType) {
     }
 
     if (node) {
-        Walk(*node, molecule, subunit, classType);
-    } else if (auto* bondable = model.As<xxBondable>(); bondable && model.IsA(classType)) {
-        if (model.GetParent()) Append(*bondable, *model.GetParent(), molecule, subunit);
+        Walk(*node, molecule, subunit, kinds);
+    } else if (auto* bondable = model.As<xxBondable>(); bondable && (kinds.Of(model) & KindCache::kOrdered)) {
+        unsigned k = kinds.Of(model);
+        if (model.GetParent())
+            Append(*bondable, *model.GetParent(), molecule, subunit,
+                   static_cast<std::uint8_t>(((k & KindCache::kAtom) ? kAtomKind : 0) | ((k & KindCache::kAtom3d) ? kAtom3dKind : 0)));
     }
 
-    index_->Reserve(order_.size());
-    for (std::size_t i = 0; i < order_.size(); ++i) index_->Insert(PointerKey(order_[i].atom), static_cast<std::uint32_t>(i));
-
-    CollectChargeGroups(model);
+    CollectChargeGroups();
     valid_ = systems <= 1 && !outside_;
     return valid_;
 }
 
-void xxCarMdfAtomOrder::Walk(const xxTreeNode& node, xxObject* molecule, xxObject* subunit, unsigned classType) {
+void xxCarMdfAtomOrder::Walk(const xxTreeNode& node, xxObject* molecule, xxObject* subunit, KindCache& kinds) {
     for (const auto& child : node.Children()) {
         xxObject& object = *child;
-        if (auto* bondable = object.As<xxBondable>()) {
-            if (!object.IsA(classType) || IsDynamicPseudoAtom(*bondable)) continue;
+        const unsigned k = kinds.Of(object);
+        if (k & KindCache::kOrdered) {
+            auto& bondable = static_cast<xxBondable&>(object);
+            if ((k & KindCache::kPiSystem) && static_cast<const xxPiSystem&>(object).HasDynamicPosition()) continue;
             if (symmetrySystem_) {
-                if (!bondable->IsDescendentOf(*symmetrySystem_)) {
+                if (!bondable.IsDescendentOf(*symmetrySystem_)) {
                     outside_ = true;
-                } else if (!symmetrySystem_->IsSymmetryParent(*bondable)) {
+                } else if (!symmetrySystem_->IsSymmetryParent(bondable)) {
                     continue;  // an image: its parent stands for it
                 }
             }
-            Append(*bondable, node, molecule, subunit);
+            Append(bondable, node, molecule, subunit,
+                   static_cast<std::uint8_t>(((k & KindCache::kAtom) ? kAtomKind : 0) | ((k & KindCache::kAtom3d) ? kAtom3dKind : 0)));
             continue;
         }
-        if (auto* inner = object.As<xxTreeNode>()) {
-            if (object.IsA(xxMolecule::classType))
-                Walk(*inner, &object, nullptr, classType);
-            else if (!subunit && object.IsA(xxSubUnit::classType))
-                Walk(*inner, molecule, &object, classType);
+        if (k & KindCache::kChargeGroup) {
+            foundChargeGroups_.push_back(static_cast<xxChargeGroup*>(&object));
+            continue;
+        }
+        if (k & KindCache::kTreeNode) {
+            const auto& inner = static_cast<const xxTreeNode&>(object);
+            if (k & KindCache::kMolecule)
+                Walk(inner, &object, nullptr, kinds);
+            else if (!subunit && (k & KindCache::kSubUnit))
+                Walk(inner, molecule, &object, kinds);
             else
-                Walk(*inner, molecule, subunit, classType);
+                Walk(inner, molecule, subunit, kinds);
         }
     }
 }
 
-void xxCarMdfAtomOrder::Append(xxBondable& object, const xxTreeNode& parent, xxObject* molecule, xxObject* subunit) {
+void xxCarMdfAtomOrder::Append(xxBondable& object, const xxTreeNode& parent, xxObject* molecule, xxObject* subunit,
+                               std::uint8_t kind) {
     // Objects outside a molecule form one per run under one node (sub-units under the same
     // node join the same one); objects outside a sub-unit one per run within their molecule.
     const xxObject* moleculeKey = molecule ? molecule : subunit ? static_cast<const xxObject*>(subunit->GetParent()) : &parent;
@@ -224,19 +277,37 @@ void xxCarMdfAtomOrder::Append(xxBondable& object, const xxTreeNode& parent, xxO
     lastMoleculeKey_ = moleculeKey;
     lastSubunitKey_ = subunitKey;
     order_.push_back({&object, static_cast<int>(subunits_.size() - 1), static_cast<int>(molecules_.size() - 1)});
+    kinds_.push_back(kind);
+}
+
+const xxCarMdfAtomOrder::PositionIndex& xxCarMdfAtomOrder::Index() const {
+    if (!indexed_) {
+        index_->Reserve(order_.size());
+        for (std::size_t i = 0; i < order_.size(); ++i)
+            index_->Insert(PointerKey(order_[i].atom), static_cast<std::uint32_t>(i));
+        indexed_ = true;
+    }
+    return *index_;
 }
 
 std::size_t xxCarMdfAtomOrder::FindPosition(const xxObject& object) const {
-    const std::uint32_t* position = index_->Find(PointerKey(&object));
+    const std::uint32_t* position = Index().Find(PointerKey(&object));
     return position ? *position : npos;
 }
 
-void xxCarMdfAtomOrder::CollectChargeGroups(xxObject& model) {
-    auto* node = model.As<xxTreeNode>();
-    if (!node) return;
-    std::vector<xxChargeGroup*> groups = node->DescendentsOf<xxChargeGroup>();
-    if (groups.empty()) return;
-    for (xxChargeGroup* group : groups) {
+std::size_t xxCarMdfAtomOrder::FindPositionNear(const xxObject& object, std::size_t near) const {
+    constexpr std::size_t kReach = 12;
+    if (near < order_.size()) {
+        std::size_t first = near > kReach ? near - kReach : 0;
+        std::size_t end = std::min(order_.size(), near + kReach + 1);
+        for (std::size_t p = first; p < end; ++p)
+            if (order_[p].atom == &object) return p;
+    }
+    return FindPosition(object);
+}
+
+void xxCarMdfAtomOrder::CollectChargeGroups() {
+    for (xxChargeGroup* group : foundChargeGroups_) {
         std::vector<xxAtom*> members = group->GetAtoms();
         bool whole = true;
         bool any = false;
@@ -355,10 +426,10 @@ bool xxCarMdfAtomOrder::NameAtoms() {
         // Names of the model first, so generated ones step around them.
         for (std::size_t p = first; p < end; ++p) {
             const std::string& own = order_[p].atom->GetName();
-            if (IsValidAtomName(own) && used.Insert(NameKey(own), 0)) atomNames_[p] = own;
+            if (IsValidAtomName(own) && used.Insert(NameKey(own), 0)) SetAtomName(p, own);
         }
         for (std::size_t p = first; p < end; ++p) {
-            if (!atomNames_[p].empty()) continue;
+            if (atomNames_[p].size != 0) continue;
             const xxBondable& object = *order_[p].atom;
             std::string_view prefix = "Du";
             if (const auto* atom = object.As<xxAtom>()) prefix = atom->GetElement().symbol;
@@ -372,7 +443,7 @@ bool xxCarMdfAtomOrder::NameAtoms() {
                     ++counter->second;
                     std::string name = std::string(stem) + number;
                     if (IsValidAtomName(name) && used.Insert(NameKey(name), 0)) {
-                        atomNames_[p] = std::move(name);
+                        SetAtomName(p, name);
                         found = true;
                         break;
                     }
@@ -383,6 +454,12 @@ bool xxCarMdfAtomOrder::NameAtoms() {
         }
     }
     return true;
+}
+
+void xxCarMdfAtomOrder::SetAtomName(std::size_t position, std::string_view name) {
+    ShortName& slot = atomNames_[position];
+    slot.size = static_cast<std::uint8_t>(std::min(name.size(), kAtomNameWidth));
+    std::copy_n(name.begin(), slot.size, slot.text);
 }
 
 void xxCarMdfAtomOrder::NameSubunits() {
@@ -485,7 +562,7 @@ bool xxCarMdfAtomOrder::GetMdfObjectName(const xxObject& object, std::string& na
 
 bool xxCarMdfAtomOrder::GetMdfObjectName(std::size_t position, std::string& name) const {
     if (!named_ || position >= atomNames_.size()) return false;
-    name = atomNames_[position];
+    name = atomNames_[position].View();
     return true;
 }
 
@@ -504,7 +581,7 @@ bool xxCarMdfAtomOrder::GetMoleculeName(std::size_t molecule, std::string& name)
 bool xxCarMdfAtomOrder::GetChargeGroupName(std::size_t position, std::string& name, int& switching) const {
     if (!named_ || position >= order_.size()) return false;
     if (positionGroupName_.empty() || positionGroupName_[position] == 0) {
-        name = "?";
+        name.assign(1, '?');  // (a literal here trips a false -Wrestrict in GCC 12)
         switching = 0;
         return true;
     }
@@ -515,7 +592,7 @@ bool xxCarMdfAtomOrder::GetChargeGroupName(std::size_t position, std::string& na
 }
 
 std::string_view xxCarMdfAtomOrder::AtomName(std::size_t position) const {
-    return named_ && position < atomNames_.size() ? std::string_view(atomNames_[position]) : std::string_view{};
+    return named_ && position < atomNames_.size() ? atomNames_[position].View() : std::string_view{};
 }
 
 std::string_view xxCarMdfAtomOrder::SubunitName(std::size_t subunit) const {

@@ -70,6 +70,11 @@ public:
     std::size_t GetNumMolecules() const { return molecules_.size(); }
     // The position of an object in the order; npos when it is not ordered.
     std::size_t FindPosition(const xxObject& object) const;
+    // The same, looking first next to position near (a bond partner usually stands close by).
+    std::size_t FindPositionNear(const xxObject& object, std::size_t near) const;
+    // What the object at a position is, found once when the order is made.
+    bool IsAtom(std::size_t position) const { return (kinds_[position] & kAtomKind) != 0; }
+    bool IsAtom3d(std::size_t position) const { return (kinds_[position] & kAtom3dKind) != 0; }
 
     // Makes the names of every ordered object, sub-unit, molecule and charge group. False when
     // the order is not valid or a name that fits its column cannot be found.
@@ -124,12 +129,22 @@ private:
         bool whole;
     };
     class PositionIndex;
+    class KindCache;
+    // A name of at most kAtomNameWidth characters, kept in place.
+    struct ShortName {
+        char text[7] = {};
+        std::uint8_t size = 0;
+        std::string_view View() const { return {text, size}; }
+    };
+    static constexpr std::uint8_t kAtomKind = 1, kAtom3dKind = 2;
 
     void Reset();
-    void Walk(const xxTreeNode& node, xxObject* molecule, xxObject* subunit, unsigned classType);
-    void Append(xxBondable& object, const xxTreeNode& parent, xxObject* molecule, xxObject* subunit);
-    void CollectChargeGroups(xxObject& model);
+    void Walk(const xxTreeNode& node, xxObject* molecule, xxObject* subunit, KindCache& kinds);
+    void Append(xxBondable& object, const xxTreeNode& parent, xxObject* molecule, xxObject* subunit, std::uint8_t kind);
+    void CollectChargeGroups();
+    const PositionIndex& Index() const;
     bool NameAtoms();
+    void SetAtomName(std::size_t position, std::string_view name);
     void NameSubunits();
     void NameMolecules();
     bool NameChargeGroups();
@@ -139,12 +154,14 @@ private:
     bool outside_ = false;  // an ordered object lies outside the symmetry system
     xxSymmetrySystem* symmetrySystem_ = nullptr;
     std::vector<xxCARAtomSubunitDef> order_;
-    std::vector<std::string> atomNames_;
+    std::vector<std::uint8_t> kinds_;
+    std::vector<ShortName> atomNames_;
     std::vector<Subunit> subunits_;
     std::vector<Molecule> molecules_;
     // Run keys of the last entry, to tell where a molecule or sub-unit starts.
     const xxObject* lastMoleculeKey_ = nullptr;
     const xxObject* lastSubunitKey_ = nullptr;
+    std::vector<xxChargeGroup*> foundChargeGroups_;
     std::vector<ChargeGroup> chargeGroups_;
     bool chargeGroupStatus_ = true;
     // Per position: the charge group's index + 1, 0 for none; empty without charge groups.
@@ -152,5 +169,7 @@ private:
     // Per position: index into chargeGroupNames_, whose entry 0 is "?".
     std::vector<std::uint32_t> positionGroupName_;
     std::vector<std::string> chargeGroupNames_;
-    std::unique_ptr<PositionIndex> index_;
+    // Made on the first lookup that the nearby search does not answer.
+    mutable std::unique_ptr<PositionIndex> index_;
+    mutable bool indexed_ = false;
 };

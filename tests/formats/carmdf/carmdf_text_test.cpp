@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -35,6 +39,31 @@ TEST(CarMdfText, FormatFixedPadsAndCutsToTheWidth) {
         {0.5, 3, 6, " 0.500"},
     };
     for (const auto& c : cases) EXPECT_EQ(FormatFixed(c.value, c.decimals, c.width), c.text) << c.value;
+}
+
+TEST(CarMdfText, FixedTextIsPrintfText) {
+    // printf in the C locale is the reference: random magnitudes, values on and next to
+    // rounding ties, and the extremes.
+    std::mt19937_64 random(12345);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, 0.125, 0.0625, -0.0005, 0.0005, 1e15, -1e16, 1e300,
+                                  5e-324, 4503599627370495.5, 123456.7890125};
+    for (int i = 0; i < 50000; ++i) {
+        double v = unit(random) * std::pow(10.0, static_cast<double>(i % 14) - 3);
+        values.push_back(v);
+        values.push_back(std::nextafter(v, 0.0));
+        // Ties of the decimal grid.
+        values.push_back(std::round(v * 1000) / 1000 + 0.0005);
+    }
+    char expected[512];
+    for (double v : values) {
+        for (int decimals : {1, 3, 4, 9}) {
+            std::snprintf(expected, sizeof expected, "%.*f", decimals, v);
+            TextBuffer text;
+            text.Fixed(v, decimals, 0);
+            ASSERT_EQ(text.View(), expected) << v << " with " << decimals;
+        }
+    }
 }
 
 TEST(CarMdfText, FixedKeepsWideNumbersWhole) {
