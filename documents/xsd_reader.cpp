@@ -219,7 +219,8 @@ void XSDToDM::LoadRecord(Record& record, bool ownCursor) {
 
 void XSDToDM::ReportUnloadedObjects() {
     std::string list;
-    for (const Record& r : records_) {
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        const Record& r = records_[i];
         if (r.state == 3) continue;
         if (!list.empty()) list += ", ";
         list += r.idText;

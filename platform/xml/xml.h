@@ -109,6 +109,7 @@ public:
     const std::string* FindAttribute(std::string_view name) const;
     bool HasAttribute(const xmlAttributeClass& cls) const { return FindAttribute(cls) != nullptr; }
     const std::vector<Attribute>& Attributes() const { return attributes_; }
+    void ReserveAttributes(std::size_t n) { attributes_.reserve(n); }
 
     // Removes child i with its subtree; the later children move down by one.
     void PurgeChild(std::size_t i);

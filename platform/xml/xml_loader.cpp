@@ -105,6 +105,9 @@ void xmlTreeLoader::OnStartElement(const char* name, const char** attributes) {
         element = &current_->ChildElement(i);
     }
     // The parser has refused duplicate attributes already.
+    std::size_t n = 0;
+    while (attributes[2 * n]) ++n;
+    element->ReserveAttributes(n);
     for (const char** a = attributes; *a; a += 2) element->AddAttribute(a[0], a[1]);
     current_ = element;
 }
