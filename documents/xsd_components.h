@@ -63,7 +63,7 @@ public:
         return Cfx::Guarded(Clsid, IID_ISBImporter, [&]() -> HRESULT {
             WithinPrefixedLevels(Prefix, [&] {
                 if (!root) throw E_INVALIDARG;
-                if constexpr (&Clsid == &CLSID_XTDImportExport) PreCreateSDImport();
+                if (Clsid == CLSID_XTDImportExport) PreCreateSDImport();
                 WriteFlag();
                 Finish(XSDBaseImportExport::Import(stream, root, args));
             });
