@@ -244,3 +244,35 @@ TEST(AtomSetWriter, FixedAtomsAndPseudoAtoms) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AtomSetWriter, TuplesAcrossImages) {
+    TempDir dir;
+    Model m;
+    m.SpaceGroup("P1", 10, 10, 10, 90, 90, 90);
+    auto& sub = Model::SubUnit(m.Molecule("MOL"), "RES_1");
+    auto& a = Model::Atom(sub, "A", "C", {1, 1, 1});
+    auto& b = Model::Atom(sub, "B", "C", {2, 1, 1});
+    m.Build();
+    const auto& d = m.system->GetSymmetryDefinition();
+    const xxSymmetryElement* next = d.FindSymmetryElement(1, {{1, 0, 0}});
+    auto& a2 = *m.system->FindSymmetryImage(a, next)->As<xxMatter>();
+    auto& b2 = *m.system->FindSymmetryImage(b, next)->As<xxMatter>();
+    auto& set = m.system->CreateChild<xxSet>();
+    set.SetName("D");
+    set.Add(m.system->CreateChild<xxDistanceStretcher>(a, b2));   // across the cell boundary: left out
+    set.Add(m.system->CreateChild<xxDistanceStretcher>(a2, b2));  // whole in the next cell: as its parents
+    set.Add(m.system->CreateChild<xxDistanceStretcher>(b, a));    // the same pair again
+    Written out = WriteModel(*m.root, dir);
+    EXPECT_TRUE(out.ok);
+    EXPECT_FALSE(out.allSets);
+    EXPECT_EQ(out.messageId, msg::CARSAVE_MDF_ATOMSET);
+    ASSERT_EQ(out.warnings.size(), 1u);
+    EXPECT_EQ(out.warnings[0],
+              "Set D contains a distance, angle, torsion or substructure whose defining members lie in different "
+              "symmetry or periodic images. This data cannot be output in the mdf format, and has been omitted.");
+    EXPECT_EQ(Section(out), "#atomset||@degree 2 subset D||MOL:RES_1:A B ||");
+}
+
+}  // namespace

@@ -98,6 +98,7 @@ TEST(CarWriter, RecordFieldsOfAtomsAndOtherObjects) {
     c.SetAppliedTF(xxAtom3d::kIsotropicTF);
     c.SetIsOutOfPlane(true);
     auto& n = Model::Atom(sub, "N1", "N", {}, -1.5, "  ");  // a blank type
+    Model::Atom(sub, "O1", "O", {}, 0, "o long type");     // white space goes, then cut to 7
     n.SetFormalCharge(-2);
     auto& dummy = sub.CreateChild<xxDummy>();
     dummy.SetName("X1");
@@ -112,13 +113,15 @@ TEST(CarWriter, RecordFieldsOfAtomsAndOtherObjects) {
     Written out = WriteModel(*m.root, dir);
     ASSERT_TRUE(out.ok);
     const auto car = Lines(out.car);
-    ASSERT_GE(car.size(), 7u);
+    ASSERT_GE(car.size(), 8u);
     // A coordinate of 10000 or more is cut to its 14 columns.
     EXPECT_EQ(car[4], "C1    10000.50000000 -12345.2500000    0.000000000 RES  12     c3      C   0.123");
     EXPECT_EQ(car[5], "N1       0.000000000    0.000000000    0.000000000 RES  12     xx      N  -1.500");
-    EXPECT_EQ(car[6], "X1       0.000000000    0.000000000    0.000000000 RES  12     lp      Du -0.250");
+    EXPECT_EQ(car[6], "O1       0.000000000    0.000000000    0.000000000 RES  12     olongty O   0.000");
+    EXPECT_EQ(car[7], "X1       0.000000000    0.000000000    0.000000000 RES  12     lp      Du -0.250");
     EXPECT_TRUE(HasLine(out.mdf, "RES_12:C1           C  c3      G7    13  1/3+  0.1234 0 1 8 0.5000  0.0500 "));
     EXPECT_TRUE(HasLine(out.mdf, "RES_12:N1           N  x       G7    0  2-   -1.5000 1 0 8 1.0000  0.0000 "));
+    EXPECT_TRUE(HasLine(out.mdf, "RES_12:O1           O  olongty ?     0  0     0.0000 0 0 8 1.0000  0.0000 "));
     EXPECT_TRUE(HasLine(out.mdf, "RES_12:X1           Du ?       ?     0  0    -0.2500 0 0 8 1.0000  0.0000 "));
 }
 
