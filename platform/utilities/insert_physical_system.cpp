@@ -1,6 +1,8 @@
 #include "utilities/insert_physical_system.h"
 
+#include <memory>
 #include <vector>
+
 
 namespace {
 xxTreeRoot& TreeOf(ISBDocumentRoot* document) {
@@ -55,11 +57,15 @@ HRESULT InsertPhysicalSystemImport::Import(ISBStream* stream, ISBDocumentRoot* r
         hr = importer->Import(stream, scratch.Get(), args);
         if (FAILED(hr)) return hr;
 
-        // Move what was read, in its order, below the target's root.
+        // Move what was read, in its order, below the target's root: all of it out first, then
+        // all of it in. Moving one object at a time would leave a bond between a moved and an
+        // unmoved atom spanning two trees for a moment, and such a bond cannot stand.
         xxTreeRoot& source = TreeOf(scratch.Get());
-        std::vector<xxObject*> content;
-        for (const auto& child : source.Children()) content.push_back(child.get());
-        for (xxObject* object : content) object->SetParent(target);
+        std::vector<std::unique_ptr<xxObject>> content;
+        content.reserve(source.NumChildren());
+        while (source.NumChildren() > 0)
+            content.push_back(source.DetachChild(source.GetChild(source.NumChildren() - 1)));
+        for (auto it = content.rbegin(); it != content.rend(); ++it) target.AdoptChild(std::move(*it));
         return hr;
     });
 }
