@@ -1,5 +1,6 @@
 // The CAR reader on any text. The text is read as a CAR file with no MDF beside it, so every
 // load also takes the missing-MDF path (bond perception and the posted problem text).
+// Fuzz with the keywords of CAR texts: -dict=fuzz/car_fuzz.dict.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
