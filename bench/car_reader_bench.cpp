@@ -19,6 +19,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "datamodel/atomistic.h"
 #include "formats/carmdf/car_reader.h"
@@ -48,16 +49,20 @@ const char* ElementOf(int i) {
 }
 
 // The CAR file of n atoms and its MDF; written once per size.
-const Files& FilesFor(int atoms, bool withMdf) {
-    static std::map<std::pair<int, bool>, Files> made;
-    Files& f = made[{atoms, withMdf}];
+// Periodic models sit in a P1 cell of 150 units that holds every atom.
+const Files& FilesFor(int atoms, bool withMdf, bool periodic = false) {
+    static std::map<std::tuple<int, bool, bool>, Files> made;
+    Files& f = made[{atoms, withMdf, periodic}];
     if (!f.car.empty()) return f;
-    const std::string stem = "model_" + std::to_string(atoms) + (withMdf ? "_mdf" : "");
+    const std::string stem =
+        "model_" + std::to_string(atoms) + (withMdf ? "_mdf" : "") + (periodic ? "_periodic" : "");
     f.car = (Directory() / (stem + ".car")).string();
     f.mdf = (Directory() / (stem + ".mdf")).string();
 
     std::ofstream car(f.car, std::ios::binary);
-    car << "!KORVEN archive 3\nPBC=OFF\nGenerated for the reader benchmark\n!DATE Thu Dec 10 12:00:00 2026\n";
+    car << "!KORVEN archive 3\n" << (periodic ? "PBC=ON" : "PBC=OFF")
+        << "\nGenerated for the reader benchmark\n!DATE Thu Dec 10 12:00:00 2026\n";
+    if (periodic) car << "PBC  150.0000  150.0000  150.0000   90.0000   90.0000   90.0000 (P1)\n";
     std::ofstream mdf;
     if (withMdf) {
         mdf.open(f.mdf, std::ios::binary);
@@ -143,9 +148,9 @@ bool LoadOnce(const Files& files, std::unique_ptr<xxAtomisticTreeRoot>& root) {
     return reader.LoadCarMdfFile(in, *root, files.car, nullptr, false) == S_OK;
 }
 
-void LoadCar(benchmark::State& state, bool withMdf) {
+void LoadCar(benchmark::State& state, bool withMdf, bool periodic = false) {
     const int atoms = static_cast<int>(state.range(0));
-    const Files& files = FilesFor(atoms, withMdf);
+    const Files& files = FilesFor(atoms, withMdf, periodic);
     std::unique_ptr<xxAtomisticTreeRoot> root;
 
     // Cold: the first load after the heap gave its free memory back, so every page the model
@@ -188,9 +193,12 @@ void LoadCar(benchmark::State& state, bool withMdf) {
 
 void BM_LoadCar(benchmark::State& state) { LoadCar(state, false); }
 void BM_LoadCarMdf(benchmark::State& state) { LoadCar(state, true); }
+// With the symmetry built (P1) and its display generated.
+void BM_LoadCarMdfPeriodic(benchmark::State& state) { LoadCar(state, true, true); }
 
 BENCHMARK(BM_LoadCar)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoadCarMdf)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoadCarMdfPeriodic)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

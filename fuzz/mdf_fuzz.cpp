@@ -1,5 +1,6 @@
-// The MDF reader on any text, beside a fixed CAR model. Byte 0 picks the model's periodicity
-// (none, three- or two-dimensional); the rest is written to the MDF file the load finds.
+// The MDF reader on any text, beside a fixed CAR model. Byte 0 modulo 3 picks the periodicity
+// (none, three- or two-dimensional) and, with bit 2, bond perception when the MDF fails; the rest
+// is written to the MDF file the load finds.
 // Fuzz with the keywords of MDF texts: -dict=fuzz/mdf_fuzz.dict.
 #include <cstdint>
 #include <cstdlib>
