@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <unistd.h>
 
 #include "cfx/cfx.h"
@@ -15,12 +16,23 @@
 
 namespace {
 
-const std::string& CarPath() {
-    static const std::string path = [] {
+// A directory of the process's own, removed when the process ends.
+struct ScratchDirectory {
+    std::filesystem::path path;
+    ScratchDirectory() {
         std::string pattern = (std::filesystem::temp_directory_path() / "cartovane-car-fuzz-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) std::abort();
-        return pattern + "/fuzz.car";
-    }();
+        path = pattern;
+    }
+    ~ScratchDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+const std::string& CarPath() {
+    static const ScratchDirectory directory;
+    static const std::string path = (directory.path / "fuzz.car").string();
     return path;
 }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <string_view>
 #include <unistd.h>
 
@@ -49,13 +50,23 @@ std::string CarText(std::uint8_t choice) {
     return text + std::string(kAtoms);
 }
 
-const std::filesystem::path& Directory() {
-    static const std::filesystem::path dir = [] {
+// A directory of the process's own, removed when the process ends.
+struct ScratchDirectory {
+    std::filesystem::path path;
+    ScratchDirectory() {
         std::string pattern = (std::filesystem::temp_directory_path() / "cartovane-mdf-fuzz-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) std::abort();
-        return std::filesystem::path(pattern);
-    }();
-    return dir;
+        path = pattern;
+    }
+    ~ScratchDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+const std::filesystem::path& Directory() {
+    static const ScratchDirectory directory;
+    return directory.path;
 }
 
 }  // namespace
