@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "com/object.h"
 #include "host/stream_detail.h"
 #include "host/streams.h"
 
@@ -27,7 +26,7 @@ std::string ErrnoText(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
 
-class FileStream final : public com::ComObject<ISBStream, ISBFileStream> {
+class FileStream final : public detail::StreamBase<ISBStream, ISBFileStream> {
 public:
     FileStream(int fd, std::string path, FileMode mode) : fd_(fd), path_(std::move(path)), mode_(mode) {}
 
@@ -147,15 +146,6 @@ public:
         return S_OK;
     }
 
-    HRESULT GetBinaryMode(VARIANT_BOOL* binary) override {
-        if (!binary) return Fail(E_POINTER, "GetBinaryMode: null pointer");
-        *binary = binary_ ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-    HRESULT SetBinaryMode(VARIANT_BOOL binary) override {
-        binary_ = binary != VARIANT_FALSE;
-        return S_OK;
-    }
     HRESULT GetSize(ULONG* size) override {
         if (!size) return Fail(E_POINTER, "GetSize: null pointer");
         std::uint64_t bytes = 0;
@@ -235,7 +225,6 @@ private:
     int fd_;
     std::string path_;
     FileMode mode_;
-    bool binary_ = false;
     std::uint64_t pos_ = 0;       // raw offset of the next byte read or written
     std::uint64_t bufStart_ = 0;  // file offset of buf_[0]
     std::size_t rpos_ = 0;        // next unread byte of buf_; pos_ == bufStart_ + rpos_ while rlen_ > 0

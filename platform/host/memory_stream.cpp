@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "com/object.h"
 #include "host/stream_detail.h"
 #include "host/streams.h"
 
@@ -14,7 +13,7 @@ using detail::Fail;
 using detail::kCR;
 using detail::kLF;
 
-class MemoryStream final : public com::ComObject<ISBStream> {
+class MemoryStream final : public detail::StreamBase<ISBStream> {
 public:
     explicit MemoryStream(std::vector<char> initial) : data_(std::move(initial)) {}
 
@@ -84,15 +83,6 @@ public:
         return S_OK;
     }
 
-    HRESULT GetBinaryMode(VARIANT_BOOL* binary) override {
-        if (!binary) return Fail(E_POINTER, "GetBinaryMode: null pointer");
-        *binary = binary_ ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-    HRESULT SetBinaryMode(VARIANT_BOOL binary) override {
-        binary_ = binary != VARIANT_FALSE;
-        return S_OK;
-    }
     HRESULT GetSize(ULONG* size) override {
         if (!size) return Fail(E_POINTER, "GetSize: null pointer");
         if (data_.size() > detail::kMaxPosition)
@@ -108,7 +98,6 @@ private:
 
     std::vector<char> data_;
     std::size_t pos_ = 0;
-    bool binary_ = false;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cfx/cfx.h"
+#include "com/object.h"
 #include "host/stream.h"
 
 namespace host::detail {
@@ -42,5 +43,23 @@ inline HRESULT SeekTarget(std::uint64_t current, std::uint64_t end, LONG offset,
     target = static_cast<std::uint64_t>(wanted);
     return S_OK;
 }
+
+// The text/binary mode both streams keep; new streams start in text mode.
+template <class... Interfaces>
+class StreamBase : public com::ComObject<Interfaces...> {
+public:
+    HRESULT GetBinaryMode(VARIANT_BOOL* binary) override {
+        if (!binary) return Fail(E_POINTER, "GetBinaryMode: null pointer");
+        *binary = binary_ ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
+    }
+    HRESULT SetBinaryMode(VARIANT_BOOL binary) override {
+        binary_ = binary != VARIANT_FALSE;
+        return S_OK;
+    }
+
+protected:
+    bool binary_ = false;
+};
 
 }  // namespace host::detail

@@ -15,6 +15,7 @@
 #include "host/streams.h"
 #include "support/host_doubles.h"
 #include "support/recording_stream.h"
+#include "support/library_components.h"
 #include "support/temp_dir.h"
 #include "utilities/trajectory.h"
 
@@ -43,13 +44,7 @@ const Component kComponents[] = {
 class XmlDocumentComponents : public ::testing::Test {
 protected:
     void SetUp() override {
-        host::RegisterHostClasses();
-        static bool registered = false;
-        if (!registered) {
-            CCfxFactoryData::EnableFactoryComponents(nullptr, ComponentFactoryTable, kComponentCount);
-            CCfxFactoryData::RegisterAll();
-            registered = true;
-        }
+        cvtest::RegisterLibraryComponents();
         root = cvtest::TestContainerRoot::Create();
         Cfx::ClearLastError();
     }

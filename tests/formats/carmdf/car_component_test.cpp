@@ -10,6 +10,7 @@
 #include "frame/messages.h"
 #include "host/documents.h"
 #include "host/streams.h"
+#include "support/library_components.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -30,13 +31,7 @@ const char kCar[] =
 class CarComponent : public ::testing::Test {
 protected:
     void SetUp() override {
-        host::RegisterHostClasses();
-        static bool registered = false;
-        if (!registered) {
-            CCfxFactoryData::EnableFactoryComponents(nullptr, ComponentFactoryTable, kComponentCount);
-            CCfxFactoryData::RegisterAll();
-            registered = true;
-        }
+        cvtest::RegisterLibraryComponents();
         root = host::ContainerRoot::Create();
     }
 
