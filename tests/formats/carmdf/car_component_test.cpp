@@ -37,12 +37,7 @@ protected:
 
     template <class Interface>
     CfxComPtr<Interface> Create(const char* progId) {
-        CfxComPtr<Interface> component;
-        EXPECT_EQ(Cfx::CfxCreateImpl(progId, nullptr, CLSCTX_INPROC_SERVER, InterfaceId<Interface>::value,
-                                     component.OutVoid(), false),
-                  S_OK);
-        root->Connect(component.Get());
-        return component;
+        return cvtest::CreateConnected<Interface>(progId, *root.Get());
     }
 
     HRESULT Import(const std::string& path, CfxVariant args, CfxComPtr<host::Model3dDocument>& document) {
