@@ -31,7 +31,8 @@ void XSDToDM::Load(xmlTree& tree) {
     xmlElement* document = tree.GetDocumentElement();
     if (!document) throw xmlException("No root node found");
     const xmlAttributeClass* versionClass = tree.FindAttributeClass("Version");
-    const std::string* version = versionClass ? document->FindAttribute(*versionClass) : nullptr;
+    std::optional<std::string_view> version;
+    if (versionClass) version = document->FindAttribute(*versionClass);
     if (!version) throw xmlException("No version found");
     SetDocumentVersion(version_, *version);
 
@@ -48,9 +49,11 @@ void XSDToDM::Load(xmlTree& tree) {
     ReportUnloadedObjects();
     NotifyAllObjectsLoaded();
     frames_.clear();
-    ids_.clear();
+    dense_ = {};
+    sparse_.clear();
     records_.clear();
-    attributeClasses_.clear();
+    attributeClasses_.Clear();
+    objectClasses_.clear();
     tree.Clear();
     tree_ = nullptr;
     idClass_ = nullptr;
@@ -83,9 +86,10 @@ void XSDToDM::IndexElements(Record& root) {
         }
         xmlElement* child = element->Child(step.next++).AsElement();
         if (!child || &child->GetClass() == nullClass_) continue;
-        for (const auto& a : child->Attributes()) bytes += a.second.size() + a.first->GetName().size();
-        const std::string* id = idClass_ ? child->FindAttribute(*idClass_) : nullptr;
-        Record& r = NewRecord(step.record, child, id ? *id : std::string("<No ID>"));
+        for (const auto [cls, value] : child->Attributes()) bytes += value.size() + cls->GetName().size();
+        std::optional<std::string_view> id;
+        if (idClass_) id = child->FindAttribute(*idClass_);
+        Record& r = NewRecord(step.record, child, id ? std::string(*id) : std::string("<No ID>"));
         if (id) RegisterId(*id, r);
         child->SetUserIndex(records_.size());
         path.push_back({&r, 0});
@@ -100,22 +104,47 @@ XSDToDM::Record* XSDToDM::RecordOf(const xmlElement& element) const {
     return r->element == &element ? r : nullptr;
 }
 
-void XSDToDM::RegisterId(const std::string& text, Record& record) {
+XSDToDM::Record** XSDToDM::IdSlot(std::int64_t n, bool create) {
+    if (static_cast<std::uint64_t>(n) < dense_.size()) return &dense_[static_cast<std::size_t>(n)];
+    // Identifiers are dense in the documents we write; a table by number is bounded by the
+    // element count, and a hostile identifier far beyond it goes to the map instead.
+    const std::uint64_t bound = 4 * std::uint64_t{records_.size()} + 65536;
+    if (create && static_cast<std::uint64_t>(n) < bound) {
+        dense_.resize(static_cast<std::size_t>(
+            std::min<std::uint64_t>(bound, std::max<std::uint64_t>(n + 1, dense_.size() + dense_.size() / 2))));
+        for (auto it = sparse_.begin(); it != sparse_.end();) {  // numbers the table now covers
+            if (static_cast<std::uint64_t>(it->first) < dense_.size()) {
+                dense_[static_cast<std::size_t>(it->first)] = it->second;
+                it = sparse_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return &dense_[static_cast<std::size_t>(n)];
+    }
+    if (create) return &sparse_[n];
+    auto it = sparse_.find(n);
+    return it == sparse_.end() ? nullptr : &it->second;
+}
+
+void XSDToDM::RegisterId(std::string_view text, Record& record) {
     std::optional<std::int64_t> n = text.empty() ? std::optional<std::int64_t>(0) : LeadingInteger(text);
     // Out of 32 bits, or negative: no slot for it, whatever a 32-bit reading would make of it.
-    if (!n || *n < 0) throw xmlException("The ID '" + text + "' is out of range");
-    if (*n == 0 || ids_.count(*n)) throw xmlException("More than one object has the ID " + text + ". IDs must be unique.");
-    ids_.emplace(*n, &record);
+    if (!n || *n < 0) throw xmlException("The ID '" + std::string(text) + "' is out of range");
+    Record** slot = *n == 0 ? nullptr : IdSlot(*n, true);
+    if (!slot || *slot)
+        throw xmlException("More than one object has the ID " + std::string(text) + ". IDs must be unique.");
+    *slot = &record;
     if (*n > maxId_) maxId_ = *n;
 }
 
-XSDToDM::Record* XSDToDM::FindRecordById(const std::string& text) {
+XSDToDM::Record* XSDToDM::FindRecordById(std::string_view text) {
     if (text.empty()) return &records_.front();
     std::optional<std::int64_t> n = LeadingInteger(text);
-    if (!n || *n <= 0 || *n > maxId_) throw xmlException("Invalid ID reference: '" + text + "'");
-    auto it = ids_.find(*n);
-    if (it == ids_.end()) throw xmlException("Missing object with ID '" + text + "'");
-    return it->second;
+    if (!n || *n <= 0 || *n > maxId_) throw xmlException("Invalid ID reference: '" + std::string(text) + "'");
+    Record** slot = IdSlot(*n, false);
+    if (!slot || !*slot) throw xmlException("Missing object with ID '" + std::string(text) + "'");
+    return *slot;
 }
 
 bool XSDToDM::Alive(const Record& record) const {
@@ -130,11 +159,11 @@ xxSerializable* XSDToDM::ResolveRecord(Record& record) {
     return record.object;
 }
 
-xxSerializable* XSDToDM::ResolveReference(const std::string& text) {
+xxSerializable* XSDToDM::ResolveReference(std::string_view text) {
     if (text == "0") return nullptr;
     if (text.empty()) return &target_;  // the root object, which no record holds
     Record* record = FindRecordById(text);
-    if (!record) throw xmlException("Invalid Reference: " + text);
+    if (!record) throw xmlException("Invalid Reference: " + std::string(text));
     return ResolveRecord(*record);
 }
 
@@ -143,13 +172,26 @@ xxSerializable* XSDToDM::ResolveNumber(std::int64_t id) {
     return ResolveReference(std::to_string(id));
 }
 
+// What the reader needs of the data-model class of each element name, found once per name.
+const XSDToDM::ObjectClass& XSDToDM::ObjectClassOf(const xmlElementClass& element) {
+    auto it = objectClasses_.find(&element);
+    if (it != objectClasses_.end()) return it->second;
+    const xxClass* cls = xxClass::FindClassIfExists(element.GetName());
+    return objectClasses_.emplace(&element, ObjectClass{cls, cls && cls->IsA(xxObject::classType)}).first->second;
+}
+
 void XSDToDM::CreateObjectForRecord(Record& record) {
     const std::string& name = record.element->GetName();
-    const xxClass* cls = xxClass::FindClassIfExists(name);
-    if (!cls) throw xmlException("'" + name + "' is an unknown object type");
+    const ObjectClass& info = ObjectClassOf(record.element->GetClass());
+    if (!info.cls) throw xmlException("'" + name + "' is an unknown object type");
     std::unique_ptr<xxClassInstance> instance;
-    if (!cls->IsAbstract()) instance = cls->CreateNew();
-    auto* object = dynamic_cast<xxSerializable*>(instance.get());
+    if (!info.cls->IsAbstract()) instance = info.cls->CreateNew();
+    // Instances of an object class are objects; anything else is cast by its dynamic type.
+    xxSerializable* object = nullptr;
+    if (instance && info.isObject && instance->IsA(xxObject::classType))
+        object = static_cast<xxObject*>(instance.get());
+    else
+        object = dynamic_cast<xxSerializable*>(instance.get());
     if (!object) throw xmlException("Unable to create object of type '" + name + "'");
     instance.release();
     record.owned.reset(object);
@@ -158,7 +200,7 @@ void XSDToDM::CreateObjectForRecord(Record& record) {
 
 void XSDToDM::Attach(Record& record, xxSerializable* object) {
     record.object = object;
-    if (auto* o = dynamic_cast<xxObject*>(object)) {
+    if (xxObject* o = object->IsA(xxObject::classType) ? static_cast<xxObject*>(object) : nullptr) {
         record.referenceable = true;
         record.weak.Reset(o);
     }
@@ -265,10 +307,13 @@ void XSDToDM::ReadReferencedChild(std::unique_ptr<xxSerializable>& child) {
     child.reset();
     xmlElement& e = NextChild("None, or too few, child Elements provided");
     if (&e.GetClass() == nullClass_) return;
-    const std::string* id = idClass_ ? e.FindAttribute(*idClass_) : nullptr;
-    if (!id) throw xmlException("Missing ID attribute on the Element '" + e.GetName() + "'");
-    Record* r = FindRecordById(*id);
-    if (!r || r->element != &e) throw xmlException("No object exists with the ID " + *id + " referenced on Element '" + e.GetName() + "' (ID=" + *id + ")");
+    std::optional<std::string_view> found;
+    if (idClass_) found = e.FindAttribute(*idClass_);
+    if (!found) throw xmlException("Missing ID attribute on the Element '" + e.GetName() + "'");
+    const std::string id(*found);
+    Record* r = FindRecordById(id);
+    if (!r || r->element != &e)
+        throw xmlException("No object exists with the ID " + id + " referenced on Element '" + e.GetName() + "' (ID=" + id + ")");
     ResolveRecord(*r);
     if (r->state == 1) LoadRecord(*r, true);
     if (!r->owned) {
@@ -294,15 +339,9 @@ xxSerializable* XSDToDM::GetCurrentObject() {
 
 xmlElement* XSDToDM::CurrentElement() const { return frames_.empty() ? nullptr : frames_.back().record->element; }
 
-// Names are mostly the callers' string constants: looked up by address first (and the text
-// compared, as an address may be reused for another name), by text otherwise.
 const xmlAttributeClass* XSDToDM::AttributeClass(const char* name) {
     if (!tree_) return nullptr;
-    auto it = attributeClasses_.find(name);
-    if (it != attributeClasses_.end() && it->second && it->second->GetName() == name) return it->second;
-    const xmlAttributeClass* cls = tree_->FindAttributeClass(name);
-    if (cls && attributeClasses_.size() < 4096) attributeClasses_[name] = cls;
-    return cls;
+    return attributeClasses_.Get(name, [&](const char* n) { return tree_->FindAttributeClass(n); });
 }
 
 bool XSDToDM::HasAttribute(const char* name) {
@@ -313,12 +352,12 @@ bool XSDToDM::HasAttribute(const char* name) {
     return e && e->HasAttribute(*cls);
 }
 
-const std::string& XSDToDM::GetAttribute(const char* name) {
+std::string_view XSDToDM::GetAttribute(const char* name) {
     const xmlAttributeClass* cls = AttributeClass(name);
     if (!cls) throw xmlException("Unknown attribute class");
     xmlElement* e = CurrentElement();
     if (!e) throw xmlException("No element to read attributes from");
-    const std::string* text = e->FindAttribute(*cls);
+    std::optional<std::string_view> text = e->FindAttribute(*cls);
     if (!text) throw xmlException("Attribute missing");
     return *text;
 }
@@ -345,8 +384,8 @@ void XSDToDM::ReadReferenceCollection(const char* name, xxReferenceCollection& c
     WithContext("reference array Attribute", name, [&] {
         collection.Clear();
         if (!HasAttribute(name)) return;
-        const std::string& text = GetAttribute(name);
-        if (text.rfind("ci", 0) == 0) return ReadCompressedReferences(text, collection);
+        std::string_view text = GetAttribute(name);
+        if (text.starts_with("ci")) return ReadCompressedReferences(text, collection);
         StrToken tokens(text, ',', '\\');
         collection.Reserve(tokens.CountSeparators() + 1);
         std::string item;
@@ -355,7 +394,7 @@ void XSDToDM::ReadReferenceCollection(const char* name, xxReferenceCollection& c
     });
 }
 
-void XSDToDM::ReadCompressedReferences(const std::string& text, xxReferenceCollection& collection) {
+void XSDToDM::ReadCompressedReferences(std::string_view text, xxReferenceCollection& collection) {
     std::size_t open = text.find('(');
     if (open == std::string::npos) FormatError("Invalid format - expected \"(\".");
     std::optional<std::int64_t> count = LeadingInteger(std::string_view(text).substr(open + 1));
@@ -441,7 +480,7 @@ void XSDToDM::WithDefault(const char* name, T& value, const D& defaultValue) {
 template <class C>
 void XSDToDM::ParseCompressedArray(const char* name, C& values) {
     WithContext("array Attribute", name, [&] {
-        const std::string& text = GetAttribute(name);
+        std::string_view text = GetAttribute(name);
         values.clear();
         using V = typename C::value_type;
         StrToken tokens(text, ',', '\\');

@@ -13,6 +13,7 @@
 
 #include "datamodel/reference.h"
 #include "datamodel/serialise.h"
+#include "documents/xsd_format.h"
 #include "documents/xsd_versions.h"
 
 class xmlTree;
@@ -82,9 +83,10 @@ private:
 
     Record& NewRecord(Record* parent, xmlElement* element, std::string idText);
     void IndexElements(Record& root);
-    void RegisterId(const std::string& text, Record& record);
-    Record* FindRecordById(const std::string& text);
-    xxSerializable* ResolveReference(const std::string& text);
+    Record** IdSlot(std::int64_t n, bool create);  // null: no slot (create false)
+    void RegisterId(std::string_view text, Record& record);
+    Record* FindRecordById(std::string_view text);
+    xxSerializable* ResolveReference(std::string_view text);
     xxSerializable* ResolveRecord(Record& record);
     void CreateObjectForRecord(Record& record);
     void Attach(Record& record, xxSerializable* object);
@@ -97,10 +99,10 @@ private:
     Record* RecordOf(const xmlElement& element) const;
     xmlElement& NextChild(const char* noneLeft);
     xmlElement* CurrentElement() const;
-    const std::string& GetAttribute(const char* name);
+    std::string_view GetAttribute(const char* name);
     void ConsumeRepeats(std::uint64_t n);
     xxSerializable* ResolveNumber(std::int64_t id);
-    void ReadCompressedReferences(const std::string& text, xxReferenceCollection& collection);
+    void ReadCompressedReferences(std::string_view text, xxReferenceCollection& collection);
 
     template <class F>
     void WithContext(const char* label, const char* name, F&& body);
@@ -171,13 +173,20 @@ private:
     XSDVersionHolder version_ = InitVersionHolder();
     const xmlAttributeClass* idClass_ = nullptr;
     const xmlElementClass* nullClass_ = nullptr;
-    std::unordered_map<std::int64_t, Record*> ids_;
+    std::vector<Record*> dense_;  // records by identifier
+    std::unordered_map<std::int64_t, Record*> sparse_;
     std::int64_t maxId_ = 0;
     const xmlAttributeClass* AttributeClass(const char* name);
 
     ChunkedList<Record> records_;  // in creation order; an element's user index is its record's + 1
     std::deque<Frame> frames_;    // stable addresses: frames share their cursors
     std::vector<xmlElement*> pending_;
-    std::unordered_map<const char*, const xmlAttributeClass*> attributeClasses_;
+    NameCache<xmlAttributeClass> attributeClasses_;
+    struct ObjectClass {
+        const xxClass* cls;  // null: no class of that name
+        bool isObject;
+    };
+    const ObjectClass& ObjectClassOf(const xmlElementClass& element);
+    std::unordered_map<const xmlElementClass*, ObjectClass> objectClasses_;
     std::uint64_t repeatBudget_ = 0;
 };

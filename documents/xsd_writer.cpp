@@ -1,6 +1,8 @@
 #include "documents/xsd_writer.h"
 
 #include <algorithm>
+#include <cstring>
+#include <type_traits>
 
 #include "cfx/cfx.h"
 #include "datamodel/property.h"
@@ -23,7 +25,7 @@ DMToXSD::~DMToXSD() = default;
 
 void DMToXSD::WriteObjectTree(const xxSerializable& root, const char* name) {
     idClass_ = &tree_.InternAttributeClass("ID");
-    records_.clear();
+    records_.Clear();
     saveCalls_ = 0;
     xmlElement& document = tree_.CreateDocumentElement(name);
     document.AddAttribute("Version", CurrentFormatVersionName());
@@ -49,9 +51,10 @@ void DMToXSD::WriteObjectTree(const xxSerializable& root, const char* name) {
 
     // Referenced but not saved in the output pass, in the order of the objects' addresses.
     std::vector<std::pair<const xxSerializable*, std::uint32_t>> unsaved;
-    for (const auto& [object, record] : records_)
+    records_.ForEach([&](const xxSerializable* object, const SaveRecord& record) {
         if (record.state < 2) unsaved.emplace_back(object, record.id);
-    records_.clear();
+    });
+    records_.Clear();
     if (!unsaved.empty()) {
         std::sort(unsaved.begin(), unsaved.end(), [](const auto& a, const auto& b) { return std::less<>()(a.first, b.first); });
         std::string list;
@@ -64,8 +67,8 @@ void DMToXSD::WriteObjectTree(const xxSerializable& root, const char* name) {
 // ---- records ---------------------------------------------------------------------------------
 
 std::uint32_t DMToXSD::Register(const xxSerializable& object, std::uint8_t state, const xxSerializable* parent) {
-    auto [it, inserted] = records_.try_emplace(&object);
-    SaveRecord& r = it->second;
+    bool inserted = false;
+    SaveRecord& r = records_.FindOrAdd(&object, inserted);
     bool fresh = inserted || r.reset;
     if (state == 1) {
         // A reference to an object saved without an identifier could never be read back.
@@ -78,7 +81,7 @@ std::uint32_t DMToXSD::Register(const xxSerializable& object, std::uint8_t state
         if (!fresh && r.state >= 2) throw xmlException("Object saved twice");
         if ((state == 3 || state == 5) && r.id != kNoId)
             throw xmlException("An " + Describe(object) + " that is referenced cannot be saved without an ID");
-        r.state = state;
+        r.state = state & 0xFu;
     }
     r.reset = false;
     if (fresh && (r.state == 1 || r.state == 2 || r.state == 4) && !Counting()) r.id = nextId_++;
@@ -86,24 +89,108 @@ std::uint32_t DMToXSD::Register(const xxSerializable& object, std::uint8_t state
 }
 
 void DMToXSD::ResetAll() {
-    for (auto& [object, r] : records_) {
-        if (r.frozen) continue;
+    records_.ForEach([](const xxSerializable*, SaveRecord& r) {
+        if (r.frozen) return;
         r.reset = true;
         r.frozen = true;
         r.state = 1;
         r.parent = nullptr;
-    }
+    });
 }
 
 void DMToXSD::ResetTouched() {
-    for (auto& [object, r] : records_) {
-        if (r.reset) continue;
+    records_.ForEach([](const xxSerializable*, SaveRecord& r) {
+        if (r.reset) return;
         r.count = 0;
         r.frozen = false;
         r.reset = true;
         r.state = 1;
         r.parent = nullptr;
+    });
+}
+
+// One table of open addressing with linear probing; erasing shifts the run back, so no
+// tombstones build up.
+std::size_t DMToXSD::RecordTable::Home(const xxSerializable* key) const {
+    auto h = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
+    h ^= h >> 29;
+    h *= 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(h >> 20) & (slots_.size() - 1);
+}
+
+void DMToXSD::RecordTable::Grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
+    for (const Slot& s : old) {
+        if (!s.key) continue;
+        std::size_t i = Home(s.key);
+        while (slots_[i].key) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = s;
     }
+}
+
+DMToXSD::SaveRecord& DMToXSD::RecordTable::FindOrAdd(const xxSerializable* object, bool& inserted) {
+    if (4 * (size_ + 1) > 3 * slots_.size()) Grow();
+    std::size_t i = Home(object);
+    while (slots_[i].key) {
+        if (slots_[i].key == object) {
+            inserted = false;
+            return slots_[i].record;
+        }
+        i = (i + 1) & (slots_.size() - 1);
+    }
+    slots_[i].key = object;
+    slots_[i].record = SaveRecord{};
+    ++size_;
+    inserted = true;
+    return slots_[i].record;
+}
+
+DMToXSD::SaveRecord* DMToXSD::RecordTable::Find(const xxSerializable* object) {
+    if (slots_.empty()) return nullptr;
+    for (std::size_t i = Home(object);; i = (i + 1) & (slots_.size() - 1)) {
+        if (slots_[i].key == object) return &slots_[i].record;
+        if (!slots_[i].key) return nullptr;
+    }
+}
+
+void DMToXSD::RecordTable::Erase(const xxSerializable* object) {
+    if (slots_.empty()) return;
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = Home(object);
+    while (slots_[i].key != object) {
+        if (!slots_[i].key) return;
+        i = (i + 1) & mask;
+    }
+    // Later entries of the run move into the hole when their home does not lie after it.
+    for (std::size_t j = (i + 1) & mask; slots_[j].key; j = (j + 1) & mask) {
+        const std::size_t home = Home(slots_[j].key);
+        if (((j - home) & mask) >= ((j - i) & mask)) {
+            slots_[i] = slots_[j];
+            i = j;
+        }
+    }
+    slots_[i] = Slot{};
+    --size_;
+}
+
+void DMToXSD::RecordTable::Clear() {
+    slots_ = {};
+    size_ = 0;
+}
+
+const xmlAttributeClass* DMToXSD::AttributeClass(const char* name) {
+    return attributeClasses_.Get(name, [&](const char* n) { return &tree_.InternAttributeClass(n); });
+}
+
+const xmlElementClass& DMToXSD::ElementClass(const xxSerializable* object) {
+    if (!object) return tree_.InternElementClass("Null");
+    const xxClass* cls = &object->GetClass();
+    auto it = elementClasses_.find(cls);
+    if (it != elementClasses_.end()) return *it->second;
+    const xmlElementClass& element = tree_.InternElementClass(cls->GetName());
+    elementClasses_.emplace(cls, &element);
+    return element;
 }
 
 // ---- saves -----------------------------------------------------------------------------------
@@ -125,7 +212,8 @@ void DMToXSD::SaveElement(xmlElement* element, const xxSerializable& object) {
         if (childMet_) {
             // Inline parts are saved again with the children; their records count as new.
             for (const xxSerializable* part : pendingInline_) {
-                SaveRecord& r = records_[part];
+                bool inserted = false;
+                SaveRecord& r = records_.FindOrAdd(part, inserted);
                 r.state = 1;
                 r.reset = true;
                 r.parent = nullptr;
@@ -152,7 +240,7 @@ void DMToXSD::SaveContained(const xxSerializable* object, int kind) {
     xmlElement* element = nullptr;
     std::size_t index = 0;
     if (!Counting()) {
-        index = parent->CreateChildElement(object ? object->GetClass().GetName() : std::string("Null"));
+        index = parent->CreateChildElement(ElementClass(object));
         element = &parent->ChildElement(index);
     }
     if (object) {
@@ -189,33 +277,33 @@ const xxSerializable* DMToXSD::GetParentObject() const {
 }
 
 const xxSerializable* DMToXSD::GetSavedParent(const xxSerializable& object) const {
-    auto it = records_.find(&object);
-    if (it == records_.end() || it->second.reset) return nullptr;
-    return it->second.parent;
+    const SaveRecord* r = const_cast<RecordTable&>(records_).Find(&object);
+    if (!r || r->reset) return nullptr;
+    return r->parent;
 }
 
 bool DMToXSD::IsReferencedMoreThan(const xxSerializable& object, unsigned n) {
     extraPasses_ = true;
-    auto it = records_.find(&object);
-    if (it == records_.end()) return (mode_ & kUnknownIsMore) != 0;
-    if (!it->second.frozen) return true;
-    if (it->second.count > n) return true;
-    if (!(mode_ & kKeepRecords)) records_.erase(it);
+    SaveRecord* r = records_.Find(&object);
+    if (!r) return (mode_ & kUnknownIsMore) != 0;
+    if (!r->frozen) return true;
+    if (r->count > n) return true;
+    if (!(mode_ & kKeepRecords)) records_.Erase(&object);
     return false;
 }
 
 // ---- attributes ------------------------------------------------------------------------------
 
-void DMToXSD::AddAttribute(const char* name, std::string text) {
+void DMToXSD::AddAttribute(const char* name, std::string_view text) {
     if (mode_ & kAdd) {
-        elements_.back()->AddAttribute(name, std::move(text));
+        elements_.back()->AddAttribute(*AttributeClass(name), text);
         return;
     }
     if (!(mode_ & kChildren)) return;
     // The children-only call of a streaming save must repeat the first call's values.
     xmlElement* element = elements_.empty() ? nullptr : elements_.back();
     if (!element) throw Cfx::CfxResult(E_UNEXPECTED, "No XML element stack");
-    const std::string* first = element->FindAttribute(name);
+    std::optional<std::string_view> first = element->FindAttribute(*AttributeClass(name));
     if (!first)
         throw Cfx::CfxResult(E_UNEXPECTED,
                              Cfx::CfxFormat("Missing XML attribute '%1' on 2nd Save() pass - see 09015i1eq01", {name}));
@@ -223,19 +311,20 @@ void DMToXSD::AddAttribute(const char* name, std::string text) {
         throw Cfx::CfxResult(
             E_UNEXPECTED,
             Cfx::CfxFormat("Different XML attribute value on 2nd Save() pass - see 09015i1eq01: %1='%2' vs '%3'",
-                           {name, *first, text}));
+                           {name, std::string(*first), std::string(text)}));
 }
 
 template <class T>
 void DMToXSD::Plain(const char* name, const T& value) {
     if (Counting()) return;
-    AddAttribute(name, ToString(value));
+    if constexpr (std::is_same_v<T, std::string>) AddAttribute(name, value);
+    else AddAttribute(name, ToString(value));
 }
 
 template <class T>
 void DMToXSD::WithDefault(const char* name, const T& value, const T& defaultValue) {
     if (Counting() || value == defaultValue) return;
-    AddAttribute(name, ToString(value));
+    Plain(name, value);
 }
 
 template <class C>
@@ -243,7 +332,7 @@ void DMToXSD::Repeated(const char* name, const C& values) {
     if (Counting()) return;
     RepeatListWriter list;
     for (const auto& v : values) list.Add(ToString(v));
-    AddAttribute(name, ToString(list.Finish()));
+    AddAttribute(name, list.Finish());
 }
 
 template <class C>
@@ -257,7 +346,7 @@ void DMToXSD::BoolList(const char* name, const C& values, bool separated) {
         text += ToString(v);
         first = false;
     }
-    AddAttribute(name, ToString(text));
+    AddAttribute(name, text);
 }
 
 void DMToXSD::WriteArray(const char* name, const qor::deque<float>& values) { Repeated(name, values); }
@@ -269,7 +358,7 @@ void DMToXSD::WriteValue(const char* name, double value, double defaultValue) { 
 void DMToXSD::WriteValue(const char* name, double value) { Plain(name, value); }
 void DMToXSD::WriteArray(const char* name, const std::vector<std::string>& values) {
     if (Counting()) return;
-    AddAttribute(name, ToString(StringListText(values, name)));
+    AddAttribute(name, StringListText(values, name));
 }
 void DMToXSD::WriteValue(const char* name, const std::string& value, const std::string& defaultValue) {
     WithDefault(name, value, defaultValue);
@@ -323,7 +412,7 @@ void DMToXSD::WriteReference(const char* name, const xxSerializable* object) {
     std::string text = "0";
     if (object) text = SignedText(Register(*object, 1, nullptr));
     if (Counting()) return;
-    AddAttribute(name, ToString(text));
+    AddAttribute(name, text);
 }
 
 void DMToXSD::WriteReferenceCollection(const char* name, const xxReferenceCollection& collection) {
@@ -336,7 +425,7 @@ void DMToXSD::WriteReferenceCollection(const char* name, const xxReferenceCollec
         ids[i] = object ? Register(*object, 1, nullptr) : 0;
     }
     if (Counting() || !(mode_ & kAdd)) return;
-    AddAttribute(name, ToString(ReferenceListText(ids)));
+    AddAttribute(name, ReferenceListText(ids));
 }
 
 void DMToXSD::WritePropertyTemplates(const char* name, const std::vector<const xxPropertyBase*>& templates) {
@@ -347,5 +436,5 @@ void DMToXSD::WritePropertyTemplates(const char* name, const std::vector<const x
         if (!t) throw xmlException(std::string("A null property template cannot be written in '") + name + "'");
         names.emplace_back(t->Name());
     }
-    AddAttribute(name, ToString(ConcatenateStrings(names, ",")));
+    AddAttribute(name, ConcatenateStrings(names, ","));
 }

@@ -7,15 +7,18 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "datamodel/serialise.h"
+#include "documents/xsd_format.h"
 
 class xmlTree;
 class xmlSaver;
 class xmlElement;
 class xmlAttributeClass;
+class xmlElementClass;
 
 class DMToXSD : private xxOutput {
 public:
@@ -34,10 +37,10 @@ public:
 private:
     struct SaveRecord {
         const xxSerializable* parent = nullptr;
-        std::uint8_t state = 0;  // 0 none, 1 referenced, 2 child, 3 without ID, 4 with ID, 5 inline
-        bool reset = false;
-        bool frozen = false;
-        std::uint32_t count = 0;  // 26 bits
+        std::uint32_t count : 26 = 0;
+        std::uint32_t state : 4 = 0;  // 0 none, 1 referenced, 2 child, 3 without ID, 4 with ID, 5 inline
+        std::uint32_t reset : 1 = 0;
+        std::uint32_t frozen : 1 = 0;
         std::uint32_t id = kNoId;
     };
     static constexpr std::uint32_t kNoId = 0xFFFFFFFFu;
@@ -49,7 +52,7 @@ private:
     void SaveElement(xmlElement* element, const xxSerializable& object);
     void SaveContained(const xxSerializable* object, int kind);  // kind -1: owned child
     void RunSave(const xxSerializable& object);
-    void AddAttribute(const char* name, std::string text);
+    void AddAttribute(const char* name, std::string_view text);
     bool Counting() const { return (mode_ & kCounting) != 0; }
     const xxSerializable* Top() const { return objects_.empty() ? nullptr : objects_.back(); }
 
@@ -116,6 +119,7 @@ private:
     bool IsReferencedMoreThan(const xxSerializable& object, unsigned n) override;
     void WriteAttributePresence(const char*, bool) override {}
     void Reserved2() override {}
+    bool WantsValues() const override { return !Counting(); }
 
     xmlTree& tree_;
     xmlSaver* saver_;
@@ -124,7 +128,36 @@ private:
     std::vector<const xxSerializable*> objects_;
     unsigned mode_ = 3;
     bool childMet_ = false;
-    std::unordered_map<const xxSerializable*, SaveRecord> records_;
+    // Save records by object: open addressing, as there is one per saved object and the passes
+    // look them up for every element and every reference.
+    class RecordTable {
+    public:
+        // The record of object, value-initialised when new; `inserted` says which.
+        SaveRecord& FindOrAdd(const xxSerializable* object, bool& inserted);
+        SaveRecord* Find(const xxSerializable* object);
+        void Erase(const xxSerializable* object);
+        void Clear();
+        template <class F>
+        void ForEach(F&& f) {
+            for (Slot& s : slots_)
+                if (s.key) f(s.key, s.record);
+        }
+
+    private:
+        struct Slot {
+            const xxSerializable* key = nullptr;
+            SaveRecord record;
+        };
+        std::size_t Home(const xxSerializable* key) const;
+        void Grow();
+        std::vector<Slot> slots_;
+        std::size_t size_ = 0;
+    };
+    RecordTable records_;
+    const xmlAttributeClass* AttributeClass(const char* name);
+    const xmlElementClass& ElementClass(const xxSerializable* object);
+    NameCache<xmlAttributeClass> attributeClasses_;
+    std::unordered_map<const xxClass*, const xmlElementClass*> elementClasses_;
     std::vector<const xxSerializable*> pendingInline_;
     bool extraPasses_ = false;
     std::uint32_t nextId_ = 1;

@@ -66,7 +66,11 @@ xxClass::~xxClass() {
 xxBool xxClass::IsA(unsigned typeId) const {
     if (typeId == kExcludedTypeId) return false;
     if (typeId == typeId_ || typeId == kRootTypeId) return true;
-    return BasesIsA(typeId);
+    std::atomic<unsigned>& known = knownBases_[typeId % 4];
+    if (known.load(std::memory_order_relaxed) == typeId) return true;
+    if (!BasesIsA(typeId)) return false;
+    known.store(typeId, std::memory_order_relaxed);
+    return true;
 }
 
 xxBool xxClass::BasesIsA(unsigned typeId) const {

@@ -2,6 +2,7 @@
 // through which serialisers and trajectories create objects they know only by name.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -81,6 +82,9 @@ private:
     const xxPropertyTable* properties_;
     unsigned typeId_ = kExcludedTypeId;
     mutable unsigned documentVersion_ = 0;
+    // Type ids IsA found among the bases. Only positive answers are kept: a base entry stored
+    // later can add ancestors, never take one away.
+    mutable std::atomic<unsigned> knownBases_[4] = {};
 };
 
 // Base of every object a class record creates.

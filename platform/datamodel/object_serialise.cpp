@@ -55,10 +55,11 @@ void xxObject::Save(xxOutput& out) const {
     out.WriteValue("ObjectID", id_, 0);
     // Values go by their text form, which every template reads back (and checks) itself.
     const ClassPlan& plan = PlanOf(*this);
+    const bool values = out.WantsValues();
     for (const xxPropertyBase* p : plan.templates) {
         bool assigned = p->IsAssigned(*this);
         out.WriteAttributePresence(p->Name(), assigned);
-        if (assigned) out.WriteValue(p->Name(), p->GetFromDifferentType(*this));
+        if (assigned && values) out.WriteValue(p->Name(), p->GetFromDifferentType(*this));
     }
     for (const xxClassSerialiser* part : plan.parts) part->save(*this, out);
 }
@@ -67,9 +68,9 @@ void xxObject::Load(xxInput& in) {
     in.ReadValue("Name", name_, "");
     in.ReadValue("ObjectID", id_, 0);
     const ClassPlan& plan = PlanOf(*this);
+    std::string text;  // one buffer for all the values
     for (const xxPropertyBase* p : plan.templates) {
         if (!in.HasAttribute(p->Name())) continue;
-        std::string text;
         in.ReadValue(p->Name(), text);
         if (!p->SetFromText(*this, text)) throw FromStringException(text, p->Name(), "not a valid value of the property");
     }

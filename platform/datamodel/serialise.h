@@ -194,6 +194,9 @@ public:
     virtual bool IsReferencedMoreThan(const xxSerializable& object, unsigned n) = 0;
     virtual void WriteAttributePresence(const char* name, bool present) = 0;
     virtual void Reserved2() = 0;
+    // False while the serialiser only follows objects and references (a counting pass): Save
+    // may leave out values that cost to compute, as none would be kept.
+    virtual bool WantsValues() const { return true; }
 };
 
 class xxInput : public xxInputBase {

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -46,9 +48,8 @@ bool xmlIsName(std::string_view name);
 
 class xmlNode {
 public:
-    enum class Kind { Element, Text };
+    enum class Kind : unsigned char { Element, Text };
 
-    virtual ~xmlNode() = default;
     xmlNode(const xmlNode&) = delete;
     xmlNode& operator=(const xmlNode&) = delete;
 
@@ -61,27 +62,64 @@ public:
 
 protected:
     explicit xmlNode(Kind kind) : kind_(kind) {}
+    ~xmlNode() = default;
 
 private:
     Kind kind_;
 };
 
+// Nodes live in their tree's pool: the tree makes and frees them, never the user.
 class xmlText : public xmlNode {
 public:
-    explicit xmlText(std::string text) : xmlNode(Kind::Text), text_(std::move(text)) {}
-    const std::string& GetText() const { return text_; }
+    std::string_view GetText() const { return {text_, size_}; }
 
 private:
-    std::string text_;
+    friend class xmlTree;
+    friend class xmlElement;
+    xmlText() : xmlNode(Kind::Text) {}
+    char* text_ = nullptr;
+    std::uint32_t size_ = 0;
 };
 
 class xmlElement : public xmlNode {
 public:
-    using Attribute = std::pair<const xmlAttributeClass*, std::string>;
+    using Attribute = std::pair<const xmlAttributeClass*, std::string_view>;
 
-    xmlElement(xmlTree& tree, const xmlElementClass& cls, xmlElement* parent)
-        : xmlNode(Kind::Element), tree_(&tree), class_(&cls), parent_(parent) {}
-    ~xmlElement() override;  // frees the subtree without recursion
+    // The element's attributes in the order they were added.
+    class AttributeRange {
+    public:
+        class iterator {
+        public:
+            using value_type = Attribute;
+            using difference_type = std::ptrdiff_t;
+            iterator() = default;
+            iterator(const xmlElement* e, std::size_t i) : e_(e), i_(i) {}
+            Attribute operator*() const { return e_->AttributeAt(i_); }
+            iterator& operator++() {
+                ++i_;
+                return *this;
+            }
+            iterator operator++(int) {
+                iterator old = *this;
+                ++i_;
+                return old;
+            }
+            bool operator==(const iterator& o) const { return i_ == o.i_; }
+
+        private:
+            const xmlElement* e_ = nullptr;
+            std::size_t i_ = 0;
+        };
+        explicit AttributeRange(const xmlElement& e) : e_(&e) {}
+        iterator begin() const { return {e_, 0}; }
+        iterator end() const { return {e_, size()}; }
+        std::size_t size() const { return e_->AttributeCount(); }
+        bool empty() const { return size() == 0; }
+        Attribute operator[](std::size_t i) const { return e_->AttributeAt(i); }
+
+    private:
+        const xmlElement* e_;
+    };
 
     xmlTree& GetTree() const { return *tree_; }
     const xmlElementClass& GetClass() const { return *class_; }
@@ -92,24 +130,28 @@ public:
     // that is not an XML name.
     std::size_t CreateChildElement(std::string_view name);
     std::size_t CreateChildElement(const xmlElementClass& cls);
-    std::size_t AddText(std::string text);
+    std::size_t AddText(std::string_view text);
 
-    std::size_t ChildCount() const { return children_.size(); }
-    xmlNode& Child(std::size_t i) const { return *children_.at(i); }
+    std::size_t ChildCount() const { return childCount_; }
+    // Throws std::out_of_range past the last child.
+    xmlNode& Child(std::size_t i) const;
     // Throws xmlException when child i is not an element.
     xmlElement& ChildElement(std::size_t i) const;
     // The text of a leaf element (its text children joined); empty when it has none.
     std::string GetLeafText() const;
 
     // Throws xmlException when the element has the attribute already.
-    void AddAttribute(const xmlAttributeClass& cls, std::string value);
-    void AddAttribute(std::string_view name, std::string value);
-    // Null when the element does not carry it.
-    const std::string* FindAttribute(const xmlAttributeClass& cls) const;
-    const std::string* FindAttribute(std::string_view name) const;
-    bool HasAttribute(const xmlAttributeClass& cls) const { return FindAttribute(cls) != nullptr; }
-    const std::vector<Attribute>& Attributes() const { return attributes_; }
-    void ReserveAttributes(std::size_t n) { attributes_.reserve(n); }
+    void AddAttribute(const xmlAttributeClass& cls, std::string_view value);
+    void AddAttribute(std::string_view name, std::string_view value);
+    // Empty when the element does not carry it. The text lives until the element is purged.
+    std::optional<std::string_view> FindAttribute(const xmlAttributeClass& cls) const;
+    std::optional<std::string_view> FindAttribute(std::string_view name) const;
+    bool HasAttribute(const xmlAttributeClass& cls) const { return FindAttribute(cls).has_value(); }
+    AttributeRange Attributes() const { return AttributeRange(*this); }
+    std::size_t AttributeCount() const { return attributeCount_; }
+    Attribute AttributeAt(std::size_t i) const;
+    // Room for n attributes holding `bytes` of text together, so that adding them allocates once.
+    void ReserveAttributes(std::size_t n, std::size_t bytes = 0);
 
     // Removes child i with its subtree; the later children move down by one.
     void PurgeChild(std::size_t i);
@@ -121,14 +163,37 @@ public:
     void SetUserIndex(std::size_t index) { userIndex_ = index; }
 
 private:
+    friend class xmlTree;
+    // One block holds the attribute slots, then their texts.
+    struct Slot {
+        const xmlAttributeClass* cls;
+        std::uint32_t offset;  // from the start of the block
+        std::uint32_t size;
+    };
+    xmlElement(xmlTree& tree, const xmlElementClass& cls, xmlElement* parent)
+        : xmlNode(Kind::Element), tree_(&tree), class_(&cls), parent_(parent) {}
+    Slot* Slots() const { return reinterpret_cast<Slot*>(attributes_); }
+    void GrowAttributes(std::size_t slots, std::size_t bytes);
+    void AppendChild(xmlNode& node);
+    void FreeAttributes();
+
     xmlTree* tree_;
     const xmlElementClass* class_;
     xmlElement* parent_;
-    std::vector<Attribute> attributes_;
-    std::vector<std::unique_ptr<xmlNode>> children_;
+    xmlNode** children_ = nullptr;
+    std::uint32_t childCount_ = 0;
+    std::uint32_t childCapacity_ = 0;
+    std::byte* attributes_ = nullptr;
+    std::uint32_t attributeCount_ = 0;
+    std::uint32_t slotCapacity_ = 0;
+    std::uint32_t textUsed_ = 0;   // bytes of text in the block
+    std::uint32_t blockSize_ = 0;  // 0: no block
     std::size_t userIndex_ = 0;
 };
 
+// A document tree. Its nodes, attribute blocks and child lists come from the tree's own pool:
+// parsing a large document or streaming one element at a time calls the heap once per chunk,
+// not once per node, and a purged subtree's memory is reused by the next one.
 class xmlTree {
 public:
     xmlTree();
@@ -138,8 +203,8 @@ public:
 
     // The document element, replacing any there was.
     xmlElement& CreateDocumentElement(std::string_view name);
-    xmlElement* GetDocumentElement() const { return root_.get(); }
-    void Clear() { root_.reset(); }
+    xmlElement* GetDocumentElement() const { return root_; }
+    void Clear();
 
     // The interned class of a name, made when missing; throws xmlException for a name that is
     // not an XML name.
@@ -150,18 +215,53 @@ public:
     const xmlAttributeClass* FindAttributeClass(std::string_view name) const;
 
 private:
+    friend class xmlElement;
     struct Hash {
         using is_transparent = void;
         std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
     template <class C>
     using Table = std::unordered_map<std::string, std::unique_ptr<C>, Hash, std::equal_to<>>;
+    // In front of each table: the classes of the names met last, found by a cheap hash of the
+    // text (a parse interns every element and attribute name it meets).
+    struct Recent {
+        static constexpr std::size_t kSize = 256;
+        const xmlName* entries[kSize] = {};
+        static std::size_t Slot(std::string_view name);
+    };
     template <class C>
-    static const C& Intern(Table<C>& table, std::string_view name);
+    static const C& Intern(Table<C>& table, Recent& recent, std::string_view name);
+
+    // Blocks in size classes, carved from large chunks and kept on free lists when released.
+    class Pool {
+    public:
+        // A block of at least n bytes; `granted` is what was given (pass it back to Free).
+        std::byte* Allocate(std::size_t n, std::uint32_t& granted);
+        void Free(void* block, std::uint32_t granted);
+        void Release();
+
+    private:
+        static constexpr std::size_t kChunk = std::size_t{1} << 18;
+        static constexpr std::size_t kClasses = 32;
+        static std::size_t ClassOf(std::size_t n);
+        static std::size_t SizeOfClass(std::size_t c);
+        std::vector<std::unique_ptr<std::byte[]>> chunks_;
+        std::byte* next_ = nullptr;
+        std::byte* end_ = nullptr;
+        void* free_[kClasses] = {};
+    };
+
+    xmlElement& NewElement(const xmlElementClass& cls, xmlElement* parent);
+    xmlText& NewText(std::string_view text);
+    void FreeSubtree(xmlNode& node);  // without recursion
 
     Table<xmlElementClass> elementClasses_;
     Table<xmlAttributeClass> attributeClasses_;
-    std::unique_ptr<xmlElement> root_;
+    Recent recentElements_;
+    Recent recentAttributes_;
+    Pool pool_;
+    std::vector<xmlNode*> worklist_;
+    xmlElement* root_ = nullptr;
 };
 
 // ---- parsing ----------------------------------------------------------------------------

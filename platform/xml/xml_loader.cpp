@@ -1,5 +1,6 @@
 #include <expat.h>
 
+#include <cstring>
 #include <exception>
 #include <istream>
 #include <memory>
@@ -105,9 +106,9 @@ void xmlTreeLoader::OnStartElement(const char* name, const char** attributes) {
         element = &current_->ChildElement(i);
     }
     // The parser has refused duplicate attributes already.
-    std::size_t n = 0;
-    while (attributes[2 * n]) ++n;
-    element->ReserveAttributes(n);
+    std::size_t n = 0, bytes = 0;
+    for (; attributes[2 * n]; ++n) bytes += std::strlen(attributes[2 * n + 1]);
+    element->ReserveAttributes(n, bytes);
     for (const char** a = attributes; *a; a += 2) element->AddAttribute(a[0], a[1]);
     current_ = element;
 }
@@ -121,7 +122,7 @@ void xmlTreeAndLeafTextLoader::OnStartElement(const char* name, const char** att
 
 void xmlTreeAndLeafTextLoader::OnEndElement() {
     xmlElement* element = Current();
-    if (element->ChildCount() == 0 && !text_.empty()) element->AddText(std::move(text_));
+    if (element->ChildCount() == 0 && !text_.empty()) element->AddText(text_);
     text_.clear();
     xmlTreeLoader::OnEndElement();
 }

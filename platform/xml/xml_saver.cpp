@@ -1,3 +1,4 @@
+#include <array>
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -42,16 +43,42 @@ std::size_t Utf8Sequence(std::string_view text, std::size_t i) {
 
 }  // namespace
 
+namespace {
+
+// What each byte needs: 0 nothing, 1 a reference in attribute values, 2 a reference always,
+// 3 it cannot be written, 4 it starts a UTF-8 sequence to check.
+constexpr std::array<unsigned char, 256> kByteClass = [] {
+    std::array<unsigned char, 256> t{};
+    for (int c = 0; c < 0x20; ++c) t[c] = 3;
+    t['\t'] = t['\n'] = t['"'] = 1;
+    t['\r'] = t['&'] = t['<'] = t['>'] = 2;
+    for (int c = 0x80; c < 0x100; ++c) t[c] = 4;
+    return t;
+}();
+
+}  // namespace
+
 void xmlAppendEscaped(std::string& out, std::string_view text, bool attribute) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
     std::size_t run = 0;  // start of the bytes not copied yet
-    auto copyRun = [&](std::size_t upTo) { out.append(text.data() + run, upTo - run); };
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        const char* replacement = nullptr;
-        if (c >= 0x80) {
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char k = kByteClass[bytes[i]];
+        if (k == 0) {
+            ++i;
+            continue;
+        }
+        if (k == 4) {
             i += Utf8Sequence(text, i);
             continue;
         }
+        const unsigned char c = bytes[i];
+        if (k == 3) {
+            char code[8];
+            std::snprintf(code, sizeof code, "0x%02X", c);
+            throw xmlException(std::string("Character ") + code + " cannot be written in XML");
+        }
+        const char* replacement = nullptr;
         switch (c) {
         case '&': replacement = "&amp;"; break;
         case '<': replacement = "&lt;"; break;
@@ -60,21 +87,16 @@ void xmlAppendEscaped(std::string& out, std::string_view text, bool attribute) {
         case '\t': replacement = attribute ? "&#9;" : nullptr; break;
         case '\n': replacement = attribute ? "&#10;" : nullptr; break;
         case '\r': replacement = "&#13;"; break;
-        default:
-            if (c < 0x20) {
-                char code[8];
-                std::snprintf(code, sizeof code, "0x%02X", c);
-                throw xmlException(std::string("Character ") + code + " cannot be written in XML");
-            }
+        default: break;
         }
         if (replacement) {
-            copyRun(i);
+            out.append(text.data() + run, i - run);
             out += replacement;
             run = i + 1;
         }
         ++i;
     }
-    copyRun(text.size());
+    out.append(text.data() + run, n - run);
 }
 
 xmlTreeSaver::xmlTreeSaver(std::ostream& out, xmlTree& tree, bool indent) : out_(out), tree_(tree), indent_(indent) {}

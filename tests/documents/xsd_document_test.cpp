@@ -425,6 +425,22 @@ TEST(XsdDocument, ReaderRefusesBadDocuments) {
     }
 }
 
+// Identifiers far beyond the element count live apart from the dense ones until the document
+// has grown enough to cover them; either way they resolve and stay unique.
+TEST(XsdDocument, IdentifiersFarApartResolveAndStayUnique) {
+    auto document = [](int lastId) {
+        const int filler = 1300;
+        std::string body = "<TestLeaf ID=\"70001\" Value=\"7\"/>";
+        for (int id = 2; id < 2 + filler; ++id) body += "<TestLeaf ID=\"" + std::to_string(id) + "\" Value=\"0\"/>";
+        body += "<TestLeaf ID=\"" + std::to_string(lastId) + "\" Value=\"9\" Ref=\"70001\"/>";
+        return Doc("<TestRoot ID=\"1\" Slots=\"" + std::to_string(filler + 2) + "\">" + body + "</TestRoot>");
+    };
+    auto root = Load<TestRoot>(document(70500));
+    ASSERT_EQ(root->slots.size(), 1302u);
+    EXPECT_EQ(static_cast<TestLeaf&>(*root->slots.back()).ref.Get(), root->slots.front().get());
+    EXPECT_EQ(LoadFailure(document(70001)), "More than one object has the ID 70001. IDs must be unique.");
+}
+
 TEST(XsdDocument, ForwardReferencesAndContainedObjects) {
     // A forward reference read later as an owned child loads normally.
     auto root = Load<TestRoot>(Doc("<TestRoot ID=\"1\" Slots=\"2\"><TestLeaf ID=\"2\" Value=\"1\" Ref=\"3\"/>"

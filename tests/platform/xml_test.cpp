@@ -2,6 +2,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "xml/xml.h"
 
@@ -195,6 +196,32 @@ TEST(XmlSaver, WhatItWritesReadsBack) {
     std::ostringstream out;
     EXPECT_THROW(xmlTreeSaver(out, tree, false).Save(1, 0), xmlException);
     EXPECT_THROW(xmlTreeSaver(out, tree, false).Save(0, 7), xmlException);
+}
+
+// Attributes added one at a time outgrow their block again and again; purged elements give
+// their memory back for the next ones.
+TEST(XmlTree, AttributesSurviveGrowthAndPurgedMemoryIsReused) {
+    xmlTree tree;
+    xmlElement& root = tree.CreateDocumentElement("root");
+    for (int round = 0; round < 3; ++round) {
+        xmlElement& e = root.ChildElement(root.CreateChildElement("e"));
+        std::vector<std::string> values;
+        for (int i = 0; i < 40; ++i) {
+            values.push_back(std::string(static_cast<std::size_t>(i * 997 % 20000), static_cast<char>('a' + i % 26)));
+            e.AddAttribute("a" + std::to_string(i), values.back());
+        }
+        ASSERT_EQ(e.AttributeCount(), 40u);
+        for (int i = 0; i < 40; ++i) {
+            EXPECT_EQ(e.FindAttribute("a" + std::to_string(i)), values[static_cast<std::size_t>(i)]) << i;
+            EXPECT_EQ(e.Attributes()[static_cast<std::size_t>(i)].first->GetName(), "a" + std::to_string(i));
+        }
+        for (int i = 0; i < 300; ++i) e.CreateChildElement("c");
+        EXPECT_EQ(e.ChildCount(), 300u);
+        root.PurgeChild(0);
+        EXPECT_EQ(root.ChildCount(), 0u);
+    }
+    EXPECT_FALSE(root.FindAttribute("a1").has_value());
+    EXPECT_THROW(root.Child(0), std::out_of_range);
 }
 
 TEST(XmlSaver, LeafTextSaverWritesTheTextOfLeaves) {
