@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ostream>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "cfx/cfx.h"
@@ -41,10 +42,14 @@ bool HasNonBlank(std::string_view text) {
 }
 
 // The force-field type as both files carry it: white space removed (the readers take one token)
-// and at most 7 characters (the CAR column).
+// and at most 7 characters (the CAR column). A type of visible ASCII characters only (no
+// locale counts one of them as white space) that fits is used as it stands.
 std::string_view TypeText(const xxMatter& matter, std::string& scratch) {
+    std::string_view type = matter.GetForcefieldType();
+    if (type.size() <= 7 && std::all_of(type.begin(), type.end(), [](char c) { return c > ' ' && c < '\x7f'; }))
+        return type;
     scratch.clear();
-    for (char c : matter.GetForcefieldType()) {
+    for (char c : type) {
         if (IsSpace(c)) continue;
         scratch.push_back(c);
         if (scratch.size() == 7) break;
@@ -130,12 +135,13 @@ xxBool xxSaveCAR::WriteCarAndMdf(std::ostream& car, xxObject& object, const std:
         Report(msg::CARSAVE_MDF_FILE);
         result = false;
     }
-    if (!WriteMdf(mdfPath, object)) return false;
+    if (!WriteMdf(mdfPath)) return false;
     allSetsWritten = allSetsWritten && !setFailed_;
     return result;
 }
 
 bool xxSaveCAR::PrepareModel(xxObject& object) {
+    order_.SetCollectedTypes({xxSet::classType, xxCompleteRestriction::classType, xxPiSystem::classType});
     if (!order_.DefineAtomOrder(object, xxBondable::classType)) {
         Report(msg::CARSAVE_WRONG_CELL_INFO);
         return false;
@@ -206,44 +212,33 @@ bool xxSaveCAR::WriteCarCellLine(std::ostream& car) {
 }
 
 bool xxSaveCAR::WriteCarAtoms(std::ostream& car) {
+    // PrepareModel made the names, so every name below is there.
     const auto& atoms = order_.GetAtomOrderArray();
     TextBuffer text;
-    std::string atomName, subunitName, moleculeName, type;
-    bool namesFailed = false;
-    auto fetch = [&](bool ok) {
-        if (!ok) namesFailed = true;
-    };
-    std::size_t subunitNumber = 0, moleculeNumber = 0;
+    std::string type;
     auto flush = [&](bool force) {
         if (text.Size() >= kFlushSize || (force && text.Size() > 0)) {
             car.write(text.View().data(), static_cast<std::streamsize>(text.Size()));
             text.Clear();
         }
     };
+    std::string_view residue, number;
     for (std::size_t p = 0; p < atoms.size(); ++p) {
         const xxCARAtomSubunitDef& entry = atoms[p];
-        if (!namesFailed) fetch(order_.GetMdfObjectName(p, atomName));
         bool newMolecule = p == 0 || entry.molecule != atoms[p - 1].molecule;
-        if (newMolecule || entry.subunit != atoms[p - 1].subunit) {
-            if (!namesFailed) fetch(order_.GetSubunitName(subunitNumber, subunitName));
-            ++subunitNumber;
-        }
-        if (newMolecule) {
-            if (p != 0) text.Text("end").EndLine(false);
-            if (!namesFailed) fetch(order_.GetMoleculeName(moleculeNumber, moleculeName));
-            ++moleculeNumber;
-        }
+        if (newMolecule || entry.subunit != atoms[p - 1].subunit)
+            std::tie(residue, number) = SplitSubunitName(order_.SubunitName(static_cast<std::size_t>(entry.subunit)));
+        if (newMolecule && p != 0) text.Text("end").EndLine(false);
 
         const xxBondable& object = *entry.atom;
         xxPoint3d xyz = object.GetXYZ();
         if (transform_) xyz = toCarOrientation_.Apply(xyz);
-        auto [residue, number] = SplitSubunitName(subunitName);
         std::string_view typeText = TypeText(object, type);
         if (typeText.empty()) typeText = "xx    ";
         std::string_view element =
             order_.IsAtom(p) ? static_cast<const xxAtom&>(object).GetElement().symbol : std::string_view("Du");
 
-        text.Left(atomName, 5).Char(' ');
+        text.Left(order_.AtomName(p), 5).Char(' ');
         text.FixedCut(xyz.x, 9, 14).Char(' ');
         text.FixedCut(xyz.y, 9, 14).Char(' ');
         text.FixedCut(xyz.z, 9, 14).Char(' ');
@@ -273,7 +268,7 @@ void xxSaveCAR::FlushMdf(bool force) {
     }
 }
 
-bool xxSaveCAR::WriteMdf(const std::string& mdfPath, xxObject& object) {
+bool xxSaveCAR::WriteMdf(const std::string& mdfPath) {
     mdf_.open(mdfPath, std::ios::out | std::ios::binary | std::ios::trunc);
     if (!mdf_) {
         Report(msg::CARSAVE_MDF_TITLE);
@@ -295,19 +290,19 @@ bool xxSaveCAR::WriteMdf(const std::string& mdfPath, xxObject& object) {
         Line();
         WriteMdfSymmetry();
     }
-    WriteSetSection(object);
+    WriteSetSection();
     const auto& atoms = order_.GetAtomOrderArray();
     if (!atoms.empty()) {
         std::size_t first = 0;
         for (std::size_t p = 1; p <= atoms.size(); ++p) {
             if (p == atoms.size() || atoms[p].molecule != atoms[first].molecule) {
-                WriteBackboneList(first, p, std::string(order_.MoleculeName(static_cast<std::size_t>(atoms[first].molecule))));
+                WriteBackboneList(first, p, order_.MoleculeName(static_cast<std::size_t>(atoms[first].molecule)));
                 first = p;
             }
         }
     }
-    WriteFixedAtomsSubset(object);
-    WritePseudoAtomLists(object);
+    WriteFixedAtomsSubset();
+    WritePseudoAtomLists();
     mdfText_.Text("#end");
     Line();
     FlushMdf(true);
@@ -345,52 +340,38 @@ void xxSaveCAR::WriteMdfColumns() {
 }
 
 bool xxSaveCAR::WriteMdfRecords() {
+    // PrepareModel made the names, so every name below is there.
     const auto& atoms = order_.GetAtomOrderArray();
-    std::string atomName, subunitName, moleculeName, chargeGroup;
-    int switching = 0;
-    bool namesFailed = false;
-    std::size_t subunitNumber = 0, moleculeNumber = 0;
     bool allWritten = true;
+    backbonePositions_.clear();
     for (std::size_t p = 0; p < atoms.size(); ++p) {
         const xxCARAtomSubunitDef& entry = atoms[p];
-        if (!namesFailed) namesFailed = !order_.GetMdfObjectName(p, atomName);
-        if (!namesFailed) namesFailed = !order_.GetChargeGroupName(p, chargeGroup, switching);
-        bool newMolecule = p == 0 || entry.molecule != atoms[p - 1].molecule;
-        if (newMolecule || entry.subunit != atoms[p - 1].subunit) {
-            if (!namesFailed) namesFailed = !order_.GetSubunitName(subunitNumber, subunitName);
-            ++subunitNumber;
-        }
-        if (newMolecule) {
-            if (!namesFailed) namesFailed = !order_.GetMoleculeName(moleculeNumber, moleculeName);
-            ++moleculeNumber;
+        if (p == 0 || entry.molecule != atoms[p - 1].molecule) {
             mdfText_.Char(' ');
             Line();
-            mdfText_.Text("@molecule ").Text(moleculeName);
+            mdfText_.Text("@molecule ").Text(order_.MoleculeName(static_cast<std::size_t>(entry.molecule)));
             Line();
             mdfText_.Char(' ');
             Line();
         }
-        if (!WriteMdfAtoms(p, atomName, subunitName, chargeGroup, switching)) allWritten = false;
+        if (!WriteMdfAtoms(p)) allWritten = false;
     }
     mdfText_.Char(' ');
     Line();
     return allWritten;
 }
 
-bool xxSaveCAR::WriteMdfAtoms(std::size_t position, std::string_view atomName, std::string_view subunitName,
-                              std::string_view chargeGroup, int switching) {
-    const xxBondable& object = *order_.GetAtomOrderArray()[position].atom;
+bool xxSaveCAR::WriteMdfAtoms(std::size_t position) {
+    const xxCARAtomSubunitDef& entry = order_.GetAtomOrderArray()[position];
+    const xxBondable& object = *entry.atom;
     const auto* atom = order_.IsAtom(position) ? static_cast<const xxAtom*>(&object) : nullptr;
     const auto* atom3d = order_.IsAtom3d(position) ? static_cast<const xxAtom3d*>(&object) : nullptr;
 
-    // The qualified name, white space removed, left-justified in 19.
-    std::size_t start = mdfText_.Size();
-    for (char c : subunitName)
-        if (!IsSpace(c)) mdfText_.Char(c);
-    mdfText_.Char(':');
-    for (char c : atomName)
-        if (!IsSpace(c)) mdfText_.Char(c);
-    std::size_t nameLength = mdfText_.Size() - start;
+    // The qualified name, left-justified in 19 (the order's names hold no white space).
+    std::string_view subunitName = order_.SubunitName(static_cast<std::size_t>(entry.subunit));
+    std::string_view atomName = order_.AtomName(position);
+    const std::size_t nameLength = subunitName.size() + 1 + atomName.size();
+    mdfText_.Text(subunitName).Char(':').Text(atomName);
     if (nameLength < 19) mdfText_.Char(' ', 19 - nameLength);
     mdfText_.Char(' ');
 
@@ -399,6 +380,9 @@ bool xxSaveCAR::WriteMdfAtoms(std::size_t position, std::string_view atomName, s
         typeText = TypeText(object, typeScratch_);
         if (typeText.empty()) typeText = "x";
     }
+    if (atom && atom->IsBackboneAtom()) backbonePositions_.push_back(position);
+    int switching = 0;
+    std::string_view chargeGroup = order_.ChargeGroupName(position, switching);
     mdfText_.Left(atom ? atom->GetElement().symbol : std::string_view("Du"), 2).Char(' ');
     mdfText_.Left(typeText, 7).Char(' ');
     mdfText_.Left(chargeGroup, 5).Char(' ');
@@ -432,6 +416,9 @@ bool xxSaveCAR::WriteMdfAtoms(std::size_t position, std::string_view atomName, s
 }
 
 void xxSaveCAR::CollectBonds(const xxBondable& object) {
+    // Asked once: each Class() call passes the guards of its function-local records.
+    static const xxClass* const atom3dClass = &xxAtom3d::Class();
+    static const xxClass* const bondClass = &xxBond::Class();
     bonds_.clear();
     auto add = [&](const xxBondable* partner, double order) {
         for (const Connection& c : bonds_)
@@ -441,7 +428,7 @@ void xxSaveCAR::CollectBonds(const xxBondable& object) {
     for (const xxBondableInteraction* interaction : object.GetBonds()) {
         const xxBondable* partner = interaction->GetPartner(object);
         if (!partner) continue;
-        const auto* pi = &partner->GetClass() == &xxAtom3d::Class() ? nullptr : partner->As<xxPiSystem>();
+        const auto* pi = &partner->GetClass() == atom3dClass ? nullptr : partner->As<xxPiSystem>();
         if (pi && pi->HasDynamicPosition()) {
             // A pseudo-atom whose place follows its members is no record of its own: what is
             // bonded to it is written as bonded to each member, and each member as bonded to
@@ -454,8 +441,8 @@ void xxSaveCAR::CollectBonds(const xxBondable& object) {
             }
             continue;
         }
-        const auto* bond = &interaction->GetClass() == &xxBond::Class() ? static_cast<const xxBond*>(interaction)
-                                                                         : interaction->As<xxBond>();
+        const auto* bond = &interaction->GetClass() == bondClass ? static_cast<const xxBond*>(interaction)
+                                                                 : interaction->As<xxBond>();
         add(partner, bond ? bond->GetOrder() : 1.0);
     }
 }

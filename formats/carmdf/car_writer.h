@@ -61,23 +61,22 @@ private:
     bool WriteCarCellLine(std::ostream& car);
     bool WriteCarAtoms(std::ostream& car);
 
-    bool WriteMdf(const std::string& mdfPath, xxObject& object);
+    bool WriteMdf(const std::string& mdfPath);
     void WriteMdfHeader();
     void WriteMdfColumns();
     bool WriteMdfRecords();
-    bool WriteMdfAtoms(std::size_t position, std::string_view atomName, std::string_view subunitName,
-                       std::string_view chargeGroup, int switching);
+    bool WriteMdfAtoms(std::size_t position);
     void CollectBonds(const xxBondable& object);
     bool WriteConnection(const Connection& connection, std::size_t position);
     void WriteMdfSymmetry();
 
     // Atom sets.
-    void WriteSetSection(xxObject& object);
+    void WriteSetSection();
     void BeginAtomSetSection();
     bool WriteMdfAtomSets(const xxSet& set, const std::string& name);
-    void WriteBackboneList(std::size_t firstPosition, std::size_t endPosition, const std::string& moleculeName);
-    void WriteFixedAtomsSubset(xxObject& object);
-    void WritePseudoAtomLists(xxObject& object);
+    void WriteBackboneList(std::size_t firstPosition, std::size_t endPosition, std::string_view moleculeName);
+    void WriteFixedAtomsSubset();
+    void WritePseudoAtomLists();
     void WriteAtomNameList(const std::vector<const xxObject*>& objects, bool sixPerLine);
     bool FindCommonSymmetryElements(std::vector<const xxObject*>& tuple) const;
     std::vector<const xxObject*> CollectSymmetryParents(const std::vector<xxObject*>& objects) const;
@@ -86,8 +85,8 @@ private:
     bool QualifiedName(const xxObject& object, std::string& name) const;
     // The sets, fixed-atom restrictions or pseudo-atoms to write, in tree order.
     template <class T>
-    std::vector<T*> ObjectsToWrite(xxObject& object);
-    void CollectListed(xxObject& object);
+    std::vector<T*> ObjectsToWrite();
+    void CollectListed();
     void Warn(const std::string& text) const;
 
     void Line();  // ends the line being built in mdfText_
@@ -115,9 +114,13 @@ private:
     bool atomSetHeader_ = false;
     bool setFailed_ = false;
     std::vector<Connection> bonds_;
+    // Positions of the backbone atoms, ascending; noted by WriteMdfRecords.
+    std::vector<std::size_t> backbonePositions_;
     std::string typeScratch_;
     // Tuples written for the current set, in one orientation.
     std::set<std::vector<const xxObject*>> writtenTuples_;
+    // What the atom order collects for the atom-set section, by place.
+    static constexpr std::size_t kCollectedSets = 0, kCollectedRestrictions = 1, kCollectedPiSystems = 2;
     bool listedCollected_ = false;
     std::vector<xxSet*> listedSets_;
     std::vector<xxCompleteRestriction*> listedRestrictions_;

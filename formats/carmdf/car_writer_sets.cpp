@@ -31,43 +31,27 @@ std::string WithoutSpace(std::string_view text) {
 
 }  // namespace
 
-void xxSaveCAR::CollectListed(xxObject& object) {
+void xxSaveCAR::CollectListed() {
     if (listedCollected_) return;
     listedCollected_ = true;
-    auto* node = object.As<xxTreeNode>();
-    if (!node) return;
-    // One walk for the three kinds; most objects are atoms and bonds, so remember per class.
-    constexpr unsigned kSet = 1, kRestriction = 2, kPi = 4, kNode = 8;
-    std::vector<std::pair<const xxClass*, unsigned>> known;
-    auto kind = [&](const xxObject& o) {
-        const xxClass* cls = &o.GetClass();
-        for (const auto& [c, k] : known)
-            if (c == cls) return k;
-        unsigned k = (o.IsA(xxSet::classType) ? kSet : 0) | (o.IsA(xxCompleteRestriction::classType) ? kRestriction : 0) |
-                     (o.IsA(xxPiSystem::classType) ? kPi : 0) | (o.IsA(xxTreeNode::classType) ? kNode : 0);
-        known.emplace_back(cls, k);
-        return k;
+    // The atom order's walk of the model listed them (PrepareModel asked for the three kinds).
+    auto take = [&](auto& out, std::size_t which) {
+        using T = std::remove_pointer_t<typename std::remove_reference_t<decltype(out)>::value_type>;
+        for (xxObject* o : order_.GetCollected(which)) out.push_back(static_cast<T*>(o));
     };
-    auto walk = [&](auto& self, const xxTreeNode& at) -> void {
-        for (const auto& child : at.Children()) {
-            unsigned k = kind(*child);
-            if (k & kSet) listedSets_.push_back(static_cast<xxSet*>(child.get()));
-            if (k & kRestriction) listedRestrictions_.push_back(static_cast<xxCompleteRestriction*>(child.get()));
-            if (k & kPi) listedPiSystems_.push_back(static_cast<xxPiSystem*>(child.get()));
-            if (k & kNode) self(self, static_cast<const xxTreeNode&>(*child));
-        }
-    };
-    walk(walk, *node);
+    take(listedSets_, kCollectedSets);
+    take(listedRestrictions_, kCollectedRestrictions);
+    take(listedPiSystems_, kCollectedPiSystems);
 }
 
 template <class T>
-std::vector<T*> xxSaveCAR::ObjectsToWrite(xxObject& object) {
+std::vector<T*> xxSaveCAR::ObjectsToWrite() {
     std::vector<T*> out;
     if (symmetry_) {
         for (xxObject* o : symmetry_->Iterator(T::classType, xxSymmetrySystem::kAll)) out.push_back(static_cast<T*>(o));
         return out;
     }
-    CollectListed(object);
+    CollectListed();
     if constexpr (std::is_same_v<T, xxSet>) return listedSets_;
     if constexpr (std::is_same_v<T, xxCompleteRestriction>) return listedRestrictions_;
     if constexpr (std::is_same_v<T, xxPiSystem>) return listedPiSystems_;
@@ -87,14 +71,14 @@ void xxSaveCAR::BeginAtomSetSection() {
     atomSetHeader_ = true;
 }
 
-void xxSaveCAR::WriteSetSection(xxObject& object) {
+void xxSaveCAR::WriteSetSection() {
     std::vector<xxSet*> sets;
     if (symmetry_) {
-        sets = ObjectsToWrite<xxSet>(object);
+        sets = ObjectsToWrite<xxSet>();
         if (xxTreeNode* parent = symmetry_->GetParent())
             for (xxSet* set : parent->ChildrenOf<xxSet>()) sets.push_back(set);
     } else {
-        sets = ObjectsToWrite<xxSet>(object);
+        sets = ObjectsToWrite<xxSet>();
     }
     if (sets.empty()) return;
     BeginAtomSetSection();
@@ -316,15 +300,17 @@ bool xxSaveCAR::WriteMdfAtomSets(const xxSet& set, const std::string& name) {
     return true;
 }
 
-void xxSaveCAR::WriteBackboneList(std::size_t firstPosition, std::size_t endPosition, const std::string& moleculeName) {
+void xxSaveCAR::WriteBackboneList(std::size_t firstPosition, std::size_t endPosition, std::string_view moleculeName) {
     const auto& atoms = order_.GetAtomOrderArray();
     auto isBackbone = [](const xxBondable* b) {
         const auto* atom = b->As<xxAtom>();
         return atom && atom->IsBackboneAtom();
     };
+    // The records' pass noted the backbone atoms.
     std::vector<const xxBondable*> backbone;
-    for (std::size_t p = firstPosition; p < endPosition; ++p)
-        if (order_.IsAtom(p) && static_cast<const xxAtom*>(atoms[p].atom)->IsBackboneAtom()) backbone.push_back(atoms[p].atom);
+    for (auto p = std::lower_bound(backbonePositions_.begin(), backbonePositions_.end(), firstPosition);
+         p != backbonePositions_.end() && *p < endPosition; ++p)
+        backbone.push_back(atoms[*p].atom);
     if (backbone.empty()) return;
 
     auto backboneNeighbours = [&](const xxBondable* b) {
@@ -381,9 +367,9 @@ void xxSaveCAR::WriteBackboneList(std::size_t firstPosition, std::size_t endPosi
     WriteAtomNameList(list, true);
 }
 
-void xxSaveCAR::WriteFixedAtomsSubset(xxObject& object) {
+void xxSaveCAR::WriteFixedAtomsSubset() {
     std::vector<xxObject*> fixed;
-    for (const xxCompleteRestriction* restriction : ObjectsToWrite<xxCompleteRestriction>(object))
+    for (const xxCompleteRestriction* restriction : ObjectsToWrite<xxCompleteRestriction>())
         for (const xxRestrictable* r : restriction->GetRestrictables())
             if (xxObject* o = r->GetAssociatedObject(); o && o->IsA(xxBondable::classType)) fixed.push_back(o);
     if (fixed.empty()) return;
@@ -436,9 +422,9 @@ std::string xxSaveCAR::MakeAlphaNumericName(const xxObject& firstMember, const s
     return name;
 }
 
-void xxSaveCAR::WritePseudoAtomLists(xxObject& object) {
+void xxSaveCAR::WritePseudoAtomLists() {
     std::string qualified;
-    for (const xxPiSystem* pi : ObjectsToWrite<xxPiSystem>(object)) {
+    for (const xxPiSystem* pi : ObjectsToWrite<xxPiSystem>()) {
         if (!pi->HasDynamicPosition()) continue;
         std::vector<const xxObject*> members;
         for (const xxBondable* member : pi->GetPiSystemAtoms()) {

@@ -1,10 +1,13 @@
 #include "formats/carmdf/carmdf_text.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "cfx/cfx.h"
 
@@ -13,91 +16,148 @@ namespace {
 
 // Wide enough for the fixed-point text of any double with the decimals written here.
 constexpr std::size_t kNumberText = 400;
+// Wide enough for the fast path's text: a sign, 16 integer digits, a point and 10 decimals.
+constexpr std::size_t kFastText = 32;
 
-// Fixed-point text by integer arithmetic, the same as printf's correctly rounded text; empty when
-// the value is too large, or so close to a rounding tie that the scaled product cannot tell.
-std::string_view FastFixedText(std::array<char, kNumberText>& buffer, double value, int decimals) {
-    static constexpr double kScale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10};
-    static constexpr std::uint64_t kPower[] = {1,      10,      100,      1000,      10000,      100000,
-                                               1000000, 10000000, 100000000, 1000000000, 10000000000};
-    if (decimals < 0 || decimals > 10) return {};
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Writes the decimal digits of value backwards, ending before end, at least count of them
+// (leading zeros); returns where they start.
+template <class Unsigned>
+char* DigitsBackwards(char* end, Unsigned value, int count) {
+    while (count >= 2 || value >= 10) {
+        const auto pair = static_cast<std::size_t>(value % 100) * 2;
+        value /= 100;
+        end -= 2;
+        end[0] = kPairs[pair];
+        end[1] = kPairs[pair + 1];
+        count -= 2;
+    }
+    if (count >= 1 || value != 0) *--end = static_cast<char>('0' + value % 10);
+    return end;
+}
+
+constexpr std::uint64_t Power10(int n) { return n == 0 ? 1 : 10 * Power10(n - 1); }
+
+// Fixed-point text by integer arithmetic, the same as printf's correctly rounded text, laid out
+// backwards so that it ends at the buffer's end (the divisions by powers of ten are by
+// constants, hence the template); empty when the value is too large, or so close to a rounding
+// tie that the scaled product cannot tell.
+template <int Decimals>
+std::string_view FastFixedText(std::array<char, kFastText>& buffer, double value) {
+    constexpr auto kPower = Power10(Decimals);
+    constexpr auto kScale = static_cast<double>(kPower);
     const double magnitude = std::fabs(value);
-    const double scaled = magnitude * kScale[decimals];  // one rounding: within half an ulp
+    const double scaled = magnitude * kScale;  // one rounding: within half an ulp
     if (!(scaled < 0x1p52)) return {};
-    const double whole = std::floor(scaled);
-    const double fraction = scaled - whole;  // exact below 2^52
+    // Truncation is the floor here (not negative) and exact below 2^52.
+    const auto truncated = static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled));
+    const double fraction = scaled - static_cast<double>(truncated);  // exact below 2^52
     // The product is off by at most half an ulp (at most scaled * 2^-53); only a tie closer
     // than that is ambiguous.
     if (std::fabs(fraction - 0.5) <= scaled * 0x1p-50) return {};
-    const std::uint64_t units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
-    const std::uint64_t integer = units / kPower[decimals];
-    std::uint64_t rest = units % kPower[decimals];
+    const std::uint64_t units = truncated + (fraction > 0.5 ? 1 : 0);
+    const std::uint64_t integer = units / kPower;
 
-    char* out = buffer.data();
-    if (std::signbit(value)) *out++ = '-';
-    auto [end, ec] = std::to_chars(out, buffer.data() + buffer.size(), integer);
-    out = end;
-    if (decimals > 0) {
-        *out++ = '.';
-        for (int i = decimals; i-- > 0;) {
-            out[i] = static_cast<char>('0' + rest % 10);
-            rest /= 10;
-        }
-        out += decimals;
+    char* const end = buffer.data() + buffer.size();
+    char* out = end;
+    if constexpr (Decimals > 0) {
+        const std::uint64_t rest = units % kPower;
+        // Below 10^9 the 32-bit division is the cheaper one.
+        if constexpr (Decimals <= 9)
+            out = DigitsBackwards(out, static_cast<std::uint32_t>(rest), Decimals);
+        else
+            out = DigitsBackwards(out, rest, Decimals);
+        *--out = '.';
     }
-    return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};
+    out = integer <= UINT32_MAX ? DigitsBackwards(out, static_cast<std::uint32_t>(integer), 1)
+                                : DigitsBackwards(out, integer, 1);
+    if (std::signbit(value)) *--out = '-';
+    return {out, static_cast<std::size_t>(end - out)};
 }
 
-std::string_view FixedText(std::array<char, kNumberText>& buffer, double value, int decimals) {
-    if (std::string_view fast = FastFixedText(buffer, value, decimals); !fast.empty()) return fast;
-    auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed,
-                                   decimals);
-    if (ec != std::errc{}) return "*";
-    return {buffer.data(), static_cast<std::size_t>(end - buffer.data())};
+std::string_view FastFixedText(std::array<char, kFastText>& buffer, double value, int decimals) {
+    switch (decimals) {
+    case 0: return FastFixedText<0>(buffer, value);
+    case 1: return FastFixedText<1>(buffer, value);
+    case 2: return FastFixedText<2>(buffer, value);
+    case 3: return FastFixedText<3>(buffer, value);
+    case 4: return FastFixedText<4>(buffer, value);
+    case 5: return FastFixedText<5>(buffer, value);
+    case 6: return FastFixedText<6>(buffer, value);
+    case 7: return FastFixedText<7>(buffer, value);
+    case 8: return FastFixedText<8>(buffer, value);
+    case 9: return FastFixedText<9>(buffer, value);
+    case 10: return FastFixedText<10>(buffer, value);
+    default: return {};
+    }
 }
 
 }  // namespace
 
-TextBuffer& TextBuffer::Left(std::string_view text, std::size_t width) {
-    text_.append(text);
-    if (text.size() < width) text_.append(width - text.size(), ' ');
+void TextBuffer::Grow(std::size_t count) {
+    std::size_t capacity = std::max<std::size_t>(capacity_ * 2, 4096);
+    while (capacity - size_ < count + kSlack) capacity *= 2;
+    auto data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ > 0) std::memcpy(data.get(), data_.get(), size_);
+    data_ = std::move(data);
+    capacity_ = capacity;
+}
+
+TextBuffer& TextBuffer::Digits(std::string_view digits, std::size_t width, bool cut) {
+    const std::size_t shown = cut ? std::min(digits.size(), width) : digits.size();
+    const std::size_t pad = digits.size() < width ? width - digits.size() : 0;
+    char* out = Room(pad + shown);
+    if (pad > 0) std::memset(out, ' ', pad);
+    CopyShort(out + pad, digits.data(), shown);
+    size_ += pad + shown;
     return *this;
 }
 
 TextBuffer& TextBuffer::Fixed(double value, int decimals, std::size_t width) {
-    std::array<char, kNumberText> buffer;
-    std::string_view digits = FixedText(buffer, value, decimals);
-    if (digits.size() < width) text_.append(width - digits.size(), ' ');
-    text_.append(digits);
-    return *this;
+    return Number(value, decimals, width, false);
 }
 
 TextBuffer& TextBuffer::FixedCut(double value, int decimals, std::size_t width) {
+    return Number(value, decimals, width, true);
+}
+
+TextBuffer& TextBuffer::Number(double value, int decimals, std::size_t width, bool cut) {
+    std::array<char, kFastText> fast;
+    std::memset(fast.data(), ' ', fast.size());
+    if (std::string_view digits = FastFixedText(fast, value, decimals); !digits.empty()) {
+        // The text ends the blanked buffer: a field it fits is the buffer's last width characters.
+        if (digits.size() <= width && width <= fast.size()) {
+            CopyShort(Room(width), fast.data() + fast.size() - width, width);
+            size_ += width;
+            return *this;
+        }
+        return Digits(digits, width, cut);
+    }
     std::array<char, kNumberText> buffer;
-    std::string_view digits = FixedText(buffer, value, decimals);
-    if (digits.size() < width) text_.append(width - digits.size(), ' ');
-    text_.append(digits.substr(0, width));
-    return *this;
+    auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed,
+                                   decimals);
+    if (ec != std::errc{}) return Digits("*", width, cut);
+    return Digits({buffer.data(), static_cast<std::size_t>(end - buffer.data())}, width, cut);
 }
 
 TextBuffer& TextBuffer::Int(long long value) {
-    std::array<char, 24> buffer;
-    auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-    text_.append(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
+    char* out = Room(24);
+    auto [end, ec] = std::to_chars(out, out + 24, value);
+    size_ += static_cast<std::size_t>(end - out);
     return *this;
 }
 
 TextBuffer& TextBuffer::Fraction(const xxRational& charge) {
-    if (charge.numerator == 0) {
-        text_.push_back('0');
-        return *this;
-    }
+    if (charge.numerator == 0) return Char('0');
     // The numerator's magnitude may be 2^31, which int cannot hold.
     long long numerator = std::llabs(static_cast<long long>(charge.numerator));
     Int(numerator);
-    if (charge.denominator != 1) text_.push_back('/'), Int(charge.denominator);
-    text_.push_back(charge.numerator >= 1 ? '+' : '-');
-    return *this;
+    if (charge.denominator != 1) Char('/').Int(charge.denominator);
+    return Char(charge.numerator >= 1 ? '+' : '-');
 }
 
 std::string FormatFixed(double value, int decimals, std::size_t width) {

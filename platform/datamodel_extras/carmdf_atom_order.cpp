@@ -108,6 +108,32 @@ std::string_view ResidueNumber(std::string_view subunitName) {
     return cut == std::string_view::npos ? std::string_view{} : subunitName.substr(cut + 1);
 }
 
+// Names in use within one molecule: most hold a few, so a short list is searched until it
+// grows long enough for a hash set. The names viewed must outlive the set.
+class NameSet {
+public:
+    void Clear() {
+        list_.clear();
+        hashed_.clear();
+    }
+    bool Contains(std::string_view name) const {
+        if (list_.size() <= kListed) return std::find(list_.begin(), list_.end(), name) != list_.end();
+        return hashed_.contains(name);
+    }
+    void Insert(std::string_view name) {
+        list_.push_back(name);
+        if (list_.size() == kListed + 1)
+            hashed_.insert(list_.begin(), list_.end());
+        else if (list_.size() > kListed + 1)
+            hashed_.insert(name);
+    }
+
+private:
+    static constexpr std::size_t kListed = 16;
+    std::vector<std::string_view> list_;
+    std::unordered_set<std::string_view> hashed_;
+};
+
 }  // namespace
 
 class xxCarMdfAtomOrder::PositionIndex : public FlatIndex {};
@@ -126,7 +152,10 @@ public:
         kChargeGroup = 128,
         kSymmetrySystem = 256,
     };
-    explicit KindCache(unsigned classType) : classType_(classType) {}
+    // The places of the collected types a class is of, from this bit up.
+    static constexpr unsigned kCollectedShift = 16;
+
+    KindCache(unsigned classType, const std::vector<unsigned>& collected) : classType_(classType), collected_(collected) {}
     unsigned Of(const xxObject& object) {
         const xxClass* cls = &object.GetClass();
         for (const auto& [c, k] : known_)
@@ -141,12 +170,15 @@ public:
         if (object.IsA(xxSubUnit::classType)) k |= kSubUnit;
         if (object.IsA(xxChargeGroup::classType)) k |= kChargeGroup;
         if (object.IsA(xxSymmetrySystem::classType)) k |= kSymmetrySystem;
+        for (std::size_t i = 0; i < collected_.size(); ++i)
+            if (object.IsA(collected_[i])) k |= 1u << (kCollectedShift + i);
         known_.emplace_back(cls, k);
         return k;
     }
 
 private:
     unsigned classType_;
+    const std::vector<unsigned>& collected_;
     std::vector<std::pair<const xxClass*, unsigned>> known_;
 };
 
@@ -161,6 +193,7 @@ void xxCarMdfAtomOrder::Reset() {
     order_.clear();
     kinds_.clear();
     atomNames_.clear();
+    for (auto& list : collected_) list.clear();
     subunits_.clear();
     molecules_.clear();
     lastMoleculeKey_ = nullptr;
@@ -177,7 +210,7 @@ void xxCarMdfAtomOrder::Reset() {
 
 bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, unsigned classType) {
     Reset();
-    KindCache kinds(classType);
+    KindCache kinds(classType, collectedTypes_);
 
     // The symmetry system: the model's own or an ancestor's, else one below the model. Systems
     // hold molecules, never the other way round, so the search need not enter them.
@@ -230,10 +263,27 @@ bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, unsigned classType) {
     return valid_;
 }
 
+void xxCarMdfAtomOrder::SetCollectedTypes(std::vector<unsigned> classTypes) {
+    if (classTypes.size() > kMaxCollected) classTypes.resize(kMaxCollected);
+    collectedTypes_ = std::move(classTypes);
+    collected_.assign(collectedTypes_.size(), {});
+}
+
+const std::vector<xxObject*>& xxCarMdfAtomOrder::GetCollected(std::size_t which) const {
+    static const std::vector<xxObject*> none;
+    return which < collected_.size() ? collected_[which] : none;
+}
+
+void xxCarMdfAtomOrder::Collect(xxObject& object, unsigned which) {
+    for (std::size_t i = 0; which != 0; ++i, which >>= 1)
+        if (which & 1u) collected_[i].push_back(&object);
+}
+
 void xxCarMdfAtomOrder::Walk(const xxTreeNode& node, xxObject* molecule, xxObject* subunit, KindCache& kinds) {
     for (const auto& child : node.Children()) {
         xxObject& object = *child;
         const unsigned k = kinds.Of(object);
+        if (const unsigned which = k >> KindCache::kCollectedShift; which != 0) Collect(object, which);
         if (k & KindCache::kOrdered) {
             auto& bondable = static_cast<xxBondable&>(object);
             if ((k & KindCache::kPiSystem) && static_cast<const xxPiSystem&>(object).HasDynamicPosition()) continue;
@@ -278,6 +328,12 @@ void xxCarMdfAtomOrder::Append(xxBondable& object, const xxTreeNode& parent, xxO
     lastSubunitKey_ = subunitKey;
     order_.push_back({&object, static_cast<int>(subunits_.size() - 1), static_cast<int>(molecules_.size() - 1)});
     kinds_.push_back(kind);
+    // The object's own name while the walk has the object at hand; NameAtoms keeps it or not.
+    ShortName& own = atomNames_.emplace_back();
+    if (std::string_view name = object.GetName(); IsValidAtomName(name)) {
+        own.size = static_cast<std::uint8_t>(name.size());
+        std::copy_n(name.begin(), own.size, own.text);
+    }
 }
 
 const xxCarMdfAtomOrder::PositionIndex& xxCarMdfAtomOrder::Index() const {
@@ -296,12 +352,15 @@ std::size_t xxCarMdfAtomOrder::FindPosition(const xxObject& object) const {
 }
 
 std::size_t xxCarMdfAtomOrder::FindPositionNear(const xxObject& object, std::size_t near) const {
+    // Outwards from near: a bond partner is most often the next or the previous object. An
+    // object stands at one position only, so the first match is the match.
     constexpr std::size_t kReach = 12;
     if (near < order_.size()) {
-        std::size_t first = near > kReach ? near - kReach : 0;
-        std::size_t end = std::min(order_.size(), near + kReach + 1);
-        for (std::size_t p = first; p < end; ++p)
-            if (order_[p].atom == &object) return p;
+        if (order_[near].atom == &object) return near;
+        for (std::size_t d = 1; d <= kReach; ++d) {
+            if (d <= near && order_[near - d].atom == &object) return near - d;
+            if (near + d < order_.size() && order_[near + d].atom == &object) return near + d;
+        }
     }
     return FindPosition(object);
 }
@@ -405,7 +464,8 @@ bool xxCarMdfAtomOrder::IntegerToAlphaNumeric(std::uint64_t number, std::size_t 
 bool xxCarMdfAtomOrder::GenerateObjectNames() {
     named_ = false;
     if (!valid_) return false;
-    atomNames_.assign(order_.size(), {});
+    // atomNames_ holds the valid names of the model (DefineAtomOrder), or those made by an
+    // earlier call, which are valid and unique and so come out the same.
     if (!NameAtoms()) return false;
     NameSubunits();
     NameMolecules();
@@ -423,10 +483,11 @@ bool xxCarMdfAtomOrder::NameAtoms() {
         std::size_t end = s + 1 < subunits_.size() ? subunits_[s + 1].first : order_.size();
         used.Reserve(end - first);
         counters.clear();
-        // Names of the model first, so generated ones step around them.
+        // Names of the model first, so generated ones step around them; the first of a name
+        // keeps it.
         for (std::size_t p = first; p < end; ++p) {
-            const std::string& own = order_[p].atom->GetName();
-            if (IsValidAtomName(own) && used.Insert(NameKey(own), 0)) SetAtomName(p, own);
+            ShortName& slot = atomNames_[p];
+            if (slot.size != 0 && !used.Insert(NameKey(slot.View()), 0)) slot.size = 0;
         }
         for (std::size_t p = first; p < end; ++p) {
             if (atomNames_[p].size != 0) continue;
@@ -463,20 +524,20 @@ void xxCarMdfAtomOrder::SetAtomName(std::size_t position, std::string_view name)
 }
 
 void xxCarMdfAtomOrder::NameSubunits() {
-    std::unordered_set<std::string> used;
+    NameSet used;  // views of the names of this molecule's sub-units made so far
     std::string_view previousNumber;
     int molecule = -1;
     int index = 0;  // the sub-unit's number within its molecule, from 1
     for (Subunit& subunit : subunits_) {
         if (subunit.molecule != molecule) {
             molecule = subunit.molecule;
-            used.clear();
+            used.Clear();
             previousNumber = {};
             index = 0;
         }
         ++index;
         std::string_view own = subunit.object ? std::string_view(subunit.object->GetName()) : std::string_view{};
-        if (IsValidSubunitName(own) && ResidueNumber(own) != previousNumber && !used.contains(std::string(own))) {
+        if (IsValidSubunitName(own) && ResidueNumber(own) != previousNumber && !used.Contains(own)) {
             subunit.name = own;
         } else {
             std::string_view residue = ResidueName(own);
@@ -484,22 +545,24 @@ void xxCarMdfAtomOrder::NameSubunits() {
             for (int n = index;; ++n) {
                 std::string number = std::to_string(n);
                 std::string name = stem + "_" + number;
-                if (number != previousNumber && !used.contains(name)) {
+                if (number != previousNumber && !used.Contains(name)) {
                     subunit.name = std::move(name);
                     break;
                 }
             }
         }
-        used.insert(subunit.name);
+        used.Insert(subunit.name);
         previousNumber = ResidueNumber(subunit.name);
     }
 }
 
 void xxCarMdfAtomOrder::NameMolecules() {
     std::unordered_set<std::string> used;
+    used.reserve(molecules_.size());
     for (const Molecule& molecule : molecules_)
         if (molecule.object && IsValidMoleculeName(molecule.object->GetName())) used.insert(molecule.object->GetName());
     std::unordered_set<std::string> taken;
+    taken.reserve(molecules_.size());
     int next = 1;
     for (Molecule& molecule : molecules_) {
         if (molecule.object && IsValidMoleculeName(molecule.object->GetName()) &&
@@ -589,6 +652,17 @@ bool xxCarMdfAtomOrder::GetChargeGroupName(std::size_t position, std::string& na
     const xxChargeGroup* group = chargeGroups_[groupOfPosition_[position] - 1].group;
     switching = group->GetSwitchingCenter() == order_[position].atom ? 1 : 0;
     return true;
+}
+
+std::string_view xxCarMdfAtomOrder::ChargeGroupName(std::size_t position, int& switching) const {
+    if (!named_ || position >= order_.size()) return {};
+    if (positionGroupName_.empty() || positionGroupName_[position] == 0) {
+        switching = 0;
+        return "?";
+    }
+    const xxChargeGroup* group = chargeGroups_[groupOfPosition_[position] - 1].group;
+    switching = group->GetSwitchingCenter() == order_[position].atom ? 1 : 0;
+    return chargeGroupNames_[positionGroupName_[position]];
 }
 
 std::string_view xxCarMdfAtomOrder::AtomName(std::size_t position) const {

@@ -55,8 +55,17 @@ public:
     xxCarMdfAtomOrder& operator=(const xxCarMdfAtomOrder&) = delete;
 
     // Orders the objects at or below model that are of classType (xxBondable::classType for
-    // the CAR/MDF files). Returns IsValid(). Names are made by GenerateObjectNames.
+    // the CAR/MDF files). Returns IsValid(). Names are made by GenerateObjectNames, from the
+    // objects' names as they are here.
     bool DefineAtomOrder(xxObject& model, unsigned classType);
+
+    // Class types whose objects below the model (the model itself aside) DefineAtomOrder lists
+    // as well, in tree order, for a caller that would otherwise walk the tree once more; at
+    // most kMaxCollected of them. The walk enters every tree node below the model.
+    static constexpr std::size_t kMaxCollected = 8;
+    void SetCollectedTypes(std::vector<unsigned> classTypes);
+    // The objects of the type at that place of SetCollectedTypes; empty for another place.
+    const std::vector<xxObject*>& GetCollected(std::size_t which) const;
     // False before DefineAtomOrder, and when the objects cannot be put into one CAR/MDF order:
     // the model holds several symmetry systems, or objects both inside and outside its
     // symmetry system.
@@ -101,6 +110,8 @@ public:
     std::string_view AtomName(std::size_t position) const;
     std::string_view SubunitName(std::size_t subunit) const;
     std::string_view MoleculeName(std::size_t molecule) const;
+    // As GetChargeGroupName; switching is untouched when the view is empty.
+    std::string_view ChargeGroupName(std::size_t position, int& switching) const;
 
     // The number in at most width characters: decimal while it fits, then letter-led base-36
     // texts ("A" .. "Z", "A0" .. "ZZ", ...), so no two numbers give the same text. False (text
@@ -141,6 +152,7 @@ private:
     void Reset();
     void Walk(const xxTreeNode& node, xxObject* molecule, xxObject* subunit, KindCache& kinds);
     void Append(xxBondable& object, const xxTreeNode& parent, xxObject* molecule, xxObject* subunit, std::uint8_t kind);
+    void Collect(xxObject& object, unsigned which);
     void CollectChargeGroups();
     const PositionIndex& Index() const;
     bool NameAtoms();
@@ -155,7 +167,11 @@ private:
     xxSymmetrySystem* symmetrySystem_ = nullptr;
     std::vector<xxCARAtomSubunitDef> order_;
     std::vector<std::uint8_t> kinds_;
+    // Per position: after DefineAtomOrder the object's own name when it is a valid atom name,
+    // else empty; after GenerateObjectNames the name written.
     std::vector<ShortName> atomNames_;
+    std::vector<unsigned> collectedTypes_;
+    std::vector<std::vector<xxObject*>> collected_;
     std::vector<Subunit> subunits_;
     std::vector<Molecule> molecules_;
     // Run keys of the last entry, to tell where a molecule or sub-unit starts.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "carmdf_models.h"
+#include "datamodel/sets.h"
 
 namespace {
 
@@ -88,6 +89,48 @@ TEST(CarMdfAtomOrder, LeavesOutPseudoAtomsThatFollowTheirMembers) {
     EXPECT_EQ(order.GetAtomOrderArray().size(), 2u);
 }
 
+TEST(CarMdfAtomOrder, CollectsObjectsOfTheAskedClassesInTreeOrder) {
+    Model m;
+    auto& top = m.root->CreateChild<xxSet>();
+    top.SetName("top");
+    auto& mol = m.Molecule("M");
+    auto& sub = Model::SubUnit(mol, "R_1");
+    auto& a = Model::Atom(sub, "A", "C", {});
+    auto& b = Model::Atom(sub, "B", "C", {1, 0, 0});
+    xxBondable::MakeBond(a, b);
+    auto& inner = sub.CreateChild<xxSet>();
+    inner.SetName("inner");
+    auto& ring = sub.CreateChild<xxPiSystem>();  // follows its members: not ordered, still collected
+    ring.SetName("ring");
+    ring.MakePiSystemBond(a);
+    ring.MakePiSystemBond(b);
+    ring.SetHasDynamicPosition(true);
+    auto& pin = mol.CreateChild<xxPiSystem>();  // ordered and collected
+    pin.SetName("pin");
+    auto& last = mol.CreateChild<xxSet>();
+    last.SetName("last");
+
+    auto names = [](const std::vector<xxObject*>& objects) {
+        std::vector<std::string> out;
+        for (const xxObject* o : objects) out.emplace_back(o->GetName());
+        return out;
+    };
+    xxCarMdfAtomOrder order;
+    order.SetCollectedTypes({xxSet::classType, xxPiSystem::classType});
+    ASSERT_TRUE(order.DefineAtomOrder(*m.root, xxBondable::classType));
+    EXPECT_EQ(names(order.GetCollected(0)), (std::vector<std::string>{"top", "inner", "last"}));
+    EXPECT_EQ(names(order.GetCollected(1)), (std::vector<std::string>{"ring", "pin"}));
+    EXPECT_TRUE(order.GetCollected(2).empty());
+    EXPECT_EQ(order.FindPosition(pin), 2u);
+
+    // A second order starts its lists afresh; below the molecule only what lies there.
+    ASSERT_TRUE(order.DefineAtomOrder(mol, xxBondable::classType));
+    EXPECT_EQ(names(order.GetCollected(0)), (std::vector<std::string>{"inner", "last"}));
+    order.SetCollectedTypes({});
+    ASSERT_TRUE(order.DefineAtomOrder(*m.root, xxBondable::classType));
+    EXPECT_TRUE(order.GetCollected(0).empty());
+}
+
 TEST(CarMdfAtomOrder, PeriodicModelsListSymmetryParentsOnly) {
     Model m;
     m.SpaceGroup("P1", 10, 10, 10, 90, 90, 90);
@@ -166,7 +209,14 @@ TEST(CarMdfAtomOrder, SubunitNamesReadBackToTheSameSubunits) {
         std::vector<std::string> given;
         std::vector<std::string> written;
     };
+    // A molecule of many sub-units, where a name used before comes again late.
+    std::vector<std::string> many, manyWritten;
+    for (int n = 1; n <= 20; ++n) many.push_back("R_" + std::to_string(n));
+    manyWritten = many;
+    many.push_back("R_3");
+    manyWritten.push_back("R_21");
     const Case cases[] = {
+        {many, manyWritten},
         {{"ALA_1", "GLY_2"}, {"ALA_1", "GLY_2"}},
         // The reader starts a sub-unit only when the residue number changes.
         {{"ALA_1", "GLY_1"}, {"ALA_1", "GLY_2"}},
@@ -282,6 +332,9 @@ TEST(CarMdfAtomOrder, ChargeGroups) {
         ASSERT_TRUE(order.GetChargeGroupName(p, name, switching));
         EXPECT_EQ(name, expected[p].name) << p;
         EXPECT_EQ(switching, expected[p].switching) << p;
+        int viewSwitching = -1;
+        EXPECT_EQ(order.ChargeGroupName(p, viewSwitching), expected[p].name) << p;
+        EXPECT_EQ(viewSwitching, expected[p].switching) << p;
     }
 
     // Each of these makes the groups incompatible with the MDF's, which are per sub-unit and

@@ -78,6 +78,43 @@ TEST(CarMdfText, LeftPadsShortTextAndKeepsLongText) {
     EXPECT_EQ(text.View(), "WAT |  |toolong|");
 }
 
+TEST(CarMdfText, FieldsOfEveryLengthAndWidthInAGrowingBuffer) {
+    // Field writers copy short texts in pieces and blank ahead of them: every length on both
+    // sides of those pieces, with the buffer growing under them many times.
+    const std::string source = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJ";
+    TextBuffer text;
+    std::string expected;
+    for (int round = 0; round < 40; ++round) {
+        for (std::size_t length = 0; length <= 45; ++length) {
+            const std::string piece = source.substr(0, length);
+            text.Text(piece).Char('|');
+            expected += piece + '|';
+            for (std::size_t width : {0, 1, 5, 16, 17, 32, 33, 50}) {
+                text.Left(piece, width).Char('|');
+                expected += piece + std::string(width > length ? width - length : 0, ' ') + '|';
+            }
+        }
+        for (double v : {0.0, -1.5, 123.456789, -98765.4321, 1e20, -1e300})
+            for (std::size_t width : {0, 6, 14, 31, 32, 33, 40}) {
+                char digits[512];
+                std::snprintf(digits, sizeof digits, "%.4f", v);
+                std::string field = digits;
+                if (field.size() < width) field.insert(0, width - field.size(), ' ');
+                text.Fixed(v, 4, width).Char('|');
+                expected += field + '|';
+                text.FixedCut(v, 4, width).Char('|');
+                expected += field.substr(0, width) + '|';
+            }
+        text.EndLine(round % 2 == 0);
+        expected += round % 2 == 0 ? "\r\n" : "\n";
+    }
+    ASSERT_EQ(text.Size(), expected.size());
+    EXPECT_EQ(text.View(), expected);
+    text.Clear();
+    text.Left("x", 3);
+    EXPECT_EQ(text.View(), "x  ");
+}
+
 TEST(CarMdfText, FormalChargeTexts) {
     struct Case {
         xxRational charge;
