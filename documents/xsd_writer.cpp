@@ -111,11 +111,12 @@ void DMToXSD::ResetTouched() {
 
 // One table of open addressing with linear probing; erasing shifts the run back, so no
 // tombstones build up.
+// Objects met one after the other mostly lie one after the other in memory: slots by address
+// keep the passes' lookups close together (a scrambling hash makes each a cache miss), and
+// the high bits part separate heap regions.
 std::size_t DMToXSD::RecordTable::Home(const xxSerializable* key) const {
-    auto h = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
-    h ^= h >> 29;
-    h *= 0x9E3779B97F4A7C15ull;
-    return static_cast<std::size_t>(h >> 20) & (slots_.size() - 1);
+    const auto a = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
+    return static_cast<std::size_t>((a >> 4) ^ (a >> 32)) & (slots_.size() - 1);
 }
 
 void DMToXSD::RecordTable::Grow() {

@@ -150,7 +150,13 @@ bool xxTreeNode::ForEachDescendent(const std::function<bool(xxObject&)>& visit) 
 xxRestrictable* xxPropertyBase::GetAsRestrictable(xxObject&) const { return nullptr; }
 
 void xxPropertyBase::CheckOwner(const xxObject& object) const {
-    if (owner_ && !object.IsA(owner_().TypeId()))
+    if (!owner_) return;
+    unsigned type = ownerType_.load(std::memory_order_relaxed);
+    if (!type) {
+        type = owner_().TypeId();
+        ownerType_.store(type, std::memory_order_relaxed);
+    }
+    if (!object.IsA(type))
         throw Cfx::CfxResult(E_INVALIDARG, std::string("Property ") + name_ + " does not belong to class " +
                                                object.GetClass().GetName());
 }

@@ -55,11 +55,12 @@ void xxObject::Save(xxOutput& out) const {
     out.WriteValue("ObjectID", id_, 0);
     // Values go by their text form, which every template reads back (and checks) itself.
     const ClassPlan& plan = PlanOf(*this);
-    const bool values = out.WantsValues();
-    for (const xxPropertyBase* p : plan.templates) {
-        bool assigned = p->IsAssigned(*this);
-        out.WriteAttributePresence(p->Name(), assigned);
-        if (assigned && values) out.WriteValue(p->Name(), p->GetFromDifferentType(*this));
+    if (out.WantsValues()) {
+        for (const xxPropertyBase* p : plan.templates) {
+            bool assigned = p->IsAssigned(*this);
+            out.WriteAttributePresence(p->Name(), assigned);
+            if (assigned) out.WriteValue(p->Name(), p->GetFromDifferentType(*this));
+        }
     }
     for (const xxClassSerialiser* part : plan.parts) part->save(*this, out);
 }

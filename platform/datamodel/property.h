@@ -3,6 +3,7 @@
 // serialisers can walk every value of an object generically.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -42,6 +43,7 @@ private:
     const char* name_;
     xxValueType type_;
     OwnerClass owner_;  // looked up at use: templates may be built before the class record
+    mutable std::atomic<unsigned> ownerType_{0};  // the owner's type id, once looked up
 };
 
 // A class's own property templates; its bases' come from the bases' tables.

@@ -164,6 +164,8 @@ public:
 
 private:
     friend class xmlTree;
+    friend class xmlTreeLoader;  // the parser has refused duplicate attributes already
+    void AppendAttribute(const xmlAttributeClass& cls, std::string_view value);
     // One block holds the attribute slots, then their texts.
     struct Slot {
         const xmlAttributeClass* cls;

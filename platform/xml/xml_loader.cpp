@@ -109,7 +109,7 @@ void xmlTreeLoader::OnStartElement(const char* name, const char** attributes) {
     std::size_t n = 0, bytes = 0;
     for (; attributes[2 * n]; ++n) bytes += std::strlen(attributes[2 * n + 1]);
     element->ReserveAttributes(n, bytes);
-    for (const char** a = attributes; *a; a += 2) element->AddAttribute(a[0], a[1]);
+    for (const char** a = attributes; *a; a += 2) element->AppendAttribute(tree_.InternAttributeClass(a[0]), a[1]);
     current_ = element;
 }
 

@@ -187,6 +187,10 @@ void xmlElement::ReserveAttributes(std::size_t n, std::size_t bytes) {
 void xmlElement::AddAttribute(const xmlAttributeClass& cls, std::string_view value) {
     if (HasAttribute(cls))
         throw xmlException("Element '" + GetName() + "' has the attribute '" + cls.GetName() + "' already");
+    AppendAttribute(cls, value);
+}
+
+void xmlElement::AppendAttribute(const xmlAttributeClass& cls, std::string_view value) {
     const std::size_t start = std::size_t{slotCapacity_} * sizeof(Slot);
     const std::size_t textRoom = blockSize_ - start;
     if (attributeCount_ == slotCapacity_ || textUsed_ + value.size() > textRoom) {
