@@ -340,7 +340,7 @@ xxSerializable* XSDToDM::GetCurrentObject() {
 xmlElement* XSDToDM::CurrentElement() const { return frames_.empty() ? nullptr : frames_.back().record->element; }
 
 const xmlAttributeClass* XSDToDM::AttributeClass(const char* name) {
-    if (!tree_) return nullptr;
+    if (!tree_ || !name) return nullptr;
     return attributeClasses_.Get(name, [&](const char* n) { return tree_->FindAttributeClass(n); });
 }
 
@@ -350,6 +350,13 @@ bool XSDToDM::HasAttribute(const char* name) {
     if (!cls) return false;
     xmlElement* e = CurrentElement();
     return e && e->HasAttribute(*cls);
+}
+
+std::optional<std::string_view> XSDToDM::FindValue(const char* name) {
+    const xmlAttributeClass* cls = AttributeClass(name);
+    xmlElement* e = CurrentElement();
+    if (!cls || !e) return std::nullopt;
+    return e->FindAttribute(*cls);
 }
 
 std::string_view XSDToDM::GetAttribute(const char* name) {
@@ -470,11 +477,12 @@ void XSDToDM::Plain(const char* name, T& value) {
 
 template <class T, class D>
 void XSDToDM::WithDefault(const char* name, T& value, const D& defaultValue) {
-    if (!HasAttribute(name)) {
+    std::optional<std::string_view> text = FindValue(name);  // one lookup for both steps
+    if (!text) {
         value = defaultValue;
         return;
     }
-    WithContext("optional Attribute", name, [&] { FromString(GetAttribute(name), value); });
+    WithContext("optional Attribute", name, [&] { FromString(*text, value); });
 }
 
 template <class C>

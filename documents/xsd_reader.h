@@ -100,6 +100,7 @@ private:
     xmlElement& NextChild(const char* noneLeft);
     xmlElement* CurrentElement() const;
     std::string_view GetAttribute(const char* name);
+    std::optional<std::string_view> FindValue(const char* name);  // empty: absent
     void ConsumeRepeats(std::uint64_t n);
     xxSerializable* ResolveNumber(std::int64_t id);
     void ReadCompressedReferences(std::string_view text, xxReferenceCollection& collection);

@@ -106,10 +106,20 @@ void xmlTreeLoader::OnStartElement(const char* name, const char** attributes) {
         element = &current_->ChildElement(i);
     }
     // The parser has refused duplicate attributes already.
+    constexpr std::size_t kKnown = 32;  // lengths kept for the first attributes
+    std::size_t lengths[kKnown];
     std::size_t n = 0, bytes = 0;
-    for (; attributes[2 * n]; ++n) bytes += std::strlen(attributes[2 * n + 1]);
+    for (; attributes[2 * n]; ++n) {
+        const std::size_t length = std::strlen(attributes[2 * n + 1]);
+        if (n < kKnown) lengths[n] = length;
+        bytes += length;
+    }
     element->ReserveAttributes(n, bytes);
-    for (const char** a = attributes; *a; a += 2) element->AppendAttribute(tree_.InternAttributeClass(a[0]), a[1]);
+    for (std::size_t i = 0; i < n; ++i) {
+        const char* value = attributes[2 * i + 1];
+        element->AppendAttribute(tree_.InternAttributeClass(attributes[2 * i]),
+                                 std::string_view(value, i < kKnown ? lengths[i] : std::strlen(value)));
+    }
     current_ = element;
 }
 
