@@ -247,7 +247,7 @@ bool xxBondable::BreakBond(const xxBondable& other) {
     if (DestroyInteraction(*bond)) return true;
     // A bond out of the tree belongs to whoever detached it; it is only disconnected.
     for (xxBondable* end : bond->ends_)
-        if (end) std::erase(end->bonds_, bond);
+        if (end) end->bonds_.erase_value(bond);
     bond->ends_ = {};
     return true;
 }

@@ -3,7 +3,8 @@
 // groups and pi systems. Property bits: datamodel/property_bits.h.
 //
 // An atom is the object there are millions of: it holds its values in plain fields (the property
-// templates read and write them) and allocates nothing beyond its name and its bond list.
+// templates read and write them) and allocates nothing beyond its name and a bond list of more
+// than two bonds.
 #pragma once
 
 #include <array>
@@ -17,6 +18,7 @@
 #include "datamodel/elements.h"
 #include "datamodel/object.h"
 #include "datamodel/reference.h"
+#include "datamodel/small_vector.h"
 
 class xxBondableInteraction;
 class xxBond;
@@ -111,8 +113,9 @@ public:
     static xxBond& MakeBond(xxBondable& a, xxBondable& b, xxBondType type = xxBondType::Single);
 
     // Every interaction of this object in the order made: bonds and pi-system memberships
-    // (xxBondableInteraction::IsPiSystemBond tells them apart).
-    const std::vector<xxBondableInteraction*>& GetBonds() const { return bonds_; }
+    // (xxBondableInteraction::IsPiSystemBond tells them apart). The view holds until a bond of
+    // the object is made or goes.
+    std::span<xxBondableInteraction* const> GetBonds() const { return bonds_; }
     // The partners over ordinary bonds (xxBond), in bond order.
     std::vector<xxBondable*> GetAttached() const;
     // The pi systems this object is a member of.
@@ -138,7 +141,7 @@ private:
     friend class xxBondableInteraction;
     void RehomeOwnBonds();
 
-    std::vector<xxBondableInteraction*> bonds_;
+    xxSmallVector<xxBondableInteraction*, 2> bonds_;  // in place up to two, which most atoms have
     int importOrder_ = 0;
 };
 

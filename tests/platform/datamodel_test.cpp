@@ -197,6 +197,32 @@ TEST_F(Model, MatterCountHoldsAtomsAndDummiesOnly) {
     EXPECT_EQ(mol2.CalculateNumMatterObjects(), 1);
 }
 
+// Past the two bonds an atom holds in place: whichever bond goes, by breaking it or by deleting
+// the partner, the others stay in the order made.
+TEST(Bonds, ManyBondsKeepTheirOrderWhicheverGoes) {
+    constexpr int kPartners = 5;
+    for (bool deletePartner : {false, true}) {
+        for (int gone = 0; gone < kPartners; ++gone) {
+            SCOPED_TRACE((deletePartner ? "delete partner " : "break bond ") + std::to_string(gone));
+            auto root = std::make_unique<xxAtomisticTreeRoot>();
+            auto& mol = root->CreateChild<xxMolecule>();
+            auto& centre = AddAtom(mol, "C", {});
+            std::vector<xxBondable*> partners;
+            for (int i = 0; i < kPartners; ++i) {
+                partners.push_back(&AddAtom(mol, "H", {1.0 + i, 0, 0}));
+                xxBondable::MakeBond(centre, *partners.back());
+            }
+            if (deletePartner) partners[static_cast<std::size_t>(gone)]->Delete();
+            else EXPECT_TRUE(centre.BreakBond(*partners[static_cast<std::size_t>(gone)]));
+            partners.erase(partners.begin() + gone);
+            EXPECT_EQ(centre.GetAttached(), partners);
+            EXPECT_EQ(centre.GetBonds().size(), partners.size());
+            for (xxBondable* partner : partners) EXPECT_EQ(partner->GetAttached(), (std::vector<xxBondable*>{&centre}));
+            EXPECT_EQ(CountBondsIn(mol), partners.size());
+        }
+    }
+}
+
 TEST(LargeModel, HundredThousandBondedAtomsBuildAndGo) {
     constexpr int kAtoms = 100'000;
     auto root = std::make_unique<xxAtomisticTreeRoot>();
