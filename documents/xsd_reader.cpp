@@ -458,6 +458,7 @@ void XSDToDM::ReadPropertyTemplates(const char* name, std::vector<const xxProper
 
 template <class F>
 void XSDToDM::WithContext(const char* label, const char* name, F&& body) {
+    if (!name) name = "";  // a caller's null name reads as no attribute, never as a crash
     try {
         body();
     } catch (const std::bad_alloc&) {

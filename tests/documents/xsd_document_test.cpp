@@ -580,6 +580,12 @@ TEST(XsdReads, PlainDefaultAndStringReads) {
     std::string s;
     EXPECT_EQ(Probe("A=\"3\"", [&](xxInput& in) { in.ReadValue("Q", s, "dflt"); }), "");
     EXPECT_EQ(s, "dflt");
+    // A null name is no attribute: the default, or a failure naming no attribute.
+    int n = 5;
+    EXPECT_EQ(Probe("A=\"3\"", [&](xxInput& in) { in.ReadValue(nullptr, n, 7); }), "");
+    EXPECT_EQ(n, 7);
+    EXPECT_EQ(Probe("A=\"3\"", [&](xxInput& in) { in.ReadValue(nullptr, n); }),
+              "\nElement 'TestProbe' (ID=1) - Attribute='' - Unknown attribute class");
     std::vector<const xxPropertyBase*> templates{nullptr, nullptr};
     EXPECT_EQ(Probe("T=\"Charge,Nope,,Charge\"", [&](xxInput& in) { in.ReadPropertyTemplates("T", templates); }), "");
     ASSERT_EQ(templates.size(), 3u);
