@@ -40,7 +40,13 @@ class xmlElementClass : public xmlName {
     using xmlName::xmlName;
 };
 class xmlAttributeClass : public xmlName {
-    using xmlName::xmlName;
+public:
+    explicit xmlAttributeClass(std::string name) : xmlName(name), written_(" " + name + "=\"") {}
+    // ` name="`, as a start tag holds it.
+    const std::string& Written() const { return written_; }
+
+private:
+    std::string written_;
 };
 
 // True for an XML 1.0 name (bytes from 0x80 up count as name characters).

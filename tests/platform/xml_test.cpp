@@ -171,6 +171,28 @@ TEST(XmlSaver, EscapesAttributeValuesAndText) {
     }
     std::string out;
     EXPECT_THROW(xmlAppendEscaped(out, std::string_view("a\0b", 3), true), xmlException);
+
+    // Long texts are scanned several bytes at a time: a character needing care is found at any
+    // position, and the bytes around it are kept.
+    struct Special {
+        char c;
+        const char* written;
+    };
+    for (const Special& sp : {Special{'&', "&amp;"}, Special{'<', "&lt;"}, Special{'>', "&gt;"},
+                              Special{'"', "&quot;"}, Special{'\t', "&#9;"}, Special{'\x01', nullptr},
+                              Special{'\x7F', "\x7F"}, Special{' ', " "}}) {
+        for (std::size_t at = 0; at < 20; ++at) {
+            std::string text(20, 'x');
+            text[at] = sp.c;
+            std::string escaped;
+            if (!sp.written) {
+                EXPECT_THROW(xmlAppendEscaped(escaped, text, true), xmlException) << at;
+                continue;
+            }
+            xmlAppendEscaped(escaped, text, true);
+            EXPECT_EQ(escaped, std::string(at, 'x') + sp.written + std::string(19 - at, 'x')) << int(sp.c) << " at " << at;
+        }
+    }
 }
 
 TEST(XmlSaver, WhatItWritesReadsBack) {
