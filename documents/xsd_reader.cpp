@@ -352,6 +352,13 @@ bool XSDToDM::HasAttribute(const char* name) {
     return e && e->HasAttribute(*cls);
 }
 
+bool XSDToDM::ReadTextIfPresent(const char* name, std::string& text) {
+    std::optional<std::string_view> value = FindValue(name);  // one lookup for both steps
+    if (!value) return false;
+    text.assign(*value);
+    return true;
+}
+
 std::optional<std::string_view> XSDToDM::FindValue(const char* name) {
     const xmlAttributeClass* cls = AttributeClass(name);
     xmlElement* e = CurrentElement();

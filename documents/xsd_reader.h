@@ -165,6 +165,7 @@ private:
     void MergeAttributes(xxSerializable& object, xxSerializable& owner) override;
     xxSerializable* GetCurrentObject() override;
     bool HasAttribute(const char* name) override;
+    bool ReadTextIfPresent(const char* name, std::string& text) override;
     unsigned GetClassVersion(const xxClass& cls, bool silent) override;
     void ReadReference(const char* name, xxSerializable*& object) override;
     void ReadReferencedChild(std::unique_ptr<xxSerializable>& child) override;

@@ -71,8 +71,7 @@ void xxObject::Load(xxInput& in) {
     const ClassPlan& plan = PlanOf(*this);
     std::string text;  // one buffer for all the values
     for (const xxPropertyBase* p : plan.templates) {
-        if (!in.HasAttribute(p->Name())) continue;
-        in.ReadValue(p->Name(), text);
+        if (!in.ReadTextIfPresent(p->Name(), text)) continue;
         if (!p->SetFromText(*this, text)) throw FromStringException(text, p->Name(), "not a valid value of the property");
     }
     for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);

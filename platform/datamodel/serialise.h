@@ -265,6 +265,12 @@ public:
     virtual void MergeAttributes(xxSerializable& object, xxSerializable& owner) = 0;
     virtual xxSerializable* GetCurrentObject() = 0;
     virtual bool HasAttribute(const char* name) = 0;
+    // The attribute's text when the current object has it; false, text unchanged, when not.
+    virtual bool ReadTextIfPresent(const char* name, std::string& text) {
+        if (!HasAttribute(name)) return false;
+        ReadValue(name, text);
+        return true;
+    }
     // The class's version in the document; 0 when silent and the document does not know it.
     virtual unsigned GetClassVersion(const xxClass& cls, bool silent = false) = 0;
     // Null for a null reference. The object may not be loaded yet (a forward reference); it

@@ -316,8 +316,19 @@ protected:
     xmlElement* Current() const { return current_; }
 
 private:
+    // The parser hands out each name from its own tables, mostly at one address per name: the
+    // address finds the interned class, and the text is compared to be sure.
+    template <class C>
+    struct ByAddress {
+        const char* name = nullptr;
+        const C* cls = nullptr;
+    };
+    template <class C, std::size_t N, class Intern>
+    static const C& Lookup(ByAddress<C> (&cache)[N], const char* name, Intern&& intern);
     xmlTree& tree_;
     xmlElement* current_ = nullptr;
+    ByAddress<xmlElementClass> elements_[64];
+    ByAddress<xmlAttributeClass> attributes_[256];
 };
 
 // Also keeps the text of elements that have no child elements, as one text child.
