@@ -13,7 +13,7 @@
 
 #include "datamodel/reference.h"
 #include "datamodel/serialise.h"
-#include "documents/xsd_format.h"
+#include "xml/xml.h"
 #include "documents/xsd_versions.h"
 
 class xmlTree;
@@ -183,7 +183,7 @@ private:
     ChunkedList<Record> records_;  // in creation order; an element's user index is its record's + 1
     std::deque<Frame> frames_;    // stable addresses: frames share their cursors
     std::vector<xmlElement*> pending_;
-    NameCache<xmlAttributeClass> attributeClasses_;
+    xmlNameCache<xmlAttributeClass> attributeClasses_;
     struct ObjectClass {
         const xxClass* cls;  // null: no class of that name
         bool isObject;

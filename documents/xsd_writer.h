@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "datamodel/serialise.h"
-#include "documents/xsd_format.h"
+#include "xml/xml.h"
 
 class xmlTree;
 class xmlSaver;
@@ -156,7 +156,7 @@ private:
     RecordTable records_;
     const xmlAttributeClass* AttributeClass(const char* name);
     const xmlElementClass& ElementClass(const xxSerializable* object);
-    NameCache<xmlAttributeClass> attributeClasses_;
+    xmlNameCache<xmlAttributeClass> attributeClasses_;
     std::unordered_map<const xxClass*, const xmlElementClass*> elementClasses_;
     std::vector<const xxSerializable*> pendingInline_;
     bool extraPasses_ = false;

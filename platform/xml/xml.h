@@ -3,9 +3,11 @@
 // that writes either a whole tree or one element at a time as a writer builds and purges it.
 #pragma once
 
+#include <array>
 #include <cstddef>
-#include <iosfwd>
 #include <cstdint>
+#include <cstring>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -47,6 +49,39 @@ public:
 
 private:
     std::string written_;
+};
+
+// Interned classes by name address. Names are mostly string constants or the parser's own
+// tables, so the address finds the class without hashing the text; the text is compared all
+// the same, as an address may be reused for another name. A name without a class is
+// remembered too (the reader asks for every property an object may have), so the classes
+// must not change while the cache is in use. Names must not be null.
+template <class C, std::size_t N = 256>
+class xmlNameCache {
+public:
+    // lookup(name) gives the class, or null.
+    template <class Lookup>
+    const C* Get(const char* name, Lookup&& lookup) {
+        Entry& e = entries_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % entries_.size()];
+        if (e.name == name && std::strcmp(e.cls ? e.cls->GetName().c_str() : e.text.data(), name) == 0) return e.cls;
+        const C* cls = lookup(name);
+        if (cls) {
+            e = {name, cls, {}};
+        } else if (const std::size_t length = std::strlen(name); length < e.text.size()) {
+            e = {name, nullptr, {}};
+            std::memcpy(e.text.data(), name, length + 1);
+        }
+        return cls;
+    }
+    void Clear() { entries_ = {}; }
+
+private:
+    struct Entry {
+        const char* name = nullptr;
+        const C* cls = nullptr;
+        std::array<char, 32> text{};  // the name, when it has no class
+    };
+    std::array<Entry, N> entries_{};
 };
 
 // True for an XML 1.0 name (bytes from 0x80 up count as name characters).
@@ -230,15 +265,8 @@ private:
     };
     template <class C>
     using Table = std::unordered_map<std::string, std::unique_ptr<C>, Hash, std::equal_to<>>;
-    // In front of each table: the classes of the names met last, found by a cheap hash of the
-    // text (a parse interns every element and attribute name it meets).
-    struct Recent {
-        static constexpr std::size_t kSize = 256;
-        const xmlName* entries[kSize] = {};
-        static std::size_t Slot(std::string_view name);
-    };
     template <class C>
-    static const C& Intern(Table<C>& table, Recent& recent, std::string_view name);
+    static const C& Intern(Table<C>& table, std::string_view name);
 
     // Blocks in size classes, carved from large chunks and kept on free lists when released.
     class Pool {
@@ -265,8 +293,6 @@ private:
 
     Table<xmlElementClass> elementClasses_;
     Table<xmlAttributeClass> attributeClasses_;
-    Recent recentElements_;
-    Recent recentAttributes_;
     Pool pool_;
     std::vector<xmlNode*> worklist_;
     xmlElement* root_ = nullptr;
@@ -316,19 +342,11 @@ protected:
     xmlElement* Current() const { return current_; }
 
 private:
-    // The parser hands out each name from its own tables, mostly at one address per name: the
-    // address finds the interned class, and the text is compared to be sure.
-    template <class C>
-    struct ByAddress {
-        const char* name = nullptr;
-        const C* cls = nullptr;
-    };
-    template <class C, std::size_t N, class Intern>
-    static const C& Lookup(ByAddress<C> (&cache)[N], const char* name, Intern&& intern);
     xmlTree& tree_;
     xmlElement* current_ = nullptr;
-    ByAddress<xmlElementClass> elements_[64];
-    ByAddress<xmlAttributeClass> attributes_[256];
+    // The parser hands out each name from its own tables, mostly at one address per name.
+    xmlNameCache<xmlElementClass, 64> elements_;
+    xmlNameCache<xmlAttributeClass> attributes_;
 };
 
 // Also keeps the text of elements that have no child elements, as one text child.

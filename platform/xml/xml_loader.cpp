@@ -98,23 +98,13 @@ void xmlLoader::Load() {
 
 // ---- tree loaders -------------------------------------------------------------------------
 
-template <class C, std::size_t N, class Intern>
-const C& xmlTreeLoader::Lookup(ByAddress<C> (&cache)[N], const char* name, Intern&& intern) {
-    ByAddress<C>& e = cache[(reinterpret_cast<std::uintptr_t>(name) >> 3) % N];
-    if (e.name == name && std::strcmp(e.cls->GetName().c_str(), name) == 0) return *e.cls;
-    const C& cls = intern(name);
-    e = {name, &cls};
-    return cls;
-}
-
 void xmlTreeLoader::OnStartElement(const char* name, const char** attributes) {
     xmlElement* element;
     if (!current_) {
         element = &tree_.CreateDocumentElement(name);
     } else {
-        const xmlElementClass& cls =
-            Lookup(elements_, name, [&](const char* n) -> const xmlElementClass& { return tree_.InternElementClass(n); });
-        element = &current_->ChildElement(current_->CreateChildElement(cls));
+        const xmlElementClass* cls = elements_.Get(name, [&](const char* n) { return &tree_.InternElementClass(n); });
+        element = &current_->ChildElement(current_->CreateChildElement(*cls));
     }
     // The parser has refused duplicate attributes already.
     constexpr std::size_t kKnown = 32;  // lengths kept for the first attributes
@@ -128,10 +118,9 @@ void xmlTreeLoader::OnStartElement(const char* name, const char** attributes) {
     element->ReserveAttributes(n, bytes);
     for (std::size_t i = 0; i < n; ++i) {
         const char* value = attributes[2 * i + 1];
-        const xmlAttributeClass& cls = Lookup(attributes_, attributes[2 * i], [&](const char* n) -> const xmlAttributeClass& {
-            return tree_.InternAttributeClass(n);
-        });
-        element->AppendAttribute(cls,
+        const xmlAttributeClass* cls =
+            attributes_.Get(attributes[2 * i], [&](const char* n) { return &tree_.InternAttributeClass(n); });
+        element->AppendAttribute(*cls,
                                  std::string_view(value, i < kKnown ? lengths[i] : std::strlen(value)));
     }
     current_ = element;

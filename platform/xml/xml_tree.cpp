@@ -308,34 +308,20 @@ xmlElement& xmlTree::CreateDocumentElement(std::string_view name) {
     return *root_;
 }
 
-std::size_t xmlTree::Recent::Slot(std::string_view name) {
-    std::uint32_t h = 2166136261u;  // FNV-1a: names are short
-    for (char c : name) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-    return (h ^ (h >> 16)) % kSize;
-}
-
 template <class C>
-const C& xmlTree::Intern(Table<C>& table, Recent& recent, std::string_view name) {
-    const xmlName*& last = recent.entries[Recent::Slot(name)];
-    if (last && last->GetName() == name) return static_cast<const C&>(*last);
+const C& xmlTree::Intern(Table<C>& table, std::string_view name) {
     auto it = table.find(name);
-    if (it != table.end()) {
-        last = it->second.get();
-        return *it->second;
-    }
+    if (it != table.end()) return *it->second;
     if (!xmlIsName(name)) throw xmlException("'" + std::string(name) + "' is not an XML name");
     auto cls = std::make_unique<C>(std::string(name));
     const C& ref = *cls;
     table.emplace(std::string(name), std::move(cls));
-    last = &ref;
     return ref;
 }
 
-const xmlElementClass& xmlTree::InternElementClass(std::string_view name) {
-    return Intern(elementClasses_, recentElements_, name);
-}
+const xmlElementClass& xmlTree::InternElementClass(std::string_view name) { return Intern(elementClasses_, name); }
 const xmlAttributeClass& xmlTree::InternAttributeClass(std::string_view name) {
-    return Intern(attributeClasses_, recentAttributes_, name);
+    return Intern(attributeClasses_, name);
 }
 
 const xmlElementClass* xmlTree::FindElementClass(std::string_view name) const {
