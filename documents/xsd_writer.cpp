@@ -33,17 +33,21 @@ void DMToXSD::WriteObjectTree(const xxSerializable& root, const char* name) {
     if (saver_) saver_->BeginSave(kXmlEncodingUtf8, kXmlHeaderDeclaration);
 
     mode_ = kAdd | kChildren | kCounting | kKeepRecords | kUnknownIsMore;
+    records_.BeginPass(true);
     SaveObject(root, xxSaveKind::WithId);
     ResetAll();
     if (extraPasses_) {
         mode_ = kAdd | kChildren | kCounting;
+        records_.BeginPass(false);
         SaveObject(root, xxSaveKind::WithId);
         ResetTouched();
         mode_ = kAdd | kChildren | kCounting | kKeepRecords;
+        records_.BeginPass(false);
         SaveObject(root, xxSaveKind::WithId);
         ResetAll();
     }
     mode_ = kAdd | kChildren;
+    records_.BeginPass(false);
     SaveObject(root, xxSaveKind::WithId);
 
     if (saver_) saver_->EndSave();
@@ -109,18 +113,17 @@ void DMToXSD::ResetTouched() {
     });
 }
 
-// One table of open addressing with linear probing; erasing shifts the run back, so no
-// tombstones build up.
-// Objects met one after the other mostly lie one after the other in memory: slots by address
-// keep the passes' lookups close together (a scrambling hash makes each a cache miss), and
-// the high bits part separate heap regions.
+// The index is open addressing with linear probing; erasing shifts the run back, so no
+// tombstones build up. Objects met one after the other mostly lie one after the other in
+// memory, so slots by address keep the lookups that miss the log close together, and the high
+// bits part separate heap regions.
 std::size_t DMToXSD::RecordTable::Home(const xxSerializable* key) const {
     const auto a = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
     return static_cast<std::size_t>((a >> 4) ^ (a >> 32)) & (slots_.size() - 1);
 }
 
 void DMToXSD::RecordTable::Grow() {
-    std::vector<Slot> old = std::move(slots_);
+    auto old = std::move(slots_);
     slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
     for (const Slot& s : old) {
         if (!s.key) continue;
@@ -130,27 +133,48 @@ void DMToXSD::RecordTable::Grow() {
     }
 }
 
-DMToXSD::SaveRecord& DMToXSD::RecordTable::FindOrAdd(const xxSerializable* object, bool& inserted) {
+void DMToXSD::RecordTable::BeginPass(bool logging) {
+    logging_ = logging;
+    cursor_ = 0;
+    if (logging) log_.clear();
+}
+
+std::uint32_t DMToXSD::RecordTable::Lookup(const xxSerializable* object, bool& inserted) {
     if (4 * (size_ + 1) > 3 * slots_.size()) Grow();
     std::size_t i = Home(object);
     while (slots_[i].key) {
         if (slots_[i].key == object) {
             inserted = false;
-            return slots_[i].record;
+            return slots_[i].entry;
         }
         i = (i + 1) & (slots_.size() - 1);
     }
-    slots_[i].key = object;
-    slots_[i].record = SaveRecord{};
+    if (entries_.size() >= 0xFFFFFFFFu) throw xmlException("Too many objects to save");
+    slots_[i] = {object, static_cast<std::uint32_t>(entries_.size())};
+    entries_.push_back({object, SaveRecord{}});
     ++size_;
     inserted = true;
-    return slots_[i].record;
+    return slots_[i].entry;
+}
+
+DMToXSD::SaveRecord& DMToXSD::RecordTable::FindOrAdd(const xxSerializable* object, bool& inserted, bool follow) {
+    if (follow && !logging_ && cursor_ < log_.size()) {
+        Entry& predicted = entries_[log_[cursor_]];
+        if (predicted.key == object) {
+            ++cursor_;
+            inserted = false;
+            return predicted.record;
+        }
+    }
+    const std::uint32_t entry = Lookup(object, inserted);
+    if (follow && logging_) log_.push_back(entry);
+    return entries_[entry].record;
 }
 
 DMToXSD::SaveRecord* DMToXSD::RecordTable::Find(const xxSerializable* object) {
     if (slots_.empty()) return nullptr;
     for (std::size_t i = Home(object);; i = (i + 1) & (slots_.size() - 1)) {
-        if (slots_[i].key == object) return &slots_[i].record;
+        if (slots_[i].key == object) return &entries_[slots_[i].entry].record;
         if (!slots_[i].key) return nullptr;
     }
 }
@@ -163,7 +187,8 @@ void DMToXSD::RecordTable::Erase(const xxSerializable* object) {
         if (!slots_[i].key) return;
         i = (i + 1) & mask;
     }
-    // Later entries of the run move into the hole when their home does not lie after it.
+    entries_[slots_[i].entry] = Entry{};
+    // Later slots of the run move into the hole when their home does not lie after it.
     for (std::size_t j = (i + 1) & mask; slots_[j].key; j = (j + 1) & mask) {
         const std::size_t home = Home(slots_[j].key);
         if (((j - home) & mask) >= ((j - i) & mask)) {
@@ -176,8 +201,12 @@ void DMToXSD::RecordTable::Erase(const xxSerializable* object) {
 }
 
 void DMToXSD::RecordTable::Clear() {
+    entries_ = {};
     slots_ = {};
+    log_ = {};
     size_ = 0;
+    cursor_ = 0;
+    logging_ = false;
 }
 
 const xmlAttributeClass* DMToXSD::AttributeClass(const char* name) {
@@ -214,7 +243,7 @@ void DMToXSD::SaveElement(xmlElement* element, const xxSerializable& object) {
             // Inline parts are saved again with the children; their records count as new.
             for (const xxSerializable* part : pendingInline_) {
                 bool inserted = false;
-                SaveRecord& r = records_.FindOrAdd(part, inserted);
+                SaveRecord& r = records_.FindOrAdd(part, inserted, false);
                 r.state = 1;
                 r.reset = true;
                 r.parent = nullptr;

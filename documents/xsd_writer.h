@@ -128,30 +128,44 @@ private:
     std::vector<const xxSerializable*> objects_;
     unsigned mode_ = 3;
     bool childMet_ = false;
-    // Save records by object: open addressing, as there is one per saved object and the passes
-    // look them up for every element and every reference.
+    // Save records by object. Records lie in the order they were first registered, indexed by
+    // address through open addressing. Every pass walks the tree in the same order, so the first
+    // pass logs which record each registration met and later passes try the logged record first:
+    // their lookups then run through memory in sequence instead of missing the cache at random.
     class RecordTable {
     public:
-        // The record of object, value-initialised when new; `inserted` says which.
-        SaveRecord& FindOrAdd(const xxSerializable* object, bool& inserted);
+        // Starts a pass; the first one logs, later ones follow the log.
+        void BeginPass(bool logging);
+        // The record of object, value-initialised when new; `inserted` says which. A followed
+        // lookup moves along the log only when the logged record is the object's.
+        SaveRecord& FindOrAdd(const xxSerializable* object, bool& inserted, bool follow = true);
         SaveRecord* Find(const xxSerializable* object);
         void Erase(const xxSerializable* object);
         void Clear();
         template <class F>
         void ForEach(F&& f) {
-            for (Slot& s : slots_)
-                if (s.key) f(s.key, s.record);
+            for (Entry& e : entries_)
+                if (e.key) f(e.key, e.record);
         }
 
     private:
-        struct Slot {
-            const xxSerializable* key = nullptr;
+        struct Entry {
+            const xxSerializable* key = nullptr;  // null once erased
             SaveRecord record;
         };
+        struct Slot {
+            const xxSerializable* key = nullptr;
+            std::uint32_t entry = 0;
+        };
         std::size_t Home(const xxSerializable* key) const;
+        std::uint32_t Lookup(const xxSerializable* object, bool& inserted);
         void Grow();
+        std::vector<Entry> entries_;
         std::vector<Slot> slots_;
         std::size_t size_ = 0;
+        std::vector<std::uint32_t> log_;  // entry met by each registration of the first pass
+        std::size_t cursor_ = 0;
+        bool logging_ = false;
     };
     RecordTable records_;
     const xmlAttributeClass* AttributeClass(const char* name);
