@@ -118,6 +118,9 @@ void Report(benchmark::State& state, std::size_t bytes, std::int64_t atoms, std:
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
     state.SetItemsProcessed(state.iterations() * atoms);
     state.counters["MB"] = static_cast<double>(bytes) / 1e6;
+    // bytes_per_second counts in MiB; the targets are in MB of 10^6 bytes.
+    state.counters["MB_per_s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * static_cast<double>(bytes) / 1e6, benchmark::Counter::kIsRate);
     state.counters["peak_bytes_per_atom"] = static_cast<double>(peak) / static_cast<double>(atoms);
 }
 
