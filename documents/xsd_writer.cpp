@@ -117,18 +117,19 @@ void DMToXSD::ResetTouched() {
 // tombstones build up. Objects met one after the other mostly lie one after the other in
 // memory, so slots by address keep the lookups that miss the log close together, and the high
 // bits part separate heap regions.
-std::size_t DMToXSD::RecordTable::Home(const xxSerializable* key) const {
+std::uint32_t DMToXSD::RecordTable::Hash(const xxSerializable* key) {
     const auto a = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
-    return static_cast<std::size_t>((a >> 4) ^ (a >> 32)) & (slots_.size() - 1);
+    return static_cast<std::uint32_t>((a >> 4) ^ (a >> 32));
 }
 
 void DMToXSD::RecordTable::Grow() {
     auto old = std::move(slots_);
     slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
+    const std::size_t mask = slots_.size() - 1;
     for (const Slot& s : old) {
-        if (!s.key) continue;
-        std::size_t i = Home(s.key);
-        while (slots_[i].key) i = (i + 1) & (slots_.size() - 1);
+        if (!s.entry) continue;
+        std::size_t i = s.hash & mask;
+        while (slots_[i].entry) i = (i + 1) & mask;
         slots_[i] = s;
     }
 }
@@ -141,20 +142,22 @@ void DMToXSD::RecordTable::BeginPass(bool logging) {
 
 std::uint32_t DMToXSD::RecordTable::Lookup(const xxSerializable* object, bool& inserted) {
     if (4 * (size_ + 1) > 3 * slots_.size()) Grow();
-    std::size_t i = Home(object);
-    while (slots_[i].key) {
-        if (slots_[i].key == object) {
+    const std::uint32_t hash = Hash(object);
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = hash & mask;
+    for (; slots_[i].entry; i = (i + 1) & mask) {
+        if (slots_[i].hash == hash && entries_[slots_[i].entry - 1].key == object) {
             inserted = false;
-            return slots_[i].entry;
+            return slots_[i].entry - 1;
         }
-        i = (i + 1) & (slots_.size() - 1);
     }
-    if (entries_.size() >= 0xFFFFFFFFu) throw xmlException("Too many objects to save");
-    slots_[i] = {object, static_cast<std::uint32_t>(entries_.size())};
-    entries_.push_back({object, SaveRecord{}});
+    if (entries_.size() >= 0xFFFFFFFEu) throw xmlException("Too many objects to save");
+    const auto entry = static_cast<std::uint32_t>(entries_.size());
+    slots_[i] = {entry + 1, hash};
+    entries_.emplace_back() = {object, SaveRecord{}};
     ++size_;
     inserted = true;
-    return slots_[i].entry;
+    return entry;
 }
 
 DMToXSD::SaveRecord& DMToXSD::RecordTable::FindOrAdd(const xxSerializable* object, bool& inserted, bool follow) {
@@ -167,30 +170,34 @@ DMToXSD::SaveRecord& DMToXSD::RecordTable::FindOrAdd(const xxSerializable* objec
         }
     }
     const std::uint32_t entry = Lookup(object, inserted);
-    if (follow && logging_) log_.push_back(entry);
+    if (follow && logging_) log_.emplace_back() = entry;
     return entries_[entry].record;
 }
 
-DMToXSD::SaveRecord* DMToXSD::RecordTable::Find(const xxSerializable* object) {
+// The slot of object, or null.
+DMToXSD::RecordTable::Slot* DMToXSD::RecordTable::SlotOf(const xxSerializable* object) {
     if (slots_.empty()) return nullptr;
-    for (std::size_t i = Home(object);; i = (i + 1) & (slots_.size() - 1)) {
-        if (slots_[i].key == object) return &entries_[slots_[i].entry].record;
-        if (!slots_[i].key) return nullptr;
-    }
+    const std::uint32_t hash = Hash(object);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask; slots_[i].entry; i = (i + 1) & mask)
+        if (slots_[i].hash == hash && entries_[slots_[i].entry - 1].key == object) return &slots_[i];
+    return nullptr;
+}
+
+DMToXSD::SaveRecord* DMToXSD::RecordTable::Find(const xxSerializable* object) {
+    Slot* slot = SlotOf(object);
+    return slot ? &entries_[slot->entry - 1].record : nullptr;
 }
 
 void DMToXSD::RecordTable::Erase(const xxSerializable* object) {
-    if (slots_.empty()) return;
+    Slot* slot = SlotOf(object);
+    if (!slot) return;
+    entries_[slot->entry - 1] = Entry{};
     const std::size_t mask = slots_.size() - 1;
-    std::size_t i = Home(object);
-    while (slots_[i].key != object) {
-        if (!slots_[i].key) return;
-        i = (i + 1) & mask;
-    }
-    entries_[slots_[i].entry] = Entry{};
+    auto i = static_cast<std::size_t>(slot - slots_.data());
     // Later slots of the run move into the hole when their home does not lie after it.
-    for (std::size_t j = (i + 1) & mask; slots_[j].key; j = (j + 1) & mask) {
-        const std::size_t home = Home(slots_[j].key);
+    for (std::size_t j = (i + 1) & mask; slots_[j].entry; j = (j + 1) & mask) {
+        const std::size_t home = slots_[j].hash & mask;
         if (((j - home) & mask) >= ((j - i) & mask)) {
             slots_[i] = slots_[j];
             i = j;
@@ -201,9 +208,9 @@ void DMToXSD::RecordTable::Erase(const xxSerializable* object) {
 }
 
 void DMToXSD::RecordTable::Clear() {
-    entries_ = {};
+    entries_.clear();
     slots_ = {};
-    log_ = {};
+    log_.clear();
     size_ = 0;
     cursor_ = 0;
     logging_ = false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "datamodel/serialise.h"
+#include "documents/chunked_list.h"
 #include "xml/xml.h"
 
 class xmlTree;
@@ -144,8 +145,8 @@ private:
         void Clear();
         template <class F>
         void ForEach(F&& f) {
-            for (Entry& e : entries_)
-                if (e.key) f(e.key, e.record);
+            for (std::size_t i = 0; i < entries_.size(); ++i)
+                if (Entry& e = entries_[i]; e.key) f(e.key, e.record);
         }
 
     private:
@@ -153,17 +154,19 @@ private:
             const xxSerializable* key = nullptr;  // null once erased
             SaveRecord record;
         };
+        // Eight bytes a slot: the entry and the key's hash, which finds the home without the key.
         struct Slot {
-            const xxSerializable* key = nullptr;
-            std::uint32_t entry = 0;
+            std::uint32_t entry = 0;  // index + 1; 0 when empty
+            std::uint32_t hash = 0;
         };
-        std::size_t Home(const xxSerializable* key) const;
+        static std::uint32_t Hash(const xxSerializable* key);
         std::uint32_t Lookup(const xxSerializable* object, bool& inserted);
+        Slot* SlotOf(const xxSerializable* object);
         void Grow();
-        std::vector<Entry> entries_;
+        ChunkedList<Entry, 16384> entries_;  // growing copies nothing
         std::vector<Slot> slots_;
         std::size_t size_ = 0;
-        std::vector<std::uint32_t> log_;  // entry met by each registration of the first pass
+        ChunkedList<std::uint32_t, 65536> log_;  // entry met by each registration of the first pass
         std::size_t cursor_ = 0;
         bool logging_ = false;
     };
