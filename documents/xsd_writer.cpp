@@ -140,23 +140,26 @@ void DMToXSD::RecordTable::BeginPass(bool logging) {
     if (logging) log_.clear();
 }
 
+// The slot that holds object, or the empty slot that ends its run.
+std::size_t DMToXSD::RecordTable::Probe(const xxSerializable* object, std::uint32_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = hash & mask;
+    while (slots_[i].entry && !(slots_[i].hash == hash && entries_[slots_[i].entry - 1].key == object))
+        i = (i + 1) & mask;
+    return i;
+}
+
 std::uint32_t DMToXSD::RecordTable::Lookup(const xxSerializable* object, bool& inserted) {
     if (4 * (size_ + 1) > 3 * slots_.size()) Grow();
     const std::uint32_t hash = Hash(object);
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t i = hash & mask;
-    for (; slots_[i].entry; i = (i + 1) & mask) {
-        if (slots_[i].hash == hash && entries_[slots_[i].entry - 1].key == object) {
-            inserted = false;
-            return slots_[i].entry - 1;
-        }
-    }
+    Slot& slot = slots_[Probe(object, hash)];
+    inserted = slot.entry == 0;
+    if (!inserted) return slot.entry - 1;
     if (entries_.size() >= 0xFFFFFFFEu) throw xmlException("Too many objects to save");
     const auto entry = static_cast<std::uint32_t>(entries_.size());
-    slots_[i] = {entry + 1, hash};
     entries_.emplace_back() = {object, SaveRecord{}};
+    slot = {entry + 1, hash};
     ++size_;
-    inserted = true;
     return entry;
 }
 
@@ -174,14 +177,10 @@ DMToXSD::SaveRecord& DMToXSD::RecordTable::FindOrAdd(const xxSerializable* objec
     return entries_[entry].record;
 }
 
-// The slot of object, or null.
 DMToXSD::RecordTable::Slot* DMToXSD::RecordTable::SlotOf(const xxSerializable* object) {
     if (slots_.empty()) return nullptr;
-    const std::uint32_t hash = Hash(object);
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = hash & mask; slots_[i].entry; i = (i + 1) & mask)
-        if (slots_[i].hash == hash && entries_[slots_[i].entry - 1].key == object) return &slots_[i];
-    return nullptr;
+    Slot& slot = slots_[Probe(object, Hash(object))];
+    return slot.entry ? &slot : nullptr;
 }
 
 DMToXSD::SaveRecord* DMToXSD::RecordTable::Find(const xxSerializable* object) {

@@ -161,7 +161,8 @@ private:
         };
         static std::uint32_t Hash(const xxSerializable* key);
         std::uint32_t Lookup(const xxSerializable* object, bool& inserted);
-        Slot* SlotOf(const xxSerializable* object);
+        std::size_t Probe(const xxSerializable* object, std::uint32_t hash) const;
+        Slot* SlotOf(const xxSerializable* object);  // null when absent
         void Grow();
         ChunkedList<Entry, 16384> entries_;  // growing copies nothing
         std::vector<Slot> slots_;
