@@ -35,6 +35,13 @@ void* Allocate(std::size_t n) {
     Count(static_cast<std::int64_t>(malloc_usable_size(p)));
     return p;
 }
+void* AllocateAligned(std::size_t n, std::align_val_t align) {
+    const auto a = static_cast<std::size_t>(align);
+    void* p = std::aligned_alloc(a, (std::max<std::size_t>(n, 1) + a - 1) / a * a);
+    if (!p) throw std::bad_alloc();
+    Count(static_cast<std::int64_t>(malloc_usable_size(p)));
+    return p;
+}
 void Free(void* p) noexcept {
     if (!p) return;
     Count(-static_cast<std::int64_t>(malloc_usable_size(p)));
@@ -48,6 +55,12 @@ void operator delete(void* p) noexcept { Free(p); }
 void operator delete[](void* p) noexcept { Free(p); }
 void operator delete(void* p, std::size_t) noexcept { Free(p); }
 void operator delete[](void* p, std::size_t) noexcept { Free(p); }
+void* operator new(std::size_t n, std::align_val_t a) { return AllocateAligned(n, a); }
+void* operator new[](std::size_t n, std::align_val_t a) { return AllocateAligned(n, a); }
+void operator delete(void* p, std::align_val_t) noexcept { Free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { Free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { Free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { Free(p); }
 
 namespace {
 

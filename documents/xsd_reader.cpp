@@ -36,7 +36,8 @@ void XSDToDM::Load(xmlTree& tree) {
     if (!version) throw xmlException("No version found");
     SetDocumentVersion(version_, *version);
 
-    Record& root = NewRecord(nullptr, document, "root");
+    records_.reserve(tree.ElementCount());  // a record per element, one chunk
+    Record& root = NewRecord(document, "root");
     IndexElements(root);
 
     frames_.push_back({&root, nullptr, Cursor{document, 0}});
@@ -52,6 +53,7 @@ void XSDToDM::Load(xmlTree& tree) {
     dense_ = {};
     sparse_.clear();
     records_.clear();
+    ids_.clear();
     attributeClasses_.Clear();
     objectClasses_.clear();
     tree.Clear();
@@ -60,12 +62,11 @@ void XSDToDM::Load(xmlTree& tree) {
     nullClass_ = nullptr;
 }
 
-XSDToDM::Record& XSDToDM::NewRecord(Record* parent, xmlElement* element, std::string idText) {
+XSDToDM::Record& XSDToDM::NewRecord(xmlElement* element, std::string_view idText) {
     Record& r = records_.emplace_back();
-    r.parent = parent;
     r.element = element;
     r.cls = element ? &element->GetClass() : nullptr;
-    r.idText = std::move(idText);
+    r.idText = idText;
     return r;
 }
 
@@ -89,7 +90,7 @@ void XSDToDM::IndexElements(Record& root) {
         for (const auto [cls, value] : child->Attributes()) bytes += value.size() + cls->GetName().size();
         std::optional<std::string_view> id;
         if (idClass_) id = child->FindAttribute(*idClass_);
-        Record& r = NewRecord(step.record, child, id ? std::string(*id) : std::string("<No ID>"));
+        Record& r = NewRecord(child, id ? ids_.Store(*id) : std::string_view("<No ID>"));
         if (id) RegisterId(*id, r);
         child->SetUserIndex(records_.size());
         path.push_back({&r, 0});
@@ -209,7 +210,7 @@ void XSDToDM::Attach(Record& record, xxSerializable* object) {
 
 std::string XSDToDM::Describe(const Record& record) {
     std::string name = record.cls ? record.cls->GetName() : std::string("?");
-    return "Element '" + name + "' (ID=" + record.idText + ")";
+    return "Element '" + name + "' (ID=" + std::string(record.idText) + ")";
 }
 
 // Every record below the element forgets it before it is freed, so no record points at freed
@@ -326,7 +327,7 @@ void XSDToDM::ReadReferencedChild(std::unique_ptr<xxSerializable>& child) {
 void XSDToDM::MergeAttributes(xxSerializable& object, xxSerializable& owner) {
     if (&owner != GetCurrentObject()) throw xmlException("Unable to merge attributes for requested object");
     Record* current = frames_.back().record;
-    Record& r = NewRecord(current, current->element, current->idText);
+    Record& r = NewRecord(current->element, current->idText);
     Attach(r, &object);
     LoadRecord(r, false);
 }

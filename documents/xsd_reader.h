@@ -40,14 +40,13 @@ public:
 
 private:
     struct Record {
-        Record* parent = nullptr;
         xmlElement* element = nullptr;  // null once loaded or freed unread
         const xmlElementClass* cls = nullptr;  // the element's name, kept when it is freed
-        std::string idText;
+        std::string_view idText;  // in ids_ or a literal, so it outlives the element
         xxSerializable* object = nullptr;
         std::unique_ptr<xxSerializable> owned;  // made by the reader and not handed over yet
-        bool referenceable = false;
         xxReferenceBase weak;
+        bool referenceable = false;
         std::uint8_t state = 0;  // 0 indexed, 1 object attached, 2 loading, 3 loaded
     };
     struct Cursor {
@@ -60,7 +59,7 @@ private:
         Cursor own;
     };
 
-    Record& NewRecord(Record* parent, xmlElement* element, std::string idText);
+    Record& NewRecord(xmlElement* element, std::string_view idText);
     void IndexElements(Record& root);
     Record** IdSlot(std::int64_t n, bool create);  // null: no slot (create false)
     void RegisterId(std::string_view text, Record& record);
@@ -159,7 +158,8 @@ private:
     std::int64_t maxId_ = 0;
     const xmlAttributeClass* AttributeClass(const char* name);
 
-    ChunkedList<Record> records_;  // in creation order; an element's user index is its record's + 1
+    ChunkedList<Record, 256> records_;  // in creation order; an element's user index is its record's + 1
+    ChunkedText ids_;              // the records' identifier texts
     std::deque<Frame> frames_;    // stable addresses: frames share their cursors
     std::vector<xmlElement*> pending_;
     xmlNameCache<xmlAttributeClass> attributeClasses_;

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "cfx/cfx.h"
+#include "datamodel/object.h"
 #include "datamodel/property.h"
 #include "datamodel/value_types.h"
 #include "documents/xsd_format.h"
@@ -23,9 +24,23 @@ DMToXSD::DMToXSD(xmlTree& tree, xmlSaver* saver) : tree_(tree), saver_(saver) {}
 
 DMToXSD::~DMToXSD() = default;
 
+namespace {
+
+// The node, its children and theirs: a lower bound of what a save of the node registers, found
+// without touching the objects further down.
+std::size_t ObjectsNear(const xxTreeNode& node) {
+    std::size_t n = 1 + node.NumChildren();
+    for (const auto& child : node.Children())
+        if (child->IsA(xxTreeNode::classType)) n += static_cast<const xxTreeNode&>(*child).NumChildren();
+    return n;
+}
+
+}  // namespace
+
 void DMToXSD::WriteObjectTree(const xxSerializable& root, const char* name) {
     idClass_ = &tree_.InternAttributeClass("ID");
     records_.Clear();
+    if (const auto* node = dynamic_cast<const xxTreeNode*>(&root)) records_.Reserve(ObjectsNear(*node));
     saveCalls_ = 0;
     xmlElement& document = tree_.CreateDocumentElement(name);
     document.AddAttribute("Version", CurrentFormatVersionName());
@@ -122,9 +137,9 @@ std::uint32_t DMToXSD::RecordTable::Hash(const xxSerializable* key) {
     return static_cast<std::uint32_t>((a >> 4) ^ (a >> 32));
 }
 
-void DMToXSD::RecordTable::Grow() {
+void DMToXSD::RecordTable::Rehash(std::size_t slots) {
     auto old = std::move(slots_);
-    slots_.assign(old.empty() ? 1024 : old.size() * 2, Slot{});
+    slots_.assign(slots, Slot{});
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& s : old) {
         if (!s.entry) continue;
@@ -132,6 +147,13 @@ void DMToXSD::RecordTable::Grow() {
         while (slots_[i].entry) i = (i + 1) & mask;
         slots_[i] = s;
     }
+}
+
+void DMToXSD::RecordTable::Reserve(std::size_t objects) {
+    std::size_t slots = 1024;
+    while (3 * slots < 4 * (objects + 1)) slots *= 2;
+    if (slots > slots_.size()) Rehash(slots);
+    entries_.reserve(objects);
 }
 
 void DMToXSD::RecordTable::BeginPass(bool logging) {
@@ -150,7 +172,7 @@ std::size_t DMToXSD::RecordTable::Probe(const xxSerializable* object, std::uint3
 }
 
 std::uint32_t DMToXSD::RecordTable::Lookup(const xxSerializable* object, bool& inserted) {
-    if (4 * (size_ + 1) > 3 * slots_.size()) Grow();
+    if (4 * (size_ + 1) > 3 * slots_.size()) Rehash(slots_.empty() ? 1024 : slots_.size() * 2);
     const std::uint32_t hash = Hash(object);
     Slot& slot = slots_[Probe(object, hash)];
     inserted = slot.entry == 0;

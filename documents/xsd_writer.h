@@ -137,6 +137,8 @@ private:
     public:
         // Starts a pass; the first one logs, later ones follow the log.
         void BeginPass(bool logging);
+        // Room for that many objects, so that a save of a known size need not regrow the index.
+        void Reserve(std::size_t objects);
         // The record of object, value-initialised when new; `inserted` says which. A followed
         // lookup moves along the log only when the logged record is the object's.
         SaveRecord& FindOrAdd(const xxSerializable* object, bool& inserted, bool follow = true);
@@ -163,11 +165,11 @@ private:
         std::uint32_t Lookup(const xxSerializable* object, bool& inserted);
         std::size_t Probe(const xxSerializable* object, std::uint32_t hash) const;
         Slot* SlotOf(const xxSerializable* object);  // null when absent
-        void Grow();
-        ChunkedList<Entry, 16384> entries_;  // growing copies nothing
+        void Rehash(std::size_t slots);  // a power of two
+        ChunkedList<Entry, 1024> entries_;  // growing copies nothing
         std::vector<Slot> slots_;
         std::size_t size_ = 0;
-        ChunkedList<std::uint32_t, 65536> log_;  // entry met by each registration of the first pass
+        ChunkedList<std::uint32_t, 4096> log_;  // entry met by each registration of the first pass
         std::size_t cursor_ = 0;
         bool logging_ = false;
     };

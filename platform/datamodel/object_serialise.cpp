@@ -87,7 +87,9 @@ void xxTreeNode::Load(xxInput& in) {
     xxObject::Load(in);
     unsigned n = 0;
     in.ReadValue("Children", n, 0u);
-    // A count the document cannot back fails at the first missing child, before any allocation.
+    // A count the document cannot back fails at the first missing child, so the room made
+    // ahead is bounded.
+    children_.reserve(children_.size() + std::min(n, 1024u));
     for (unsigned i = 0; i < n; ++i)
         if (std::unique_ptr<xxObject> child = in.ReadChild<xxObject>()) AdoptChild(std::move(child));
 }

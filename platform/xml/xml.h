@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iosfwd>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -16,6 +17,8 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "com/huge_pages.h"
 
 // Every failure of the library: parse errors, names that are not XML names, text that cannot
 // be written, a second attribute of one name.
@@ -30,13 +33,18 @@ class xmlText;
 
 // An interned name. Two elements (attributes) of one tree have the same class exactly when
 // their names are equal, so classes compare by address. Classes live as long as their tree.
+// A class knows the tree that interned it (none for a class made by hand), so that elements
+// reach their tree through their class and a class of another tree is told apart cheaply.
 class xmlName {
 public:
     explicit xmlName(std::string name) : name_(std::move(name)) {}
     const std::string& GetName() const { return name_; }
 
 private:
+    friend class xmlTree;
+    friend class xmlElement;
     std::string name_;
+    xmlTree* tree_ = nullptr;
 };
 class xmlElementClass : public xmlName {
     using xmlName::xmlName;
@@ -48,7 +56,10 @@ public:
     const std::string& Written() const { return written_; }
 
 private:
+    friend class xmlTree;
+    friend class xmlElement;
     std::string written_;
+    std::uint32_t index_ = 0;  // among its tree's attribute classes: what an element stores
 };
 
 // Interned classes by name address. Names are mostly string constants or the parser's own
@@ -162,13 +173,13 @@ public:
         const xmlElement* e_;
     };
 
-    xmlTree& GetTree() const { return *tree_; }
+    xmlTree& GetTree() const { return *class_->tree_; }
     const xmlElementClass& GetClass() const { return *class_; }
     const std::string& GetName() const { return class_->GetName(); }
     xmlElement* GetParent() const { return parent_; }
 
     // A new last child; returns its index among the children. Throws xmlException for a name
-    // that is not an XML name.
+    // that is not an XML name. A class of another tree stands for its name.
     std::size_t CreateChildElement(std::string_view name);
     std::size_t CreateChildElement(const xmlElementClass& cls);
     std::size_t AddText(std::string_view text);
@@ -181,10 +192,12 @@ public:
     // The text of a leaf element (its text children joined); empty when it has none.
     std::string GetLeafText() const;
 
-    // Throws xmlException when the element has the attribute already.
+    // Throws xmlException when the element has the attribute already. A class of another tree
+    // stands for its name.
     void AddAttribute(const xmlAttributeClass& cls, std::string_view value);
     void AddAttribute(std::string_view name, std::string_view value);
-    // Empty when the element does not carry it. The text lives until the element is purged.
+    // Empty when the element does not carry it (always, for a class of another tree). The text
+    // lives until the element is purged.
     std::optional<std::string_view> FindAttribute(const xmlAttributeClass& cls) const;
     std::optional<std::string_view> FindAttribute(std::string_view name) const;
     bool HasAttribute(const xmlAttributeClass& cls) const { return FindAttribute(cls).has_value(); }
@@ -199,29 +212,42 @@ public:
     // Frees the element's children and attributes; the element itself stays in its parent.
     void Purge();
 
-    // A number a user of the tree keeps with the element (0 until set).
+    // A number a user of the tree keeps with the element (0 until set). It is kept in 32 bits:
+    // a larger one throws xmlException.
     std::size_t GetUserIndex() const { return userIndex_; }
-    void SetUserIndex(std::size_t index) { userIndex_ = index; }
+    void SetUserIndex(std::size_t index) {
+        if (index > std::numeric_limits<std::uint32_t>::max()) throw xmlException("XML user index too large");
+        userIndex_ = static_cast<std::uint32_t>(index);
+    }
 
 private:
     friend class xmlTree;
     friend class xmlTreeLoader;  // the parser has refused duplicate attributes already
     void AppendAttribute(const xmlAttributeClass& cls, std::string_view value);
-    // One block holds the attribute slots, then their texts.
+    // One block holds the attribute slots, then their texts, one after another in attribute
+    // order: a text ends where the next one starts, the last one at textUsed_. Offsets count
+    // from the start of the texts, so moving to a larger block leaves the slots as they are.
     struct Slot {
-        const xmlAttributeClass* cls;
-        std::uint32_t offset;  // from the start of the block
-        std::uint32_t size;
+        std::uint32_t cls;  // index among the tree's attribute classes
+        std::uint32_t offset;
     };
-    xmlElement(xmlTree& tree, const xmlElementClass& cls, xmlElement* parent)
-        : xmlNode(Kind::Element), tree_(&tree), class_(&cls), parent_(parent) {}
+    // cls must be a class of the element's tree.
+    xmlElement(const xmlElementClass& cls, xmlElement* parent)
+        : xmlNode(Kind::Element), class_(&cls), parent_(parent) {}
     Slot* Slots() const { return reinterpret_cast<Slot*>(attributes_); }
+    char* Texts() const { return reinterpret_cast<char*>(attributes_) + std::size_t{slotCapacity_} * sizeof(Slot); }
+    std::size_t TextRoom() const { return blockSize_ - std::size_t{slotCapacity_} * sizeof(Slot); }
+    std::string_view TextAt(std::size_t i) const {
+        const std::uint32_t end = i + 1 < attributeCount_ ? Slots()[i + 1].offset : textUsed_;
+        return {Texts() + Slots()[i].offset, end - Slots()[i].offset};
+    }
     void GrowAttributes(std::size_t slots, std::size_t bytes);
     void AppendChild(xmlNode& node);
     void FreeAttributes();
 
-    xmlTree* tree_;
-    const xmlElementClass* class_;
+    // First, so that it sits in the padding after the node's kind.
+    std::uint32_t userIndex_ = 0;
+    const xmlElementClass* class_;  // of the element's tree, which it gives
     xmlElement* parent_;
     xmlNode** children_ = nullptr;
     std::uint32_t childCount_ = 0;
@@ -231,7 +257,6 @@ private:
     std::uint32_t slotCapacity_ = 0;
     std::uint32_t textUsed_ = 0;   // bytes of text in the block
     std::uint32_t blockSize_ = 0;  // 0: no block
-    std::size_t userIndex_ = 0;
 };
 
 // A document tree. Its nodes, attribute blocks and child lists come from the tree's own pool:
@@ -247,6 +272,8 @@ public:
     // The document element, replacing any there was.
     xmlElement& CreateDocumentElement(std::string_view name);
     xmlElement* GetDocumentElement() const { return root_; }
+    // Elements made and not freed yet (the document element's subtree, mostly).
+    std::size_t ElementCount() const { return elementCount_; }
     void Clear();
 
     // The interned class of a name, made when missing; throws xmlException for a name that is
@@ -265,8 +292,9 @@ private:
     };
     template <class C>
     using Table = std::unordered_map<std::string, std::unique_ptr<C>, Hash, std::equal_to<>>;
+    // Makes, owns and returns the class of a name that has none yet.
     template <class C>
-    static const C& Intern(Table<C>& table, std::string_view name);
+    C& AddClass(Table<C>& table, std::string_view name);
 
     // Blocks in size classes, carved from large chunks and kept on free lists when released.
     class Pool {
@@ -278,10 +306,16 @@ private:
 
     private:
         static constexpr std::size_t kChunk = std::size_t{1} << 18;
+        static constexpr std::size_t kMaxChunk = std::size_t{1} << 25;
         static constexpr std::size_t kClasses = 32;
         static std::size_t ClassOf(std::size_t n);
         static std::size_t SizeOfClass(std::size_t c);
-        std::vector<std::unique_ptr<std::byte[]>> chunks_;
+        struct Chunk {
+            LargeBlock block;
+            std::size_t size;
+        };
+        std::vector<Chunk> chunks_;
+        std::size_t held_ = 0;  // bytes in chunks
         std::byte* next_ = nullptr;
         std::byte* end_ = nullptr;
         void* free_[kClasses] = {};
@@ -293,9 +327,11 @@ private:
 
     Table<xmlElementClass> elementClasses_;
     Table<xmlAttributeClass> attributeClasses_;
+    std::vector<const xmlAttributeClass*> attributeClassAt_;  // by index
     Pool pool_;
     std::vector<xmlNode*> worklist_;
     xmlElement* root_ = nullptr;
+    std::size_t elementCount_ = 0;
 };
 
 // ---- parsing ----------------------------------------------------------------------------

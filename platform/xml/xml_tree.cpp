@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -31,6 +32,9 @@ std::uint32_t Checked32(std::size_t n) {
 }
 
 }  // namespace
+
+// Elements are the bulk of a large tree: one pool class of 64 bytes each.
+static_assert(sizeof(xmlElement) <= 64);
 
 bool xmlIsName(std::string_view name) {
     if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0]))) return false;
@@ -75,10 +79,14 @@ std::byte* xmlTree::Pool::Allocate(std::size_t n, std::uint32_t& granted) {
         return static_cast<std::byte*>(block);
     }
     if (static_cast<std::size_t>(end_ - next_) < size) {
-        chunks_.push_back(std::make_unique<std::byte[]>(kChunk));
-        next_ = chunks_.back().get();
-        end_ = next_ + kChunk;
-        CV_POISON(next_, kChunk);
+        // Chunks grow with the tree, by an eighth of what it holds, so that a large document
+        // sits in few chunks on huge pages while a small one leaves little unused.
+        const std::size_t chunk = std::clamp(held_ / 8 / kChunk * kChunk, kChunk, kMaxChunk);
+        chunks_.push_back({AllocateLargeBlock(chunk), chunk});
+        held_ += chunk;
+        next_ = chunks_.back().block.get();
+        end_ = next_ + chunk;
+        CV_POISON(next_, chunk);
     }
     std::byte* block = next_;
     next_ += size;
@@ -99,8 +107,9 @@ void xmlTree::Pool::Free(void* block, std::uint32_t granted) {
 }
 
 void xmlTree::Pool::Release() {
-    for (auto& chunk : chunks_) CV_UNPOISON(chunk.get(), kChunk);
+    for (auto& chunk : chunks_) CV_UNPOISON(chunk.block.get(), chunk.size);
     chunks_.clear();
+    held_ = 0;
     next_ = end_ = nullptr;
     for (void*& head : free_) head = nullptr;
 }
@@ -108,33 +117,35 @@ void xmlTree::Pool::Release() {
 // ---- elements ---------------------------------------------------------------------------
 
 std::size_t xmlElement::CreateChildElement(std::string_view name) {
-    return CreateChildElement(tree_->InternElementClass(name));
+    return CreateChildElement(GetTree().InternElementClass(name));
 }
 
 std::size_t xmlElement::CreateChildElement(const xmlElementClass& cls) {
-    AppendChild(tree_->NewElement(cls, this));
+    xmlTree& tree = GetTree();
+    AppendChild(tree.NewElement(cls.tree_ == &tree ? cls : tree.InternElementClass(cls.GetName()), this));
     return childCount_ - 1;
 }
 
 std::size_t xmlElement::AddText(std::string_view text) {
-    AppendChild(tree_->NewText(text));
+    AppendChild(GetTree().NewText(text));
     return childCount_ - 1;
 }
 
 void xmlElement::AppendChild(xmlNode& node) {
     if (childCount_ == childCapacity_) {
+        xmlTree& tree = GetTree();
         const std::size_t want = childCapacity_ ? std::size_t{childCapacity_} * 2 : 4;
         std::uint32_t granted = 0;
         std::byte* block;
         try {
-            block = tree_->pool_.Allocate(want * sizeof(xmlNode*), granted);
+            block = tree.pool_.Allocate(Checked32(want * sizeof(xmlNode*)), granted);
         } catch (...) {
-            tree_->FreeSubtree(node);
+            tree.FreeSubtree(node);
             throw;
         }
         auto* grown = reinterpret_cast<xmlNode**>(block);
         if (childCount_) std::memcpy(grown, children_, childCount_ * sizeof(xmlNode*));
-        tree_->pool_.Free(children_, childCapacity_ * static_cast<std::uint32_t>(sizeof(xmlNode*)));
+        tree.pool_.Free(children_, childCapacity_ * static_cast<std::uint32_t>(sizeof(xmlNode*)));
         children_ = grown;
         childCapacity_ = granted / static_cast<std::uint32_t>(sizeof(xmlNode*));
     }
@@ -160,77 +171,68 @@ std::string xmlElement::GetLeafText() const {
 }
 
 void xmlElement::GrowAttributes(std::size_t slots, std::size_t bytes) {
-    const std::size_t size = slots * sizeof(Slot) + bytes;
+    if (slots > kMaxBlock / sizeof(Slot)) throw xmlException("XML element too large");
     std::uint32_t granted = 0;
-    std::byte* block = tree_->pool_.Allocate(Checked32(size), granted);
-    const std::size_t newStart = slots * sizeof(Slot);
-    const std::size_t oldStart = std::size_t{slotCapacity_} * sizeof(Slot);
-    auto* slotsOut = reinterpret_cast<Slot*>(block);
-    for (std::uint32_t i = 0; i < attributeCount_; ++i) {
-        Slot s = Slots()[i];
-        s.offset = static_cast<std::uint32_t>(s.offset - oldStart + newStart);
-        slotsOut[i] = s;
-    }
-    if (textUsed_) std::memcpy(block + newStart, attributes_ + oldStart, textUsed_);
-    tree_->pool_.Free(attributes_, blockSize_);
+    std::byte* block = GetTree().pool_.Allocate(Checked32(slots * sizeof(Slot) + Checked32(bytes)), granted);
+    if (attributeCount_) std::memcpy(block, attributes_, attributeCount_ * sizeof(Slot));
+    if (textUsed_) std::memcpy(block + slots * sizeof(Slot), Texts(), textUsed_);
+    GetTree().pool_.Free(attributes_, blockSize_);
     attributes_ = block;
     blockSize_ = granted;
     slotCapacity_ = static_cast<std::uint32_t>(slots);
 }
 
 void xmlElement::ReserveAttributes(std::size_t n, std::size_t bytes) {
-    const std::size_t textRoom = blockSize_ - std::size_t{slotCapacity_} * sizeof(Slot);
-    if (n <= slotCapacity_ && textUsed_ + bytes <= textRoom) return;
-    GrowAttributes(std::max<std::size_t>(n, slotCapacity_), textUsed_ + bytes);
+    if (n <= slotCapacity_ && bytes <= TextRoom() - textUsed_) return;
+    GrowAttributes(std::max<std::size_t>(n, slotCapacity_), std::size_t{textUsed_} + Checked32(bytes));
 }
 
 void xmlElement::AddAttribute(const xmlAttributeClass& cls, std::string_view value) {
-    if (HasAttribute(cls))
-        throw xmlException("Element '" + GetName() + "' has the attribute '" + cls.GetName() + "' already");
-    AppendAttribute(cls, value);
+    xmlTree& tree = GetTree();
+    const xmlAttributeClass& own = cls.tree_ == &tree ? cls : tree.InternAttributeClass(cls.GetName());
+    if (HasAttribute(own))
+        throw xmlException("Element '" + GetName() + "' has the attribute '" + own.GetName() + "' already");
+    AppendAttribute(own, value);
 }
 
 void xmlElement::AppendAttribute(const xmlAttributeClass& cls, std::string_view value) {
-    const std::size_t start = std::size_t{slotCapacity_} * sizeof(Slot);
-    const std::size_t textRoom = blockSize_ - start;
-    if (attributeCount_ == slotCapacity_ || textUsed_ + value.size() > textRoom) {
+    const std::uint32_t used = Checked32(std::size_t{textUsed_} + Checked32(value.size()));
+    if (attributeCount_ == slotCapacity_ || used > TextRoom()) {
         // Most elements carry a handful of short values: one block of a few hundred bytes.
         std::size_t slots = attributeCount_ == slotCapacity_ ? std::max<std::size_t>(8, std::size_t{slotCapacity_} * 2)
                                                               : slotCapacity_;
-        GrowAttributes(slots, std::max<std::size_t>(2 * (textUsed_ + value.size()), 128));
+        GrowAttributes(slots, std::max<std::size_t>(2 * std::size_t{used}, 128));
     }
-    const std::size_t offset = std::size_t{slotCapacity_} * sizeof(Slot) + textUsed_;
-    if (!value.empty()) std::memcpy(attributes_ + offset, value.data(), value.size());
-    Slots()[attributeCount_++] = {&cls, static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(value.size())};
-    textUsed_ = Checked32(textUsed_ + value.size());
+    if (!value.empty()) std::memcpy(Texts() + textUsed_, value.data(), value.size());
+    Slots()[attributeCount_++] = {cls.index_, textUsed_};
+    textUsed_ = used;
 }
 
 void xmlElement::AddAttribute(std::string_view name, std::string_view value) {
-    AddAttribute(tree_->InternAttributeClass(name), value);
+    AddAttribute(GetTree().InternAttributeClass(name), value);
 }
 
 xmlElement::Attribute xmlElement::AttributeAt(std::size_t i) const {
     if (i >= attributeCount_) throw std::out_of_range("No attribute " + std::to_string(i));
-    const Slot& s = Slots()[i];
-    return {s.cls, std::string_view(reinterpret_cast<const char*>(attributes_) + s.offset, s.size)};
+    return {GetTree().attributeClassAt_[Slots()[i].cls], TextAt(i)};
 }
 
 std::optional<std::string_view> xmlElement::FindAttribute(const xmlAttributeClass& cls) const {
+    if (cls.tree_ != class_->tree_) return std::nullopt;  // its index means another class here
     const Slot* slots = Slots();
     for (std::uint32_t i = 0; i < attributeCount_; ++i)
-        if (slots[i].cls == &cls)
-            return std::string_view(reinterpret_cast<const char*>(attributes_) + slots[i].offset, slots[i].size);
+        if (slots[i].cls == cls.index_) return TextAt(i);
     return std::nullopt;
 }
 
 std::optional<std::string_view> xmlElement::FindAttribute(std::string_view name) const {
-    const xmlAttributeClass* cls = tree_->FindAttributeClass(name);
+    const xmlAttributeClass* cls = GetTree().FindAttributeClass(name);
     if (!cls) return std::nullopt;
     return FindAttribute(*cls);
 }
 
 void xmlElement::FreeAttributes() {
-    tree_->pool_.Free(attributes_, blockSize_);
+    GetTree().pool_.Free(attributes_, blockSize_);
     attributes_ = nullptr;
     attributeCount_ = slotCapacity_ = textUsed_ = blockSize_ = 0;
 }
@@ -240,13 +242,14 @@ void xmlElement::PurgeChild(std::size_t i) {
     xmlNode* node = children_[i];
     std::memmove(children_ + i, children_ + i + 1, (childCount_ - i - 1) * sizeof(xmlNode*));
     --childCount_;
-    tree_->FreeSubtree(*node);
+    GetTree().FreeSubtree(*node);
 }
 
 void xmlElement::Purge() {
+    xmlTree& tree = GetTree();
     FreeAttributes();
-    for (std::uint32_t i = 0; i < childCount_; ++i) tree_->FreeSubtree(*children_[i]);
-    tree_->pool_.Free(children_, childCapacity_ * static_cast<std::uint32_t>(sizeof(xmlNode*)));
+    for (std::uint32_t i = 0; i < childCount_; ++i) tree.FreeSubtree(*children_[i]);
+    tree.pool_.Free(children_, childCapacity_ * static_cast<std::uint32_t>(sizeof(xmlNode*)));
     children_ = nullptr;
     childCount_ = childCapacity_ = 0;
 }
@@ -266,7 +269,8 @@ void xmlTree::Clear() {
 xmlElement& xmlTree::NewElement(const xmlElementClass& cls, xmlElement* parent) {
     std::uint32_t granted = 0;
     std::byte* block = pool_.Allocate(sizeof(xmlElement), granted);
-    return *new (block) xmlElement(*this, cls, parent);
+    ++elementCount_;
+    return *new (block) xmlElement(cls, parent);
 }
 
 xmlText& xmlTree::NewText(std::string_view text) {
@@ -291,6 +295,7 @@ void xmlTree::FreeSubtree(xmlNode& top) {
             pool_.Free(e->children_, e->childCapacity_ * static_cast<std::uint32_t>(sizeof(xmlNode*)));
             e->~xmlElement();
             pool_.Free(e, static_cast<std::uint32_t>(sizeof(xmlElement)));
+            --elementCount_;
         } else {
             xmlText* t = node->AsText();
             const auto size = static_cast<std::uint32_t>(sizeof(xmlText) + t->size_);
@@ -309,19 +314,34 @@ xmlElement& xmlTree::CreateDocumentElement(std::string_view name) {
 }
 
 template <class C>
-const C& xmlTree::Intern(Table<C>& table, std::string_view name) {
-    auto it = table.find(name);
-    if (it != table.end()) return *it->second;
+C& xmlTree::AddClass(Table<C>& table, std::string_view name) {
     if (!xmlIsName(name)) throw xmlException("'" + std::string(name) + "' is not an XML name");
     auto cls = std::make_unique<C>(std::string(name));
-    const C& ref = *cls;
+    cls->tree_ = this;
+    C& ref = *cls;
     table.emplace(std::string(name), std::move(cls));
     return ref;
 }
 
-const xmlElementClass& xmlTree::InternElementClass(std::string_view name) { return Intern(elementClasses_, name); }
+const xmlElementClass& xmlTree::InternElementClass(std::string_view name) {
+    auto it = elementClasses_.find(name);
+    return it != elementClasses_.end() ? *it->second : AddClass(elementClasses_, name);
+}
+
 const xmlAttributeClass& xmlTree::InternAttributeClass(std::string_view name) {
-    return Intern(attributeClasses_, name);
+    auto it = attributeClasses_.find(name);
+    if (it != attributeClasses_.end()) return *it->second;
+    const std::uint32_t index = Checked32(attributeClassAt_.size());
+    attributeClassAt_.push_back(nullptr);  // first, so that the table never holds a class without an index
+    try {
+        xmlAttributeClass& cls = AddClass(attributeClasses_, name);
+        cls.index_ = index;
+        attributeClassAt_.back() = &cls;
+        return cls;
+    } catch (...) {
+        attributeClassAt_.pop_back();
+        throw;
+    }
 }
 
 const xmlElementClass* xmlTree::FindElementClass(std::string_view name) const {

@@ -111,6 +111,31 @@ TEST(XmlTree, ClassesAreInternedAndFoundWithoutCreating) {
     EXPECT_FALSE(a->HasAttribute(*id));
     EXPECT_EQ(tree->FindAttributeClass("ID"), id);  // classes outlive their elements
     EXPECT_NE(tree->FindElementClass("b"), nullptr);
+
+    // A class of another tree, or one made by hand, is never found, even where its number
+    // among its own tree's classes is that of a class here; added, it stands for its name.
+    a->AddAttribute(*id, "1");
+    xmlTree other;
+    const xmlAttributeClass& otherFirst = other.InternAttributeClass("Other");
+    const xmlAttributeClass handMade("Made");
+    for (const xmlAttributeClass* foreign : {&otherFirst, &handMade, &other.InternAttributeClass("ID")}) {
+        const std::string name = foreign->GetName();
+        EXPECT_FALSE(a->FindAttribute(*foreign).has_value()) << name;
+        if (name == "ID") {
+            EXPECT_THROW(a->AddAttribute(*foreign, "2"), xmlException);
+            continue;
+        }
+        a->AddAttribute(*foreign, name + " value");
+        const xmlAttributeClass* own = tree->FindAttributeClass(name);
+        ASSERT_NE(own, nullptr) << name;
+        EXPECT_EQ(a->Attributes()[a->AttributeCount() - 1].first, own) << name;
+        EXPECT_EQ(a->FindAttribute(*own), name + " value");
+        EXPECT_FALSE(a->FindAttribute(*foreign).has_value()) << name;
+    }
+    EXPECT_EQ(*a->FindAttribute(*id), "1");
+    xmlElement& child = a->ChildElement(a->CreateChildElement(other.InternElementClass("b")));
+    EXPECT_EQ(&child.GetClass(), tree->FindElementClass("b"));
+    EXPECT_EQ(&child.GetTree(), tree.get());
 }
 
 TEST(XmlTree, ChildIndicesPurgeAndAttributes) {
@@ -132,6 +157,25 @@ TEST(XmlTree, ChildIndicesPurgeAndAttributes) {
     EXPECT_THROW(root.CreateChildElement("2ndDerivative"), xmlException);
     EXPECT_THROW(root.AddAttribute("a b", "1"), xmlException);
     EXPECT_THROW(tree.InternElementClass(""), xmlException);
+
+    // Sizes past what the element can hold throw instead of wrapping; the element stays usable.
+    struct Oversized {
+        std::size_t attributes, bytes;
+    };
+    for (const Oversized& o : {Oversized{std::size_t{1} << 61, 0}, Oversized{std::size_t{1} << 29, 0},
+                               Oversized{1, std::size_t{1} << 32}, Oversized{1, ~std::size_t{0}}}) {
+        EXPECT_THROW(root.ReserveAttributes(o.attributes, o.bytes), xmlException) << o.attributes << " " << o.bytes;
+        EXPECT_EQ(root.AttributeCount(), 1u);
+    }
+    root.AddAttribute("Y", "2");
+    EXPECT_EQ(*root.FindAttribute("X"), "1");
+    EXPECT_EQ(*root.FindAttribute("Y"), "2");
+
+    const std::size_t largest = 0xFFFFFFFF;
+    root.SetUserIndex(largest);
+    EXPECT_EQ(root.GetUserIndex(), largest);
+    EXPECT_THROW(root.SetUserIndex(largest + 1), xmlException);
+    EXPECT_EQ(root.GetUserIndex(), largest);  // not cut to 0
 }
 
 TEST(XmlTree, DeepTreesAreSavedAndFreedWithoutRecursion) {
@@ -221,7 +265,8 @@ TEST(XmlSaver, WhatItWritesReadsBack) {
 }
 
 // Attributes added one at a time outgrow their block again and again; purged elements give
-// their memory back for the next ones.
+// their memory back for the next ones. Empty values sit first, between others and last, and
+// the parser's copy, reserved at once, reads the same.
 TEST(XmlTree, AttributesSurviveGrowthAndPurgedMemoryIsReused) {
     xmlTree tree;
     xmlElement& root = tree.CreateDocumentElement("root");
@@ -229,13 +274,25 @@ TEST(XmlTree, AttributesSurviveGrowthAndPurgedMemoryIsReused) {
         xmlElement& e = root.ChildElement(root.CreateChildElement("e"));
         std::vector<std::string> values;
         for (int i = 0; i < 40; ++i) {
-            values.push_back(std::string(static_cast<std::size_t>(i * 997 % 20000), static_cast<char>('a' + i % 26)));
+            const std::size_t size = i % 7 == 3 || i == 39 ? 0 : static_cast<std::size_t>(i * 997 % 20000);
+            values.push_back(std::string(size, static_cast<char>('a' + i % 26)));
             e.AddAttribute("a" + std::to_string(i), values.back());
         }
         ASSERT_EQ(e.AttributeCount(), 40u);
         for (int i = 0; i < 40; ++i) {
             EXPECT_EQ(e.FindAttribute("a" + std::to_string(i)), values[static_cast<std::size_t>(i)]) << i;
             EXPECT_EQ(e.Attributes()[static_cast<std::size_t>(i)].first->GetName(), "a" + std::to_string(i));
+        }
+        if (round == 0) {
+            auto back = Parse(SaveWhole(tree));
+            const xmlElement& read = back->GetDocumentElement()->ChildElement(0);
+            ASSERT_EQ(read.AttributeCount(), 40u);
+            std::size_t i = 0;
+            for (const auto& [cls, value] : read.Attributes()) {
+                EXPECT_EQ(cls->GetName(), "a" + std::to_string(i));
+                EXPECT_EQ(value, values[i]) << i;
+                ++i;
+            }
         }
         for (int i = 0; i < 300; ++i) e.CreateChildElement("c");
         EXPECT_EQ(e.ChildCount(), 300u);
