@@ -272,7 +272,9 @@ void XSDToDM::ReportUnloadedObjects() {
 }
 
 void XSDToDM::NotifyAllObjectsLoaded() {
+    constexpr std::size_t kAhead = 16;  // a large model lies far beyond the caches
     for (std::size_t i = 0; i < records_.size(); ++i) {
+        if (i + kAhead < records_.size()) __builtin_prefetch(records_[i + kAhead].object);
         Record& r = records_[i];
         if (!r.referenceable || !Alive(r)) continue;
         frames_.push_back({&r, nullptr, Cursor{nullptr, 0}});

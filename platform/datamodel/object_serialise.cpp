@@ -69,7 +69,10 @@ void xxObject::Load(xxInput& in) {
     in.ReadValue("Name", name_, "");
     in.ReadValue("ObjectID", id_, 0);
     const ClassPlan& plan = PlanOf(*this);
-    std::string text;  // one buffer for all the values
+    // One buffer for all the values of all objects: a load reads millions of them, and a
+    // position's text is longer than a string holds in place. Nothing below reads another object
+    // while the buffer is in use.
+    thread_local std::string text;
     for (const xxPropertyBase* p : plan.templates) {
         if (!in.ReadTextIfPresent(p->Name(), text)) continue;
         if (!p->SetFromText(*this, text)) throw FromStringException(text, p->Name(), "not a valid value of the property");

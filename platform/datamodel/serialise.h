@@ -92,6 +92,10 @@ private:
     }
     static T* Cast(xxSerializable* object) {
         if (!object) return nullptr;
+        // Data-model classes answer by type id, which costs less than a dynamic_cast.
+        if constexpr (requires { T::classType; } && std::is_base_of_v<xxSerializable, T>) {
+            if (object->IsA(T::classType)) return static_cast<T*>(object);
+        }
         if (T* t = dynamic_cast<T*>(object)) return t;
         throw std::invalid_argument("Object of class '" + object->GetClass().GetName() + "' is not of the expected type");
     }
@@ -299,6 +303,10 @@ private:
     template <class T>
     static T* CastTo(xxSerializable* object) {
         if (!object) return nullptr;
+        // Data-model classes answer by type id, which costs less than a dynamic_cast.
+        if constexpr (requires { T::classType; } && std::is_base_of_v<xxSerializable, T>) {
+            if (object->IsA(T::classType)) return static_cast<T*>(object);
+        }
         if (T* t = dynamic_cast<T*>(object)) return t;
         throw std::invalid_argument("Object of class '" + object->GetClass().GetName() + "' is not of the expected type");
     }

@@ -73,8 +73,11 @@ public:
     // lookup(name) gives the class, or null.
     template <class Lookup>
     const C* Get(const char* name, Lookup&& lookup) {
-        Entry& e = entries_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % entries_.size()];
-        if (e.name == name && std::strcmp(e.cls ? e.cls->GetName().c_str() : e.text.data(), name) == 0) return e.cls;
+        // Every bit of the address counts: names may lie a few bytes apart, or one be the
+        // tail of another ("Charge" in "FormalCharge").
+        const std::uint64_t mixed = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(name)) * 0x9E3779B97F4A7C15u;
+        Entry& e = entries_[(mixed >> 40) % entries_.size()];
+        if (e.name == name && Same(e.cls ? e.cls->GetName().c_str() : e.text.data(), name)) return e.cls;
         const C* cls = lookup(name);
         if (cls) {
             e = {name, cls, {}};
@@ -87,6 +90,14 @@ public:
     void Clear() { entries_ = {}; }
 
 private:
+    // Inline: names are short and the call of a library strcmp costs more than the compare.
+    static bool Same(const char* a, const char* b) {
+        while (*a && *a == *b) {
+            ++a;
+            ++b;
+        }
+        return *a == *b;
+    }
     struct Entry {
         const char* name = nullptr;
         const C* cls = nullptr;

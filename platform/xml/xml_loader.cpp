@@ -119,7 +119,7 @@ void xmlTreeLoader::OnStartElement(const char* name, const char** attributes) {
     for (std::size_t i = 0; i < n; ++i) {
         const char* value = attributes[2 * i + 1];
         const xmlAttributeClass* cls =
-            attributes_.Get(attributes[2 * i], [&](const char* n) { return &tree_.InternAttributeClass(n); });
+            attributes_.Get(attributes[2 * i], [&](const char* text) { return &tree_.InternAttributeClass(text); });
         element->AppendAttribute(*cls,
                                  std::string_view(value, i < kKnown ? lengths[i] : std::strlen(value)));
     }
