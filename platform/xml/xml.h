@@ -345,6 +345,12 @@ private:
     std::size_t elementCount_ = 0;
 };
 
+// Inline: savers and readers walk every attribute of every element through it.
+inline xmlElement::Attribute xmlElement::AttributeAt(std::size_t i) const {
+    if (i >= attributeCount_) throw std::out_of_range("No attribute " + std::to_string(i));
+    return {GetTree().attributeClassAt_[Slots()[i].cls], TextAt(i)};
+}
+
 // ---- parsing ----------------------------------------------------------------------------
 
 // Parses a whole stream, fed to the parser in chunks. Documents with entity declarations,

@@ -212,11 +212,6 @@ void xmlElement::AddAttribute(std::string_view name, std::string_view value) {
     AddAttribute(GetTree().InternAttributeClass(name), value);
 }
 
-xmlElement::Attribute xmlElement::AttributeAt(std::size_t i) const {
-    if (i >= attributeCount_) throw std::out_of_range("No attribute " + std::to_string(i));
-    return {GetTree().attributeClassAt_[Slots()[i].cls], TextAt(i)};
-}
-
 std::optional<std::string_view> xmlElement::FindAttribute(const xmlAttributeClass& cls) const {
     if (cls.tree_ != class_->tree_) return std::nullopt;  // its index means another class here
     const Slot* slots = Slots();
