@@ -37,6 +37,7 @@ void XSDToDM::Load(xmlTree& tree) {
     SetDocumentVersion(version_, *version);
 
     records_.reserve(tree.ElementCount());  // a record per element, one chunk
+    dense_.reserve(tree.ElementCount() + 1);  // identifiers are mostly 1..n: the table grows in place
     Record& root = NewRecord(document, "root");
     IndexElements(root);
 
