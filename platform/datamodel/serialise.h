@@ -68,6 +68,18 @@ protected:
     ~xxReferenceCollection() = default;
 };
 
+// The object as a T: null for null; throws std::invalid_argument for an object of another type.
+template <class T>
+T* xxSerializableCast(xxSerializable* object) {
+    if (!object) return nullptr;
+    // Data-model classes answer by type id, which costs less than a dynamic_cast.
+    if constexpr (requires { T::classType; } && std::is_base_of_v<xxSerializable, T>) {
+        if (object->IsA(T::classType)) return static_cast<T*>(object);
+    }
+    if (T* t = dynamic_cast<T*>(object)) return t;
+    throw std::invalid_argument("Object of class '" + object->GetClass().GetName() + "' is not of the expected type");
+}
+
 // A reference collection over a std::vector<T*>; null entries are kept. Appending an object
 // that is not a T throws std::invalid_argument. Built over a const vector it can only be read.
 template <class T>
@@ -82,22 +94,13 @@ public:
     xxSerializable* At(std::size_t i) const override {
         return const_cast<std::remove_const_t<T>*>(items_->at(i));
     }
-    void AppendRepeated(xxSerializable* object, std::size_t n) override { Edit().insert(Edit().end(), n, Cast(object)); }
-    void Append(xxSerializable* object) override { Edit().push_back(Cast(object)); }
+    void AppendRepeated(xxSerializable* object, std::size_t n) override { Edit().insert(Edit().end(), n, xxSerializableCast<T>(object)); }
+    void Append(xxSerializable* object) override { Edit().push_back(xxSerializableCast<T>(object)); }
 
 private:
     std::vector<T*>& Edit() {
         if (!edit_) throw std::logic_error("a read-only reference collection cannot change");
         return *edit_;
-    }
-    static T* Cast(xxSerializable* object) {
-        if (!object) return nullptr;
-        // Data-model classes answer by type id, which costs less than a dynamic_cast.
-        if constexpr (requires { T::classType; } && std::is_base_of_v<xxSerializable, T>) {
-            if (object->IsA(T::classType)) return static_cast<T*>(object);
-        }
-        if (T* t = dynamic_cast<T*>(object)) return t;
-        throw std::invalid_argument("Object of class '" + object->GetClass().GetName() + "' is not of the expected type");
     }
     const std::vector<T*>* items_;
     std::vector<T*>* edit_ = nullptr;
@@ -288,26 +291,14 @@ public:
     T* ReadReferenceTo(const char* name) {
         xxSerializable* object = nullptr;
         ReadReference(name, object);
-        return CastTo<T>(object);
+        return xxSerializableCast<T>(object);
     }
     template <class T>
     std::unique_ptr<T> ReadChild() {
         std::unique_ptr<xxSerializable> child;
         ReadReferencedChild(child);
-        T* typed = CastTo<T>(child.get());
+        T* typed = xxSerializableCast<T>(child.get());
         child.release();
         return std::unique_ptr<T>(typed);
-    }
-
-private:
-    template <class T>
-    static T* CastTo(xxSerializable* object) {
-        if (!object) return nullptr;
-        // Data-model classes answer by type id, which costs less than a dynamic_cast.
-        if constexpr (requires { T::classType; } && std::is_base_of_v<xxSerializable, T>) {
-            if (object->IsA(T::classType)) return static_cast<T*>(object);
-        }
-        if (T* t = dynamic_cast<T*>(object)) return t;
-        throw std::invalid_argument("Object of class '" + object->GetClass().GetName() + "' is not of the expected type");
     }
 };
