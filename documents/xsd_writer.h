@@ -167,7 +167,7 @@ private:
         Slot* SlotOf(const xxSerializable* object);  // null when absent
         void Rehash(std::size_t slots);  // a power of two
         ChunkedList<Entry, 1024> entries_;  // growing copies nothing
-        std::vector<Slot> slots_;
+        std::vector<Slot, LargeBlockAllocator<Slot>> slots_;
         std::size_t size_ = 0;
         ChunkedList<std::uint32_t, 4096> log_;  // entry met by each registration of the first pass
         std::size_t cursor_ = 0;

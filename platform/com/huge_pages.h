@@ -37,3 +37,24 @@ inline LargeBlock AllocateLargeBlock(std::size_t size) {
 #endif
     return block;
 }
+
+// For std::vector and the like: storage of 2 MiB or more comes as a LargeBlock, so a big table
+// made and dropped on every call costs a few huge-page faults rather than thousands of small
+// ones, and probing it at random misses the TLB far less.
+template <class T>
+struct LargeBlockAllocator {
+    static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+    using value_type = T;
+    LargeBlockAllocator() = default;
+    template <class U>
+    LargeBlockAllocator(const LargeBlockAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        return reinterpret_cast<T*>(AllocateLargeBlock(n * sizeof(T)).release());
+    }
+    void deallocate(T* p, std::size_t n) noexcept { LargeBlockDelete{n * sizeof(T)}(reinterpret_cast<std::byte*>(p)); }
+    template <class U>
+    bool operator==(const LargeBlockAllocator<U>&) const noexcept {
+        return true;
+    }
+};

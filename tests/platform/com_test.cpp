@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <new>
+#include <vector>
+
 #include "cfx/cfx.h"
+#include "com/huge_pages.h"
 #include "com/oleauto.h"
 #include "com/registry.h"
 
@@ -116,6 +121,18 @@ TEST(Registry, ProgIdAndClsidResolveBothWays) {
     EXPECT_TRUE(com::UnregisterClass(id));
     EXPECT_EQ(ProgIDFromCLSID(id, &progId), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(progId, nullptr);
+}
+
+// A vector on large blocks keeps its values as it grows from heap blocks into huge-page ones,
+// which are aligned to a huge page; a size whose byte count does not fit is refused, not wrapped.
+TEST(LargeBlockAllocator, GrowsAcrossTheHugePageSizeAndRefusesOverflow) {
+    std::vector<std::uint64_t, LargeBlockAllocator<std::uint64_t>> values;
+    const std::size_t n = 3 * kHugePageSize / sizeof(std::uint64_t);
+    for (std::size_t i = 0; i < n; ++i) values.push_back(i * 7);
+    for (std::size_t i = 0; i < n; i += 4099) ASSERT_EQ(values[i], i * 7);
+    EXPECT_EQ(values.back(), (n - 1) * 7);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(values.data()) % kHugePageSize, 0u);
+    EXPECT_THROW(LargeBlockAllocator<std::uint64_t>{}.allocate(SIZE_MAX / 4), std::bad_alloc);
 }
 
 }  // namespace
