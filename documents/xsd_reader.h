@@ -14,7 +14,7 @@
 #include "datamodel/reference.h"
 #include "datamodel/serialise.h"
 #include "xml/xml.h"
-#include "documents/chunked_list.h"
+#include "base/chunked_list.h"
 #include "documents/xsd_versions.h"
 
 class xmlTree;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "datamodel/serialise.h"
-#include "documents/chunked_list.h"
+#include "base/chunked_list.h"
 #include "xml/xml.h"
 
 class xmlTree;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include "frame/entry.h"
 
 namespace {
 
@@ -85,7 +84,7 @@ static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
 
 }  // namespace
 
-const char* ID2MessageString(std::int32_t id) {
+const char* cartovane::MessageText(std::int32_t id) noexcept {
     const Message* it = std::lower_bound(std::begin(kMessages), std::end(kMessages), id,
                                          [](const Message& m, std::int32_t key) { return m.id < key; });
     return (it != std::end(kMessages) && it->id == id) ? it->text : nullptr;

@@ -71,3 +71,10 @@ inline constexpr std::int32_t ARCLOAD_DATE = 600;
 inline constexpr std::int32_t DPDXYZLOAD_LOADERROR = 615;
 
 }  // namespace cartovane::msg
+
+namespace cartovane {
+
+// The text of a message identifier, or null when it has none.
+const char* MessageText(std::int32_t id) noexcept;
+
+}  // namespace cartovane

@@ -77,9 +77,9 @@ int CSBStreamBuf::sync() {
         const ULONG n = PutLength(pptr() - pbase());
         ULONG written = 0;
         HRESULT hr = Stream()->Write(pbase(), n, &written);
-        // Mended from the text, which passes no bytes-written value: a failed or short write
-        // returns -1 and keeps the bytes that did not reach the stream at the start of the put
-        // area, so a later sync or overflow retries them and nothing is silently lost.
+        // A failed or short write returns -1 and keeps the bytes that did not reach the stream
+        // at the start of the put area, so a later sync or overflow retries them and nothing
+        // is silently lost.
         const ULONG done = written < n ? written : n;
         if (FAILED(hr) || done < n) {
             char* base = pbase();
@@ -114,8 +114,8 @@ int CSBStreamBuf::sync() {
 }
 
 CSBStreamBuf::pos_type CSBStreamBuf::seekoff(off_type off, std::ios_base::seekdir way, std::ios_base::openmode) {
-    // Mended from the text, which ignores sync's result: when sync fails the position of the
-    // host stream is not the logical one (or output is still buffered), so nothing is sought.
+    // When sync fails the position of the host stream is not the logical one (or output is
+    // still buffered), so nothing is sought.
     if (sync() != 0) return kInvalidPosition;
     DWORD origin;
     if (way == std::ios_base::beg)
@@ -134,7 +134,7 @@ CSBStreamBuf::pos_type CSBStreamBuf::seekoff(off_type off, std::ios_base::seekdi
 }
 
 CSBStreamBuf::pos_type CSBStreamBuf::seekpos(pos_type pos, std::ios_base::openmode) {
-    if (sync() != 0) return kInvalidPosition;  // mended as in seekoff
+    if (sync() != 0) return kInvalidPosition;  // as in seekoff
     const off_type offset = off_type(pos);
     if (offset < 0 || offset > std::numeric_limits<LONG>::max()) throw Cfx::BadCast();
     ULONG position = 0;

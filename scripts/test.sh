@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, then builds and runs the whole suite twice: normally, and under
-# AddressSanitizer + UndefinedBehaviorSanitizer. Any failure fails the run.
+# Sets up, then builds and runs the whole suite three times: normally, and under
+# AddressSanitizer + UndefinedBehaviorSanitizer with g++ and with clang. Any failure fails the run.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -15,4 +15,9 @@ echo "== build and test: address + undefined-behaviour sanitizers"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir "$root/build/sanitize" --output-on-failure --parallel "$jobs" --timeout 900
+echo "== build and test: clang, address + undefined-behaviour sanitizers"
+CXX=clang++ "$root/scripts/build.sh" "$root/build/clang-sanitize" -DCMAKE_BUILD_TYPE=Debug -DCARTOVANE_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir "$root/build/clang-sanitize" --output-on-failure --parallel "$jobs" --timeout 900
 echo "== all tests passed"

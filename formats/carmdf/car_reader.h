@@ -14,7 +14,7 @@
 
 #include "com/types.h"
 #include "datamodel/geometry.h"
-#include "formats/carmdf/name_index.h"
+#include "base/name_index.h"
 #include "host/diagnostics.h"
 #include "utilities/load.h"
 
@@ -188,18 +188,18 @@ private:
     std::string columnCodes_;
     std::size_t nextMolecule_ = 0;
     bool topologyRead_ = false;
-    cartovane::carscan::NameIndex<xxObject*, cartovane::carscan::NamedObjectMatch> subUnits_;
-    cartovane::carscan::NameIndex<xxBondable*, cartovane::carscan::ChildKeyMatch, cartovane::carscan::ChildKey,
+    cartovane::NameIndex<xxObject*, cartovane::carscan::NamedObjectMatch> subUnits_;
+    cartovane::NameIndex<xxBondable*, cartovane::carscan::ChildKeyMatch, cartovane::carscan::ChildKey,
                                   cartovane::carscan::ChildKeyHash>
         children_;  // bondable children of the current molecule's sub-units
     // Every record's object in file order; indexed by qualified name only when an atom-set
     // section asks for names.
     std::vector<xxBondable*> recordObjects_;
     std::size_t recordObjectsIndexed_ = 0;
-    cartovane::carscan::NameIndex<xxBondable*, cartovane::carscan::QualifiedNameMatch> qualifiedNames_;
+    cartovane::NameIndex<xxBondable*, cartovane::carscan::QualifiedNameMatch> qualifiedNames_;
     std::vector<ChargeGroup> chargeGroups_;
     std::size_t chargeGroupCount_ = 0;
-    cartovane::carscan::NameIndex<std::uint32_t, ChargeGroupMatch> chargeGroupIndex_{ChargeGroupMatch{&chargeGroups_}};
+    cartovane::NameIndex<std::uint32_t, ChargeGroupMatch> chargeGroupIndex_{ChargeGroupMatch{&chargeGroups_}};
     std::vector<SymmetryConnection> symmetryConnections_;
     std::unordered_map<std::string, xxSet*> sets_;
     // Monitors made in this load, by their atoms in the order that sorts first of the two.

@@ -18,7 +18,7 @@
 #include "datamodel/elements.h"
 #include "datamodel/object.h"
 #include "datamodel/reference.h"
-#include "datamodel/small_vector.h"
+#include "base/small_vector.h"
 
 class xxBondableInteraction;
 class xxBond;

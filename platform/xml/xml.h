@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "com/huge_pages.h"
+#include "base/huge_pages.h"
 
 // Every failure of the library: parse errors, names that are not XML names, text that cannot
 // be written, a second attribute of one name.

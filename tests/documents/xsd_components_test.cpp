@@ -9,7 +9,7 @@
 #include "datamodel/atomistic.h"
 #include "documents/xsd_components.h"
 #include "frame/clsids.h"
-#include "frame/component_table.h"
+#include "library/component_table.h"
 #include "host/document_copy.h"
 #include "host/documents.h"
 #include "host/streams.h"

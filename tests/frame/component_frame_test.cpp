@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "frame/component_frame.h"
-#include "frame/component_table.h"
+#include "library/component_table.h"
 
 namespace {
 

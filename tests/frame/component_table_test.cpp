@@ -5,7 +5,7 @@
 
 #include "com/registry.h"
 #include "frame/clsids.h"
-#include "frame/component_table.h"
+#include "library/component_table.h"
 
 namespace {
 

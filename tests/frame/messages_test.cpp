@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "frame/entry.h"
+#include "library/entry.h"
 #include "frame/messages.h"
 
 namespace {

@@ -342,7 +342,7 @@ TEST(StreamBuf, FailedOrShortWriteInOverflowIsEndOfFile) {
     EXPECT_TRUE(out.bad());
 }
 
-// Mended: the text's sync passes no bytes-written value, so a short write there went unseen.
+// A short write in sync must not go unseen: the unwritten bytes stay for the next sync.
 TEST(StreamBuf, ShortWriteInSyncReturnsMinusOneAndKeepsTheTail) {
     const std::string data = Pattern(100);
     RecordingStream stream;
@@ -472,7 +472,7 @@ TEST(StreamBuf, OffsetsThatDoNotFit32BitsThrowBadCast) {
     EXPECT_EQ(stream.CallsOf(Op::Seek)[2].offset, std::numeric_limits<LONG>::min());
 }
 
-// Mended: the text ignores sync's result in the seeks; a failed sync now stops the seek.
+// A seek after a failed sync would start from the wrong position, so it does not happen.
 TEST(StreamBuf, SeeksDoNothingWhenSyncFails) {
     {
         RecordingStream stream;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cfx/cfx.h"
-#include "com/huge_pages.h"
+#include "base/huge_pages.h"
 #include "com/oleauto.h"
 #include "com/registry.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "datamodel/small_vector.h"
+#include "base/small_vector.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "cfx/ccfx.h"
-#include "frame/component_table.h"
+#include "library/component_table.h"
 #include "host/documents.h"
 
 namespace cvtest {

@@ -6,7 +6,7 @@
 #include "datamodel/atomistic.h"
 #include "formats/carmdf/car_component.h"
 #include "frame/clsids.h"
-#include "frame/component_table.h"
+#include "library/component_table.h"
 #include "frame/messages.h"
 #include "host/documents.h"
 #include "host/streams.h"

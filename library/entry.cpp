@@ -1,7 +1,8 @@
-#include "frame/entry.h"
+#include "library/entry.h"
 
 #include "cfx/ccfx.h"
-#include "frame/component_table.h"
+#include "frame/messages.h"
+#include "library/component_table.h"
 
 namespace {
 bool enabled = false;
@@ -42,3 +43,5 @@ HRESULT DllUnregisterServer() {
     EnableOnce();
     return CCfxFactoryData::UnregisterAll();
 }
+
+const char* ID2MessageString(std::int32_t id) { return cartovane::MessageText(id); }

@@ -1,4 +1,4 @@
-#include "documents/chunked_list.h"
+#include "base/chunked_list.h"
 
 #include <gtest/gtest.h>
 

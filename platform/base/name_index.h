@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace cartovane::carscan {
+namespace cartovane {
 
 // Matches(value, key) tells whether the entry value has that key; Hash(key) gives its hash.
 struct NameHash {
@@ -97,4 +97,4 @@ private:
     Matches matches_;
 };
 
-}  // namespace cartovane::carscan
+}  // namespace cartovane

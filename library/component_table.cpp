@@ -1,4 +1,4 @@
-#include "frame/component_table.h"
+#include "library/component_table.h"
 
 #include "frame/clsids.h"
 #include "documents/xsd_components.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "com/huge_pages.h"
+#include "base/huge_pages.h"
 
 // Items in chunks that double in size (First items, then 2 * First, ...): stable addresses, a
 // few allocations however long the list grows, and little unused room in a short one; reserve
