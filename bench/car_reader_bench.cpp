@@ -21,6 +21,7 @@
 #include <string>
 #include <tuple>
 
+#include "bench/bench_support.h"
 #include "datamodel/atomistic.h"
 #include "formats/carmdf/car_reader.h"
 
@@ -33,15 +34,6 @@ struct Files {
     std::string car, mdf;
     std::uintmax_t carBytes = 0, mdfBytes = 0;
 };
-
-std::filesystem::path Directory() {
-    static const std::filesystem::path dir = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "cartovane-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) std::abort();
-        return std::filesystem::path(pattern);
-    }();
-    return dir;
-}
 
 const char* ElementOf(int i) {
     static const char* const elements[kAtomsPerResidue] = {"C", "C", "H", "H", "N", "C", "O", "H", "C", "H"};
@@ -56,8 +48,8 @@ const Files& FilesFor(int atoms, bool withMdf, bool periodic = false) {
     if (!f.car.empty()) return f;
     const std::string stem =
         "model_" + std::to_string(atoms) + (withMdf ? "_mdf" : "") + (periodic ? "_periodic" : "");
-    f.car = (Directory() / (stem + ".car")).string();
-    f.mdf = (Directory() / (stem + ".mdf")).string();
+    f.car = (cvbench::ScratchDirectory() / (stem + ".car")).string();
+    f.mdf = (cvbench::ScratchDirectory() / (stem + ".mdf")).string();
 
     std::ofstream car(f.car, std::ios::binary);
     car << "!KORVEN archive 3\n" << (periodic ? "PBC=ON" : "PBC=OFF")
@@ -210,7 +202,5 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::error_code ignored;
-    std::filesystem::remove_all(Directory(), ignored);
     return 0;
 }

@@ -1,0 +1,68 @@
+// The models the benchmarks generate, built with the helpers of the CAR/MDF tests' models.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "datamodel/atomistic.h"
+#include "tests/formats/carmdf/carmdf_models.h"
+
+namespace cvbench {
+
+using cvtest::carmdf::Model;
+
+// Water: one molecule of three atoms and two bonds per three atoms, on a cubic grid.
+inline std::unique_ptr<xxAtomisticTreeRoot> WaterBox(std::int64_t atoms) {
+    auto root = std::make_unique<xxAtomisticTreeRoot>();
+    root->SetName("box");
+    const std::int64_t molecules = atoms / 3;
+    const int side = static_cast<int>(std::cbrt(static_cast<double>(molecules))) + 1;
+    for (std::int64_t m = 0; m < molecules; ++m) {
+        const double x = 3.1 * static_cast<double>(m % side);
+        const double y = 3.1 * static_cast<double>((m / side) % side);
+        const double z = 3.1 * static_cast<double>(m / (static_cast<std::int64_t>(side) * side));
+        auto& molecule = root->CreateChild<xxMolecule>();
+        molecule.SetName("HOH");
+        auto& o = Model::Atom(molecule, "O", "O", {x + 0.1234567, y - 0.7654321, z + 1.0 / 3}, -0.8476, "o*");
+        for (int h = 0; h < 2; ++h) {
+            auto& atom = Model::Atom(molecule, h ? "H2" : "H1", "H",
+                                     {x + 0.9572 * (h ? -0.24 : 1.0), y + (h ? 0.927 : 0.0), z}, 0.4238, "h*");
+            xxBondable::MakeBond(o, atom);
+        }
+    }
+    return root;
+}
+
+inline constexpr int kAtomsPerResidue = 10;
+inline constexpr int kResiduesPerMolecule = 10;
+
+// Molecules of 100 atoms in residues of 10, each residue a bonded chain.
+inline std::unique_ptr<xxAtomisticTreeRoot> ResidueChains(int atoms) {
+    static const char* const elements[kAtomsPerResidue] = {"C", "C", "H", "H", "N", "C", "O", "H", "C", "H"};
+    Model model;
+    model.root->SetName("bench");
+    const int perMolecule = kAtomsPerResidue * kResiduesPerMolecule;
+    for (int first = 0, molecule = 1; first < atoms; first += perMolecule, ++molecule) {
+        auto& mol = model.Molecule("M" + std::to_string(molecule));
+        xxMultiScaleSubUnit* sub = nullptr;
+        xxAtom3d* previous = nullptr;
+        for (int k = 0; k < perMolecule && first + k < atoms; ++k) {
+            const int i = k % kAtomsPerResidue;
+            if (i == 0) {
+                sub = &Model::SubUnit(mol, "RES_" + std::to_string(k / kAtomsPerResidue + 1));
+                previous = nullptr;
+            }
+            const int id = first + k;
+            auto& atom = Model::Atom(*sub, elements[i] + std::to_string(i + 1), elements[i],
+                                     {(id % 100) * 1.5, (id / 100 % 100) * 1.5, (id / 10000) * 1.5 + 0.123456789},
+                                     0.01 * (i - 4), "c3");
+            if (previous) xxBondable::MakeBond(*previous, atom);
+            previous = &atom;
+        }
+    }
+    return std::move(model.root);
+}
+
+}  // namespace cvbench

@@ -1,0 +1,33 @@
+// What the benchmarks share: a scratch directory for their files, and the heap accounting for
+// their peak-memory figures.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace cvbench {
+
+// The directory for a benchmark's files: $CARTOVANE_BENCH_DIR when set (the files stay, so that
+// the tool can be timed on them), else a fresh temporary directory removed when the program ends.
+const std::filesystem::path& ScratchDirectory();
+std::string ScratchFile(std::string_view name);
+
+// Heap bytes held at most during a counted pass, above what was held when it began, and the time
+// it took. Only a counted pass pays for the accounting.
+struct CountedPass {
+    std::int64_t peak = 0;
+    double seconds = 0;
+};
+void BeginCounting();
+CountedPass EndCounting();
+
+template <class F>
+CountedPass Counted(F&& pass) {
+    BeginCounting();
+    pass();
+    return EndCounting();
+}
+
+}  // namespace cvbench
