@@ -1,6 +1,7 @@
 #include "documents/xsd_reader.h"
 
 #include <limits>
+#include <type_traits>
 #include <new>
 
 #include "cfx/cfx.h"
@@ -482,13 +483,13 @@ void XSDToDM::WithContext(const char* label, const char* name, F&& body) {
     }
 }
 
-template <class T>
-void XSDToDM::Plain(const char* name, T& value) {
+template <class K, class T>
+void XSDToDM::Get(const char* name, T& value) {
     WithContext("Attribute", name, [&] { FromString(GetAttribute(name), value); });
 }
 
-template <class T, class D>
-void XSDToDM::WithDefault(const char* name, T& value, const D& defaultValue) {
+template <class K, class T, class D>
+void XSDToDM::GetWithDefault(const char* name, T& value, const D& defaultValue) {
     std::optional<std::string_view> text = FindValue(name);  // one lookup for both steps
     if (!text) {
         value = defaultValue;
@@ -553,64 +554,19 @@ void XSDToDM::ReadBoolList(const char* name, C& values) {
     });
 }
 
-void XSDToDM::ReadArray(const char* name, qor::deque<float>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadArray(const char* name, std::vector<float>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadValue(const char* name, float& value, float defaultValue) { WithDefault(name, value, defaultValue); }
-void XSDToDM::ReadValue(const char* name, float& value) { Plain(name, value); }
-void XSDToDM::ReadArray(const char* name, std::vector<double>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadValue(const char* name, double& value, double defaultValue) { WithDefault(name, value, defaultValue); }
-void XSDToDM::ReadValue(const char* name, double& value) { Plain(name, value); }
-void XSDToDM::ReadArray(const char* name, std::vector<std::string>& values) {
-    // Appends to what the vector holds.
-    WithContext("array Attribute", name, [&] {
-        StrToken tokens(GetAttribute(name), ',', '\\');
-        std::string item;
-        while (tokens.Next(item))
-            if (!item.empty()) values.push_back(item);
-    });
+template <class K, class C>
+void XSDToDM::GetArray(const char* name, C& values) {
+    if constexpr (std::is_same_v<K, std::string>) {
+        // Appends to what the vector holds.
+        WithContext("array Attribute", name, [&] {
+            StrToken tokens(GetAttribute(name), ',', '\\');
+            std::string item;
+            while (tokens.Next(item))
+                if (!item.empty()) values.push_back(item);
+        });
+    } else if constexpr (std::is_same_v<K, bool>) {
+        ReadBoolList(name, values);
+    } else {
+        ParseCompressedArray(name, values);
+    }
 }
-void XSDToDM::ReadValue(const char* name, std::string& value, const char* defaultValue) {
-    WithDefault(name, value, std::string(defaultValue ? defaultValue : ""));
-}
-void XSDToDM::ReadValue(const char* name, std::string& value) { Plain(name, value); }
-void XSDToDM::ReadArray(const char* name, qor::deque<bool>& values) { ReadBoolList(name, values); }
-void XSDToDM::ReadArray(const char* name, std::vector<bool>& values) { ReadBoolList(name, values); }
-void XSDToDM::ReadValue(const char* name, bool& value, bool defaultValue) { WithDefault(name, value, defaultValue); }
-void XSDToDM::ReadValue(const char* name, bool& value) { Plain(name, value); }
-void XSDToDM::ReadXxBoolArray(const char* name, std::vector<xxBool>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadXxBoolValue(const char* name, xxBool& value, xxBool defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void XSDToDM::ReadXxBoolValue(const char* name, xxBool& value) { Plain(name, value); }
-void XSDToDM::ReadArray(const char* name, std::vector<unsigned char>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadValue(const char* name, unsigned char& value, unsigned char defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void XSDToDM::ReadValue(const char* name, unsigned char& value) { Plain(name, value); }
-void XSDToDM::ReadULong32Array(const char* name, std::vector<std::uint32_t>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadULong32Value(const char* name, std::uint32_t& value, std::uint32_t defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void XSDToDM::ReadULong32Value(const char* name, std::uint32_t& value) { Plain(name, value); }
-void XSDToDM::ReadLong32Array(const char* name, std::vector<std::int32_t>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadLong32Value(const char* name, std::int32_t& value, std::int32_t defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void XSDToDM::ReadLong32Value(const char* name, std::int32_t& value) { Plain(name, value); }
-void XSDToDM::ReadArray(const char* name, std::vector<unsigned short>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadValue(const char* name, unsigned short& value, unsigned short defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void XSDToDM::ReadValue(const char* name, unsigned short& value) { Plain(name, value); }
-void XSDToDM::ReadArray(const char* name, std::vector<short>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadValue(const char* name, short& value, short defaultValue) { WithDefault(name, value, defaultValue); }
-void XSDToDM::ReadValue(const char* name, short& value) { Plain(name, value); }
-void XSDToDM::ReadArray(const char* name, std::vector<unsigned int>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadValue(const char* name, unsigned int& value, unsigned int defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void XSDToDM::ReadValue(const char* name, unsigned int& value) { Plain(name, value); }
-void XSDToDM::ReadArray(const char* name, qor::deque<int>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadArray(const char* name, std::vector<int>& values) { ParseCompressedArray(name, values); }
-void XSDToDM::ReadValue(const char* name, int& value, int defaultValue) { WithDefault(name, value, defaultValue); }
-void XSDToDM::ReadValue(const char* name, int& value) { Plain(name, value); }

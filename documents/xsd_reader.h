@@ -13,6 +13,7 @@
 
 #include "datamodel/reference.h"
 #include "datamodel/serialise.h"
+#include "datamodel/serialise_adapter.h"
 #include "xml/xml.h"
 #include "base/chunked_list.h"
 #include "documents/xsd_versions.h"
@@ -22,7 +23,7 @@ class xmlElement;
 class xmlAttributeClass;
 class xmlElementClass;
 
-class XSDToDM : private xxInput {
+class XSDToDM : private xxInputAdapter<XSDToDM> {
 public:
     explicit XSDToDM(xxSerializable& target);
     ~XSDToDM() override;
@@ -85,10 +86,14 @@ private:
 
     template <class F>
     void WithContext(const char* label, const char* name, F&& body);
-    template <class T>
-    void Plain(const char* name, T& value);
-    template <class T, class D>
-    void WithDefault(const char* name, T& value, const D& defaultValue);
+    // The typed reads (serialise_adapter.h).
+    friend class xxInputAdapter<XSDToDM>;
+    template <class K, class T>
+    void Get(const char* name, T& value);
+    template <class K, class T, class D>
+    void GetWithDefault(const char* name, T& value, const D& defaultValue);
+    template <class K, class C>
+    void GetArray(const char* name, C& values);
     template <class C>
     void ParseCompressedArray(const char* name, C& values);
     template <class C>
@@ -96,46 +101,6 @@ private:
 
     // xxInput
     bool IsInProcessCopy() const override { return false; }
-    void ReadArray(const char* name, qor::deque<float>& values) override;
-    void ReadArray(const char* name, std::vector<float>& values) override;
-    void ReadValue(const char* name, float& value, float defaultValue) override;
-    void ReadValue(const char* name, float& value) override;
-    void ReadArray(const char* name, std::vector<double>& values) override;
-    void ReadValue(const char* name, double& value, double defaultValue) override;
-    void ReadValue(const char* name, double& value) override;
-    void ReadArray(const char* name, std::vector<std::string>& values) override;
-    void ReadValue(const char* name, std::string& value, const char* defaultValue) override;
-    void ReadValue(const char* name, std::string& value) override;
-    void ReadArray(const char* name, qor::deque<bool>& values) override;
-    void ReadArray(const char* name, std::vector<bool>& values) override;
-    void ReadValue(const char* name, bool& value, bool defaultValue) override;
-    void ReadValue(const char* name, bool& value) override;
-    void ReadXxBoolArray(const char* name, std::vector<xxBool>& values) override;
-    void ReadXxBoolValue(const char* name, xxBool& value, xxBool defaultValue) override;
-    void ReadXxBoolValue(const char* name, xxBool& value) override;
-    void ReadArray(const char* name, std::vector<unsigned char>& values) override;
-    void ReadValue(const char* name, unsigned char& value, unsigned char defaultValue) override;
-    void ReadValue(const char* name, unsigned char& value) override;
-    void ReadULong32Array(const char* name, std::vector<std::uint32_t>& values) override;
-    void ReadULong32Value(const char* name, std::uint32_t& value, std::uint32_t defaultValue) override;
-    void ReadULong32Value(const char* name, std::uint32_t& value) override;
-    void ReadLong32Array(const char* name, std::vector<std::int32_t>& values) override;
-    void ReadLong32Value(const char* name, std::int32_t& value, std::int32_t defaultValue) override;
-    void ReadLong32Value(const char* name, std::int32_t& value) override;
-    void ReadArray(const char* name, std::vector<unsigned short>& values) override;
-    void ReadValue(const char* name, unsigned short& value, unsigned short defaultValue) override;
-    void ReadValue(const char* name, unsigned short& value) override;
-    void ReadArray(const char* name, std::vector<short>& values) override;
-    void ReadValue(const char* name, short& value, short defaultValue) override;
-    void ReadValue(const char* name, short& value) override;
-    void ReadArray(const char* name, std::vector<unsigned int>& values) override;
-    void ReadValue(const char* name, unsigned int& value, unsigned int defaultValue) override;
-    void ReadValue(const char* name, unsigned int& value) override;
-    void ReadArray(const char* name, qor::deque<int>& values) override;
-    void ReadArray(const char* name, std::vector<int>& values) override;
-    void ReadValue(const char* name, int& value, int defaultValue) override;
-    void ReadValue(const char* name, int& value) override;
-    void Reserved1() override {}
     void ReadBytes(const char*, void*, std::size_t) override {}
     void ReadReferenceCollection(const char* name, xxReferenceCollection& collection) override;
     void ReadPropertyTemplates(const char* name, std::vector<const xxPropertyBase*>& templates) override;

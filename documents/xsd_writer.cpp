@@ -372,17 +372,29 @@ void DMToXSD::AddAttribute(const char* name, std::string_view text) {
                            {name, std::string(*first), std::string(text)}));
 }
 
-template <class T>
-void DMToXSD::Plain(const char* name, const T& value) {
+template <class K, class T>
+void DMToXSD::Put(const char* name, const T& value) {
     if (Counting()) return;
     if constexpr (std::is_same_v<T, std::string>) AddAttribute(name, value);
     else AddAttribute(name, ToString(value));
 }
 
-template <class T>
-void DMToXSD::WithDefault(const char* name, const T& value, const T& defaultValue) {
+template <class K, class T>
+void DMToXSD::PutWithDefault(const char* name, const T& value, const T& defaultValue) {
     if (Counting() || value == defaultValue) return;
-    Plain(name, value);
+    Put<K>(name, value);
+}
+
+template <class K, class C>
+void DMToXSD::PutArray(const char* name, const C& values) {
+    if constexpr (std::is_same_v<K, std::string>) {
+        if (!Counting()) AddAttribute(name, StringListText(values, name));
+    } else if constexpr (std::is_same_v<K, bool>) {
+        // A paged list of bools is separated; a bit vector is its bits' texts end to end.
+        BoolList(name, values, !std::is_same_v<C, std::vector<bool>>);
+    } else {
+        Repeated(name, values);
+    }
 }
 
 template <class C>
@@ -406,63 +418,6 @@ void DMToXSD::BoolList(const char* name, const C& values, bool separated) {
     }
     AddAttribute(name, text);
 }
-
-void DMToXSD::WriteArray(const char* name, const qor::deque<float>& values) { Repeated(name, values); }
-void DMToXSD::WriteArray(const char* name, const std::vector<float>& values) { Repeated(name, values); }
-void DMToXSD::WriteValue(const char* name, float value, float defaultValue) { WithDefault(name, value, defaultValue); }
-void DMToXSD::WriteValue(const char* name, float value) { Plain(name, value); }
-void DMToXSD::WriteArray(const char* name, const std::vector<double>& values) { Repeated(name, values); }
-void DMToXSD::WriteValue(const char* name, double value, double defaultValue) { WithDefault(name, value, defaultValue); }
-void DMToXSD::WriteValue(const char* name, double value) { Plain(name, value); }
-void DMToXSD::WriteArray(const char* name, const std::vector<std::string>& values) {
-    if (Counting()) return;
-    AddAttribute(name, StringListText(values, name));
-}
-void DMToXSD::WriteValue(const char* name, const std::string& value, const std::string& defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void DMToXSD::WriteValue(const char* name, const std::string& value) { Plain(name, value); }
-void DMToXSD::WriteArray(const char* name, const qor::deque<bool>& values) { BoolList(name, values, true); }
-void DMToXSD::WriteArray(const char* name, const std::vector<bool>& values) { BoolList(name, values, false); }
-void DMToXSD::WriteValue(const char* name, bool value, bool defaultValue) { WithDefault(name, value, defaultValue); }
-void DMToXSD::WriteValue(const char* name, bool value) { Plain(name, value); }
-void DMToXSD::WriteXxBoolArray(const char* name, const std::vector<xxBool>& values) { Repeated(name, values); }
-void DMToXSD::WriteXxBoolValue(const char* name, xxBool value, xxBool defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void DMToXSD::WriteXxBoolValue(const char* name, xxBool value) { Plain(name, value); }
-void DMToXSD::WriteArray(const char* name, const std::vector<unsigned char>& values) { Repeated(name, values); }
-void DMToXSD::WriteValue(const char* name, unsigned char value, unsigned char defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void DMToXSD::WriteValue(const char* name, unsigned char value) { Plain(name, value); }
-void DMToXSD::WriteULong32Array(const char* name, const std::vector<std::uint32_t>& values) { Repeated(name, values); }
-void DMToXSD::WriteULong32Value(const char* name, std::uint32_t value, std::uint32_t defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void DMToXSD::WriteULong32Value(const char* name, std::uint32_t value) { Plain(name, value); }
-void DMToXSD::WriteLong32Array(const char* name, const std::vector<std::int32_t>& values) { Repeated(name, values); }
-void DMToXSD::WriteLong32Value(const char* name, std::int32_t value, std::int32_t defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void DMToXSD::WriteLong32Value(const char* name, std::int32_t value) { Plain(name, value); }
-void DMToXSD::WriteArray(const char* name, const std::vector<unsigned short>& values) { Repeated(name, values); }
-void DMToXSD::WriteValue(const char* name, unsigned short value, unsigned short defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void DMToXSD::WriteValue(const char* name, unsigned short value) { Plain(name, value); }
-void DMToXSD::WriteArray(const char* name, const std::vector<short>& values) { Repeated(name, values); }
-void DMToXSD::WriteValue(const char* name, short value, short defaultValue) { WithDefault(name, value, defaultValue); }
-void DMToXSD::WriteValue(const char* name, short value) { Plain(name, value); }
-void DMToXSD::WriteArray(const char* name, const std::vector<unsigned int>& values) { Repeated(name, values); }
-void DMToXSD::WriteValue(const char* name, unsigned int value, unsigned int defaultValue) {
-    WithDefault(name, value, defaultValue);
-}
-void DMToXSD::WriteValue(const char* name, unsigned int value) { Plain(name, value); }
-void DMToXSD::WriteArray(const char* name, const qor::deque<int>& values) { Repeated(name, values); }
-void DMToXSD::WriteArray(const char* name, const std::vector<int>& values) { Repeated(name, values); }
-void DMToXSD::WriteValue(const char* name, int value, int defaultValue) { WithDefault(name, value, defaultValue); }
-void DMToXSD::WriteValue(const char* name, int value) { Plain(name, value); }
 
 // ---- references ------------------------------------------------------------------------------
 

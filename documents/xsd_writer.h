@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "datamodel/serialise.h"
+#include "datamodel/serialise_adapter.h"
 #include "base/chunked_list.h"
 #include "xml/xml.h"
 
@@ -21,7 +22,7 @@ class xmlElement;
 class xmlAttributeClass;
 class xmlElementClass;
 
-class DMToXSD : private xxOutput {
+class DMToXSD : private xxOutputAdapter<DMToXSD> {
 public:
     DMToXSD(xmlTree& tree, xmlSaver* saver);
     ~DMToXSD() override;
@@ -57,10 +58,14 @@ private:
     bool Counting() const { return (mode_ & kCounting) != 0; }
     const xxSerializable* Top() const { return objects_.empty() ? nullptr : objects_.back(); }
 
-    template <class T>
-    void Plain(const char* name, const T& value);
-    template <class T>
-    void WithDefault(const char* name, const T& value, const T& defaultValue);
+    // The typed writes (serialise_adapter.h).
+    friend class xxOutputAdapter<DMToXSD>;
+    template <class K, class T>
+    void Put(const char* name, const T& value);
+    template <class K, class T>
+    void PutWithDefault(const char* name, const T& value, const T& defaultValue);
+    template <class K, class C>
+    void PutArray(const char* name, const C& values);
     template <class C>
     void Repeated(const char* name, const C& values);
     template <class C>
@@ -68,46 +73,6 @@ private:
 
     // xxOutput
     bool IsInProcessCopy() const override { return false; }
-    void WriteArray(const char* name, const qor::deque<float>& values) override;
-    void WriteArray(const char* name, const std::vector<float>& values) override;
-    void WriteValue(const char* name, float value, float defaultValue) override;
-    void WriteValue(const char* name, float value) override;
-    void WriteArray(const char* name, const std::vector<double>& values) override;
-    void WriteValue(const char* name, double value, double defaultValue) override;
-    void WriteValue(const char* name, double value) override;
-    void WriteArray(const char* name, const std::vector<std::string>& values) override;
-    void WriteValue(const char* name, const std::string& value, const std::string& defaultValue) override;
-    void WriteValue(const char* name, const std::string& value) override;
-    void WriteArray(const char* name, const qor::deque<bool>& values) override;
-    void WriteArray(const char* name, const std::vector<bool>& values) override;
-    void WriteValue(const char* name, bool value, bool defaultValue) override;
-    void WriteValue(const char* name, bool value) override;
-    void WriteXxBoolArray(const char* name, const std::vector<xxBool>& values) override;
-    void WriteXxBoolValue(const char* name, xxBool value, xxBool defaultValue) override;
-    void WriteXxBoolValue(const char* name, xxBool value) override;
-    void WriteArray(const char* name, const std::vector<unsigned char>& values) override;
-    void WriteValue(const char* name, unsigned char value, unsigned char defaultValue) override;
-    void WriteValue(const char* name, unsigned char value) override;
-    void WriteULong32Array(const char* name, const std::vector<std::uint32_t>& values) override;
-    void WriteULong32Value(const char* name, std::uint32_t value, std::uint32_t defaultValue) override;
-    void WriteULong32Value(const char* name, std::uint32_t value) override;
-    void WriteLong32Array(const char* name, const std::vector<std::int32_t>& values) override;
-    void WriteLong32Value(const char* name, std::int32_t value, std::int32_t defaultValue) override;
-    void WriteLong32Value(const char* name, std::int32_t value) override;
-    void WriteArray(const char* name, const std::vector<unsigned short>& values) override;
-    void WriteValue(const char* name, unsigned short value, unsigned short defaultValue) override;
-    void WriteValue(const char* name, unsigned short value) override;
-    void WriteArray(const char* name, const std::vector<short>& values) override;
-    void WriteValue(const char* name, short value, short defaultValue) override;
-    void WriteValue(const char* name, short value) override;
-    void WriteArray(const char* name, const std::vector<unsigned int>& values) override;
-    void WriteValue(const char* name, unsigned int value, unsigned int defaultValue) override;
-    void WriteValue(const char* name, unsigned int value) override;
-    void WriteArray(const char* name, const qor::deque<int>& values) override;
-    void WriteArray(const char* name, const std::vector<int>& values) override;
-    void WriteValue(const char* name, int value, int defaultValue) override;
-    void WriteValue(const char* name, int value) override;
-    void Reserved1() override {}
     void WriteBytes(const char*, const void*, std::size_t) override {}
     void WriteReference(const char* name, const xxSerializable* object) override;
     void WriteReferenceCollection(const char* name, const xxReferenceCollection& collection) override;
@@ -119,7 +84,6 @@ private:
     const xxSerializable* GetSavedParent(const xxSerializable& object) const override;
     bool IsReferencedMoreThan(const xxSerializable& object, unsigned n) override;
     void WriteAttributePresence(const char*, bool) override {}
-    void Reserved2() override {}
     bool WantsValues() const override { return !Counting(); }
 
     xmlTree& tree_;

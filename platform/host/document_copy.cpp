@@ -9,6 +9,7 @@
 
 #include "cfx/cfx.h"
 #include "datamodel/serialise.h"
+#include "datamodel/serialise_adapter.h"
 
 namespace host {
 namespace {
@@ -31,53 +32,15 @@ struct Record {
 
 // ---- saving into records ------------------------------------------------------
 
-#define CV_PUT_ARRAY(Name, Type) \
-    void Name(const char* name, const Type& values) override { Put(name, values); }
-#define CV_PUT_VALUE(Name, Type)                                                         \
-    void Name(const char* name, Type value, Type) override { Put<Type>(name, value); } \
-    void Name(const char* name, Type value) override { Put<Type>(name, value); }
-
-class Recorder final : public xxOutput {
+class Recorder final : public xxOutputAdapter<Recorder> {
 public:
     std::shared_ptr<Record> SaveRoot(const xxSerializable& object) { return SaveInto(object); }
 
     bool IsInProcessCopy() const override { return true; }
 
-    CV_PUT_ARRAY(WriteArray, qor::deque<float>)
-    CV_PUT_ARRAY(WriteArray, std::vector<float>)
-    CV_PUT_VALUE(WriteValue, float)
-    CV_PUT_ARRAY(WriteArray, std::vector<double>)
-    CV_PUT_VALUE(WriteValue, double)
-    CV_PUT_ARRAY(WriteArray, std::vector<std::string>)
-    void WriteValue(const char* name, const std::string& value, const std::string&) override { Put(name, value); }
-    void WriteValue(const char* name, const std::string& value) override { Put(name, value); }
-    CV_PUT_ARRAY(WriteArray, qor::deque<bool>)
-    CV_PUT_ARRAY(WriteArray, std::vector<bool>)
-    CV_PUT_VALUE(WriteValue, bool)
-    CV_PUT_ARRAY(WriteXxBoolArray, std::vector<xxBool>)
-    CV_PUT_VALUE(WriteXxBoolValue, xxBool)
-    CV_PUT_ARRAY(WriteArray, std::vector<unsigned char>)
-    CV_PUT_VALUE(WriteValue, unsigned char)
-    CV_PUT_ARRAY(WriteULong32Array, std::vector<std::uint32_t>)
-    CV_PUT_VALUE(WriteULong32Value, std::uint32_t)
-    CV_PUT_ARRAY(WriteLong32Array, std::vector<std::int32_t>)
-    CV_PUT_VALUE(WriteLong32Value, std::int32_t)
-    CV_PUT_ARRAY(WriteArray, std::vector<unsigned short>)
-    CV_PUT_VALUE(WriteValue, unsigned short)
-    CV_PUT_ARRAY(WriteArray, std::vector<short>)
-    CV_PUT_VALUE(WriteValue, short)
-    CV_PUT_ARRAY(WriteArray, std::vector<unsigned int>)
-    CV_PUT_VALUE(WriteValue, unsigned int)
-    CV_PUT_ARRAY(WriteArray, qor::deque<int>)
-    CV_PUT_ARRAY(WriteArray, std::vector<int>)
-    CV_PUT_VALUE(WriteValue, int)
-    using xxOutput::WriteValue;
-
-    void Reserved1() override {}
-    void Reserved2() override {}
     void WriteBytes(const char* name, const void* data, std::size_t byteCount) override {
         const auto* bytes = static_cast<const unsigned char*>(data);
-        Put(name, std::vector<unsigned char>(bytes, bytes + byteCount));
+        Put<unsigned char>(name, std::vector<unsigned char>(bytes, bytes + byteCount));
     }
     void WriteReference(const char* name, const xxSerializable* object) override {
         Entry& e = Add(Entry::Kind::Reference, name);
@@ -92,7 +55,7 @@ public:
         }
     }
     void WritePropertyTemplates(const char* name, const std::vector<const xxPropertyBase*>& templates) override {
-        Put(name, templates);
+        Put<const xxPropertyBase*>(name, templates);
     }
     void SaveChildObject(const xxSerializable* object) override {
         Entry& e = Add(Entry::Kind::Child, "");
@@ -120,9 +83,19 @@ public:
     }
 
 private:
-    template <class T>
-    void Put(const char* name, T value) {
-        Add(Entry::Kind::Value, name).value = std::move(value);
+    friend class xxOutputAdapter<Recorder>;
+    // Every value is kept, whatever its default.
+    template <class K, class T>
+    void Put(const char* name, const T& value) {
+        Add(Entry::Kind::Value, name).value = value;
+    }
+    template <class K, class T>
+    void PutWithDefault(const char* name, const T& value, const T&) {
+        Put<K>(name, value);
+    }
+    template <class K, class C>
+    void PutArray(const char* name, const C& values) {
+        Put<K>(name, values);
     }
     Entry& Add(Entry::Kind kind, const char* name) {
         stack_.back()->entries.push_back(Entry{kind, name ? name : "", {}, {}, nullptr});
@@ -151,18 +124,9 @@ private:
     std::map<const xxSerializable*, unsigned> references_;
 };
 
-#undef CV_PUT_ARRAY
-#undef CV_PUT_VALUE
-
 // ---- loading from records -----------------------------------------------------
 
-#define CV_GET_ARRAY(Name, Type) \
-    void Name(const char* name, Type& values) override { Get(name, values); }
-#define CV_GET_VALUE(Name, Type)                                                                   \
-    void Name(const char* name, Type& value, Type defaultValue) override { GetOr(name, value, defaultValue); } \
-    void Name(const char* name, Type& value) override { Get(name, value); }
-
-class Replayer final : public xxInput {
+class Replayer final : public xxInputAdapter<Replayer> {
 public:
     explicit Replayer(const xxSerializable& sourceRoot, xxSerializable& targetRoot) {
         copies_[&sourceRoot] = &targetRoot;
@@ -175,41 +139,9 @@ public:
 
     bool IsInProcessCopy() const override { return true; }
 
-    CV_GET_ARRAY(ReadArray, qor::deque<float>)
-    CV_GET_ARRAY(ReadArray, std::vector<float>)
-    CV_GET_VALUE(ReadValue, float)
-    CV_GET_ARRAY(ReadArray, std::vector<double>)
-    CV_GET_VALUE(ReadValue, double)
-    CV_GET_ARRAY(ReadArray, std::vector<std::string>)
-    void ReadValue(const char* name, std::string& value, const char* defaultValue) override {
-        GetOr(name, value, std::string(defaultValue ? defaultValue : ""));
-    }
-    void ReadValue(const char* name, std::string& value) override { Get(name, value); }
-    CV_GET_ARRAY(ReadArray, qor::deque<bool>)
-    CV_GET_ARRAY(ReadArray, std::vector<bool>)
-    CV_GET_VALUE(ReadValue, bool)
-    CV_GET_ARRAY(ReadXxBoolArray, std::vector<xxBool>)
-    CV_GET_VALUE(ReadXxBoolValue, xxBool)
-    CV_GET_ARRAY(ReadArray, std::vector<unsigned char>)
-    CV_GET_VALUE(ReadValue, unsigned char)
-    CV_GET_ARRAY(ReadULong32Array, std::vector<std::uint32_t>)
-    CV_GET_VALUE(ReadULong32Value, std::uint32_t)
-    CV_GET_ARRAY(ReadLong32Array, std::vector<std::int32_t>)
-    CV_GET_VALUE(ReadLong32Value, std::int32_t)
-    CV_GET_ARRAY(ReadArray, std::vector<unsigned short>)
-    CV_GET_VALUE(ReadValue, unsigned short)
-    CV_GET_ARRAY(ReadArray, std::vector<short>)
-    CV_GET_VALUE(ReadValue, short)
-    CV_GET_ARRAY(ReadArray, std::vector<unsigned int>)
-    CV_GET_VALUE(ReadValue, unsigned int)
-    CV_GET_ARRAY(ReadArray, qor::deque<int>)
-    CV_GET_ARRAY(ReadArray, std::vector<int>)
-    CV_GET_VALUE(ReadValue, int)
-
-    void Reserved1() override {}
     void ReadBytes(const char* name, void* buffer, std::size_t byteCount) override {
         std::vector<unsigned char> bytes;
-        Get(name, bytes);
+        Get<unsigned char>(name, bytes);
         std::copy_n(bytes.begin(), std::min(byteCount, bytes.size()), static_cast<unsigned char*>(buffer));
     }
     void ReadReferenceCollection(const char* name, xxReferenceCollection& collection) override {
@@ -219,7 +151,7 @@ public:
         for (const xxSerializable* old : e.objects) collection.Append(CopyOf(old));
     }
     void ReadPropertyTemplates(const char* name, std::vector<const xxPropertyBase*>& templates) override {
-        Get(name, templates);
+        Get<const xxPropertyBase*>(name, templates);
     }
     void ReadContainedObject(xxSerializable& object, xxSerializable*, xxSaveKind) override {
         const Entry& e = Take(Entry::Kind::Contained, "");
@@ -285,14 +217,19 @@ private:
         ++frames_.back().pos;
         return *e;
     }
-    template <class T>
+    friend class xxInputAdapter<Replayer>;
+    template <class K, class T>
     void Get(const char* name, T& value) {
         value = std::any_cast<const T&>(Take(Entry::Kind::Value, name).value);
     }
-    template <class T>
-    void GetOr(const char* name, T& value, T defaultValue) {
-        if (Peek(Entry::Kind::Value, name)) Get(name, value);
-        else value = std::move(defaultValue);
+    template <class K, class T, class D>
+    void GetWithDefault(const char* name, T& value, const D& defaultValue) {
+        if (Peek(Entry::Kind::Value, name)) Get<K>(name, value);
+        else value = defaultValue;
+    }
+    template <class K, class C>
+    void GetArray(const char* name, C& values) {
+        Get<K>(name, values);
     }
 
     static std::unique_ptr<xxSerializable> Create(const xxSerializable& old) {
@@ -330,9 +267,6 @@ private:
     std::map<const xxSerializable*, std::unique_ptr<xxSerializable>> pending_;
     std::vector<xxSerializable*> loaded_;
 };
-
-#undef CV_GET_ARRAY
-#undef CV_GET_VALUE
 
 }  // namespace
 
