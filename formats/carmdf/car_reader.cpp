@@ -17,6 +17,7 @@
 #include "sdk/text_parser.h"
 
 namespace cs = cartovane::carscan;
+namespace tx = cartovane::text;
 namespace msg = cartovane::msg;
 
 namespace {
@@ -34,7 +35,7 @@ public:
         for (const xxElement& e : xxElementFactory::Table()) {
             const std::string_view s = e.symbol;
             if (e.number == 0 || s.empty() || s.size() > 2) continue;
-            auto variants = [](char c) { return std::array<char, 2>{Upper(c), Lower(c)}; };
+            auto variants = [](char c) { return std::array<char, 2>{tx::ToUpper(c), tx::ToLower(c)}; };
             for (char c0 : variants(s[0])) {
                 if (s.size() == 1) {
                     table_[Code(c0, 0)] = static_cast<std::int16_t>(e.number);
@@ -51,8 +52,6 @@ public:
     }
 
 private:
-    static char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-    static char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
     static std::size_t Code(char c0, char c1) {
         return static_cast<std::size_t>(static_cast<unsigned char>(c0)) << 8 | static_cast<unsigned char>(c1);
     }
@@ -245,7 +244,7 @@ void xxLoadCAR::ReadCellLine(std::string_view line, xxTreeRoot& root) {
 
     const std::optional<std::string_view> name = cs::ParenthesisedName(line);
     groupName_ = name ? std::string(*name) : std::string(threeD_ ? "P1" : "p1");
-    if (threeD_ && (groupName_.empty() || cs::EqualsNoCase(groupName_, "unknown")))
+    if (threeD_ && (groupName_.empty() || tx::EqualsNoCase(groupName_, "unknown")))
         groupSource_ = GroupSource::Operators;
     else
         groupSource_ = GroupSource::Named;

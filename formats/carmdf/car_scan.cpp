@@ -9,100 +9,13 @@
 
 namespace cartovane::carscan {
 
-namespace {
-
-constexpr char LowerAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-constexpr bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-std::size_t SkipSpace(std::string_view text, std::size_t pos) noexcept {
-    while (pos < text.size() && IsScanSpace(text[pos])) ++pos;
-    return pos;
-}
-
-// from_chars takes no "+"; the C conversions take one sign of either kind.
-template <class Real>
-bool ScanReal(std::string_view text, std::size_t& pos, Real& value) noexcept {
-    std::size_t p = SkipSpace(text, pos);
-    if (p >= text.size()) return false;
-    if (text[p] == '+') {
-        ++p;
-        if (p >= text.size() || text[p] == '-' || text[p] == '+') return false;
-    }
-    Real v{};
-    const char* first = text.data() + p;
-    auto [end, ec] = std::from_chars(first, text.data() + text.size(), v, std::chars_format::general);
-    if (ec != std::errc{} || !std::isfinite(v)) return false;
-    value = v;
-    pos = static_cast<std::size_t>(end - text.data());
-    return true;
-}
-
-}  // namespace
-
-bool IsBlankLine(std::string_view line) noexcept {
-    return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t' || c == '\n'; });
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) noexcept {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
-
-std::optional<std::string_view> ScanString(std::string_view text, std::size_t& pos, std::size_t width) noexcept {
-    std::size_t p = SkipSpace(text, pos);
-    std::size_t end = p;
-    while (end < text.size() && end - p < width && !IsScanSpace(text[end])) ++end;
-    if (end == p) return std::nullopt;
-    pos = end;
-    return text.substr(p, end - p);
-}
-
-bool ScanDouble(std::string_view text, std::size_t& pos, double& value) noexcept { return ScanReal(text, pos, value); }
-bool ScanFloat(std::string_view text, std::size_t& pos, float& value) noexcept { return ScanReal(text, pos, value); }
-
-bool ScanInt(std::string_view text, std::size_t& pos, int& value) noexcept {
-    std::size_t p = SkipSpace(text, pos);
-    if (p < text.size() && text[p] == '+') {
-        ++p;
-        if (p >= text.size() || !IsDigit(text[p])) return false;
-    }
-    if (p >= text.size()) return false;
-    int v = 0;
-    auto [end, ec] = std::from_chars(text.data() + p, text.data() + text.size(), v);
-    if (ec != std::errc{}) return false;
-    value = v;
-    pos = static_cast<std::size_t>(end - text.data());
-    return true;
-}
-
-bool ScanUnsigned(std::string_view text, std::size_t& pos, std::size_t width, unsigned& value) noexcept {
-    std::size_t p = SkipSpace(text, pos);
-    std::size_t used = 0;
-    if (p < text.size() && text[p] == '+' && width > 0) {
-        ++p;
-        ++used;
-    }
-    unsigned v = 0;
-    std::size_t digits = 0;
-    while (p < text.size() && used < width && IsDigit(text[p])) {
-        const unsigned d = static_cast<unsigned>(text[p] - '0');
-        if (v > (UINT_MAX - d) / 10) return false;
-        v = v * 10 + d;
-        ++p;
-        ++used;
-        ++digits;
-    }
-    if (digits == 0) return false;
-    value = v;
-    pos = p;
-    return true;
-}
+using text::EqualsNoCase;
+using text::IsDigit;
+using text::ScanDouble;
+using text::ScanFloat;
+using text::ScanInt;
+using text::ScanString;
+using text::StartsWithNoCase;
 
 // ---- CAR ----
 
@@ -167,7 +80,7 @@ void ParseAtomLine(std::string_view line, const CarColumns& columns, CarAtomFiel
     const std::string_view element = stringAt(columns.element, 2);
     f.elementLength = element.size();
     for (std::size_t i = 0; i < element.size(); ++i) f.elementBuffer[i] = element[i];
-    if (f.elementLength == 2) f.elementBuffer[1] = LowerAscii(f.elementBuffer[1]);
+    if (f.elementLength == 2) f.elementBuffer[1] = text::ToLower(f.elementBuffer[1]);
     std::size_t pos = columns.charge;
     if (columns.charge >= line.size() || !ScanFloat(line, pos, f.charge)) f.charge = 0;
 }

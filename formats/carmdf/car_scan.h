@@ -1,7 +1,6 @@
-// Text rules of CAR and MDF files that need no data model: conversions that scan the way the
-// files' C conversions do, fixed-column atom lines, cell and group lines, MDF keywords, fraction
-// and connection tokens, companion paths. Everything works on views of the line buffer and
-// allocates nothing.
+// Text rules of CAR and MDF files that need no data model: fixed-column atom lines, cell and
+// group lines, MDF keywords, fraction and connection tokens, companion paths. Fields are read
+// with the scans of base/text.h; everything works on views of the line and allocates nothing.
 #pragma once
 
 #include <array>
@@ -10,33 +9,15 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
+
 namespace cartovane::carscan {
 
-// White space as the C conversions skip it.
-constexpr bool IsScanSpace(char c) noexcept {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-// Only blanks, tabs and line feeds (the empty line included).
-bool IsBlankLine(std::string_view line) noexcept;
+// Blank (only blanks, tabs and line feeds) or a comment ("!" first).
 constexpr bool IsCommentLine(std::string_view line) noexcept { return !line.empty() && line[0] == '!'; }
 constexpr bool IsBlankOrComment(std::string_view line) noexcept {
-    return IsCommentLine(line) || IsBlankLine(line);
+    return IsCommentLine(line) || text::IsBlankLine(line);
 }
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) noexcept;
-bool EqualsNoCase(std::string_view a, std::string_view b) noexcept;
-
-// ---- scanning: each skips white space from pos, converts, and moves pos past what it took ----
-// False (pos unchanged) when nothing converts. Numbers are read locale-free; values out of
-// range or not finite do not convert.
-
-// "%s", "%5s": up to width characters that are not white space.
-std::optional<std::string_view> ScanString(std::string_view text, std::size_t& pos,
-                                           std::size_t width = std::string_view::npos) noexcept;
-bool ScanDouble(std::string_view text, std::size_t& pos, double& value) noexcept;  // "%lf"
-bool ScanFloat(std::string_view text, std::size_t& pos, float& value) noexcept;    // "%f"
-bool ScanInt(std::string_view text, std::size_t& pos, int& value) noexcept;        // "%d"
-// "%2u": digits (after an optional "+") within width characters; a minus sign does not convert.
-bool ScanUnsigned(std::string_view text, std::size_t& pos, std::size_t width, unsigned& value) noexcept;
 
 // ---- CAR ----
 

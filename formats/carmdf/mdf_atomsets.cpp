@@ -8,6 +8,7 @@
 #include "formats/carmdf/car_scan.h"
 
 namespace cs = cartovane::carscan;
+namespace tx = cartovane::text;
 
 namespace {
 
@@ -22,7 +23,7 @@ Header ReadHeader(std::string_view line) {
     if (!line.starts_with('@')) return h;
     std::size_t pos = 1;
     while (h.count < 3) {
-        const std::optional<std::string_view> token = cs::ScanString(line, pos);
+        const std::optional<std::string_view> token = tx::ScanString(line, pos);
         if (!token) break;
         h.tokens[h.count++] = *token;
     }
@@ -99,8 +100,8 @@ bool xxLoadCAR::ReadMdfAtomSets(xxTreeNode& owner, MdfLines& lines) {
     for (;;) {
         const std::string_view line = lines.Line();
         std::size_t pos = 0;
-        const std::string_view first = cs::ScanString(line, pos).value_or(std::string_view{});
-        const std::string_view second = cs::ScanString(line, pos).value_or(std::string_view{});
+        const std::string_view first = tx::ScanString(line, pos).value_or(std::string_view{});
+        const std::string_view second = tx::ScanString(line, pos).value_or(std::string_view{});
         bool ok = false;
         if (second.starts_with("pseudoatom")) {
             ok = ReadPseudoAtoms(lines);
@@ -118,10 +119,10 @@ bool xxLoadCAR::ReadMdfAtomSets(xxTreeNode& owner, MdfLines& lines) {
         } else if (first.starts_with("@degree")) {
             std::size_t p = 0;
             int degree = 0;
-            cs::ScanString(line, p);
-            const bool haveDegree = cs::ScanInt(line, p, degree);
-            const std::optional<std::string_view> kind = cs::ScanString(line, p);
-            const std::optional<std::string_view> name = cs::ScanString(line, p);
+            tx::ScanString(line, p);
+            const bool haveDegree = tx::ScanInt(line, p, degree);
+            const std::optional<std::string_view> kind = tx::ScanString(line, p);
+            const std::optional<std::string_view> name = tx::ScanString(line, p);
             // A header that names no subset cannot be read past: the section fails.
             if (haveDegree && kind && name && kind->starts_with("subset"))
                 ok = ReadMdfTupleSets(owner, lines, degree, *name);
@@ -200,9 +201,9 @@ bool xxLoadCAR::ReadFixedAtoms(xxTreeNode& owner, MdfLines& lines) {
 bool xxLoadCAR::ReadBackboneList(MdfLines& lines) {
     std::size_t pos = 0;
     const std::string_view line = lines.Line();
-    cs::ScanString(line, pos);
-    cs::ScanString(line, pos);
-    if (!cs::ScanString(line, pos)) return false;
+    tx::ScanString(line, pos);
+    tx::ScanString(line, pos);
+    if (!tx::ScanString(line, pos)) return false;
     for (xxAtom* atom : ReadAtomNameList(lines, {}, {}, false)) atom->SetIsBackboneAtom(true);
     return true;
 }

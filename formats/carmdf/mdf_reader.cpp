@@ -10,41 +10,20 @@
 #include "frame/messages.h"
 
 namespace cs = cartovane::carscan;
+namespace tx = cartovane::text;
 namespace msg = cartovane::msg;
 
 namespace {
-
-// The tokens of a text between separators: blanks, or blanks, tabs and line feeds.
-class Tokens {
-public:
-    enum class Separators { Blanks, WhiteSpace };
-    Tokens(std::string_view text, Separators separators) : text_(text), whiteSpace_(separators == Separators::WhiteSpace) {}
-    std::optional<std::string_view> Next() {
-        while (pos_ < text_.size() && IsSeparator(text_[pos_])) ++pos_;
-        if (pos_ >= text_.size()) return std::nullopt;
-        const std::size_t start = pos_;
-        while (pos_ < text_.size() && !IsSeparator(text_[pos_])) ++pos_;
-        return text_.substr(start, pos_ - start);
-    }
-    std::string_view Rest() const { return text_.substr(pos_); }
-
-private:
-    bool IsSeparator(char c) const { return c == ' ' || (whiteSpace_ && (c == '\t' || c == '\n')); }
-
-    std::string_view text_;
-    bool whiteSpace_;
-    std::size_t pos_ = 0;
-};
 
 // A whole token converted as the file's C conversion reads it (a token may carry more than the
 // conversion takes, as "%d" takes "1" of "1.0").
 bool TokenInt(std::string_view token, int& value) {
     std::size_t pos = 0;
-    return cs::ScanInt(token, pos, value);
+    return tx::ScanInt(token, pos, value);
 }
 bool TokenDouble(std::string_view token, double& value) {
     std::size_t pos = 0;
-    return cs::ScanDouble(token, pos, value);
+    return tx::ScanDouble(token, pos, value);
 }
 
 // The declared column codes; each takes one token of a record.
@@ -86,8 +65,8 @@ bool xxLoadCAR::ReadMdfTopology(MdfLines& lines, std::size_t connectionColumn) {
             if (nextMolecule_ < molecules_.size()) {
                 xxMultiScaleMolecule& molecule = *molecules_[nextMolecule_++];
                 std::size_t pos = 0;
-                cs::ScanString(line, pos);
-                if (const auto name = cs::ScanString(line, pos)) molecule.SetName(std::string(*name));
+                tx::ScanString(line, pos);
+                if (const auto name = tx::ScanString(line, pos)) molecule.SetName(std::string(*name));
                 read = ReadMdfAtomRecords(lines, molecule, connectionColumn);
             }
             if (!read) {
@@ -113,9 +92,9 @@ xxLoadCAR::ColumnsResult xxLoadCAR::ReadMdfColumns(MdfLines& lines) {
         const std::string_view line = lines.Line();
         std::size_t pos = 0;
         int number = 0;
-        cs::ScanString(line, pos);
-        const bool haveNumber = cs::ScanInt(line, pos, number);
-        const std::optional<std::string_view> name = cs::ScanString(line, pos);
+        tx::ScanString(line, pos);
+        const bool haveNumber = tx::ScanInt(line, pos, number);
+        const std::optional<std::string_view> name = tx::ScanString(line, pos);
         if (!haveNumber || !name || number < 1 || number > 80) {
             failed = true;
         } else {
@@ -175,7 +154,7 @@ bool xxLoadCAR::ReadMdfAtomRecords(MdfLines& lines, xxMultiScaleMolecule& molecu
         }
         if (lineCount == 1) ReportError(msg::CARLOAD_MDF_ATOM_NOLINE);  // a warning: the record is read
 
-        Tokens tokens(line, Tokens::Separators::Blanks);
+        tx::Tokens tokens(line, tx::Tokens::kBlanks);
         const std::string_view name = tokens.Next().value_or(std::string_view{});
         const std::size_t colon = name.rfind(':');
         const std::string_view recordSubUnit = colon == std::string_view::npos ? std::string_view{} : name.substr(0, colon);
@@ -204,7 +183,7 @@ bool xxLoadCAR::ReadMdfAtomRecords(MdfLines& lines, xxMultiScaleMolecule& molecu
         }
         // A record that stops short of the connection column lists no connections.
         if (line.size() > connectionColumn) {
-            Tokens connections(line.substr(connectionColumn), Tokens::Separators::WhiteSpace);
+            tx::Tokens connections(line.substr(connectionColumn), tx::Tokens::kWhiteSpace);
             while (const auto token = connections.Next()) ReadConnection(*token, **atom, *subUnit);
         }
     }
@@ -220,7 +199,7 @@ bool xxLoadCAR::ReadMdfAtomColumns(std::string_view fields, xxBondable& object) 
     if (columnCodes_.empty()) return false;  // no declarations: no record can match them
     xxAtom* atom = object.As<xxAtom>();
     xxAtom3d* atom3d = object.As<xxAtom3d>();
-    Tokens tokens(fields, Tokens::Separators::Blanks);
+    tx::Tokens tokens(fields, tx::Tokens::kBlanks);
     std::array<char, 6> groupName{'?'};
     std::size_t groupLength = 1;
     int switching = 0;
@@ -239,12 +218,12 @@ bool xxLoadCAR::ReadMdfAtomColumns(std::string_view fields, xxBondable& object) 
         switch (code) {
             case 'e': {
                 std::size_t pos = 0;
-                read = cs::ScanString(*token, pos, 2).has_value();
+                read = tx::ScanString(*token, pos, 2).has_value();
                 break;
             }
             case 'g': {
                 std::size_t pos = 0;
-                const std::optional<std::string_view> name = cs::ScanString(*token, pos, 5);
+                const std::optional<std::string_view> name = tx::ScanString(*token, pos, 5);
                 read = name.has_value();
                 if (read) {
                     groupLength = name->size();
@@ -255,7 +234,7 @@ bool xxLoadCAR::ReadMdfAtomColumns(std::string_view fields, xxBondable& object) 
             case 'i': {
                 std::size_t pos = 0;
                 unsigned isotope = 0;
-                read = cs::ScanUnsigned(*token, pos, 2, isotope);
+                read = tx::ScanUnsigned(*token, pos, 2, isotope);
                 if (read && isotope != 0 && atom3d) atom3d->SetIsotope(static_cast<int>(isotope));
                 break;
             }
@@ -268,7 +247,7 @@ bool xxLoadCAR::ReadMdfAtomColumns(std::string_view fields, xxBondable& object) 
             case 'c': {
                 std::size_t pos = 0;
                 float charge = 0;
-                read = cs::ScanFloat(*token, pos, charge);
+                read = tx::ScanFloat(*token, pos, charge);
                 if (read && atom) atom->SetCharge(static_cast<double>(charge));
                 break;
             }
@@ -387,14 +366,14 @@ bool xxLoadCAR::ReadMdfSymmetry(MdfLines& lines) {
         if (line.starts_with("@periodicity")) {
             std::size_t pos = 0;
             int periodicity = 0;
-            cs::ScanString(line, pos);
-            if (!cs::ScanInt(line, pos, periodicity) || periodicity > 3) return false;
-            if (const auto axes = cs::ScanString(line, pos)) {
+            tx::ScanString(line, pos);
+            if (!tx::ScanInt(line, pos, periodicity) || periodicity > 3) return false;
+            if (const auto axes = tx::ScanString(line, pos)) {
                 std::array<char, 4> lower{};
                 std::optional<int> convention;
                 if (axes->size() < lower.size()) {
                     std::transform(axes->begin(), axes->end(), lower.begin(),
-                                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+                                   [](char c) { return tx::ToLower(c); });
                     convention = cs::OrientationFromAxisOrder(std::string_view(lower.data(), axes->size()));
                 }
                 if (convention) orientation_ = *convention;
@@ -402,12 +381,12 @@ bool xxLoadCAR::ReadMdfSymmetry(MdfLines& lines) {
             }
         } else if (line.starts_with("@group")) {
             std::size_t pos = 0;
-            cs::ScanString(line, pos);
-            const std::optional<std::string_view> second = cs::ScanString(line, pos);
+            tx::ScanString(line, pos);
+            const std::optional<std::string_view> second = tx::ScanString(line, pos);
             if (second && second->starts_with("matrix")) {
                 groupSource_ = GroupSource::Operators;
                 int count = 0;
-                if (!cs::ScanInt(line, pos, count)) count = 0;
+                if (!tx::ScanInt(line, pos, count)) count = 0;
                 if (count > 0 && !ReadMdfMatrices(lines, count)) return false;
             } else {
                 const cs::NamedGroup group = cs::ParseNamedGroupLine(line);
@@ -431,8 +410,8 @@ bool xxLoadCAR::ReadMdfMatrices(MdfLines& lines, long long count) {
             const std::string_view line = lines.Line();
             std::size_t pos = 0;
             for (int col = 0; col < 3; ++col)
-                if (!cs::ScanDouble(line, pos, rotation[row * 3 + col])) return false;
-            if (!cs::ScanDouble(line, pos, translation[row])) return false;
+                if (!tx::ScanDouble(line, pos, rotation[row * 3 + col])) return false;
+            if (!tx::ScanDouble(line, pos, translation[row])) return false;
         }
         if (!lines.Next()) return false;  // the constant last row
         xxTransformMatrix matrix;

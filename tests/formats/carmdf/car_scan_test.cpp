@@ -129,35 +129,6 @@ TEST(CarAtomLine, FieldsBeyondTheLineAreAbsent) {
     EXPECT_EQ(f.charge, 0.0f);
 }
 
-TEST(CarScan, NumbersAsTheCConversionsReadThem) {
-    struct Case {
-        std::string_view text;
-        bool converts;
-        double value;
-    };
-    for (const Case& c : {Case{"  1.5", true, 1.5}, Case{"+2", true, 2}, Case{"-.5e1x", true, -5}, Case{"+-1", false, 0},
-                          Case{"abc", false, 0}, Case{"inf", false, 0}, Case{"nan", false, 0}, Case{"1e999", false, 0},
-                          Case{"", false, 0}, Case{"   ", false, 0}}) {
-        std::size_t pos = 0;
-        double v = -7;
-        EXPECT_EQ(cs::ScanDouble(c.text, pos, v), c.converts) << c.text;
-        if (c.converts) EXPECT_DOUBLE_EQ(v, c.value) << c.text;
-        else EXPECT_EQ(pos, 0u) << c.text;
-    }
-    std::size_t pos = 0;
-    int i = 0;
-    EXPECT_TRUE(cs::ScanInt("1.0", pos, i));
-    EXPECT_EQ(i, 1);
-    pos = 0;
-    EXPECT_FALSE(cs::ScanInt("99999999999", pos, i));
-    unsigned u = 0;
-    pos = 0;
-    EXPECT_TRUE(cs::ScanUnsigned("123", pos, 2, u));
-    EXPECT_EQ(u, 12u);
-    pos = 0;
-    EXPECT_FALSE(cs::ScanUnsigned("-1", pos, 2, u));
-}
-
 TEST(CarHeader, ArchiveAndPeriodicity) {
     EXPECT_EQ(cs::ArchiveOf("!KORVEN archive 3"), cs::CarArchive::Archive3);
     EXPECT_EQ(cs::ArchiveOf("!KORVEN archive 2 and more"), cs::CarArchive::Archive2);
