@@ -1,6 +1,5 @@
 #include "documents/xsd_format.h"
 
-#include <cctype>
 #include <limits>
 
 #include "datamodel/value_types.h"
@@ -74,18 +73,3 @@ std::string ReferenceListText(const std::vector<std::uint32_t>& ids) {
     return out;
 }
 
-std::optional<std::int64_t> LeadingInteger(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > std::numeric_limits<std::int32_t>::max() + std::int64_t{1}) return std::nullopt;
-    }
-    value = negative ? -value : value;
-    if (value > std::numeric_limits<std::int32_t>::max() || value < std::numeric_limits<std::int32_t>::min())
-        return std::nullopt;
-    return value;
-}

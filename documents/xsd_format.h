@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text.h"
+
 // Joins item texts with ","; a run of equal texts is the first text then "x" and the number of
 // further repetitions. The first item is never a repeat.
 class RepeatListWriter {
@@ -33,6 +35,5 @@ std::string StringListText(const std::vector<std::string>& items, const char* na
 // "ci(N):" and runs: "id", "NxID" (N times ID) or "N+F" (N consecutive IDs from F).
 std::string ReferenceListText(const std::vector<std::uint32_t>& ids);
 
-// A number read as atoi reads it (leading white space and a sign, digits up to the first other
-// character; no digits read as 0); nullopt when it does not fit in 32 bits signed.
-std::optional<std::int64_t> LeadingInteger(std::string_view text);
+// Identifier and count texts read as atoi reads them (base/text.h).
+using cartovane::text::LeadingInteger;

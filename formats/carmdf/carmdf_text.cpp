@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "base/text.h"
 #include "cfx/cfx.h"
 
 namespace cartovane::carmdf {
@@ -138,16 +138,14 @@ TextBuffer& TextBuffer::Number(double value, int decimals, std::size_t width, bo
         return Digits(digits, width, cut);
     }
     std::array<char, kNumberText> buffer;
-    auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed,
-                                   decimals);
-    if (ec != std::errc{}) return Digits("*", width, cut);
+    const char* end = cartovane::text::WriteFixed(buffer.data(), buffer.data() + buffer.size(), value, decimals);
+    if (!end) return Digits("*", width, cut);
     return Digits({buffer.data(), static_cast<std::size_t>(end - buffer.data())}, width, cut);
 }
 
 TextBuffer& TextBuffer::Int(long long value) {
     char* out = Room(24);
-    auto [end, ec] = std::to_chars(out, out + 24, value);
-    size_ += static_cast<std::size_t>(end - out);
+    size_ += static_cast<std::size_t>(cartovane::text::WriteNumber(out, out + 24, value) - out);
     return *this;
 }
 

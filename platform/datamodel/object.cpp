@@ -3,9 +3,12 @@
 #include "datamodel/reference.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
+
+#include "base/text.h"
+
+namespace tx = cartovane::text;
 
 // xxObject is the root of the data-model classes; its record's base is xxClassInstance's root.
 const xxClass& xxObject::Class() {
@@ -167,28 +170,12 @@ namespace xxValueText {
 
 std::string ToText(bool v) { return v ? "1" : "0"; }
 
-template <class N>
-std::string NumberText(N v) {
-    char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
-    return std::string(buffer, result.ptr);
-}
-std::string ToText(int v) { return NumberText(v); }
-std::string ToText(unsigned v) { return NumberText(v); }
-std::string ToText(double v) { return NumberText(v); }  // shortest text that reads back exactly
+std::string ToText(int v) { return tx::NumberText(v); }
+std::string ToText(unsigned v) { return tx::NumberText(v); }
+std::string ToText(double v) { return tx::NumberText(v); }  // shortest text that reads back exactly
 std::string ToText(const std::string& v) { return v; }
 std::string ToText(const xxPoint3d& v) { return ToText(v.x) + "," + ToText(v.y) + "," + ToText(v.z); }
 std::string ToText(const xxRational& v) { return ToText(v.numerator) + "/" + ToText(v.denominator); }
-
-template <class N>
-bool NumberFrom(std::string_view text, N& v) {
-    N value{};
-    const char* end = text.data() + text.size();
-    auto result = std::from_chars(text.data(), end, value);
-    if (result.ec != std::errc() || result.ptr != end) return false;
-    v = value;
-    return true;
-}
 
 bool FromText(std::string_view text, bool& v) {
     if (text == "1" || text == "true") v = true;
@@ -196,13 +183,13 @@ bool FromText(std::string_view text, bool& v) {
     else return false;
     return true;
 }
-bool FromText(std::string_view text, int& v) { return NumberFrom(text, v); }
-bool FromText(std::string_view text, unsigned& v) { return NumberFrom(text, v); }
+bool FromText(std::string_view text, int& v) { return tx::ParseExact(text, v) == std::errc{}; }
+bool FromText(std::string_view text, unsigned& v) { return tx::ParseExact(text, v) == std::errc{}; }
 bool FromText(std::string_view text, double& v) {
     if (text == "inf") v = HUGE_VAL;
     else if (text == "-inf") v = -HUGE_VAL;
     else if (text == "nan") v = std::nan("");
-    else return NumberFrom(text, v);
+    else return tx::ParseExact(text, v) == std::errc{};
     return true;
 }
 bool FromText(std::string_view text, std::string& v) {

@@ -1,36 +1,18 @@
 #include "datamodel/value_types.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <system_error>
 
+#include "base/text.h"
+
+namespace tx = cartovane::text;
+
 namespace {
 
 template <class N>
-std::string NumberText(N v) {
-    char buffer[64];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
-    if (result.ec != std::errc()) throw std::length_error("number text does not fit");
-    return std::string(buffer, result.ptr);
-}
-
-// The whole text must be the number; from_chars takes no sign "+" and no white space.
-template <class N>
-std::errc ParseNumber(std::string_view text, N& v) {
-    if (text.empty()) return std::errc::invalid_argument;
-    N value{};
-    const char* end = text.data() + text.size();
-    auto result = std::from_chars(text.data(), end, value);
-    if (result.ec != std::errc()) return result.ec;
-    if (result.ptr != end) return std::errc::invalid_argument;
-    v = value;
-    return {};
-}
-
-template <class N>
 void NumberFromString(std::string_view text, N& v, const char* typeName) {
-    std::errc ec = ParseNumber(text, v);
+    std::errc ec = tx::ParseExact(text, v);
     if (ec == std::errc()) return;
     throw FromStringException(std::string(text), typeName,
                               ec == std::errc::result_out_of_range ? "value out of range" : "not a number");
@@ -39,14 +21,14 @@ void NumberFromString(std::string_view text, N& v, const char* typeName) {
 }  // namespace
 
 namespace xxValueText {
-std::string ToText(float v) { return NumberText(v); }
-std::string ToText(unsigned char v) { return NumberText(static_cast<unsigned>(v)); }
-std::string ToText(short v) { return NumberText(v); }
-std::string ToText(unsigned short v) { return NumberText(v); }
-bool FromText(std::string_view text, float& v) { return ParseNumber(text, v) == std::errc(); }
-bool FromText(std::string_view text, unsigned char& v) { return ParseNumber(text, v) == std::errc(); }
-bool FromText(std::string_view text, short& v) { return ParseNumber(text, v) == std::errc(); }
-bool FromText(std::string_view text, unsigned short& v) { return ParseNumber(text, v) == std::errc(); }
+std::string ToText(float v) { return tx::NumberText(v); }
+std::string ToText(unsigned char v) { return tx::NumberText(static_cast<unsigned>(v)); }
+std::string ToText(short v) { return tx::NumberText(v); }
+std::string ToText(unsigned short v) { return tx::NumberText(v); }
+bool FromText(std::string_view text, float& v) { return tx::ParseExact(text, v) == std::errc(); }
+bool FromText(std::string_view text, unsigned char& v) { return tx::ParseExact(text, v) == std::errc(); }
+bool FromText(std::string_view text, short& v) { return tx::ParseExact(text, v) == std::errc(); }
+bool FromText(std::string_view text, unsigned short& v) { return tx::ParseExact(text, v) == std::errc(); }
 }  // namespace xxValueText
 
 FromStringException::FromStringException(std::string text, std::string conversion, std::string message)

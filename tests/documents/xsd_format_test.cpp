@@ -71,18 +71,4 @@ TEST(XsdFormat, StringListItemsAreEscapedAndEmptyItemsRefused) {
     }
 }
 
-TEST(XsdFormat, LeadingIntegersReadAsAtoiWithinThirtyTwoBits) {
-    struct Case {
-        const char* text;
-        std::optional<std::int64_t> value;
-    };
-    const Case cases[] = {
-        {"7", 7},           {"  +12x", 12},        {"-3", -3},       {"7abc", 7},
-        {"abc", 0},         {"", 0},               {"2147483647", 2147483647},
-        {"-2147483648", -2147483647 - 1},          {"2147483648", std::nullopt},
-        {"4294967297", std::nullopt},              {"99999999999999999999999", std::nullopt},
-    };
-    for (const Case& c : cases) EXPECT_EQ(LeadingInteger(c.text), c.value) << c.text;
-}
-
 }  // namespace

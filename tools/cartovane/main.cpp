@@ -1,5 +1,4 @@
 // cartovane: a command-line host for libCartovane.so.
-#include <charconv>
 #include <cstdio>
 #include <stdexcept>
 #include <cstring>
@@ -9,6 +8,7 @@
 
 #include <iostream>
 
+#include "base/text.h"
 #include "com/registry.h"
 #include "tools/cartovane/host.h"
 #include "tools/cartovane/session.h"
@@ -59,8 +59,7 @@ CfxVariant ArgumentValue(const std::string& text) {
     if (text == "true") return CfxVariant(true);
     if (text == "false") return CfxVariant(false);
     std::int32_t number = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (ec == std::errc() && end == text.data() + text.size() && !text.empty()) return CfxVariant(number);
+    if (cartovane::text::ParseExact(text, number) == std::errc{}) return CfxVariant(number);
     return CfxVariant(std::string_view(text));
 }
 

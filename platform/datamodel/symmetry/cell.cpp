@@ -1,19 +1,15 @@
 #include "datamodel/symmetry/cell.h"
 
 #include <algorithm>
-#include <charconv>
 #include <numbers>
 #include <string>
 
+#include "base/text.h"
 #include "cfx/cfx.h"
 
 namespace {
 
-std::string Number(double v) {
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
+using cartovane::text::NumberText;
 
 [[noreturn]] void ThrowDegenerate(const std::string& what) {
     throw Cfx::CfxResult(E_INVALIDARG, "Degenerate cell: " + what + ".");
@@ -21,8 +17,8 @@ std::string Number(double v) {
 
 std::string ParameterText(double a, double b, double c, double alpha, double beta, double gamma) {
     constexpr double deg = 180.0 / std::numbers::pi;
-    return "a=" + Number(a) + ", b=" + Number(b) + ", c=" + Number(c) + ", alpha=" +
-           Number(alpha * deg) + ", beta=" + Number(beta * deg) + ", gamma=" + Number(gamma * deg) +
+    return "a=" + NumberText(a) + ", b=" + NumberText(b) + ", c=" + NumberText(c) + ", alpha=" +
+           NumberText(alpha * deg) + ", beta=" + NumberText(beta * deg) + ", gamma=" + NumberText(gamma * deg) +
            " degrees";
 }
 
@@ -43,7 +39,7 @@ xxCell::xxCell(const xxMatrix3& toCartesian) : toCartesian_(toCartesian) {
     volume_ = toCartesian.Determinant();
     if (!std::isfinite(volume_) || volume_ <= kMinRelativeVolume * length_[0] * length_[1] * length_[2])
         ThrowDegenerate("the lattice vectors span no volume or are left-handed (volume " +
-                        Number(volume_) + ")");
+                        NumberText(volume_) + ")");
     angle_[0] = std::acos(std::clamp(b.Dot(c) / (length_[1] * length_[2]), -1.0, 1.0));
     angle_[1] = std::acos(std::clamp(a.Dot(c) / (length_[0] * length_[2]), -1.0, 1.0));
     angle_[2] = std::acos(std::clamp(a.Dot(b) / (length_[0] * length_[1]), -1.0, 1.0));

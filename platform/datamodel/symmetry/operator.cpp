@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "base/text.h"
 #include "cfx/cfx.h"
 
 namespace {
@@ -83,12 +84,6 @@ void ParseComponent(std::string_view whole, std::string_view s, double row[3], d
     }
 }
 
-std::string FormatNumber(double v) {
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-}
-
 // "+1/2", "-1/3", "+0.1234" for a non-zero constant.
 std::string FormatConstant(double t) {
     for (int den : {1, 2, 3, 4, 6, 8, 12, 24}) {
@@ -100,7 +95,7 @@ std::string FormatConstant(double t) {
             return s;
         }
     }
-    return (t < 0 ? "" : "+") + FormatNumber(t);
+    return (t < 0 ? "" : "+") + cartovane::text::NumberText(t);
 }
 
 bool Near(double a, double b, double tolerance) { return std::fabs(a - b) <= tolerance; }
@@ -143,7 +138,7 @@ std::string xxSymmetryOperator::ToSymbol() const {
             if (Near(c, 0, 1e-9)) continue;
             if (Near(c, 1, 1e-9)) row += '+';
             else if (Near(c, -1, 1e-9)) row += '-';
-            else row += (c < 0 ? "" : "+") + FormatNumber(c);
+            else row += (c < 0 ? "" : "+") + cartovane::text::NumberText(c);
             row += kVariables[j];
         }
         if (!Near(translation_[i], 0, 1e-9)) row += FormatConstant(translation_[i]);
