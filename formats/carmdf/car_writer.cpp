@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <ostream>
@@ -10,6 +9,7 @@
 #include <tuple>
 #include <utility>
 
+#include "base/text.h"
 #include "cfx/cfx.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/sets.h"
@@ -35,7 +35,7 @@ xxSaveCAR::Clock& ClockSlot() {
 
 void Report(std::int32_t messageId) { CfxReportError(E_UNEXPECTED, cartovane::CLSID_CARImportExport, messageId); }
 
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+using cartovane::text::IsScanSpace;
 
 bool HasNonBlank(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return c != ' '; });
@@ -50,7 +50,7 @@ std::string_view TypeText(const xxMatter& matter, std::string& scratch) {
         return type;
     scratch.clear();
     for (char c : type) {
-        if (IsSpace(c)) continue;
+        if (IsScanSpace(c)) continue;
         scratch.push_back(c);
         if (scratch.size() == 7) break;
     }

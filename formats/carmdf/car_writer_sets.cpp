@@ -4,6 +4,7 @@
 #include <type_traits>
 #include <unordered_set>
 
+#include "base/text.h"
 #include "cfx/cfx.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/sets.h"
@@ -20,12 +21,12 @@ constexpr std::size_t kMaxListLine = 80;
 constexpr std::size_t kMaxTupleDegree = 24;
 constexpr std::string_view kFixedAtomsName = "MDF_FIXED_ATOMS_SUBSET";
 
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+using cartovane::text::IsScanSpace;
 
 std::string WithoutSpace(std::string_view text) {
     std::string out;
     for (char c : text)
-        if (!IsSpace(c)) out.push_back(c);
+        if (!IsScanSpace(c)) out.push_back(c);
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <numeric>
 
+#include "base/text.h"
 #include "datamodel/property_bits.h"
 #include "datamodel/sets.h"
 
@@ -14,15 +15,7 @@ using xxPropertyBit::Mask;
 
 namespace {
 
-constexpr char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool IsUnknownText(std::string_view text) {
-    constexpr std::string_view unknown = "unknown";
-    if (text.size() != unknown.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (Lower(text[i]) != unknown[i]) return false;
-    return true;
-}
+bool IsUnknownText(std::string_view text) { return cartovane::text::EqualsNoCase(text, "unknown"); }
 
 bool IsElementNumber(const int& v) { return v >= 0 && v <= kMaxElementNumber; }
 bool IsMassNumber(const int& v) { return v >= 0; }

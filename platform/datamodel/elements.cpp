@@ -2,26 +2,20 @@
 
 #include <string>
 
+#include "base/text.h"
 #include "cfx/cfx.h"
 
 namespace {
 
-constexpr char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-constexpr bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
+using cartovane::text::EqualsNoCase;
 
 // The lookups index the table by number and rely on unique symbols.
 constexpr bool TableIsConsistent() {
     for (std::size_t i = 0; i < kElementTable.size(); ++i) {
         if (kElementTable[i].number != static_cast<int>(i)) return false;
         for (std::size_t j = 0; j < i; ++j)
-            if (EqualNoCase(kElementTable[i].symbol, kElementTable[j].symbol) ||
-                EqualNoCase(kElementTable[i].name, kElementTable[j].name))
+            if (EqualsNoCase(kElementTable[i].symbol, kElementTable[j].symbol) ||
+                EqualsNoCase(kElementTable[i].name, kElementTable[j].name))
                 return false;
     }
     return kElementTable.size() == kMaxElementNumber + 1;
@@ -43,13 +37,13 @@ const xxElement* xxElementFactory::FindElementByType(int number) noexcept {
 const xxElement* xxElementFactory::FindElement(std::string_view symbol) noexcept {
     if (symbol.empty() || symbol.size() > 2) return nullptr;
     for (const xxElement& e : kElementTable)
-        if (EqualNoCase(e.symbol, symbol)) return &e;
+        if (EqualsNoCase(e.symbol, symbol)) return &e;
     return nullptr;
 }
 
 const xxElement* xxElementFactory::FindElementByName(std::string_view name) noexcept {
     for (const xxElement& e : kElementTable)
-        if (EqualNoCase(e.name, name)) return &e;
+        if (EqualsNoCase(e.name, name)) return &e;
     return nullptr;
 }
 

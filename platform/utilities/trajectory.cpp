@@ -1,6 +1,6 @@
 #include "utilities/trajectory.h"
 
-#include <cctype>
+#include "base/text.h"
 
 namespace {
 // Trajectories take the first free bit range above the object's own (none).
@@ -13,9 +13,7 @@ const xxPropertyTemplate<std::string> xxTrajectory::m_pptTrajectoryType("Traject
 XX_IMPLEMENT_CLASS(xxTrajectory, "Trajectory", xxObject, 1, &xxTrajectory::m_pptTrajectoryType)
 
 std::string xxTrajectory::LoaderClassName(const std::string& type) {
-    std::string name;
-    for (unsigned char c : type) name.push_back(static_cast<char>(std::toupper(c)));
-    return name + "Loader";
+    return cartovane::text::ToUpper(type) + "Loader";
 }
 
 std::unique_ptr<xxFrameProvider> xxTrajectory::CreateFrameLoader() const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/text.h"
 #include "host/streams.h"
 
 namespace cartovane::tool {
@@ -12,9 +13,7 @@ std::string Extension(const std::string& path) {
     auto slash = path.find_last_of("/\\");
     auto dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = path.substr(dot + 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext;
+    return cartovane::text::ToLower(std::string_view(path).substr(dot + 1));
 }
 
 struct ExtensionRow {

@@ -4,6 +4,7 @@
 #include <limits>
 #include <numbers>
 
+#include "base/text.h"
 #include "cfx/cfx.h"
 #include "datamodel/symmetry/plane_groups.h"
 #include "datamodel/symmetry/space_groups.h"
@@ -166,9 +167,7 @@ constexpr Convention kConventions[] = {{0, "zyx"},  {3, "xyz"},  {6, "yxz"},  {9
 }  // namespace
 
 std::optional<int> xxLatticeOrientation::FromAxisOrder(std::string_view axes) {
-    std::string lowered(axes);
-    for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string lowered = cartovane::text::ToLower(axes);
     for (const auto& c : kConventions)
         if (c.axes == lowered) return c.value;
     return std::nullopt;

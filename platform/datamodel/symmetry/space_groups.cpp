@@ -5,10 +5,15 @@
 #include <algorithm>
 #include <memory>
 
+#include "base/text.h"
 #include "cfx/cfx.h"
 #include "datamodel/symmetry/names.h"
 
 namespace {
+
+using cartovane::text::SplitFields;
+using cartovane::text::ToLower;
+using cartovane::text::TrimBlanks;
 
 constexpr int kHallEntries = 530;
 
@@ -19,34 +24,10 @@ std::string Without(std::string_view s, char drop) {
     return out;
 }
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-std::vector<std::string_view> Split(std::string_view s, char sep) {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = s.find(sep, start);
-        parts.push_back(Trim(s.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start)));
-        if (end == std::string_view::npos) return parts;
-        start = end + 1;
-    }
-}
-
 std::string ReplaceAll(std::string s, std::string_view from, std::string_view to) {
     for (std::size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
         s.replace(pos, from.size(), to);
     return s;
-}
-
-std::string Lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
 }
 
 bool IsMonoclinic(int number) { return number >= 3 && number <= 15; }
@@ -58,7 +39,7 @@ bool OnHexagonalAxes(int number, std::string_view choice) {
 // "P 1 2_1/c 1" -> "P 2_1/c": monoclinic short symbols of every setting drop the 1 axes.
 std::string ShortFromFull(std::string_view full) {
     std::string out;
-    for (std::string_view token : Split(full, ' ')) {
+    for (std::string_view token : SplitFields(full, ' ')) {
         if (token.empty() || token == "1") continue;
         if (!out.empty()) out += ' ';
         out += token;
@@ -97,7 +78,7 @@ std::string QualifierFor(int number, std::string_view choice) {
 
 std::vector<std::string> NormalisedWords(std::string_view list) {
     std::vector<std::string> words;
-    for (std::string_view w : Split(list, ','))
+    for (std::string_view w : SplitFields(list, ','))
         if (!w.empty()) words.push_back(xxSymmetryNames::NormalizeQualifier(w));
     return words;
 }
@@ -149,7 +130,7 @@ xxSpaceGroupFactory::xxSpaceGroupFactory() {
         d.choice_ = type.choice;
         d.hallSymbol_ = type.hall_symbol;
         d.schoenflies_ = type.schoenflies;
-        d.pointGroup_ = Trim(type.pointgroup_international);
+        d.pointGroup_ = TrimBlanks(type.pointgroup_international);
         d.fullName_ = Without(type.international_full, '_');
         d.name_ = Without(Without(IsMonoclinic(type.number) ? ShortFromFull(type.international_full)
                                                              : std::string(type.international_short),
@@ -189,7 +170,7 @@ xxSpaceGroupFactory::xxSpaceGroupFactory() {
         // standard symbol, not this setting's.
         std::vector<std::string> own = {d.name_, type.international_full};
         if (!IsMonoclinic(d.itNumber_)) own.emplace_back(type.international_short);
-        const std::vector<std::string_view> parts = Split(type.international, '=');
+        const std::vector<std::string_view> parts = SplitFields(type.international, '=');
         for (std::size_t i = parts.size() > 1 ? 1 : 0; i < parts.size(); ++i) own.emplace_back(parts[i]);
         std::vector<std::string> standard = {descriptions_.size() == firstOfNumber
                                                  ? d.name_
@@ -211,7 +192,7 @@ const xxSpaceGroupDescription* xxSpaceGroupFactory::Select(std::span<const Alias
                                                            std::string_view qualifier,
                                                            std::string_view choice) const {
     const std::vector<std::string> words = NormalisedWords(qualifier);
-    const std::string code = Lowered(choice);
+    const std::string code = ToLower(choice);
     const Alias* best = nullptr;
     for (const Alias& a : candidates) {
         const xxSpaceGroupDescription& d = descriptions_[a.index];
@@ -221,7 +202,7 @@ const xxSpaceGroupDescription* xxSpaceGroupFactory::Select(std::span<const Alias
             const bool fits = code == "1" || code == "2" ? tagged("origin" + code)
                               : code == "h"              ? tagged("hexagonal")
                               : code == "r"              ? tagged("rhombohedral")
-                                                         : Lowered(d.choice_) == code;
+                                                         : ToLower(d.choice_) == code;
             if (!fits) continue;
         }
         if (!std::all_of(words.begin(), words.end(), tagged)) continue;
@@ -234,7 +215,7 @@ const xxSpaceGroupDescription* xxSpaceGroupFactory::FindSpaceGroupByName(std::st
                                                                          std::string_view qualifier) const {
     std::string_view choice;
     if (const std::size_t colon = name.rfind(':'); colon != std::string_view::npos) {
-        choice = Trim(name.substr(colon + 1));
+        choice = TrimBlanks(name.substr(colon + 1));
         name = name.substr(0, colon);
         if (choice.empty()) return nullptr;
     }
