@@ -1,11 +1,12 @@
 // The line reader against a plain split of the same text.
 //
 // Input: byte 0 picks the block size (small ones put line ends across block boundaries), byte 1
-// the ReadString limit, byte 2 the line-length cap of ReadStringAlloc (top bit set) and byte 3
-// which read each line takes; the rest is the text.
+// the ReadString and ReadLine limit, byte 2 the line-length cap of ReadStringAlloc (top bit set)
+// and byte 3, two bits a line, which read each line takes; the rest is the text.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -19,11 +20,11 @@ namespace {
 std::vector<std::string_view> Split(std::string_view text) {
     std::vector<std::string_view> lines;
     while (!text.empty()) {
-        const std::size_t lf = text.find('\n');
-        std::string_view line = text.substr(0, lf);
-        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
+        const std::size_t end = text.find_first_of("\r\n");
+        lines.push_back(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        const bool pair = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+        text.remove_prefix(end + (pair ? 2 : 1));
     }
     return lines;
 }
@@ -50,11 +51,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<char> buffer(limit);
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const std::string_view want = expected[i];
-        if ((pattern >> (i % 8)) & 1) {
+        const unsigned read = (pattern >> (i % 4 * 2)) & 3;
+        if (read == 1) {
             Check(parser.ReadString(buffer.data(), limit) == buffer.data());
             const std::size_t kept = std::min(want.size(), limit - 1);
             Check(parser.GetLineLength() == kept && std::string_view(buffer.data(), kept) == want.substr(0, kept));
             Check(buffer[kept] == '\0' && parser.WasLineTruncated() == (want.size() > kept));
+        } else if (read == 2) {
+            const std::optional<std::string_view> line = parser.ReadLine(limit);
+            const std::string_view kept = want.substr(0, std::min(want.size(), limit));
+            Check(line && *line == kept.substr(0, kept.find('\0')) && parser.GetLineLength() == kept.size());
+            Check(parser.WasLineTruncated() == (want.size() > kept.size()));
         } else {
             try {
                 const char* line = parser.ReadStringAlloc();

@@ -28,42 +28,43 @@ bool CTextParser::Refill() {
 
 bool CTextParser::Advance(std::size_t keep, bool throwWhenLonger) {
     if (begin_ == end_ && !Refill()) return false;
+    if (skipLF_) {
+        skipLF_ = false;
+        if (block_[begin_] == '\n') ++begin_;
+        if (begin_ == end_ && !Refill()) return false;
+    }
     ++lineNumber_;
     bool spilled = false;
-    std::size_t total = 0;  // characters of the line so far, CR included
-    bool endsWithCR = false;
+    std::size_t total = 0;  // characters of the line so far
     spill_.clear();
     while (true) {
         char* p = block_.get() + begin_;
         const std::size_t available = end_ - begin_;
         const char* lf = static_cast<const char*>(std::memchr(p, '\n', available));
-        const std::size_t piece = lf ? static_cast<std::size_t>(lf - p) : available;
-        if (piece) endsWithCR = p[piece - 1] == '\r';
+        std::size_t piece = lf ? static_cast<std::size_t>(lf - p) : available;
+        std::size_t ending = lf ? 1 : 0;  // characters of the line end in this block
+        if (const char* cr = static_cast<const char*>(std::memchr(p, '\r', piece))) {
+            piece = static_cast<std::size_t>(cr - p);
+            ending = piece + 1 < available && p[piece + 1] == '\n' ? 2 : 1;
+            skipLF_ = piece + 1 == available;  // the LF of a CR LF may open the next block
+        }
         total += piece;
-        if (throwWhenLonger && total > keep + 1) ThrowTooLong(keep);  // one more may be the CR
-        if (lf && !spilled) {  // the whole line lies in the block: hand it out where it is
-            const std::size_t length = piece - (endsWithCR ? 1 : 0);
-            if (throwWhenLonger && length > keep) ThrowTooLong(keep);
+        if (throwWhenLonger && total > keep) ThrowTooLong(keep);
+        if (ending != 0 && !spilled) {  // the whole line lies in the block: hand it out where it is
             line_ = p;
-            lineLength_ = std::min(length, keep);
-            truncated_ = length > keep;
-            begin_ += piece + 1;
+            lineLength_ = std::min(piece, keep);
+            truncated_ = piece > keep;
+            begin_ += piece + ending;
             return true;
         }
         if (spill_.size() < keep) spill_.insert(spill_.end(), p, p + std::min(piece, keep - spill_.size()));
         spilled = true;
-        begin_ += piece;
-        if (lf) {
-            ++begin_;
-            break;
-        }
-        if (!Refill()) break;  // the text ends without a final LF
+        begin_ += piece + ending;
+        if (ending != 0) break;
+        if (!Refill()) break;  // the text ends without a line end
     }
-    const std::size_t length = total - (endsWithCR ? 1 : 0);
-    if (throwWhenLonger && length > keep) ThrowTooLong(keep);
-    if (spill_.size() > length) spill_.resize(length);  // the kept part reached the CR
     lineLength_ = spill_.size();
-    truncated_ = length > keep;
+    truncated_ = total > keep;
     spill_.push_back('\0');
     line_ = spill_.data();
     return true;
@@ -76,6 +77,12 @@ char* CTextParser::ReadString(char* buffer, std::size_t limit) {
     std::memcpy(buffer, line_, lineLength_);
     buffer[lineLength_] = '\0';
     return buffer;
+}
+
+std::optional<std::string_view> CTextParser::ReadLine(std::size_t limit) {
+    if (!Advance(limit, false)) return std::nullopt;
+    const void* nul = std::memchr(line_, '\0', lineLength_);
+    return std::string_view(line_, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - line_) : lineLength_);
 }
 
 char* CTextParser::ReadStringAlloc() {
@@ -91,6 +98,7 @@ bool CTextParser::Rewind() {
     lineNumber_ = 0;
     lineLength_ = 0;
     truncated_ = false;
+    skipLF_ = false;
     line_ = nullptr;
     return true;
 }

@@ -4,13 +4,15 @@
 #include <cstddef>
 #include <istream>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
-// Reads a text line by line. A line ends at LF or at the end of the text; the LF is not part
-// of it, and neither is a CR right before it (or right before the end of the text), so CR LF
-// text reads exactly as LF text. A CR anywhere else stays. The text is read in large blocks;
-// lines are handed out from the block where they lie whole and copied only when they cross
-// a block boundary, into a buffer that grows only when a longer such line comes.
+// Reads a text line by line. A line ends at LF, at CR LF, at a CR alone, or at the end of the
+// text; the line end is not part of the line, so text with any of the three line ends reads
+// alike. The text is read in large blocks; lines are handed out from the block where they lie
+// whole and copied only when they cross a block boundary, into a buffer that grows only when a
+// longer such line comes.
 //
 // The line a call returns stays valid until the next read or Rewind. Read failures of the
 // source throw Cfx::CfxResult STG_E_READFAULT.
@@ -30,13 +32,19 @@ public:
     // Throws CfxResult E_POINTER for a null buffer and E_INVALIDARG for a limit of 0.
     char* ReadString(char* buffer, std::size_t limit);
 
+    // The next line as a view into the parser's block, nothing copied: its first limit
+    // characters (the rest skipped as ReadString skips it), ending before a NUL the line may
+    // hold, as a reader of ReadString's buffer would see it; nullopt at the end of the text.
+    std::optional<std::string_view> ReadLine(std::size_t limit);
+
     // The next line whole, NUL-terminated, in a buffer the parser owns; null at the end of the
     // text. A line longer than GetMaxLineLength() throws CfxResult E_FAIL instead of growing
     // the buffer without bound.
     char* ReadStringAlloc();
 
     // Of the line last returned: its length as stored (embedded NULs included, so it can
-    // exceed strlen), whether ReadString cut it, and its number from 1 (0 before the first).
+    // exceed strlen), whether ReadString or ReadLine cut it, and its number from 1 (0 before
+    // the first).
     std::size_t GetLineLength() const noexcept { return lineLength_; }
     bool WasLineTruncated() const noexcept { return truncated_; }
     std::size_t GetLineNumber() const noexcept { return lineNumber_; }
@@ -70,6 +78,7 @@ private:
     std::size_t lineLength_ = 0;
     std::size_t lineNumber_ = 0;
     bool truncated_ = false;
+    bool skipLF_ = false;  // the last line ended in a CR that closed a block; an LF next is its
     std::size_t maxLineLength_ = kDefaultMaxLineLength;
 };
 

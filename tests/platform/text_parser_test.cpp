@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <functional>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cfx/cfx.h"
@@ -72,9 +74,12 @@ TEST(TextParser, SplitsLinesAlikeForEveryLineEndAndBlockSize) {
         {"CR LF", "ab\r\ncd\r\n", {"ab", "cd"}},
         {"CR LF, empty line between", "ab\r\n\r\ncd", {"ab", "", "cd"}},
         {"CR before the end of the text", "ab\r", {"ab"}},
-        {"lone CR inside a line stays", "a\rb\n", {"a\rb"}},
-        {"only the last of two CRs goes", "a\r\r\n", {"a\r"}},
-        {"a line of one CR", "\r\n", {""}},
+        {"lone CR", "ab\rcd\r", {"ab", "cd"}},
+        {"lone CR, no final line end", "ab\rcd", {"ab", "cd"}},
+        {"CR then CR LF", "a\r\r\n", {"a", ""}},
+        {"LF then CR", "a\n\rb", {"a", "", "b"}},
+        {"empty lines of each end", "\r\n\n\r", {"", "", ""}},
+        {"all three ends mixed", "a\rb\r\nc\nd", {"a", "b", "c", "d"}},
         {"embedded NUL", "a\0b\nc\n"s, {"a\0b"s, "c"}},
         {"line longer than a block", longLine + "\r\ntail", {longLine, "tail"}},
     };
@@ -100,7 +105,8 @@ TEST(TextParser, ReadStringKeepsLimitMinusOneCharactersAndSkipsTheRest) {
         {"abc\n", 4, {{"abc", false}}},
         {"abc\r\n", 4, {{"abc", false}}},        // the CR is no character of the line
         {"abcd\r\nz", 4, {{"abc", true}, {"z", false}}},
-        {"abc\r\r\n", 4, {{"abc", true}}},       // the first CR is
+        {"abc\r\r\n", 4, {{"abc", false}, {"", false}}},
+        {"abcd\rxy", 4, {{"abc", true}, {"xy", false}}},
         {"ab\ncd\n", 1, {{"", true}, {"", true}}},
         {std::string(70000, 'y') + "\nok", 512, {{std::string(511, 'y'), true}, {"ok", false}}},
     };
@@ -121,14 +127,51 @@ TEST(TextParser, ReadStringKeepsLimitMinusOneCharactersAndSkipsTheRest) {
         }
 }
 
+// At every block size: lone CR ends, CR LF pairs that a boundary splits, cut lines, and a NUL
+// inside a line, which ends the view where strlen would end ReadString's buffer.
+TEST(TextParser, ReadLineViewsLinesAsReadStringStoresThem) {
+    struct Case {
+        std::string text;
+        std::size_t limit;
+        std::vector<std::string> lines;
+        std::vector<bool> truncated;
+    };
+    const Case cases[] = {
+        {"!KORVEN archive 3\rPBC=OFF\rtitle\r", 511, {"!KORVEN archive 3", "PBC=OFF", "title"}, {false, false, false}},
+        {"one\r\ntwo\r\n\r\nfour", 511, {"one", "two", "", "four"}, {false, false, false, false}},
+        {"abcdef\r\nxy", 4, {"abcd", "xy"}, {true, false}},
+        {"ab\0cd\nef\n"s, 511, {"ab", "ef"}, {false, false}},  // up to the NUL, as strlen sees it
+        {"ab\ncd", 0, {"", ""}, {true, true}},
+        {std::string(600, 'z') + "\rtail", 511, {std::string(511, 'z'), "tail"}, {true, false}},
+    };
+    for (const Case& c : cases)
+        for (std::size_t blockSize : kBlockSizes) {
+            SCOPED_TRACE(c.text.substr(0, 12) + " limit " + std::to_string(c.limit) + " block " +
+                         std::to_string(blockSize));
+            std::istringstream in(c.text);
+            CTextIOStreamParser parser(in, blockSize);
+            std::vector<std::string> lines;
+            std::vector<bool> truncated;
+            while (const std::optional<std::string_view> line = parser.ReadLine(c.limit)) {
+                lines.emplace_back(*line);
+                truncated.push_back(parser.WasLineTruncated());
+                EXPECT_EQ(parser.GetLineNumber(), lines.size());
+            }
+            EXPECT_EQ(lines, c.lines);
+            EXPECT_EQ(truncated, c.truncated);
+            EXPECT_EQ(parser.ReadLine(c.limit), std::nullopt);
+        }
+}
+
 TEST(TextParser, BothReadsTakeTurnsOnOneText) {
-    std::istringstream in("one\r\ntwo\r\nthree\r\n");
+    std::istringstream in("one\r\ntwo\r\nthree\r\nfour\r");
     CTextIOStreamParser parser(in, 2);
     char buffer[16];
     EXPECT_STREQ(parser.ReadString(buffer, sizeof buffer), "one");
     EXPECT_STREQ(parser.ReadStringAlloc(), "two");
     EXPECT_STREQ(parser.ReadString(buffer, sizeof buffer), "three");
-    EXPECT_EQ(parser.GetLineNumber(), 3u);
+    EXPECT_EQ(parser.ReadLine(511), std::optional<std::string_view>("four"));
+    EXPECT_EQ(parser.GetLineNumber(), 4u);
 }
 
 TEST(TextParser, BadArgumentsAndOverlongLinesAreErrors) {
@@ -198,9 +241,9 @@ TEST(TextParser, AllocatesNothingPerLine) {
     char buffer[512];
     const long before = gAllocations;
     std::size_t lines = 0;
-    while (parser.ReadStringAlloc() && parser.ReadString(buffer, sizeof buffer)) lines += 2;
+    while (parser.ReadStringAlloc() && parser.ReadString(buffer, sizeof buffer) && parser.ReadLine(511)) lines += 3;
     const long allocations = gAllocations - before;
-    EXPECT_EQ(lines, 2000u);
+    EXPECT_EQ(lines, 1998u);
     EXPECT_LT(allocations, 16) << "the line buffer should grow a few times, not per line";
 }
 
