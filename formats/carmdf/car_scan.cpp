@@ -7,7 +7,14 @@
 #include <filesystem>
 #include <system_error>
 
+#include "datamodel/atomistic.h"
+
 namespace cartovane::carscan {
+
+static_assert(kBondSingle == static_cast<int>(xxBondType::Single) &&
+              kBondPartial == static_cast<int>(xxBondType::Partial) &&
+              kBondDouble == static_cast<int>(xxBondType::Double) &&
+              kBondTriple == static_cast<int>(xxBondType::Triple));
 
 using text::EqualsNoCase;
 using text::IsDigit;
@@ -29,6 +36,10 @@ CarPeriodicity PeriodicityOf(std::string_view line) noexcept {
     if (StartsWithNoCase(line, "PBC=ON")) return CarPeriodicity::ThreeD;
     if (StartsWithNoCase(line, "PBC=2D")) return CarPeriodicity::TwoD;
     return CarPeriodicity::None;
+}
+
+bool IsKnownPeriodicity(std::string_view line) noexcept {
+    return PeriodicityOf(line) != CarPeriodicity::None || StartsWithNoCase(line, "PBC=OFF");
 }
 
 std::size_t ScanCellNumbers(std::string_view line, double* values, std::size_t count) noexcept {
@@ -61,14 +72,20 @@ void ParseAtomLine(std::string_view line, const CarColumns& columns, CarAtomFiel
         std::size_t pos = column;
         return ScanString(line, pos, width).value_or(std::string_view{});
     };
-    auto doubleAt = [&](std::size_t column, double& v) {
+    auto coordinateAt = [&](std::size_t column, int axis, double& v) {
         std::size_t pos = column;
-        if (column >= line.size() || !ScanDouble(line, pos, v)) v = 0;
+        if (column < line.size() && text::ScanReal(line, pos, v) == text::Conversion::Finite) return;
+        v = 0;
+        const std::string_view token = stringAt(column, std::string_view::npos);
+        if (f.badAxis < 0 && !token.empty()) {
+            f.badAxis = axis;
+            f.badText = token;
+        }
     };
     f.name = stringAt(0, 5);
-    doubleAt(columns.x, f.x);
-    doubleAt(columns.y, f.y);
-    doubleAt(columns.z, f.z);
+    coordinateAt(columns.x, 0, f.x);
+    coordinateAt(columns.y, 1, f.y);
+    coordinateAt(columns.z, 2, f.z);
     f.residueName = stringAt(columns.residueName, 4);
     f.residueNumber = stringAt(columns.residueNumber, 7);
     if (line.size() <= columns.shortLine) {
@@ -109,14 +126,18 @@ std::string_view BaseName(std::string_view path) noexcept {
     return name;
 }
 
-std::string CompanionMdfPath(std::string_view path) {
+CompanionName CompanionPath(std::string_view path, std::string_view extension) {
     const std::size_t start = LastComponentStart(path);
-    const std::string_view component = path.substr(start);
-    if (component.empty()) return {};
-    const std::size_t dot = component.rfind('.');
-    std::string out(path.substr(0, dot == std::string_view::npos || dot == 0 ? path.size() : start + dot));
-    out += ".mdf";
+    const std::size_t dot = path.rfind('.');
+    const bool replaced = dot != std::string_view::npos && dot > start;
+    CompanionName out{std::string(path.substr(0, replaced ? dot : path.size())), replaced};
+    out.path += extension;
     return out;
+}
+
+std::string CompanionMdfPath(std::string_view path) {
+    if (LastComponentStart(path) == path.size()) return {};
+    return CompanionPath(path, ".mdf").path;
 }
 
 std::optional<std::string> FindCompanionFile(const std::string& path) {

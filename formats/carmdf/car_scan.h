@@ -10,8 +10,12 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "datamodel/geometry.h"
 
 namespace cartovane::carscan {
+
+// CAR and MDF lines are read up to this many characters; the rest of a longer line is skipped.
+inline constexpr std::size_t kLineLimit = 511;
 
 // Blank (only blanks, tabs and line feeds) or a comment ("!" first).
 constexpr bool IsCommentLine(std::string_view line) noexcept { return !line.empty() && line[0] == '!'; }
@@ -26,6 +30,9 @@ CarArchive ArchiveOf(std::string_view headerLine) noexcept;
 
 enum class CarPeriodicity { None, ThreeD, TwoD };
 CarPeriodicity PeriodicityOf(std::string_view line) noexcept;
+// "PBC=ON", "PBC=2D" or "PBC=OFF" in any case as the first characters: a periodicity line the
+// format knows (any other text also means no cell, but says nothing the reader understands).
+bool IsKnownPeriodicity(std::string_view line) noexcept;
 
 // "PBC" in any case as the first three characters.
 constexpr bool IsCellLine(std::string_view line) noexcept {
@@ -46,7 +53,8 @@ const CarColumns& ColumnsOf(CarArchive archive) noexcept;
 
 // One atom line. The views point into the line; the element text, its second character
 // lower-cased, is held here. A field the line does not reach, or that does not convert, is
-// empty or 0.
+// empty or 0; a coordinate with text that does not read as a finite number ("%lf": "nan",
+// "1e999", "abc") is also named in badAxis and badText.
 struct CarAtomFields {
     std::string_view name, residueName, residueNumber, type;
     std::array<char, 3> elementBuffer{};
@@ -54,6 +62,8 @@ struct CarAtomFields {
     bool elementUnknown = false;  // the short-line element "unknown"
     double x = 0, y = 0, z = 0;
     float charge = 0;
+    int badAxis = -1;          // 0, 1, 2 for the first of x, y, z that did not read; -1 when all did
+    std::string_view badText;  // its text, up to the next white space
 
     std::string_view Element() const noexcept {
         return elementUnknown ? std::string_view("unknown") : std::string_view(elementBuffer.data(), elementLength);
@@ -69,9 +79,17 @@ CarAtomKind AtomKindOf(std::string_view elementText) noexcept;
 
 // After the last "/" or "\", without a final ".car" (else ".arc"), compared exactly.
 std::string_view BaseName(std::string_view path) noexcept;
-// The path with the extension of its last component replaced by ".mdf", or ".mdf" appended
-// when the component has none (a leading dot starts no extension); empty when the path names
-// no file (empty, or ending in a separator).
+// A companion file's path, for the reader and the writer alike: the path with the extension of
+// its last component (from the component's last ".", unless that is its first character)
+// replaced by extension, or extension appended when the component has none; replaced tells
+// which. Only the last component changes, so a dot in a directory name is left alone.
+struct CompanionName {
+    std::string path;
+    bool replaced = false;
+};
+CompanionName CompanionPath(std::string_view path, std::string_view extension);
+// The MDF the reader looks for beside a CAR path; empty when the path names no file (empty, or
+// ending in a separator), as then nothing can stand beside it.
 std::string CompanionMdfPath(std::string_view path);
 // The file to open for a companion path: the path itself when it names a file, else the one
 // entry of its directory whose name equals its name without regard to case; nullopt when there
@@ -92,14 +110,10 @@ char ColumnCodeOf(std::string_view name) noexcept;
 
 // A formal-charge text as a reduced fraction with a positive denominator; nullopt for a text
 // that does not read or has a zero denominator.
-struct Fraction {
-    int numerator = 0;
-    int denominator = 1;
-    friend constexpr bool operator==(Fraction, Fraction) = default;
-};
+using Fraction = xxRational;
 std::optional<Fraction> ParseFraction(std::string_view text) noexcept;
 
-// Bond types as the data model numbers them.
+// Bond types as the data model numbers them (xxBondType; car_scan.cpp pins the two together).
 enum : int { kBondSingle = 1, kBondPartial = 2, kBondDouble = 4, kBondTriple = 6 };
 
 // One token of a connection list.

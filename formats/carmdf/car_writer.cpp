@@ -14,6 +14,7 @@
 #include "datamodel/atomistic.h"
 #include "datamodel/sets.h"
 #include "datamodel/symmetry/system.h"
+#include "formats/carmdf/car_scan.h"
 #include "frame/clsids.h"
 #include "frame/messages.h"
 
@@ -91,15 +92,9 @@ xxSaveCAR::~xxSaveCAR() = default;
 // ---- paths ------------------------------------------------------------------------
 
 bool xxSaveCAR::DeriveMdfPath(std::string_view carPath, std::string& mdfPath) {
-    std::size_t slash = carPath.find_last_of("/\\");
-    std::size_t start = slash == std::string_view::npos ? 0 : slash + 1;
-    std::size_t dot = carPath.rfind('.');
-    if (dot != std::string_view::npos && dot > start) {
-        mdfPath.assign(carPath.substr(0, dot)).append(".mdf");
-        return true;
-    }
-    mdfPath.assign(carPath).append(".mdf");
-    return false;
+    cartovane::carscan::CompanionName mdf = cartovane::carscan::CompanionPath(carPath, ".mdf");
+    mdfPath = std::move(mdf.path);
+    return mdf.replaced;
 }
 
 // ---- the export -------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "formats/carmdf/car_writer.h"
 #include "support/temp_dir.h"
 
 namespace cs = cartovane::carscan;
@@ -184,6 +185,28 @@ TEST(CarPaths, BaseNameAndCompanion) {
                           Case{"/data/", "", ""}}) {
         EXPECT_EQ(cs::BaseName(c.path), c.base) << c.path;
         EXPECT_EQ(cs::CompanionMdfPath(c.path), c.mdf) << c.path;
+    }
+}
+
+// The reader and the writer find the MDF by one rule; only a path that names no file has no
+// companion for the reader, where the writer appends (and reports the missing extension).
+TEST(CarPaths, OneCompanionRuleForReaderAndWriter) {
+    struct Case {
+        std::string_view path, mdf;
+        bool replaced;
+    };
+    for (const Case& c : {Case{"model.car", "model.mdf", true}, Case{"/d/run.arc", "/d/run.mdf", true},
+                          Case{"a.c", "a.mdf", true}, Case{"/d/v1.2/model", "/d/v1.2/model.mdf", false},
+                          Case{".car", ".car.mdf", false}, Case{"dir/", "dir/.mdf", false},
+                          Case{"", ".mdf", false}}) {
+        const cs::CompanionName name = cs::CompanionPath(c.path, ".mdf");
+        EXPECT_EQ(name.path, c.mdf) << c.path;
+        EXPECT_EQ(name.replaced, c.replaced) << c.path;
+        std::string written;
+        EXPECT_EQ(xxSaveCAR::DeriveMdfPath(c.path, written), c.replaced) << c.path;
+        EXPECT_EQ(written, c.mdf) << c.path;
+        const bool namesNoFile = c.path.empty() || c.path.back() == '/';
+        EXPECT_EQ(cs::CompanionMdfPath(c.path), namesNoFile ? "" : c.mdf) << c.path;
     }
 }
 
