@@ -1,7 +1,6 @@
 #include "formats/carmdf/car_reader.h"
 
 #include <cmath>
-#include <cstring>
 #include <fstream>
 #include <istream>
 #include <utility>
@@ -22,10 +21,7 @@ namespace msg = cartovane::msg;
 
 namespace {
 
-constexpr std::size_t kLineLimit = 512;  // 511 characters and the NUL
 const double kRadiansPerDegree = std::atan(1.0) / 45.0;
-
-std::string_view LineOf(const char* line) { return {line, std::strlen(line)}; }
 
 // Element numbers by symbol text, every letter case, built once: the lookup runs for every atom.
 class ElementCodes {
@@ -61,6 +57,10 @@ private:
 const ElementCodes& Elements() {
     static const ElementCodes codes;
     return codes;
+}
+
+std::string LineProblem(std::size_t lineNumber, std::string_view problem) {
+    return "Line " + std::to_string(lineNumber) + ": " + std::string(problem) + ".";
 }
 
 void Post(ISBDiagnosticsConnection* diagnostics, const std::string& text) {
@@ -105,14 +105,10 @@ bool QualifiedNameMatch::operator()(const xxBondable* object, std::string_view k
 // ---- line reader --------------------------------------------------------------------------
 
 bool MdfLines::Next() {
-    const char* line = atEnd_ ? nullptr : parser_.ReadString(buffer_.data(), buffer_.size());
-    if (!line) {
-        atEnd_ = true;
-        line_ = {};
-        return false;
-    }
-    line_ = LineOf(line);
-    return true;
+    const std::optional<std::string_view> line = atEnd_ ? std::nullopt : parser_.ReadLine(cs::kLineLimit);
+    atEnd_ = !line;
+    line_ = line.value_or(std::string_view{});
+    return !atEnd_;
 }
 
 bool MdfLines::NextStatement() {
@@ -123,41 +119,8 @@ bool MdfLines::NextStatement() {
 
 // ---- xxLoadCAR ----------------------------------------------------------------------------
 
-xxLoadCAR::xxLoadCAR() { Reset(); }
+xxLoadCAR::xxLoadCAR() = default;
 xxLoadCAR::~xxLoadCAR() = default;
-
-void xxLoadCAR::Reset() {
-    threeD_ = twoD_ = oneD_ = false;
-    groupSource_ = GroupSource::None;
-    orientation_ = 3;
-    a_ = b_ = c_ = alpha_ = beta_ = gamma_ = 0;
-    tolerance_ = 0.05;
-    groupName_.clear();
-    qualifier_.clear();
-    dravik4_ = false;
-    spaceGroup_ = nullptr;
-    operators_.assign(1, xxTransformMatrix{});
-    root_ = nullptr;
-    system_ = nullptr;
-    moleculeParent_ = nullptr;
-    molecules_.clear();
-    molecule_ = nullptr;
-    subUnit_ = nullptr;
-    atomCount_ = 0;
-    columnCodes_.clear();
-    nextMolecule_ = 0;
-    topologyRead_ = false;
-    subUnits_.Clear();
-    children_.Clear();
-    recordObjects_.clear();
-    recordObjectsIndexed_ = 0;
-    qualifiedNames_.Clear();
-    chargeGroupCount_ = 0;
-    chargeGroupIndex_.Clear();
-    symmetryConnections_.clear();
-    sets_.clear();
-    monitors_.clear();
-}
 
 xxBool xxLoadCAR::IsFileExtension(std::string extension) const { return extension == "car"; }
 std::string xxLoadCAR::GetFileExtension() const { return "car"; }
@@ -165,9 +128,8 @@ std::string xxLoadCAR::GetFileFilter() const { return "Quenzoria CAR Files (*.ca
 
 xxBool xxLoadCAR::IsLoadable(std::istream& in) const {
     CTextIOStreamParser parser(in);
-    char buffer[256];
-    const char* line = parser.ReadString(buffer, sizeof buffer);
-    const bool loadable = line && cs::ArchiveOf(LineOf(line)) != cs::CarArchive::None;
+    const std::optional<std::string_view> line = parser.ReadLine(255);
+    const bool loadable = line && cs::ArchiveOf(*line) != cs::CarArchive::None;
     if (!parser.Rewind()) in.clear();
     return loadable;
 }
@@ -178,47 +140,81 @@ void xxLoadCAR::ReportError(std::int32_t messageId) {
 
 HRESULT xxLoadCAR::LoadCarMdfFile(std::istream& car, xxTreeRoot& root, const std::string& path,
                                   ISBDiagnosticsConnection* diagnostics, xxBool calculateBonds) {
-    Reset();
+    static_cast<cs::LoadState&>(*this) = cs::LoadState();
     root_ = &root;
     baseName_ = cs::BaseName(path);
     root.SetName(baseName_);
 
     CTextIOStreamParser parser(car);
-    std::array<char, kLineLimit> buffer{};
-    const char* line = parser.ReadString(buffer.data(), buffer.size());
-    const cs::CarArchive archive = line ? cs::ArchiveOf(LineOf(line)) : cs::CarArchive::None;
+    std::optional<std::string_view> line = parser.ReadLine(cs::kLineLimit);
+    const cs::CarArchive archive = line ? cs::ArchiveOf(*line) : cs::CarArchive::None;
     if (archive == cs::CarArchive::None)
         return CfxReportError(E_UNEXPECTED, cartovane::CLSID_CARImportExport, msg::CARLOAD_CAR_FORMAT);
 
-    line = parser.ReadString(buffer.data(), buffer.size());
-    const cs::CarPeriodicity periodicity = line ? cs::PeriodicityOf(LineOf(line)) : cs::CarPeriodicity::None;
+    line = parser.ReadLine(cs::kLineLimit);
+    const cs::CarPeriodicity periodicity = line ? cs::PeriodicityOf(*line) : cs::CarPeriodicity::None;
     threeD_ = periodicity == cs::CarPeriodicity::ThreeD;
     twoD_ = periodicity == cs::CarPeriodicity::TwoD;
-    if (line) line = parser.ReadString(buffer.data(), buffer.size());  // the title
+    const bool unknownPeriodicity = line && !cs::IsKnownPeriodicity(*line);
+    if (unknownPeriodicity)
+        AddCarProblem(2, "\"" + std::string(*line) + "\" is not a periodicity line (PBC=ON, PBC=2D or PBC=OFF); "
+                         "the model is read without a cell");
+    if (line) line = parser.ReadLine(cs::kLineLimit);  // the title
 
-    // The cell line: the first line after the title that is neither blank nor a comment. A
-    // file without one keeps that line as its first atom line.
-    bool havePending = false;
+    // The atoms start on the line after the cell line, or where it would stand in a file
+    // without one.
+    std::optional<std::string_view> first;
     if (line && (threeD_ || twoD_)) {
         orientation_ = threeD_ ? 3 : 19;
-        while ((line = parser.ReadString(buffer.data(), buffer.size()))) {
-            const std::string_view text = LineOf(line);
-            if (cs::IsCellLine(text)) {
-                ReadCellLine(text, root);
-                break;
-            }
-            if (cs::IsBlankOrComment(text)) continue;
-            havePending = true;
-            break;
+        first = FindCellLine(parser, root);
+    } else if (line) {
+        while ((line = parser.ReadLine(cs::kLineLimit)) && cs::IsBlankOrComment(*line)) {
         }
+        // A cell line in a file that declares no cell is no atom line.
+        if (line && cs::IsCellLine(*line)) {
+            if (unknownPeriodicity) AddCarProblem(parser.GetLineNumber(), "the cell line is ignored");
+            line = parser.ReadLine(cs::kLineLimit);
+        }
+        first = line;
     }
     moleculeParent_ = system_ ? static_cast<xxTreeNode*>(system_) : static_cast<xxTreeNode*>(&root);
-    ReadAtoms(parser, buffer.data(), havePending ? LineOf(buffer.data()) : std::string_view{}, havePending,
-              cs::ColumnsOf(archive));
+    if (std::string failure = ReadAtoms(parser, first, cs::ColumnsOf(archive)); !failure.empty()) {
+        // Nothing of a text that is no model is kept: the root is left as for a text of another
+        // format, and the failure names the line.
+        root.RemoveDescendents();
+        CfxReportError(E_UNEXPECTED, cartovane::CLSID_CARImportExport, msg::CARLOAD);
+        Cfx::SetLastError(E_UNEXPECTED, std::move(failure));
+        return E_UNEXPECTED;
+    }
 
     ReadMdf(path, diagnostics, calculateBonds);
     if (threeD_ || twoD_) BuildSymmetry(diagnostics);
     return S_OK;
+}
+
+void xxLoadCAR::AddCarProblem(std::size_t lineNumber, std::string_view problem) {
+    carProblems_ += "  " + LineProblem(lineNumber, problem);
+}
+
+std::optional<std::string_view> xxLoadCAR::FindCellLine(CTextParser& parser, xxTreeRoot& root) {
+    std::size_t firstOther = 0;  // the first line that is neither blank nor a comment
+    while (const std::optional<std::string_view> line = parser.ReadLine(cs::kLineLimit)) {
+        if (cs::IsCellLine(*line)) {
+            ReadCellLine(*line, root);
+            return parser.ReadLine(cs::kLineLimit);
+        }
+        if (firstOther == 0 && !cs::IsBlankOrComment(*line)) firstOther = parser.GetLineNumber();
+    }
+    // No cell line at all: the atoms start at that first line, as in a file without a cell.
+    if (firstOther == 0) return std::nullopt;
+    if (!parser.Rewind()) {
+        AddCarProblem(firstOther, "the text has no cell line and cannot be read again for its atoms");
+        return std::nullopt;
+    }
+    std::optional<std::string_view> line;
+    while ((line = parser.ReadLine(cs::kLineLimit)) && parser.GetLineNumber() < firstOther) {
+    }
+    return line;
 }
 
 void xxLoadCAR::ReadCellLine(std::string_view line, xxTreeRoot& root) {
@@ -261,31 +257,32 @@ xxMultiScaleMolecule& xxLoadCAR::NewMolecule() {
     return molecule;
 }
 
-void xxLoadCAR::ReadAtoms(CTextParser& parser, char* buffer, std::string_view pending, bool havePending,
-                          const cs::CarColumns& columns) {
+std::string xxLoadCAR::ReadAtoms(CTextParser& parser, std::optional<std::string_view> line,
+                                 const cs::CarColumns& columns) {
     NewMolecule();
     cs::CarAtomFields fields;
-    for (;;) {
-        std::string_view line;
-        if (havePending) {
-            line = pending;
-            havePending = false;
-        } else {
-            const char* next = parser.ReadString(buffer, kLineLimit);
-            if (!next) return;
-            line = LineOf(next);
+    static constexpr const char* kAxes[] = {"x", "y", "z"};
+    for (;; line = parser.ReadLine(cs::kLineLimit)) {
+        if (!line) {
+            AddCarProblem(parser.GetLineNumber(), "the text ends inside molecule " + std::to_string(molecules_.size()) +
+                                                      ", which has no closing \"end\" line");
+            return {};
         }
-        if (cs::IsBlankOrComment(line)) continue;
-        if (line.starts_with("end")) {
+        if (cs::IsBlankOrComment(*line)) continue;
+        if (line->starts_with("end")) {
             // The line after "end" opens the next molecule, whatever it holds, unless it is a
             // second "end".
-            const char* next = parser.ReadString(buffer, kLineLimit);
-            if (!next) return;
-            line = LineOf(next);
-            if (line.starts_with("end")) return;
+            line = parser.ReadLine(cs::kLineLimit);
+            if (!line || line->starts_with("end")) return {};
             NewMolecule();
         }
-        cs::ParseAtomLine(line, columns, fields);
+        cs::ParseAtomLine(*line, columns, fields);
+        // A blank or comment line here is an atom line only because it follows "end"; its fields
+        // are whatever they read.
+        if (fields.badAxis >= 0 && !cs::IsBlankOrComment(*line)) {
+            return LineProblem(parser.GetLineNumber(), std::string("the ") + kAxes[fields.badAxis] + " coordinate \"" +
+                                                           std::string(fields.badText) + "\" is not a finite number");
+        }
         AddAtom(fields);
     }
 }
@@ -360,15 +357,19 @@ void xxLoadCAR::ReadMdf(const std::string& path, ISBDiagnosticsConnection* diagn
     }
     subUnits_.Clear();
     children_.Clear();
-    if (!failed) return;
-
-    problems += "  Loading has proceeded omitting the relevant Mdf file information.";
-    if (calculateBonds && !topologyRead_) {
-        for (const auto& child : moleculeParent_->Children())
-            if (xxMolecule* molecule = child->As<xxMolecule>()) xxAtom::ConstructBonds(*molecule);
-        problems += "  Bonds have been automatically calculated for the structure.";
+    // The CAR text's problems and the MDF's go out as one text.
+    std::string posted;
+    if (!carProblems_.empty()) posted = "Problems were encountered reading the Car file " + path + "." + carProblems_;
+    if (failed) {
+        problems += "  Loading has proceeded omitting the relevant Mdf file information.";
+        if (calculateBonds && !topologyRead_) {
+            for (const auto& child : moleculeParent_->Children())
+                if (xxMolecule* molecule = child->As<xxMolecule>()) xxAtom::ConstructBonds(*molecule);
+            problems += "  Bonds have been automatically calculated for the structure.";
+        }
+        posted += posted.empty() ? problems : "  " + problems;
     }
-    Post(diagnostics, problems);
+    if (!posted.empty()) Post(diagnostics, posted);
 }
 
 void xxLoadCAR::RunSections(MdfLines& lines, std::size_t connectionColumn, std::string& problems, bool& failed) {

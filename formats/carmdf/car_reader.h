@@ -5,8 +5,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -54,11 +56,9 @@ struct QualifiedNameMatch {
 };
 }  // namespace cartovane::carscan
 
-// One line reader over the MDF file with the buffer its lines are read into.
+// The MDF file's lines, each a view into the line reader's block.
 class MdfLines {
 public:
-    static constexpr std::size_t kLimit = 512;  // as ReadString counts: 511 characters and the NUL
-
     explicit MdfLines(CTextParser& parser) : parser_(parser) {}
     // The next line into Line(); false (and Line() empty) at the end of the text.
     bool Next();
@@ -69,12 +69,92 @@ public:
 
 private:
     CTextParser& parser_;
-    std::array<char, kLimit> buffer_{};
     std::string_view line_;
     bool atEnd_ = false;
 };
 
-class xxLoadCAR : public xxLoad {
+namespace cartovane::carscan {
+
+// Everything one load of xxLoadCAR builds up; each load starts from a fresh one.
+struct LoadState {
+    enum class GroupSource { None, Named, Operators };
+
+    struct ChargeGroup {
+        std::array<char, 6> name{};  // "%5s"
+        std::size_t nameLength = 0;
+        xxAtom* centre = nullptr;
+        std::vector<xxAtom*> members;
+        std::string_view Name() const { return {name.data(), nameLength}; }
+    };
+    struct ChargeGroupMatch {
+        bool operator()(const ChargeGroup* group, std::string_view name) const { return group->Name() == name; }
+    };
+    struct SymmetryConnection {
+        xxBondable* atom;
+        xxBondable* partner;
+        int bondType;
+        int operatorNumber;
+        std::array<int, 3> offsets;
+    };
+    // Monitors made in this load, by their atoms in the order that sorts first of the two.
+    struct MonitorKey {
+        std::array<const xxAtom*, 4> atoms{};
+        friend bool operator==(const MonitorKey&, const MonitorKey&) = default;
+    };
+    struct MonitorKeyHash {
+        std::size_t operator()(const MonitorKey& key) const noexcept;
+    };
+
+    // Periodicity and symmetry.
+    bool threeD_ = false, twoD_ = false, oneD_ = false;
+    GroupSource groupSource_ = GroupSource::None;
+    int orientation_ = 3;
+    double a_ = 0, b_ = 0, c_ = 0, alpha_ = 0, beta_ = 0, gamma_ = 0;
+    double tolerance_ = 0.05;
+    std::string groupName_, qualifier_;
+    bool dravik4_ = false;
+    const xxSpaceGroupDescription* spaceGroup_ = nullptr;
+    std::vector<xxTransformMatrix> operators_ = std::vector<xxTransformMatrix>(1);  // the identity
+
+    // The model being built.
+    xxTreeRoot* root_ = nullptr;
+    xxMultiScaleSymmetrySystem* system_ = nullptr;
+    xxTreeNode* moleculeParent_ = nullptr;
+    std::string baseName_;
+    std::vector<xxMultiScaleMolecule*> molecules_;
+    xxMultiScaleMolecule* molecule_ = nullptr;
+    xxSubUnit* subUnit_ = nullptr;
+    std::string residueNumber_;  // of the previous atom line
+    std::string scratch_;
+    std::int64_t atomCount_ = 0;
+    // Warnings about the CAR text: sentences posted before the MDF's in the one problem text.
+    std::string carProblems_;
+
+    // MDF tables.
+    std::string columnCodes_;
+    std::size_t nextMolecule_ = 0;
+    bool topologyRead_ = false;
+    NameIndex<xxObject*, NamedObjectMatch> subUnits_;
+    NameIndex<xxBondable*, ChildKeyMatch, ChildKey, ChildKeyHash> children_;  // bondable children of
+                                                                           // the molecule's sub-units
+    // Every record's object in file order; indexed by qualified name only when an atom-set
+    // section asks for names.
+    std::vector<xxBondable*> recordObjects_;
+    std::size_t recordObjectsIndexed_ = 0;
+    NameIndex<xxBondable*, QualifiedNameMatch> qualifiedNames_;
+    // The current sub-unit's charge groups are the first chargeGroupCount_; the rest keep their
+    // buffers for the next. A deque, so that the index's pointers stay valid as it grows.
+    std::deque<ChargeGroup> chargeGroups_;
+    std::size_t chargeGroupCount_ = 0;
+    NameIndex<ChargeGroup*, ChargeGroupMatch> chargeGroupIndex_;
+    std::vector<SymmetryConnection> symmetryConnections_;
+    std::unordered_map<std::string, xxSet*> sets_;
+    std::unordered_map<MonitorKey, xxGeometryMonitor*, MonitorKeyHash> monitors_;
+};
+
+}  // namespace cartovane::carscan
+
+class xxLoadCAR : public xxLoad, private cartovane::carscan::LoadState {
 public:
     xxLoadCAR();
     ~xxLoadCAR() override;
@@ -107,33 +187,20 @@ public:
     bool MakeSymmetryConnections(xxMultiScaleSymmetrySystem& system);
 
 private:
-    enum class GroupSource { None, Named, Operators };
     enum class ColumnsResult { Read, Failed, EndOfText };
 
-    struct ChargeGroup {
-        std::array<char, 6> name{};  // "%5s"
-        std::size_t nameLength = 0;
-        xxAtom* centre = nullptr;
-        std::vector<xxAtom*> members;
-        std::string_view Name() const { return {name.data(), nameLength}; }
-    };
-    struct ChargeGroupMatch {
-        const std::vector<ChargeGroup>* pool;
-        bool operator()(std::uint32_t index, std::string_view name) const { return (*pool)[index].Name() == name; }
-    };
-    struct SymmetryConnection {
-        xxBondable* atom;
-        xxBondable* partner;
-        int bondType;
-        int operatorNumber;
-        std::array<int, 3> offsets;
-    };
-
-    void Reset();
     // CAR part.
     void ReadCellLine(std::string_view line, xxTreeRoot& root);
-    void ReadAtoms(CTextParser& parser, char* buffer, std::string_view pending, bool havePending,
-                   const cartovane::carscan::CarColumns& columns);
+    // From the line after the title: the cell line found (and read) when the file is periodic,
+    // and the line the atoms start at, which follows it (or, when there is none, is the first
+    // line that is neither blank nor a comment).
+    std::optional<std::string_view> FindCellLine(CTextParser& parser, xxTreeRoot& root);
+    // The molecules from line on (nullopt: the text has ended); the description of the failure
+    // when an atom line has coordinates that do not read, else empty.
+    std::string ReadAtoms(CTextParser& parser, std::optional<std::string_view> line,
+                          const cartovane::carscan::CarColumns& columns);
+    // A warning about the CAR text, posted with the MDF's problems.
+    void AddCarProblem(std::size_t lineNumber, std::string_view problem);
     xxMultiScaleMolecule& NewMolecule();
     void AddAtom(const cartovane::carscan::CarAtomFields& fields);
     // MDF part.
@@ -160,56 +227,5 @@ private:
     xxGeometryMonitor* MonitorOf(xxTreeNode& owner, const std::vector<xxAtom*>& atoms);
     static void SkipToSectionLine(MdfLines& lines);
     void ReportError(std::int32_t messageId);
-
-    // Periodicity and symmetry.
-    bool threeD_ = false, twoD_ = false, oneD_ = false;
-    GroupSource groupSource_ = GroupSource::None;
-    int orientation_ = 3;
-    double a_ = 0, b_ = 0, c_ = 0, alpha_ = 0, beta_ = 0, gamma_ = 0;
-    double tolerance_ = 0.05;
-    std::string groupName_, qualifier_;
-    bool dravik4_ = false;
-    const xxSpaceGroupDescription* spaceGroup_ = nullptr;
-    std::vector<xxTransformMatrix> operators_;
-
-    // The model being built.
-    xxTreeRoot* root_ = nullptr;
-    xxMultiScaleSymmetrySystem* system_ = nullptr;
-    xxTreeNode* moleculeParent_ = nullptr;
-    std::string baseName_;
-    std::vector<xxMultiScaleMolecule*> molecules_;
-    xxMultiScaleMolecule* molecule_ = nullptr;
-    xxSubUnit* subUnit_ = nullptr;
-    std::string residueNumber_;  // of the previous atom line
-    std::string scratch_;
-    std::int64_t atomCount_ = 0;
-
-    // MDF tables.
-    std::string columnCodes_;
-    std::size_t nextMolecule_ = 0;
-    bool topologyRead_ = false;
-    cartovane::NameIndex<xxObject*, cartovane::carscan::NamedObjectMatch> subUnits_;
-    cartovane::NameIndex<xxBondable*, cartovane::carscan::ChildKeyMatch, cartovane::carscan::ChildKey,
-                                  cartovane::carscan::ChildKeyHash>
-        children_;  // bondable children of the current molecule's sub-units
-    // Every record's object in file order; indexed by qualified name only when an atom-set
-    // section asks for names.
-    std::vector<xxBondable*> recordObjects_;
-    std::size_t recordObjectsIndexed_ = 0;
-    cartovane::NameIndex<xxBondable*, cartovane::carscan::QualifiedNameMatch> qualifiedNames_;
-    std::vector<ChargeGroup> chargeGroups_;
-    std::size_t chargeGroupCount_ = 0;
-    cartovane::NameIndex<std::uint32_t, ChargeGroupMatch> chargeGroupIndex_{ChargeGroupMatch{&chargeGroups_}};
-    std::vector<SymmetryConnection> symmetryConnections_;
-    std::unordered_map<std::string, xxSet*> sets_;
-    // Monitors made in this load, by their atoms in the order that sorts first of the two.
-    struct MonitorKey {
-        std::array<const xxAtom*, 4> atoms{};
-        friend bool operator==(const MonitorKey&, const MonitorKey&) = default;
-    };
-    struct MonitorKeyHash {
-        std::size_t operator()(const MonitorKey& key) const noexcept;
-    };
     static MonitorKey MonitorKeyOf(const std::vector<xxAtom*>& atoms);
-    std::unordered_map<MonitorKey, xxGeometryMonitor*, MonitorKeyHash> monitors_;
 };

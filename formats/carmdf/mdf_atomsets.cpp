@@ -64,7 +64,7 @@ std::vector<xxObject*> AsObjects(const std::vector<xxAtom*>& atoms) {
 
 }  // namespace
 
-std::size_t xxLoadCAR::MonitorKeyHash::operator()(const MonitorKey& key) const noexcept {
+std::size_t cs::LoadState::MonitorKeyHash::operator()(const MonitorKey& key) const noexcept {
     std::size_t h = 0;
     for (const xxAtom* a : key.atoms) h = h * 0x9E3779B97F4A7C15ull + std::hash<const xxAtom*>{}(a);
     return h;

@@ -320,22 +320,20 @@ void xxLoadCAR::ReadConnection(std::string_view text, xxBondable& atom, const xx
 }
 
 void xxLoadCAR::AddToChargeGroup(std::string_view name, xxAtom& atom, int switching) {
-    std::uint32_t index = 0;
-    if (const std::uint32_t* found = chargeGroupIndex_.Find(name)) {
-        index = *found;
+    ChargeGroup* group = nullptr;
+    if (ChargeGroup* const* found = chargeGroupIndex_.Find(name)) {
+        group = *found;
     } else {
-        index = static_cast<std::uint32_t>(chargeGroupCount_);
         if (chargeGroupCount_ == chargeGroups_.size()) chargeGroups_.emplace_back();
-        ChargeGroup& group = chargeGroups_[chargeGroupCount_++];
-        group.nameLength = std::min(name.size(), group.name.size() - 1);
-        std::copy_n(name.begin(), group.nameLength, group.name.begin());
-        group.centre = nullptr;
-        group.members.clear();
-        chargeGroupIndex_.Insert(group.Name(), index);
+        group = &chargeGroups_[chargeGroupCount_++];
+        group->nameLength = std::min(name.size(), group->name.size() - 1);
+        std::copy_n(name.begin(), group->nameLength, group->name.begin());
+        group->centre = nullptr;
+        group->members.clear();
+        chargeGroupIndex_.Insert(group->Name(), group);
     }
-    ChargeGroup& group = chargeGroups_[index];
-    group.members.push_back(&atom);
-    if (switching != 0) group.centre = &atom;
+    group->members.push_back(&atom);
+    if (switching != 0) group->centre = &atom;
 }
 
 void xxLoadCAR::BuildChargeGroups(xxSubUnit* subUnit) {

@@ -171,4 +171,38 @@ TEST(CartovaneTool, BadArgumentsAreRefused) {
     }
 }
 
+// What the CAR reader finds wrong reaches the user: a failure with the line it stands on and the
+// message text, a warning on standard error.
+TEST(CartovaneTool, CarProblemsNameTheirLine) {
+    const std::string header = "!KORVEN archive 3\nPBC=OFF\ntitle\n!DATE\n";
+    const std::string atom = "C1       1.000000000    2.000000000    3.000000000 R    1      c       C   0.000\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        int status;  // 0 or not 0
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"bad_coordinate.car", header + atom + "C2             nan    2.0    3.0 R    1      c       C   0.000\nend\nend\n", 1,
+         "cannot import " + std::string(::testing::TempDir()) +
+             "/bad_coordinate.car: Line 6: the x coordinate \"nan\" is not a finite number. "
+             "(Car/Mdf File Loader Errors.)"},
+        {"cut.car", header + atom, 0, "warning: CAR/MDF importer: Problems were encountered reading the Car file "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = std::string(::testing::TempDir()) + "/" + c.name;
+        FILE* f = fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs(c.text.c_str(), f);
+        fclose(f);
+        ToolRun run = Tool("show " + path);
+        EXPECT_EQ(run.status != 0, c.status != 0) << run.output;
+        EXPECT_NE(run.output.find(c.shown), std::string::npos) << run.output;
+        if (c.status == 0) {
+            EXPECT_NE(run.output.find("Line 5: the text ends inside molecule 1"), std::string::npos) << run.output;
+        }
+    }
+}
+
 }  // namespace

@@ -85,6 +85,7 @@ struct Loaded {
     std::vector<std::int32_t> reports;
     std::int32_t lastMessage = 0;
     CLSID lastClsid{};
+    std::string lastDescription;
 
     xxMultiScaleSymmetrySystem* System() const {
         auto systems = root->ChildrenOf<xxMultiScaleSymmetrySystem>();
@@ -139,6 +140,7 @@ inline Loaded Load(const TempDir& dir, std::string_view car, std::optional<std::
     out.reports = Reports();
     out.lastMessage = Cfx::GetLastError().messageId;
     out.lastClsid = Cfx::GetLastError().clsid;
+    out.lastDescription = Cfx::GetLastError().description;
     for (const host::DiagnosticMessage& m : manager->Messages()) {
         EXPECT_EQ(m.severity, SB_DIAG_WARNING);
         out.posted.push_back(m.text);

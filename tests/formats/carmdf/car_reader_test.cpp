@@ -142,7 +142,8 @@ TEST(CarReader, PeriodicityKeywordsInAnyCase) {
                            : c.dimension == 2 ? "PBC    20.0000   20.0000   90.0000(p1)\n"
                                               : "";
         const Loaded l = Load(dir, CarHeader(c.line) + cell + TwoMolecules(), kEmptyMdf);
-        EXPECT_TRUE(l.posted.empty()) << c.line;
+        // A line that is none of the three keywords is warned about (CarReaderDefects has the text).
+        EXPECT_EQ(l.posted.size(), c.line == "PBC=NO" ? 1u : 0u) << c.line;
         xxMultiScaleSymmetrySystem* system = l.System();
         if (c.dimension == 0) {
             EXPECT_EQ(system, nullptr) << c.line;
@@ -378,6 +379,192 @@ TEST(CarReader, IsLoadableLeavesTheStreamInPlace) {
     EXPECT_EQ(first, "!KORVEN archive 2");
     std::istringstream other("!KORVEN molecular_data 4\n");
     EXPECT_FALSE(reader.IsLoadable(other));
+}
+
+// ---- defects: each of these once loaded a wrong model without a word ----------------------
+
+constexpr std::string_view kCell3d = "PBC   20.0000   20.0000   20.0000   90.0000   90.0000   90.0000 (P1)";
+constexpr std::string_view kCell2d = "PBC    20.0000   20.0000   90.0000(p1)";
+
+// The cell line is the first "PBC" line after the title, whatever stands before it; only a
+// file without any keeps the line after the title as an atom line (PeriodicFileWithoutUsableCellLine).
+TEST(CarReaderDefects, CellLineAfterOtherHeaderLines) {
+    struct Case {
+        const char* label;
+        std::string_view periodicity;
+        std::string header;  // after the title
+        int dimension;
+    };
+    const Case cases[] = {
+        {"date_without_bang", "PBC=ON", "DATE Thu Dec 10 08:28:00 2026\n" + std::string(kCell3d) + "\n", 3},
+        {"two_text_lines", "PBC=ON", "second title\n  more text\n\n" + std::string(kCell3d) + "\n", 3},
+        {"two_d", "PBC=2D", "DATE Thu Dec 10 08:28:00 2026\n" + std::string(kCell2d) + "\n", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        cvtest::TempDir dir;
+        const std::string car = "!KORVEN archive 3\n" + std::string(c.periodicity) + "\ntitle\n" + c.header + TwoMolecules();
+        const Loaded l = Load(dir, car, kEmptyMdf);
+        EXPECT_EQ(l.hr, S_OK);
+        ASSERT_NE(l.System(), nullptr);
+        EXPECT_EQ(l.System()->GetPeriodicDimension(), c.dimension);
+        EXPECT_EQ(l.Atoms().size(), 6u);  // none made from the header
+        EXPECT_EQ(l.Atom(1)->GetName(), "O1");
+        EXPECT_TRUE(l.posted.empty());
+    }
+}
+
+// "%lf" reads hexadecimal floats; a coordinate that reads as no finite number fails the import
+// with the line it stands on, and nothing of the model is kept.
+TEST(CarReaderDefects, CoordinatesThatAreNoFiniteNumberFailTheImport) {
+    const std::string good = AtomLine("C1", 1, 2, 3, "R", "1", "c", "C", 0);
+    auto withField = [](std::size_t column, std::string_view text) {
+        std::string line = AtomLine("C2", 0, 0, 0, "R", "1", "c", "C", 0);
+        line.replace(column, 14, std::string(14 - text.size(), ' ') + std::string(text));
+        return line;
+    };
+    struct Case {
+        std::string line;
+        std::string failure;  // empty: loads
+    };
+    const Case cases[] = {
+        {withField(6, "nan"), "Line 6: the x coordinate \"nan\" is not a finite number."},
+        {withField(6, "-inf"), "Line 6: the x coordinate \"-inf\" is not a finite number."},
+        {withField(21, "1e999"), "Line 6: the y coordinate \"1e999\" is not a finite number."},
+        {withField(36, "INFINITY"), "Line 6: the z coordinate \"INFINITY\" is not a finite number."},
+        {withField(36, "abc"), "Line 6: the z coordinate \"abc\" is not a finite number."},
+        {withField(6, "0x1p3"), ""},
+        {withField(6, "1e-999"), ""},  // too small for a double: zero, as "%lf" gives it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        cvtest::TempDir dir;
+        const Loaded l = Load(dir, CarHeader("PBC=OFF") + good + "\n" + c.line + "\nend\nend\n", kEmptyMdf);
+        if (c.failure.empty()) {
+            EXPECT_EQ(l.hr, S_OK);
+            ASSERT_EQ(l.Atoms().size(), 2u);
+            EXPECT_EQ(l.Atom3d(2)->GetXYZ().x, c.line.find("0x1p3") != std::string::npos ? 8.0 : 0.0);
+            continue;
+        }
+        EXPECT_EQ(l.hr, E_UNEXPECTED);
+        EXPECT_EQ(l.lastDescription, c.failure);
+        EXPECT_EQ(l.lastMessage, msg::CARLOAD);
+        EXPECT_EQ(l.lastClsid, cartovane::CLSID_CARImportExport);
+        EXPECT_EQ(l.root->GetName(), "model");
+        EXPECT_EQ(l.root->NumChildren(), 0u);
+        EXPECT_TRUE(l.posted.empty());
+    }
+}
+
+// A second line that is no periodicity keyword is warned about, and the cell line it leaves
+// behind is no atom; the model is read without a cell. The warning joins the MDF's problems.
+TEST(CarReaderDefects, UnknownPeriodicityIsReported) {
+    const std::string car = "!KORVEN archive 3\nPBC=MAYBE\ntitle\n!DATE Thu Dec 10 08:28:00 2026\n" +
+                            std::string(kCell3d) + "\n" + TwoMolecules();
+    const std::string warning = "  Line 2: \"PBC=MAYBE\" is not a periodicity line (PBC=ON, PBC=2D or PBC=OFF); the "
+                                "model is read without a cell.  Line 5: the cell line is ignored.";
+    for (bool withMdf : {true, false}) {
+        SCOPED_TRACE(withMdf ? "with MDF" : "without MDF");
+        cvtest::TempDir dir;
+        const Loaded l = Load(dir, car, withMdf ? std::optional<std::string_view>(kEmptyMdf) : std::nullopt);
+        EXPECT_EQ(l.hr, S_OK);
+        EXPECT_EQ(l.System(), nullptr);
+        EXPECT_EQ(l.Atoms().size(), 6u);
+        std::string expected = "Problems were encountered reading the Car file " + dir.File("model.car") + "." + warning;
+        if (!withMdf) expected += "  " + MdfProblem(dir.File("model.mdf"), "Unable to open the Mdf file.", true);
+        EXPECT_EQ(l.posted, (std::vector<std::string>{expected}));
+    }
+}
+
+// A text that ends inside a molecule keeps what it read and says so.
+TEST(CarReaderDefects, TextCutInsideAMoleculeIsReported) {
+    const std::string a = AtomLine("A", 1, 0, 0, "R", "1", "x", "C", 0);
+    struct Case {
+        const char* label;
+        std::string body;
+        std::vector<std::size_t> atomsPerMolecule;
+        std::string warning;  // empty: none
+    };
+    const Case cases[] = {
+        {"first_molecule", a + "\n" + a + "\n", {2}, "Line 6: the text ends inside molecule 1"},
+        {"second_molecule", a + "\nend\n" + a, {1, 1}, "Line 7: the text ends inside molecule 2"},
+        {"inside_a_line", a + "\n" + a.substr(0, 12), {2}, "Line 6: the text ends inside molecule 1"},
+        {"header_only", "", {0}, "Line 4: the text ends inside molecule 1"},
+        {"after_one_end", a + "\nend\n", {1}, ""},
+        {"closed", a + "\nend\nend\n", {1}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        cvtest::TempDir dir;
+        const Loaded l = Load(dir, CarHeader("PBC=OFF") + c.body, kEmptyMdf);
+        EXPECT_EQ(l.hr, S_OK);
+        std::vector<std::size_t> counts;
+        for (const xxMolecule* m : l.Molecules()) counts.push_back(static_cast<std::size_t>(m->CalculateNumMatterObjects()));
+        EXPECT_EQ(counts, c.atomsPerMolecule);
+        if (c.warning.empty()) {
+            EXPECT_TRUE(l.posted.empty());
+        } else {
+            EXPECT_EQ(l.posted, (std::vector<std::string>{"Problems were encountered reading the Car file " +
+                                                          dir.File("model.car") + ".  " + c.warning +
+                                                          ", which has no closing \"end\" line."}));
+        }
+    }
+}
+
+// Lines ended by a lone CR (and by CR LF) read as lines; CR-only text once gave no atoms.
+TEST(CarReaderDefects, EveryLineEndReadsAlike) {
+    const std::string lf = CarHeader("PBC=ON") + std::string(kCell3d) + "\n" + TwoMolecules();
+    for (std::string_view end : {"\r", "\r\n"}) {
+        std::string text;
+        for (char ch : lf) {
+            if (ch == '\n') text += end;
+            else text += ch;
+        }
+        cvtest::TempDir dir;
+        const Loaded l = Load(dir, text, kEmptyMdf);
+        EXPECT_EQ(l.hr, S_OK);
+        ASSERT_NE(l.System(), nullptr);
+        EXPECT_EQ(l.Atoms().size(), 6u);
+        EXPECT_EQ(l.Molecules().size(), 2u);
+        EXPECT_TRUE(l.posted.empty());
+    }
+}
+
+// One reader loads twice: nothing of the first load (a periodic model with an MDF) reaches the
+// second.
+TEST(CarReaderDefects, EachLoadStartsAfresh) {
+    cvtest::TempDir dir;
+    const std::string mdf = MdfHeader() + "#topology\n\n" + ColumnDeclarations() + "\n@molecule W\n\n" +
+                            MdfRecord("WAT_1:O1", {}, "H1") + "\n" + MdfRecord("WAT_1:H1", {.element = "H"}, "O1") +
+                            "\n\n#symmetry\n@periodicity 3 xyz\n@group (P-1)\n\n#end\n";
+    const std::string periodic = CarHeader("PBC=ON") + std::string(kCell3d) + "\n" +
+                                 AtomLine("O1", 0, 0, 0, "WAT", "1", "o", "O", 0) + "\n" +
+                                 AtomLine("H1", 3, 0, 0, "WAT", "1", "h", "H", 0) + "\nend\nend\n";
+    const std::string first = dir.Put("first.car", periodic);
+    dir.Put("first.mdf", mdf);
+    const std::string second = dir.Put("second.car", CarHeader("PBC=OFF") + TwoMolecules());
+    dir.Put("second.mdf", kEmptyMdf);
+
+    xxLoadCAR reader;
+    xxAtomisticTreeRoot once, twice;
+    std::istringstream firstText(periodic);
+    ASSERT_EQ(reader.LoadCarMdfFile(firstText, once, first, nullptr, true), S_OK);
+    ASSERT_EQ(once.ChildrenOf<xxMultiScaleSymmetrySystem>().size(), 1u);
+    std::istringstream secondText(CarHeader("PBC=OFF") + TwoMolecules());
+    ASSERT_EQ(reader.LoadCarMdfFile(secondText, twice, second, nullptr, true), S_OK);
+
+    const Loaded fresh = Load(dir, CarHeader("PBC=OFF") + TwoMolecules(), kEmptyMdf, {.carName = "second.car", .mdfName = "second.mdf"});
+    EXPECT_TRUE(twice.ChildrenOf<xxMultiScaleSymmetrySystem>().empty());
+    const auto molecules = twice.ChildrenOf<xxMultiScaleMolecule>();
+    ASSERT_EQ(molecules.size(), fresh.Molecules().size());
+    for (std::size_t i = 0; i < molecules.size(); ++i) {
+        EXPECT_EQ(molecules[i]->GetName(), fresh.Molecules()[i]->GetName());
+        EXPECT_EQ(molecules[i]->GetID(), fresh.Molecules()[i]->GetID());
+    }
+    const auto atoms = twice.DescendentsOf<xxBondable>();
+    ASSERT_EQ(atoms.size(), 6u);
+    EXPECT_EQ(atoms.front()->GetID(), 1);
+    for (const xxBondable* atom : atoms) EXPECT_TRUE(atom->GetBonds().empty());  // the empty MDF names none
 }
 
 }  // namespace
