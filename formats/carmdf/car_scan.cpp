@@ -1,11 +1,7 @@
 #include "formats/carmdf/car_scan.h"
 
 #include <algorithm>
-#include <charconv>
-#include <climits>
-#include <cmath>
 #include <filesystem>
-#include <system_error>
 
 #include "datamodel/atomistic.h"
 
@@ -185,10 +181,8 @@ char ColumnCodeOf(std::string_view name) noexcept {
 namespace {
 // Digits from pos as a non-negative int; nullopt when there are none or they overflow.
 std::optional<int> LeadingInt(std::string_view text, std::size_t pos) noexcept {
-    if (pos >= text.size() || !IsDigit(text[pos])) return std::nullopt;
     int v = 0;
-    auto [end, ec] = std::from_chars(text.data() + pos, text.data() + text.size(), v);
-    if (ec != std::errc{}) return std::nullopt;
+    if (pos >= text.size() || !IsDigit(text[pos]) || !ScanInt(text, pos, v)) return std::nullopt;
     return v;
 }
 int Gcd(int a, int b) noexcept {

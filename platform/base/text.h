@@ -133,7 +133,7 @@ namespace detail {
 // (no sign, no "0x"); only a number far outside the range gets here, so the decimal (or, for
 // hexadecimal, binary) exponent of its first significant digit tells which.
 template <class Real>
-Real OutOfRange(std::string_view digits, bool hex, bool negative) noexcept {
+[[gnu::noinline, gnu::cold]] Real OutOfRange(std::string_view digits, bool hex, bool negative) noexcept {
     const char exponentMark = hex ? 'p' : 'e';
     std::size_t mark = 0;
     while (mark < digits.size() && ToLower(digits[mark]) != exponentMark) ++mark;
@@ -190,7 +190,7 @@ Conversion ScanReal(std::string_view text, std::size_t& pos, Real& value) noexce
         r = std::from_chars(first, last, v, std::chars_format::general);
     }
     if (r.ec == std::errc::invalid_argument) return Conversion::None;
-    if (r.ec == std::errc::result_out_of_range) {
+    if (r.ec == std::errc::result_out_of_range) [[unlikely]] {
         value = detail::OutOfRange<Real>({first, static_cast<std::size_t>(r.ptr - first)}, hex, negative);
     } else {
         value = negative ? -v : v;
@@ -201,21 +201,20 @@ Conversion ScanReal(std::string_view text, std::size_t& pos, Real& value) noexce
 
 // "%lf" and "%f" for readers that take finite values only: a number that reads as infinity or
 // NaN counts as not converting.
-inline bool ScanDouble(std::string_view text, std::size_t& pos, double& value) noexcept {
+template <class Real>
+bool ScanFinite(std::string_view text, std::size_t& pos, Real& value) noexcept {
     std::size_t p = pos;
-    double v = 0;
+    Real v{};
     if (ScanReal(text, p, v) != Conversion::Finite) return false;
     pos = p;
     value = v;
     return true;
 }
+inline bool ScanDouble(std::string_view text, std::size_t& pos, double& value) noexcept {
+    return ScanFinite(text, pos, value);
+}
 inline bool ScanFloat(std::string_view text, std::size_t& pos, float& value) noexcept {
-    std::size_t p = pos;
-    float v = 0;
-    if (ScanReal(text, p, v) != Conversion::Finite) return false;
-    pos = p;
-    value = v;
-    return true;
+    return ScanFinite(text, pos, value);
 }
 
 // "%d": an optional sign and decimal digits; a value beyond int does not convert.

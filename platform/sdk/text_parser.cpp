@@ -23,6 +23,9 @@ bool CTextParser::Refill() {
     begin_ = 0;
     end_ = n;
     if (n == 0) atEnd_ = true;
+    // One look per block spares every line of most texts the search for a CR or a NUL.
+    crInBlock_ = std::memchr(block_.get(), '\r', n) != nullptr;
+    nulInBlock_ = std::memchr(block_.get(), '\0', n) != nullptr;
     return n != 0;
 }
 
@@ -43,7 +46,7 @@ bool CTextParser::Advance(std::size_t keep, bool throwWhenLonger) {
         const char* lf = static_cast<const char*>(std::memchr(p, '\n', available));
         std::size_t piece = lf ? static_cast<std::size_t>(lf - p) : available;
         std::size_t ending = lf ? 1 : 0;  // characters of the line end in this block
-        if (const char* cr = static_cast<const char*>(std::memchr(p, '\r', piece))) {
+        if (const char* cr = crInBlock_ ? static_cast<const char*>(std::memchr(p, '\r', piece)) : nullptr) {
             piece = static_cast<std::size_t>(cr - p);
             ending = piece + 1 < available && p[piece + 1] == '\n' ? 2 : 1;
             skipLF_ = piece + 1 == available;  // the LF of a CR LF may open the next block
@@ -54,6 +57,7 @@ bool CTextParser::Advance(std::size_t keep, bool throwWhenLonger) {
             line_ = p;
             lineLength_ = std::min(piece, keep);
             truncated_ = piece > keep;
+            mayHoldNul_ = nulInBlock_;
             begin_ += piece + ending;
             return true;
         }
@@ -65,6 +69,7 @@ bool CTextParser::Advance(std::size_t keep, bool throwWhenLonger) {
     }
     lineLength_ = spill_.size();
     truncated_ = total > keep;
+    mayHoldNul_ = true;
     spill_.push_back('\0');
     line_ = spill_.data();
     return true;
@@ -81,7 +86,7 @@ char* CTextParser::ReadString(char* buffer, std::size_t limit) {
 
 std::optional<std::string_view> CTextParser::ReadLine(std::size_t limit) {
     if (!Advance(limit, false)) return std::nullopt;
-    const void* nul = std::memchr(line_, '\0', lineLength_);
+    const void* nul = mayHoldNul_ ? std::memchr(line_, '\0', lineLength_) : nullptr;
     return std::string_view(line_, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - line_) : lineLength_);
 }
 

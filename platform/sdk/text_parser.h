@@ -79,6 +79,8 @@ private:
     std::size_t lineNumber_ = 0;
     bool truncated_ = false;
     bool skipLF_ = false;  // the last line ended in a CR that closed a block; an LF next is its
+    bool crInBlock_ = false, nulInBlock_ = false;  // of the block as read
+    bool mayHoldNul_ = false;                      // the line last found
     std::size_t maxLineLength_ = kDefaultMaxLineLength;
 };
 

@@ -65,7 +65,7 @@ std::string QualifierFor(int number, std::string_view choice) {
     if (IsMonoclinic(number)) {
         std::string_view c = choice;
         if (c.front() == '-') c.remove_prefix(1);
-        std::string q(1, static_cast<char>(c.front() - 'a' + 'A'));
+        std::string q(1, cartovane::text::ToUpper(c.front()));
         q += "-Unique";
         if (c.size() > 1) q += std::string(",Cell-") + c[1];
         return q;
