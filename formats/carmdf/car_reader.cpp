@@ -181,7 +181,14 @@ HRESULT xxLoadCAR::LoadCarMdfFile(std::istream& car, xxTreeRoot& root, const std
     if (std::string failure = ReadAtoms(parser, first, cs::ColumnsOf(archive)); !failure.empty()) {
         // Nothing of a text that is no model is kept: the root is left as for a text of another
         // format, and the failure names the line.
-        root.RemoveDescendents();
+        if (system_) {
+            system_->Delete();
+        } else {
+            // The last made first: each is then the root's last child, found and erased at once.
+            for (auto it = molecules_.rbegin(); it != molecules_.rend(); ++it) (*it)->Delete();
+        }
+        system_ = nullptr;
+        molecules_.clear();
         CfxReportError(E_UNEXPECTED, cartovane::CLSID_CARImportExport, msg::CARLOAD);
         Cfx::SetLastError(E_UNEXPECTED, std::move(failure));
         return E_UNEXPECTED;

@@ -454,6 +454,20 @@ TEST(CarReaderDefects, CoordinatesThatAreNoFiniteNumberFailTheImport) {
         EXPECT_EQ(l.root->NumChildren(), 0u);
         EXPECT_TRUE(l.posted.empty());
     }
+    // What the root held before the load stays; only what the load made goes, a cell included.
+    for (std::string_view periodicity : {"PBC=OFF", "PBC=ON"}) {
+        SCOPED_TRACE(periodicity);
+        cvtest::TempDir dir;
+        xxAtomisticTreeRoot root;
+        root.CreateChild<xxMultiScaleMolecule>().SetName("before");
+        const std::string cell = periodicity == "PBC=ON" ? std::string(kCell3d) + "\n" : "";
+        std::istringstream text(CarHeader(periodicity) + cell + good + "\nend\n" + good + "\n" + withField(6, "nan") +
+                                "\nend\nend\n");
+        xxLoadCAR reader;
+        EXPECT_EQ(reader.LoadCarMdfFile(text, root, dir.File("model.car"), nullptr, true), E_UNEXPECTED);
+        ASSERT_EQ(root.NumChildren(), 1u);
+        EXPECT_EQ(root.ChildrenOf<xxMultiScaleMolecule>().at(0)->GetName(), "before");
+    }
 }
 
 // A second line that is no periodicity keyword is warned about, and the cell line it leaves
