@@ -26,7 +26,7 @@ constexpr char ToLower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_c
 constexpr char ToUpper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 // White space as isspace in the "C" locale has it, which is what the C conversions skip.
 constexpr bool IsScanSpace(char c) noexcept {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return c == ' ' || (c >= '\t' && c <= '\r');  // tab, line feed, vertical tab, form feed, CR
 }
 // A blank or a tab.
 constexpr bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
@@ -171,32 +171,36 @@ Conversion ScanReal(std::string_view text, std::size_t& pos, Real& value) noexce
     static_assert(std::is_floating_point_v<Real>);
     std::size_t p = pos;
     while (p < text.size() && IsScanSpace(text[p])) ++p;
-    bool negative = false;
-    if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
-    if (p >= text.size() || text[p] == '+' || text[p] == '-') return Conversion::None;
+    if (p >= text.size()) return Conversion::None;
     const char* const last = text.data() + text.size();
-    Real v{};
-    bool hex = false;
-    std::from_chars_result r{};
     const char* first = text.data() + p;
-    if (text.size() - p > 2 && text[p] == '0' && (text[p + 1] == 'x' || text[p + 1] == 'X') &&
-        text[p + 2] != '+' && text[p + 2] != '-') {
-        r = std::from_chars(first + 2, last, v, std::chars_format::hex);
-        hex = r.ec != std::errc::invalid_argument;
+    if (*first == '+') {  // from_chars takes a "-" itself, but no "+"
+        ++first;
+        if (first == last || *first == '+' || *first == '-') return Conversion::None;
     }
-    if (hex) {
-        first += 2;
-    } else {  // "0x" with no hexadecimal digits after it reads as 0, as strtod reads it
-        r = std::from_chars(first, last, v, std::chars_format::general);
+    Real v{};
+    std::from_chars_result r{};
+    bool hex = false, negative = false;
+    const char* body = first;
+    if (*first == '0' || *first == '-') {  // perhaps "0x...", whose prefix from_chars does not take
+        negative = *first == '-';
+        body = negative ? first + 1 : first;
+        if (last - body > 2 && body[0] == '0' && (body[1] == 'x' || body[1] == 'X') && body[2] != '+' &&
+            body[2] != '-') {
+            r = std::from_chars(body + 2, last, v, std::chars_format::hex);
+            hex = r.ec != std::errc::invalid_argument;
+            if (hex && r.ec == std::errc{} && negative) v = -v;
+        }
     }
-    if (r.ec == std::errc::invalid_argument) return Conversion::None;
-    if (r.ec == std::errc::result_out_of_range) [[unlikely]] {
-        value = detail::OutOfRange<Real>({first, static_cast<std::size_t>(r.ptr - first)}, hex, negative);
-    } else {
-        value = negative ? -v : v;
+    if (!hex) r = std::from_chars(first, last, v, std::chars_format::general);  // "0x" alone reads as 0
+    if (r.ec != std::errc{}) [[unlikely]] {
+        if (r.ec != std::errc::result_out_of_range) return Conversion::None;
+        const char* const digits = hex ? body + 2 : body;
+        v = detail::OutOfRange<Real>({digits, static_cast<std::size_t>(r.ptr - digits)}, hex, negative);
     }
+    value = v;
     pos = static_cast<std::size_t>(r.ptr - text.data());
-    return std::isfinite(value) ? Conversion::Finite : Conversion::NotFinite;
+    return std::isfinite(v) ? Conversion::Finite : Conversion::NotFinite;
 }
 
 // "%lf" and "%f" for readers that take finite values only: a number that reads as infinity or
