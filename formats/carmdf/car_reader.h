@@ -75,7 +75,8 @@ private:
 
 namespace cartovane::carscan {
 
-// Everything one load of xxLoadCAR builds up; each load starts from a fresh one.
+// Everything one load of xxLoadCAR builds up. A load begins by assigning a fresh one, so nothing
+// of an earlier load (or of a section reader called alone) carries over.
 struct LoadState {
     enum class GroupSource { None, Named, Operators };
 
@@ -135,8 +136,8 @@ struct LoadState {
     std::size_t nextMolecule_ = 0;
     bool topologyRead_ = false;
     NameIndex<xxObject*, NamedObjectMatch> subUnits_;
-    NameIndex<xxBondable*, ChildKeyMatch, ChildKey, ChildKeyHash> children_;  // bondable children of
-                                                                           // the molecule's sub-units
+    // Bondable children of the current molecule's sub-units.
+    NameIndex<xxBondable*, ChildKeyMatch, ChildKey, ChildKeyHash> children_;
     // Every record's object in file order; indexed by qualified name only when an atom-set
     // section asks for names.
     std::vector<xxBondable*> recordObjects_;
