@@ -142,7 +142,7 @@ XX_IMPLEMENT_CLASS(xxMolecule, "Molecule", xxMatterContainer, 3)
 XX_IMPLEMENT_CLASS(xxMultiScaleMolecule, "MultiScaleMolecule", xxMolecule, 1)
 XX_IMPLEMENT_CLASS(xxSubUnit, "SubUnit", xxMatterContainer, 2)
 XX_IMPLEMENT_CLASS(xxMultiScaleSubUnit, "MultiScaleSubUnit", xxSubUnit, 1)
-XX_IMPLEMENT_CLASS(xxAtomisticTreeRoot, "AtomisticTreeRoot", xxTreeRoot, 2)
+XX_IMPLEMENT_CLASS(xxAtomisticTreeRoot, "AtomisticTreeRoot", xxClassicalEnergyHolder, 2)
 XX_IMPLEMENT_CLASS(xxChargeGroup, "ChargeGroup", xxObject, 1)
 
 template <class T>

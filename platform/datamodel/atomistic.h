@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "datamodel/elements.h"
+#include "datamodel/energy_holder.h"
 #include "datamodel/object.h"
 #include "datamodel/reference.h"
 #include "base/small_vector.h"
@@ -386,7 +387,8 @@ public:
     xxMultiScaleSubUnit() = default;
 };
 
-class xxAtomisticTreeRoot : public xxTreeRoot {
+// The root of an atomistic document; its frame's energies are its properties.
+class xxAtomisticTreeRoot : public xxClassicalEnergyHolder {
     XX_DECLARE_CLASS(xxAtomisticTreeRoot)
 public:
     xxAtomisticTreeRoot() = default;

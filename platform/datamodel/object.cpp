@@ -176,6 +176,14 @@ std::string ToText(double v) { return tx::NumberText(v); }  // shortest text tha
 std::string ToText(const std::string& v) { return v; }
 std::string ToText(const xxPoint3d& v) { return ToText(v.x) + "," + ToText(v.y) + "," + ToText(v.z); }
 std::string ToText(const xxRational& v) { return ToText(v.numerator) + "/" + ToText(v.denominator); }
+std::string ToText(const xxMatrix3x3& v) {
+    std::string text;
+    for (double x : v.Values()) {
+        if (!text.empty()) text += ',';
+        text += ToText(x);
+    }
+    return text;
+}
 
 bool FromText(std::string_view text, bool& v) {
     if (text == "1" || text == "true") v = true;
@@ -205,6 +213,17 @@ bool FromText(std::string_view text, xxPoint3d& v) {
         !FromText(text.substr(c2 + 1), p.z))
         return false;
     v = p;
+    return true;
+}
+bool FromText(std::string_view text, xxMatrix3x3& v) {
+    std::array<double, 9> values{};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::size_t comma = text.find(',');
+        if ((comma == std::string_view::npos) != (i + 1 == values.size())) return false;
+        if (!FromText(text.substr(0, comma), values[i])) return false;
+        if (comma != std::string_view::npos) text.remove_prefix(comma + 1);
+    }
+    v = xxMatrix3x3(values);
     return true;
 }
 bool FromText(std::string_view text, xxRational& v) {

@@ -13,7 +13,7 @@
 #include "datamodel/forward.h"
 #include "datamodel/geometry.h"
 
-enum class xxValueType : std::uint8_t { Bool, Int, UnsignedInt, Double, String, Point3d, Rational };
+enum class xxValueType : std::uint8_t { Bool, Int, UnsignedInt, Double, String, Point3d, Rational, Matrix3x3 };
 
 class xxRestrictable;
 
@@ -59,6 +59,7 @@ std::string ToText(double v);
 std::string ToText(const std::string& v);
 std::string ToText(const xxPoint3d& v);
 std::string ToText(const xxRational& v);
+std::string ToText(const xxMatrix3x3& v);  // nine numbers row by row, separated by ","
 bool FromText(std::string_view text, bool& v);
 bool FromText(std::string_view text, int& v);
 bool FromText(std::string_view text, unsigned& v);
@@ -66,6 +67,7 @@ bool FromText(std::string_view text, double& v);
 bool FromText(std::string_view text, std::string& v);
 bool FromText(std::string_view text, xxPoint3d& v);
 bool FromText(std::string_view text, xxRational& v);
+bool FromText(std::string_view text, xxMatrix3x3& v);
 }  // namespace xxValueText
 
 template <class T>
@@ -77,6 +79,7 @@ template <> constexpr xxValueType ValueTypeOf<double>() { return xxValueType::Do
 template <> constexpr xxValueType ValueTypeOf<std::string>() { return xxValueType::String; }
 template <> constexpr xxValueType ValueTypeOf<xxPoint3d>() { return xxValueType::Point3d; }
 template <> constexpr xxValueType ValueTypeOf<xxRational>() { return xxValueType::Rational; }
+template <> constexpr xxValueType ValueTypeOf<xxMatrix3x3>() { return xxValueType::Matrix3x3; }
 
 // A property whose value lives in a field of the owning class, with its assigned state in a
 // bit of the object's assignment mask. Unassigned values read as the default.

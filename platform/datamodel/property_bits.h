@@ -15,6 +15,11 @@
 //     xxBond                              8-11    Order 8
 //   xxMonitor                             0-7     (none)
 //     xxGeometryMonitor                   8-11    LabeledMeasurement 8
+//   xxTreeRoot                            (none)
+//     xxClassicalEnergyHolder             0-23    the energies in their order, TotalEnergy 0 ...
+//                                                 Temperature 23
+//   xxSymmetrySystem                      (none)
+//     xxMatterSymmetrySystem              0-7     PotentialStress 0, _TrajectoryStress 1
 //   bits 24-31 are free for classes derived from the ones above
 #pragma once
 
@@ -42,6 +47,11 @@ inline constexpr unsigned kHasDynamicPosition = 12;
 inline constexpr unsigned kBondOrder = 8;
 
 inline constexpr unsigned kLabeledMeasurement = 8;
+
+inline constexpr unsigned kFirstEnergy = 0;  // 24 bits, one per energy
+
+inline constexpr unsigned kPotentialStress = 0;
+inline constexpr unsigned kTrajectoryStress = 1;
 
 constexpr unsigned Mask(unsigned bit) { return 1u << bit; }
 }  // namespace xxPropertyBit

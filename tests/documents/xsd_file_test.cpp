@@ -8,6 +8,7 @@
 #include "cfx/cfx.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/sets.h"
+#include "datamodel/symmetry/system.h"
 #include "documents/xsd_file.h"
 #include "support/temp_dir.h"
 #include "xml/xml.h"
@@ -134,6 +135,37 @@ TEST(XsdFile, AtomisticModelsReadBackTheSame) {
     auto tuples = back.ChildrenOf<xxSubstructure>();
     ASSERT_EQ(tuples.size(), 1u);
     EXPECT_EQ(tuples[0]->GetAtoms(), (std::vector<xxBondable*>{atoms[2], atoms[0]}));
+}
+
+// A frame's values live in the root and its symmetry system: they read back, and a model that
+// has none writes none.
+TEST(XsdFile, FrameEnergiesAndStressesReadBack) {
+    auto model = Water();
+    const std::string plain = SaveXsd(*model);
+    for (const xxPropertyTemplate<double>* energy : xxClassicalEnergyHolder::EnergyTemplates())
+        EXPECT_EQ(plain.find(std::string(" ") + energy->Name() + "=\""), std::string::npos) << energy->Name();
+
+    xxClassicalEnergyHolder::m_pptTotalEnergy.SetValue(*model, -1234.5);
+    xxClassicalEnergyHolder::m_pptTemperature.SetValue(*model, 1.0 / 3);
+    xxClassicalEnergyHolder::m_pptNonBondEnergy.SetValue(*model, 0);
+    auto& system = model->CreateChild<xxMatterSymmetrySystem>();
+    const xxMatrix3x3 stress({1e-5, 0.5, 0, 0.5, -2, 0, 0, 0, 3});
+    xxMatterSymmetrySystem::m_pptPotentialStress.SetValue(system, stress);
+    const std::string text = SaveXsd(*model);
+    EXPECT_NE(text.find("TotalEnergy=\"-1234.5\""), std::string::npos) << text;
+    EXPECT_NE(text.find("PotentialStress=\"1e-05,0.5,0,0.5,-2,0,0,0,3\""), std::string::npos) << text;
+
+    xxAtomisticTreeRoot back;
+    ASSERT_EQ(LoadXsd(text, back), S_OK) << Cfx::GetLastError().description;
+    EXPECT_EQ(SaveXsd(back), text);
+    EXPECT_EQ(xxClassicalEnergyHolder::m_pptTotalEnergy.GetValue(back), -1234.5);
+    EXPECT_EQ(xxClassicalEnergyHolder::m_pptTemperature.GetValue(back), 1.0 / 3);
+    EXPECT_TRUE(xxClassicalEnergyHolder::m_pptNonBondEnergy.IsAssigned(back)) << "an assigned 0 is still assigned";
+    EXPECT_FALSE(xxClassicalEnergyHolder::m_pptKineticEnergy.IsAssigned(back));
+    auto systems = back.ChildrenOf<xxMatterSymmetrySystem>();
+    ASSERT_EQ(systems.size(), 1u);
+    EXPECT_EQ(xxMatterSymmetrySystem::m_pptPotentialStress.GetValue(*systems[0]), stress);
+    EXPECT_FALSE(xxMatterSymmetrySystem::m_ppt_TrajectoryStress.IsAssigned(*systems[0]));
 }
 
 // Another XML parser than ours reads what the saver writes: well-formed, the newest version,

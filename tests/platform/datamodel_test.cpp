@@ -14,6 +14,7 @@
 #include "datamodel/atomistic.h"
 #include "datamodel/reference.h"
 #include "datamodel/sets.h"
+#include "datamodel/symmetry/system.h"
 
 namespace {
 
@@ -261,7 +262,10 @@ std::vector<PropertyCase> PropertyCases() {
     auto pi = [] { return std::make_unique<xxPiSystem>(); };
     auto bond = [] { return std::make_unique<xxBond>(); };
     auto monitor = [] { return std::make_unique<xxDistanceStretcher>(); };
-    return {
+    auto root = [] { return std::make_unique<xxAtomisticTreeRoot>(); };
+    auto system = [] { return std::make_unique<xxMatterSymmetrySystem>(); };
+    const std::string zeroTensor = "0,0,0,0,0,0,0,0,0";
+    std::vector<PropertyCase> cases = {
         {"XYZ", atom, &xxMatter::m_pptXYZ, "0,0,0", "1.5,-2,0.25"},
         {"Velocity", dummy, &xxMatter::m_pptVelocity, "0,0,0", "0,0,1e-05"},
         {"Charge", atom, &xxMatter::m_pptCharge, "0", "-0.82"},
@@ -279,7 +283,14 @@ std::vector<PropertyCase> PropertyCases() {
         {"HasDynamicPosition", pi, &xxPiSystem::m_pptHasDynamicPosition, "0", "1"},
         {"Order", bond, &xxBond::m_pptOrder, "1", "1.5"},
         {"LabeledMeasurement", monitor, &xxGeometryMonitor::m_pptLabeledMeasurement, "1", "0"},
+        {"PotentialStress", system, &xxMatterSymmetrySystem::m_pptPotentialStress, zeroTensor,
+         "1,0.5,-0.25,0.5,2,0,-0.25,0,3"},
+        {"TrajectoryStress", system, &xxMatterSymmetrySystem::m_ppt_TrajectoryStress, zeroTensor,
+         "-1e-05,0,0,0,-2e-05,0,0,0,7"},
     };
+    for (const xxPropertyTemplate<double>* energy : xxClassicalEnergyHolder::EnergyTemplates())
+        cases.push_back({energy->Name(), root, energy, "0", "-1234.5"});
+    return cases;
 }
 
 TEST(Properties, AssignUnassignAndTextForEveryTemplate) {
@@ -343,9 +354,22 @@ TEST(Properties, TextOutsideTheValueRangeIsRefused) {
     }
     xxBond bond;
     EXPECT_FALSE(xxBond::m_pptOrder.SetFromText(bond, "-1"));
+    // A tensor is nine numbers, no more, no fewer.
+    for (const char* text : {"1,2,3,4,5,6,7,8", "1,2,3,4,5,6,7,8,9,10", "1,2,3,4,,6,7,8,9", "1,2,3,4,5,6,7,8,9,",
+                             "1 2 3 4 5 6 7 8 9", "", "1,2,3,4,x,6,7,8,9"}) {
+        xxMatterSymmetrySystem system;
+        EXPECT_FALSE(xxMatterSymmetrySystem::m_pptPotentialStress.SetFromText(system, text)) << text;
+        EXPECT_FALSE(xxMatterSymmetrySystem::m_pptPotentialStress.IsAssigned(system));
+    }
 }
 
 TEST(Properties, ATemplateRefusesAnObjectOfAnotherClass) {
+    // Energies belong to the roots that hold them, stresses to matter symmetry systems.
+    xxTreeRoot plainRoot;
+    EXPECT_EQ(ResultOf([&] { xxClassicalEnergyHolder::m_pptTotalEnergy.SetValue(plainRoot, 1); }), E_INVALIDARG);
+    xxSymmetrySystem plainSystem;
+    EXPECT_EQ(ResultOf([&] { (void)xxMatterSymmetrySystem::m_ppt_TrajectoryStress.IsAssigned(plainSystem); }),
+              E_INVALIDARG);
     xxDummy dummy;
     EXPECT_EQ(ResultOf([&] { xxAtom3d::m_pptOccupancy.SetValue(dummy, 0.5); }), E_INVALIDARG);
     EXPECT_EQ(ResultOf([&] { (void)xxAtom::m_pptIsBackboneAtom.IsAssigned(dummy); }), E_INVALIDARG);
@@ -458,6 +482,7 @@ TEST(Registry, ClassesAreFoundByTheirDocumentNames) {
         {"MultiScaleMolecule", xxMultiScaleMolecule::classType, true},
         {"SubUnit", xxSubUnit::classType, true},
         {"MultiScaleSubUnit", xxMultiScaleSubUnit::classType, true},
+        {"ClassicalEnergyHolder", xxClassicalEnergyHolder::classType, false},
         {"AtomisticTreeRoot", xxAtomisticTreeRoot::classType, true},
         {"ChargeGroup", xxChargeGroup::classType, true},
         {"OrdCollection", xxOrdCollection::classType, true},
@@ -499,6 +524,12 @@ TEST(Registry, KindsFollowTheClassChains) {
     EXPECT_FALSE(sub.IsA(xxMolecule::classType));
     EXPECT_NE(atom.As<xxAtom>(), nullptr);
     EXPECT_EQ(dummy.As<xxAtom>(), nullptr);
+    // An atomistic document's root holds its energies; a plain root does not.
+    xxAtomisticTreeRoot root;
+    xxTreeRoot plain;
+    EXPECT_NE(root.As<xxClassicalEnergyHolder>(), nullptr);
+    EXPECT_TRUE(root.IsA(xxTreeRoot::classType));
+    EXPECT_EQ(plain.As<xxClassicalEnergyHolder>(), nullptr);
 }
 
 // ---- charge groups, pi systems -----------------------------------------------------------------

@@ -2,8 +2,11 @@
 
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -162,6 +165,34 @@ TEST(CartovaneTool, XmlDocumentsConvertBothWaysWithoutLoss) {
         ASSERT_EQ(home.status, 0) << home.output;
         EXPECT_EQ(Tool("show --json " + again).output, reference.output);
     }
+}
+
+// A frame's energies on the root and stresses on the symmetry system show as their properties
+// and survive the document copy an XSD export makes.
+TEST(CartovaneTool, FrameValuesShowAsPropertiesAndCopyWithTheDocument) {
+    std::string dir = ::testing::TempDir();
+    std::string plain = dir + "/frame_values_plain.xsd";
+    ASSERT_EQ(Tool("convert " + ExamplePath() + " " + plain).status, 0);
+    std::ifstream in(plain, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (auto [element, values] : {std::pair<std::string, std::string>{"<AtomisticTreeRoot ", "TotalEnergy=\"-12.5\" Temperature=\"300\" "},
+                                   {"<MultiScaleSymmetrySystem ", "PotentialStress=\"1,2,3,2,5,6,3,6,9\" "}}) {
+        auto at = text.find(element);
+        ASSERT_NE(at, std::string::npos) << element;
+        text.insert(at + element.size(), values);
+    }
+    std::string energies = dir + "/frame_values.xsd", copy = dir + "/frame_values_copy.xsd";
+    std::ofstream(energies, std::ios::binary) << text;
+
+    ToolRun shown = Tool("show --json " + energies);
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    for (const char* expected : {"\"TotalEnergy\": -12.5", "\"Temperature\": 300.0",
+                                 "\"PotentialStress\": [\n"})
+        EXPECT_NE(shown.output.find(expected), std::string::npos) << expected << "\n" << shown.output;
+    EXPECT_EQ(shown.output.find("KineticEnergy"), std::string::npos) << "unassigned energies show";
+
+    ASSERT_EQ(Tool("convert " + energies + " " + copy).status, 0);
+    EXPECT_EQ(Tool("show --json " + copy).output, shown.output);
 }
 
 TEST(CartovaneTool, BadArgumentsAreRefused) {

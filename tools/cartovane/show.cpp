@@ -34,6 +34,9 @@ ordered_json PropertyValue(const xxPropertyBase& p, const xxObject& object) {
     case xxValueType::Point3d:
         if (xxValueText::FromText(text, point)) return ordered_json::array({point.x, point.y, point.z});
         break;
+    case xxValueType::Matrix3x3:
+        if (xxMatrix3x3 tensor; xxValueText::FromText(text, tensor)) return tensor.Values();  // row by row
+        break;
     default:
         break;
     }

@@ -13,10 +13,18 @@
 
 #include "cfx/cfx.h"
 #include "datamodel/atomistic.h"
+#include "datamodel/property_bits.h"
 
 XX_IMPLEMENT_ABSTRACT_CLASS(xxBaseSymmetrySystem, "BaseSymmetrySystem", xxTreeNode, 3)
 XX_IMPLEMENT_CLASS(xxSymmetrySystem, "SymmetrySystem", xxBaseSymmetrySystem, 4)
-XX_IMPLEMENT_CLASS(xxMatterSymmetrySystem, "MatterSymmetrySystem", xxSymmetrySystem, 2)
+const xxPropertyTemplate<xxMatrix3x3> xxMatterSymmetrySystem::m_pptPotentialStress(
+    "PotentialStress", &xxMatterSymmetrySystem::Class, XX_FIELD(xxMatterSymmetrySystem, potentialStress_),
+    xxPropertyBit::kPotentialStress);
+const xxPropertyTemplate<xxMatrix3x3> xxMatterSymmetrySystem::m_ppt_TrajectoryStress(
+    "TrajectoryStress", &xxMatterSymmetrySystem::Class, XX_FIELD(xxMatterSymmetrySystem, trajectoryStress_),
+    xxPropertyBit::kTrajectoryStress);
+XX_IMPLEMENT_CLASS(xxMatterSymmetrySystem, "MatterSymmetrySystem", xxSymmetrySystem, 2,
+                   &xxMatterSymmetrySystem::m_pptPotentialStress, &xxMatterSymmetrySystem::m_ppt_TrajectoryStress)
 XX_IMPLEMENT_CLASS(xxMultiScaleSymmetrySystem, "MultiScaleSymmetrySystem", xxMatterSymmetrySystem, 1)
 
 namespace {
@@ -662,6 +670,14 @@ std::vector<xxObject*> xxSymmetrySystem::Iterator(unsigned type, int mode) const
         return true;
     });
     return out;
+}
+
+std::size_t xxSymmetrySystem::GetNumSymmetryImages() const { return relation_->images.size(); }
+
+xxMatterSymmetrySystem* xxMatterSymmetrySystem::FirstOf(const xxTreeNode& node) {
+    for (const auto& child : node.Children())
+        if (auto* system = child->As<xxMatterSymmetrySystem>()) return system;
+    return nullptr;
 }
 
 void xxSymmetrySystem::SynchronizeImages() {

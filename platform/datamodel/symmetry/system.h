@@ -135,6 +135,8 @@ public:
     xxObject* FindSymmetryImage(xxObject& object, const xxSymmetryElement* element);
     // The translate of object by whole cells.
     xxObject* FindSymmetryImage(xxObject& object, const xxPeriodicTranslation& translation);
+    // How many objects below the system are images (found and made); 0 costs no lookup.
+    std::size_t GetNumSymmetryImages() const;
     // The images of a parent, found and made, in the order they were recorded.
     std::vector<xxObject*> GetSymmetryImages(const xxObject& parent) const;
     // The objects below the system, depth first in child order, that IsA type (0: any) and
@@ -182,9 +184,21 @@ private:
 class xxMatterSymmetrySystem : public xxSymmetrySystem {
     XX_DECLARE_CLASS(xxMatterSymmetrySystem)
 public:
+    // Stresses of the frame a trajectory shows: of the potential, and the trajectory's own.
+    static const xxPropertyTemplate<xxMatrix3x3> m_pptPotentialStress;
+    static const xxPropertyTemplate<xxMatrix3x3> m_ppt_TrajectoryStress;
+
     xxMatterSymmetrySystem() = default;
     explicit xxMatterSymmetrySystem(std::unique_ptr<xxSymmetryDefinition> definition)
         : xxSymmetrySystem(std::move(definition)) {}
+
+    // The model's symmetry system: the first direct child of the node that is one; null for a
+    // model that is not periodic.
+    static xxMatterSymmetrySystem* FirstOf(const xxTreeNode& node);
+
+private:
+    xxMatrix3x3 potentialStress_;
+    xxMatrix3x3 trajectoryStress_;
 };
 
 // The symmetry system the file readers make for a periodic model.
