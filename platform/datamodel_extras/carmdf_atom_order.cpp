@@ -155,13 +155,16 @@ public:
     // The places of the collected types a class is of, from this bit up.
     static constexpr unsigned kCollectedShift = 16;
 
-    KindCache(unsigned classType, const std::vector<unsigned>& collected) : classType_(classType), collected_(collected) {}
+    KindCache(std::span<const unsigned> classTypes, const std::vector<unsigned>& collected)
+        : classTypes_(classTypes), collected_(collected) {}
     unsigned Of(const xxObject& object) {
         const xxClass* cls = &object.GetClass();
         for (const auto& [c, k] : known_)
             if (c == cls) return k;
         unsigned k = 0;
-        if (object.IsA(xxBondable::classType) && object.IsA(classType_)) k |= kOrdered;
+        if (object.IsA(xxBondable::classType) &&
+            std::any_of(classTypes_.begin(), classTypes_.end(), [&](unsigned type) { return object.IsA(type); }))
+            k |= kOrdered;
         if (object.IsA(xxAtom::classType)) k |= kAtom;
         if (object.IsA(xxAtom3d::classType)) k |= kAtom3d;
         if (object.IsA(xxPiSystem::classType)) k |= kPiSystem;
@@ -177,7 +180,7 @@ public:
     }
 
 private:
-    unsigned classType_;
+    std::span<const unsigned> classTypes_;
     const std::vector<unsigned>& collected_;
     std::vector<std::pair<const xxClass*, unsigned>> known_;
 };
@@ -209,8 +212,12 @@ void xxCarMdfAtomOrder::Reset() {
 }
 
 bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, unsigned classType) {
+    return DefineAtomOrder(model, std::span<const unsigned>(&classType, 1));
+}
+
+bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, std::span<const unsigned> classTypes) {
     Reset();
-    KindCache kinds(classType, collectedTypes_);
+    KindCache kinds(classTypes, collectedTypes_);
 
     // The symmetry system: the model's own or an ancestor's, else one below the model. Systems
     // hold molecules, never the other way round, so the search need not enter them.

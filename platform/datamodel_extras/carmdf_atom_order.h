@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,8 @@ public:
     // the CAR/MDF files). Returns IsValid(). Names are made by GenerateObjectNames, from the
     // objects' names as they are here.
     bool DefineAtomOrder(xxObject& model, unsigned classType);
+    // The same for the bondable objects of any of the class types (a trajectory's list).
+    bool DefineAtomOrder(xxObject& model, std::span<const unsigned> classTypes);
 
     // Class types whose objects below the model (the model itself aside) DefineAtomOrder lists
     // as well, in tree order, for a caller that would otherwise walk the tree once more; at

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "datamodel/atomistic.h"
+#include "datamodel/iterator.h"
 #include "datamodel/reference.h"
 #include "datamodel/sets.h"
 #include "datamodel/symmetry/system.h"
@@ -530,6 +531,62 @@ TEST(Registry, KindsFollowTheClassChains) {
     EXPECT_NE(root.As<xxClassicalEnergyHolder>(), nullptr);
     EXPECT_TRUE(root.IsA(xxTreeRoot::classType));
     EXPECT_EQ(plain.As<xxClassicalEnergyHolder>(), nullptr);
+}
+
+// ---- walks over a model ---------------------------------------------------------------------
+
+std::vector<xxObject*> Walk(xxIterator& it) {
+    std::vector<xxObject*> out;
+    while (xxObject* o = it.GetNext()) out.push_back(o);
+    return out;
+}
+
+TEST_F(Model, TheModelIteratorYieldsObjectsOfItsClassTypesInTreeOrder) {
+    auto& dummy = su2.CreateChild<xxDummy>();
+    xxBondable::MakeBond(a, b);
+    struct Case {
+        const char* name;
+        std::vector<unsigned> types;
+        std::vector<xxObject*> expected;
+    } cases[] = {
+        {"bondables", {xxBondable::classType}, {&a, &b, &c, &dummy, &d}},
+        {"atoms", {xxAtom::classType}, {&a, &b, &c, &d}},
+        {"atoms or dummies, each once", {xxAtom::classType, xxDummy::classType, xxMatter::classType}, {&a, &b, &c, &dummy, &d}},
+        {"containers too: depth first", {xxMolecule::classType, xxAtom::classType}, {&mol1, &a, &b, &c, &mol2, &d}},
+        {"nothing asked", {}, {}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        xxModelIterator it(*root, k.types);
+        EXPECT_EQ(Walk(it), k.expected);
+        EXPECT_EQ(it.GetNext(), nullptr) << "the end is the end";
+        it.Reset();
+        EXPECT_EQ(Walk(it), k.expected) << "after Reset";
+    }
+    // Below another node only what lies below it; the node itself is not yielded.
+    xxModelIterator inner(su1, {xxBondable::classType, xxSubUnit::classType});
+    EXPECT_EQ(Walk(inner), (std::vector<xxObject*>{&a, &b}));
+    xxAtomisticTreeRoot nothing;
+    xxModelIterator empty(nothing, {xxAtom::classType});
+    EXPECT_EQ(empty.GetNext(), nullptr);
+    EXPECT_EQ(empty.GetNext(), nullptr);
+}
+
+TEST_F(Model, ASnapshotHoldsWhatTheWalkYieldsAndKeepsItsRoom) {
+    xxModelIterator it(*root, {xxAtom::classType});
+    EXPECT_EQ(it.GetNext(), &a);  // partway: Copy starts from the first all the same
+    xxObjectSnapshot snapshot;
+    it.Copy(snapshot);
+    ASSERT_EQ(snapshot.GetSize(), 4u);
+    EXPECT_EQ(&snapshot.GetAt(0), &a);
+    EXPECT_EQ(&snapshot.GetAt(3), &d);
+    EXPECT_EQ(ResultOf([&] { (void)snapshot.GetAt(4); }), E_INVALIDARG);
+    EXPECT_EQ(it.GetNext(), &a) << "Copy leaves the iterator at the first object";
+
+    const xxObject* const* room = snapshot.Objects().data();
+    it.Copy(snapshot);  // the next frame's snapshot
+    EXPECT_EQ(snapshot.GetSize(), 4u) << "a copy replaces what the snapshot held";
+    EXPECT_EQ(snapshot.Objects().data(), room) << "a second copy allocated";
 }
 
 // ---- charge groups, pi systems -----------------------------------------------------------------

@@ -14,6 +14,7 @@
 
 #include "cfx/cfx.h"
 #include "datamodel/atomistic.h"
+#include "datamodel/iterator.h"
 #include "datamodel/sets.h"
 #include "datamodel/symmetry/builder.h"
 #include "datamodel/symmetry/definition.h"
@@ -590,6 +591,31 @@ TEST(SymmetryDisplay, RockSaltCellShowsItsTwentySevenSites) {
                   static_cast<xxSpaceGroup&>(m.system.GetSymmetryDefinition()).SetDisplayRanges(0, 100, 0, 1, 0, 1);
               }).Hr(),
               E_INVALIDARG);
+}
+
+// A walk over the model, as a trajectory moves it: the parents and the images the model holds,
+// never an image made on demand (no file knows of it; it follows its parent instead).
+TEST(SymmetryImages, TheModelIteratorLeavesOutOnlyTheImagesMadeOnDemand) {
+    Model m;
+    RockSalt(m);
+    BuildNamed(m, "Fm-3m", {kNaClA, kNaClA, kNaClA, 90, 90, 90});
+    std::vector<xxObject*> held;
+    for (const auto& child : m.unit.Children()) held.push_back(child.get());
+    auto& na = static_cast<xxAtom3d&>(*m.Atoms(xxSymmetrySystem::kParents)[0]);
+    xxObject* made = m.system.FindSymmetryImage(na, xxPeriodicTranslation{{0, 2, 0}});
+    ASSERT_NE(made, nullptr);
+    ASSERT_TRUE(m.system.IsImageMadeOnDemand(*made));
+    ASSERT_EQ(m.Atoms(xxSymmetrySystem::kImages).size(), 7u);
+
+    xxModelIterator it(m.root, {xxBondable::classType});
+    std::vector<xxObject*> walked;
+    while (xxObject* o = it.GetNext()) walked.push_back(o);
+    EXPECT_EQ(walked, held);
+
+    // Moving a parent and synchronising brings the made image along.
+    na.SetXYZ({0.5, 0, 0});
+    m.system.SynchronizeImages();
+    ExpectNear(made->GetXYZ(), {0.5, 2 * kNaClA, 0});
 }
 
 TEST(SymmetryDisplay, TuplesOfAtomSetsAreMadeVisibleAcrossCells) {

@@ -84,9 +84,17 @@ TEST(CarMdfAtomOrder, LeavesOutPseudoAtomsThatFollowTheirMembers) {
     ASSERT_TRUE(order.DefineAtomOrder(*m.root, xxBondable::classType));
     std::vector<Listed> expected = {{"C1", 0, 0}, {"C2", 0, 0}, {"Pin", 0, 0}, {"D1", 0, 0}};
     EXPECT_EQ(Listing(order), expected);
-    // Of another class type only those objects.
+    // Of another class type only those objects; of a list, the objects of any of them.
     ASSERT_TRUE(order.DefineAtomOrder(*m.root, xxAtom::classType));
     EXPECT_EQ(order.GetAtomOrderArray().size(), 2u);
+    const std::vector<unsigned> atomsAndDummies = {xxAtom::classType, xxDummy::classType};
+    ASSERT_TRUE(order.DefineAtomOrder(*m.root, atomsAndDummies));
+    expected = {{"C1", 0, 0}, {"C2", 0, 0}, {"D1", 0, 0}};
+    EXPECT_EQ(Listing(order), expected);
+    ASSERT_TRUE(order.DefineAtomOrder(*m.root, std::vector<unsigned>{xxBondable::classType, xxAtom::classType}));
+    EXPECT_EQ(order.GetAtomOrderArray().size(), 4u) << "an object of two of the types is listed once";
+    ASSERT_TRUE(order.DefineAtomOrder(*m.root, std::vector<unsigned>{}));
+    EXPECT_TRUE(order.GetAtomOrderArray().empty());
 }
 
 TEST(CarMdfAtomOrder, CollectsObjectsOfTheAskedClassesInTreeOrder) {
