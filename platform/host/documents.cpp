@@ -225,6 +225,16 @@ CfxComPtr<ISBDocumentInfo> GetDocumentInfo(ISBDocumentRoot* document) {
     return CfxComPtr<ISBDocumentInfo>::Adopt(new DocumentInfo(*host));
 }
 
+std::string DocumentFilePath(const xxTreeRoot& tree) {
+    CfxComPtr<ISBDocumentRoot> document;
+    if (IUnknown* owner = GetDocumentInterface(tree)) owner->QueryInterface(IID_ISBDocumentRoot, document.OutVoid());
+    CfxComPtr<ISBDocumentInfo> info = GetDocumentInfo(document.Get());
+    if (!info) return {};
+    CfxBSTR url;
+    if (FAILED(info->GetURL(url.Out()))) return {};
+    return url.ToString();
+}
+
 // ---- DocumentManager ----------------------------------------------------------
 
 CfxComPtr<DocumentManager> DocumentManager::Create(ISBContainerRoot* root) {

@@ -163,6 +163,10 @@ private:
 // document never read or saved.
 CfxComPtr<ISBDocumentInfo> GetDocumentInfo(ISBDocumentRoot* document);
 
+// The path of the file of the document whose tree this is; empty for a tree no document with
+// a file holds.
+std::string DocumentFilePath(const xxTreeRoot& tree);
+
 // Puts the host's document classes into the process's registry, creatable by ProgID.
 void RegisterHostClasses();
 

@@ -1,9 +1,45 @@
 #include "utilities/frame_loader.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <limits>
+#include <string_view>
+#include <system_error>
+
+#include "base/byte_swap.h"
+#include "datamodel/symmetry/system.h"
+#include "host/documents.h"
+#include "utilities/trajectory.h"
 
 namespace {
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
+}
+
+// The path of the one regular file beside path whose name equals path's without regard to ASCII
+// case, other than path's own; empty when there is none, or more than one.
+std::string FileNamedAlike(const std::string& path) {
+    namespace fs = std::filesystem;
+    const fs::path wanted(path);
+    const std::string name = wanted.filename().string();
+    if (name.empty()) return {};
+    const fs::path directory = wanted.has_parent_path() ? wanted.parent_path() : fs::path(".");
+    std::error_code ec;
+    fs::directory_iterator it(directory, ec), end;
+    std::string found;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::string candidate = it->path().filename().string();
+        if (candidate == name || !SameNameIgnoringCase(candidate, name)) continue;
+        std::error_code type;
+        if (!it->is_regular_file(type)) continue;
+        if (!found.empty()) return {};  // which of them would be a guess
+        found = (directory / candidate).string();
+    }
+    return found;
+}
+
 constexpr auto kMaxBytes = static_cast<std::size_t>(std::numeric_limits<std::streamsize>::max());
 constexpr std::size_t kTextChunk = 64 * 1024;
 }  // namespace
@@ -20,6 +56,7 @@ xxFrameLoader::xxFrameLoader(const xxFrameLoader& other)
       xxEventSink(other),
       fileName_(other.fileName_),
       swapBytes_(other.swapBytes_),
+      modelObject_(other.modelObject_),
       targetObject_(other.targetObject_),
       symmetrySystem_(other.symmetrySystem_),
       treeRoot_(other.treeRoot_),
@@ -32,11 +69,28 @@ xxFrameLoader::xxFrameLoader(const xxFrameLoader& other)
 xxFrameLoader::~xxFrameLoader() = default;
 
 bool xxFrameLoader::Init(const xxTrajectory* trajectory, const std::vector<unsigned>& classTypes) {
-    if (!trajectory) return false;
+    if (!trajectory) {
+        SetErrorMessage("There is no trajectory to play.");
+        return false;
+    }
+    xxTreeRoot* tree = trajectory->GetParent() ? trajectory->GetParent()->GetTreeRoot() : nullptr;
+    if (!tree) {
+        SetErrorMessage("The trajectory is not part of a model.");
+        return false;
+    }
+    const std::string document = host::DocumentFilePath(*tree);
+    if (document.empty()) {
+        SetErrorMessage("The trajectory's document has no file.");
+        return false;
+    }
+    // "<stem>." whatever the document's extension; a "." in a directory name is no extension.
+    fileName_ = std::filesystem::path(document).replace_extension().string() + ".";
+    modelObject_ = tree;
+    targetObject_ = tree;
+    symmetrySystem_ = xxMatterSymmetrySystem::FirstOf(*tree);
+    treeRoot_ = tree;
     trajectory_ = trajectory;
     classTypes_ = classTypes;
-    // The file name, model, symmetry system and tree root are taken from the trajectory's
-    // document once the data model has trajectories.
     return true;
 }
 
@@ -54,7 +108,14 @@ bool xxFrameLoader::OpenFile() {
     const auto mode = type_ == kBinaryFile ? std::ios::in | std::ios::binary : std::ios::in;
     stream_.clear();
     stream_.open(fileName_, mode);
-    if (!stream_.is_open()) return false;
+    if (!stream_.is_open()) {
+        std::string other = FileNamedAlike(fileName_);
+        if (other.empty()) return false;
+        stream_.clear();
+        stream_.open(other, mode);
+        if (!stream_.is_open()) return false;
+        fileName_ = std::move(other);
+    }
     openDepth_ = 1;
     return true;
 }
@@ -85,10 +146,7 @@ bool xxFrameLoader::ReadElements(T* destination, std::size_t width, std::size_t 
     if (!destination) throw Cfx::CfxResult(E_POINTER, "No buffer for the values read");
     auto* raw = reinterpret_cast<char*>(destination);
     stream_.read(raw, static_cast<std::streamsize>(bytes));
-    if (swapBytes_) {
-        const std::size_t whole = static_cast<std::size_t>(stream_.gcount()) / width;
-        for (std::size_t i = 0; i < whole; ++i) std::reverse(raw + i * width, raw + (i + 1) * width);
-    }
+    if (swapBytes_) cartovane::ByteSwapEach(raw, width, static_cast<std::size_t>(stream_.gcount()) / width);
     return !stream_.fail();
 }
 

@@ -23,16 +23,23 @@ public:
     explicit xxFrameLoader(int frameLoaderType);
     ~xxFrameLoader() override;
 
-    // Keeps the trajectory and the class types; false for a null trajectory. Overrides call
-    // this first, then append their type text to the file name.
+    // Binds the loader to the trajectory's model: the file name is the path of the file of the
+    // document that holds the trajectory's tree, without its extension but with the "." (so
+    // that appending the type text names "<stem>.<type>" beside the document); the model and
+    // target object are the tree root; the symmetry system is the root's first matter symmetry
+    // system (none for a model that is not periodic). False, with the error message set, for a
+    // null trajectory or one in a tree that no document with a file holds. Overrides call this
+    // first, then append their type text to the file name.
     bool Init(const xxTrajectory* trajectory, const std::vector<unsigned>& classTypes) override;
     void OnNewFrame(long frame) override;
     void OnProcessEvent(const xxEvent& event) override;
     void OnTriggerDeletion(xxTrigger* trigger) override;
 
-    // Opens the file named by the file name. Opens nest: an inner OpenFile/CloseFile pair
-    // leaves the file open, at its position, for the caller; the outermost CloseFile closes.
-    // A failed open changes nothing and needs no CloseFile.
+    // Opens the file named by the file name; when no file has exactly that name, the one file
+    // in the same directory whose name matches it without regard to case (a trajectory
+    // "RUN.ARC" beside "run.xtd"), whose path then becomes the file name. Opens nest: an inner
+    // OpenFile/CloseFile pair leaves the file open, at its position, for the caller; the
+    // outermost CloseFile closes. A failed open changes nothing and needs no CloseFile.
     bool OpenFile();
     void CloseFile();
     bool IsFileOpen() const { return openDepth_ > 0; }
@@ -87,7 +94,8 @@ protected:
 
     std::string fileName_;       // the trajectory file; each loader appends its type text
     bool swapBytes_ = false;     // the file's byte order differs from ours
-    xxObject* targetObject_ = nullptr;            // the model whose atoms the frames move
+    xxObject* modelObject_ = nullptr;             // the model whose atoms the frames move
+    xxObject* targetObject_ = nullptr;            // where a frame's energies go
     xxSymmetrySystem* symmetrySystem_ = nullptr;  // none for a non-periodic model
     xxTreeRoot* treeRoot_ = nullptr;
     const xxTrajectory* trajectory_ = nullptr;

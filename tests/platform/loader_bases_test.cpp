@@ -13,9 +13,13 @@
 #include <vector>
 
 #include "cfx/cfx.h"
+#include "datamodel/atomistic.h"
+#include "datamodel/symmetry/system.h"
+#include "host/documents.h"
 #include "utilities/frame_loader.h"
 #include "utilities/load.h"
 #include "utilities/object_loader.h"
+#include "utilities/trajectory.h"
 
 namespace {
 
@@ -38,8 +42,12 @@ public:
 
     using xxFrameLoader::classTypes_;
     using xxFrameLoader::fileName_;
+    using xxFrameLoader::modelObject_;
     using xxFrameLoader::swapBytes_;
+    using xxFrameLoader::symmetrySystem_;
+    using xxFrameLoader::targetObject_;
     using xxFrameLoader::trajectory_;
+    using xxFrameLoader::treeRoot_;
 };
 
 // A reader whose load reports what it was given and answers a chosen result.
@@ -86,6 +94,11 @@ public:
         return path;
     }
     std::string Missing() const { return (dir_ / "missing.bin").string(); }
+    // A new empty directory in the test's own; its path ends in "/".
+    std::string Subdirectory(const std::string& name) const {
+        std::filesystem::create_directory(dir_ / name);
+        return (dir_ / name).string() + "/";
+    }
 
 private:
     std::filesystem::path dir_;
@@ -257,6 +270,49 @@ TEST_F(FrameLoaderTest, FailedOpenLeavesNothingToClose) {
     loader.CloseFile();
 }
 
+// A trajectory "RUN.ARC" beside "run.xtd": when no file has the exact name, the one file whose
+// name differs only in case is opened, and its path becomes the file name.
+TEST_F(FrameLoaderTest, OpenFileFallsBackToTheOneFileNamedAlikeWithoutRegardToCase) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> files;  // what lies in the directory
+        const char* opened;              // the file opened; null: none
+    } cases[] = {
+        {"exact name", {"run.play", "RUN.PLAY"}, "run.play"},
+        {"other case", {"RUN.PLAY"}, "RUN.PLAY"},
+        {"mixed case", {"Run.Play", "other.play"}, "Run.Play"},
+        {"two alike: no guess", {"RUN.PLAY", "Run.play"}, nullptr},
+        {"none alike", {"run.play2", "run.pla", "xrun.play"}, nullptr},
+        {"an empty directory", {}, nullptr},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string dir = Subdirectory("case" + std::to_string(n++));
+        for (const char* file : c.files) std::ofstream(dir + file) << file;
+        ProbeLoader loader;
+        loader.fileName_ = dir + "run.play";
+        if (!c.opened) {
+            EXPECT_FALSE(loader.OpenFile());
+            EXPECT_EQ(loader.fileName_, dir + "run.play");
+            continue;
+        }
+        ASSERT_TRUE(loader.OpenFile());
+        std::string content;
+        std::getline(loader.GetIstream(), content);
+        EXPECT_EQ(content, c.opened);
+        EXPECT_EQ(loader.fileName_, dir + c.opened);
+        loader.CloseFile();
+    }
+
+    // A directory of the name is no file to open.
+    const std::string dir = Subdirectory("with a directory");
+    std::filesystem::create_directory(dir + "RUN.PLAY");
+    ProbeLoader loader;
+    loader.fileName_ = dir + "run.play";
+    EXPECT_FALSE(loader.OpenFile());
+}
+
 TEST_F(FrameLoaderTest, TextAndBinaryLoadersReadTheSameFile) {
     const std::string path = Put("lines.txt", "line one\nline two\n");
     for (int type : {xxFrameLoader::kTextFile, xxFrameLoader::kBinaryFile}) {
@@ -271,7 +327,74 @@ TEST_F(FrameLoaderTest, TextAndBinaryLoadersReadTheSameFile) {
     }
 }
 
-TEST(FrameLoader, ConstructionInitAndCopy) {
+// A model in a host document with a file, and a trajectory in its tree.
+struct DocumentModel {
+    explicit DocumentModel(const std::string& url, bool periodic = false) {
+        if (!url.empty()) document->SetURL(url);
+        xxTreeRoot& tree = document->Tree();
+        if (periodic) {
+            tree.CreateChild<xxMolecule>();  // the system need not be the first child
+            system = &tree.CreateChild<xxMatterSymmetrySystem>();
+            tree.CreateChild<xxMatterSymmetrySystem>();
+        }
+        trajectory = &tree.CreateChild<xxTrajectory>();
+    }
+    xxTreeRoot& Tree() { return document->Tree(); }
+    CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
+    xxMatterSymmetrySystem* system = nullptr;
+    xxTrajectory* trajectory = nullptr;
+};
+
+TEST(FrameLoader, InitTakesTheFileAndTheModelFromTheTrajectorysDocument) {
+    struct Case {
+        const char* url;
+        const char* fileName;  // what a loader appends its type text to
+    } cases[] = {
+        {"/data/run.xtd", "/data/run."},
+        {"/data/run.XTD", "/data/run."},
+        {"/data/run", "/data/run."},
+        {"/data/v1.2/run", "/data/v1.2/run."},        // a "." in a directory is no extension
+        {"/data/v1.2/run.two.xtd", "/data/v1.2/run.two."},  // only the last extension goes
+        {"relative.mtd", "relative."},
+    };
+    for (const Case& c : cases) {
+        for (bool periodic : {false, true}) {
+            SCOPED_TRACE(std::string(c.url) + (periodic ? ", periodic" : ""));
+            DocumentModel m(c.url, periodic);
+            ProbeLoader loader;
+            ASSERT_TRUE(loader.Init(m.trajectory, {3, 4})) << loader.GetErrorMessage();
+            EXPECT_EQ(loader.fileName_, c.fileName);
+            EXPECT_EQ(loader.modelObject_, &m.Tree());
+            EXPECT_EQ(loader.targetObject_, &m.Tree());
+            EXPECT_EQ(loader.treeRoot_, &m.Tree());
+            EXPECT_EQ(loader.symmetrySystem_, m.system) << "the root's first matter symmetry system, or none";
+            EXPECT_EQ(loader.trajectory_, m.trajectory);
+            EXPECT_EQ(loader.classTypes_, (std::vector<unsigned>{3, 4}));
+        }
+    }
+}
+
+TEST(FrameLoader, InitRefusesATrajectoryNoDocumentWithAFileHolds) {
+    ProbeLoader loader;
+    EXPECT_FALSE(loader.Init(nullptr, {3}));
+    EXPECT_FALSE(loader.GetErrorMessage().empty());
+
+    DocumentModel unsaved("");  // a document never read or saved
+    EXPECT_FALSE(loader.Init(unsaved.trajectory, {3}));
+    EXPECT_EQ(loader.GetErrorMessage(), "The trajectory's document has no file.");
+
+    xxTreeRoot loose;  // a tree no document holds
+    EXPECT_FALSE(loader.Init(&loose.CreateChild<xxTrajectory>(), {3}));
+    EXPECT_EQ(loader.GetErrorMessage(), "The trajectory's document has no file.");
+
+    xxTrajectory alone;  // under no root at all
+    EXPECT_FALSE(loader.Init(&alone, {3}));
+    EXPECT_FALSE(loader.GetErrorMessage().empty());
+    EXPECT_TRUE(loader.classTypes_.empty()) << "a refused Init kept state";
+    EXPECT_EQ(loader.treeRoot_, nullptr);
+}
+
+TEST(FrameLoader, ConstructionAndCopy) {
     ProbeLoader loader;
     EXPECT_FALSE(loader.SwapsBytes());
     EXPECT_FALSE(loader.IsFileOpen());
@@ -285,27 +408,26 @@ TEST(FrameLoader, ConstructionInitAndCopy) {
         }
     }
 
-    EXPECT_FALSE(loader.Init(nullptr, {3, 4}));
-    EXPECT_TRUE(loader.classTypes_.empty());
-    // Only the address is kept; nothing reads through it.
-    alignas(std::max_align_t) static const unsigned char storage[1] = {};
-    const auto* trajectory = reinterpret_cast<const xxTrajectory*>(storage);
-    EXPECT_TRUE(loader.Init(trajectory, {3, 4}));
-    EXPECT_EQ(loader.trajectory_, trajectory);
-    EXPECT_EQ(loader.classTypes_, (std::vector<unsigned>{3, 4}));
-
+    DocumentModel m("/data/run.xtd", true);
+    ASSERT_TRUE(loader.Init(m.trajectory, {3, 4}));
     loader.fileName_ = "/dev/null";
     loader.swapBytes_ = true;
     loader.SetTrajectoryType("probe");
     ASSERT_TRUE(loader.OpenFile());
+    // Every loader's Clone builds on the copy of the whole base state.
     std::unique_ptr<xxFrameProvider> copy = loader.Clone();
     auto& probe = dynamic_cast<ProbeLoader&>(*copy);
     EXPECT_FALSE(probe.IsFileOpen()) << "a copy shares no open file";
     EXPECT_EQ(probe.fileName_, "/dev/null");
     EXPECT_TRUE(probe.SwapsBytes());
-    EXPECT_EQ(probe.trajectory_, trajectory);
+    EXPECT_EQ(probe.trajectory_, m.trajectory);
     EXPECT_EQ(probe.classTypes_, loader.classTypes_);
+    EXPECT_EQ(probe.modelObject_, &m.Tree());
+    EXPECT_EQ(probe.targetObject_, &m.Tree());
+    EXPECT_EQ(probe.treeRoot_, &m.Tree());
+    EXPECT_EQ(probe.symmetrySystem_, m.system);
     EXPECT_EQ(probe.TrajectoryTypeText(), "probe");
+    EXPECT_EQ(probe.FrameLoaderType(), loader.FrameLoaderType());
     loader.CloseFile();
 }
 
