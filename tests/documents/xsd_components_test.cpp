@@ -16,6 +16,7 @@
 #include "support/host_doubles.h"
 #include "support/recording_stream.h"
 #include "support/library_components.h"
+#include "support/play_loader.h"
 #include "support/temp_dir.h"
 #include "utilities/trajectory.h"
 
@@ -287,6 +288,35 @@ TEST_F(XmlDocumentComponents, ATrajectoryDocumentWithoutTrajectoryGetsNoneWhenNo
         EXPECT_EQ(Import(component, stream.Get(), Root(document)), S_OK);
         EXPECT_EQ(Count(document->Tree(), xxTrajectory::classType), 0u);
         EXPECT_EQ(Count(document->Tree(), xxAtom3d::classType), 1u);
+    }
+}
+
+// A trajectory saved in a trajectory document plays again from the file of its type beside the
+// document it is read into ("PLAYLoader" stands in for the library's loaders here).
+TEST_F(XmlDocumentComponents, ASavedTrajectoryPlaysFromTheFileOfItsTypeBesideTheDocument) {
+    cvtest::PlayLoader::Controls() = {};
+    cvtest::TempDir dir;
+    CfxComPtr<host::Model3dDocument> source = Model();
+    source->Tree().ChildrenOf<xxTrajectory>().front()->SetTrajectoryType("play");
+    const std::string saved = Direct(source);
+    dir.Put("saved.play", "-2 - - - 5 6 7 8 9 10\n");
+    for (const char* component : {kXTD, kMTD}) {
+        SCOPED_TRACE(component);
+        CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
+        document->SetURL(dir.File("saved.xtd"));
+        CfxComPtr<ISBStream> stream = host::CreateMemoryStream({saved.begin(), saved.end()});
+        ASSERT_EQ(Import(component, stream.Get(), Root(document)), S_OK) << Cfx::GetLastError().description;
+        std::vector<xxTrajectory*> trajectories = document->Tree().ChildrenOf<xxTrajectory>();
+        ASSERT_EQ(trajectories.size(), 1u);
+        xxTrajectory& t = *trajectories.front();
+        ASSERT_TRUE(t.IsTrajectoryValid()) << t.GetLoaderError();
+        EXPECT_EQ(cvtest::PlayLoader::Controls().initFileNames.back(), dir.File("saved.play"));
+        ASSERT_TRUE(t.SetCurrentFrame(1));
+        const std::vector<xxAtom3d*> atoms = document->Tree().ChildrenOf<xxAtom3d>();
+        ASSERT_EQ(atoms.size(), 2u);
+        EXPECT_EQ(atoms[0]->GetXYZ(), (xxPoint3d{5, 6, 7}));
+        EXPECT_EQ(atoms[1]->GetXYZ(), (xxPoint3d{8, 9, 10}));
+        EXPECT_EQ(t.GetFrameResults().energy, -2);
     }
 }
 
