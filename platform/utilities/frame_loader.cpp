@@ -69,6 +69,7 @@ xxFrameLoader::xxFrameLoader(const xxFrameLoader& other)
 xxFrameLoader::~xxFrameLoader() = default;
 
 bool xxFrameLoader::Init(const xxTrajectory* trajectory, const std::vector<unsigned>& classTypes) {
+    SetErrorMessage({});
     if (!trajectory) {
         SetErrorMessage("There is no trajectory to play.");
         return false;

@@ -9,6 +9,7 @@
 
 #include "base/byte_swap.h"
 #include "support/binary_records.h"
+#include "support/his_file.h"
 
 namespace {
 
@@ -156,6 +157,71 @@ TEST(BinaryRecordWriter, TheValidatorFindsEveryDamageTheFaultHooksMake) {
             ASSERT_TRUE(layout.problem);
             EXPECT_NE(layout.problem->find(c.problem), std::string::npos) << *layout.problem;
         }
+    }
+}
+
+// ---- HIS files built on the writer -----------------------------------------------------
+
+// Worked out by hand from the record layout, so that the maker and a reader cannot share a
+// misreading: V = 2.9, N = M = 2, every other count 0.
+TEST(HisFileMaker, TheSmallestFileLiesWhereItWasWorkedOutByHand) {
+    for (bool reversed : {false, true}) {
+        SCOPED_TRACE(reversed ? "reversed" : "native");
+        cvtest::HisParameters params;
+        params.reversed = reversed;
+        params.frames = 3;
+        const cvtest::HisFile his = cvtest::MakeHis(params);
+        cvtest::RecordLayout layout = cvtest::ValidateRecords(his.writer.Bytes(), reversed);
+        ASSERT_FALSE(layout.problem) << *layout.problem;
+        const std::vector<std::size_t> header = {0, 12, 108, 196, 284, 296, 308, 338, 362, 374, 386, 398, 33710, 33738,
+                                                 34218, 34250};
+        ASSERT_GE(layout.starts.size(), header.size());
+        EXPECT_EQ(std::vector<std::size_t>(layout.starts.begin(), layout.starts.begin() + 16), header);
+        EXPECT_EQ(layout.sizes[11], 33304u) << "H13";
+        EXPECT_EQ(layout.sizes[13], 472u) << "the energy record: 59 doubles";
+        EXPECT_EQ(his.velocityEnd, 34278u) << "P";
+        EXPECT_EQ(his.frameFlags, (std::vector<std::size_t>{4, 34286, 34286 + 684}));
+        EXPECT_EQ(his.writer.Size(), 34282u + 684u * 2) << "n frames make 34282 + 684 (n - 1) bytes";
+        // V sits at byte 96.
+        double v;
+        std::memcpy(&v, his.writer.Bytes().data() + 96, 8);
+        if (reversed) cartovane::ByteSwap8(v);
+        EXPECT_EQ(v, 2.9);
+    }
+}
+
+// The frame size F = 4 (6m + 2 (5G + E (1 + G) + 74)) + 44 for every mix of counts, and the
+// header grows by what the counts add.
+TEST(HisFileMaker, FramesHaveTheSizeOfTheFormula) {
+    auto make = [](double version, int atoms, std::vector<int> movable) {
+        cvtest::HisParameters s;
+        s.version = version;
+        s.atoms = atoms;
+        s.movable = std::move(movable);
+        return s;
+    };
+    cvtest::HisParameters counts = make(2.9, 3, {});
+    counts.k1 = 2, counts.k2 = 1, counts.g = 2, counts.k5 = 1, counts.k6 = 2, counts.e = 3;
+    struct Case {
+        const char* name;
+        cvtest::HisParameters params;
+    } cases[] = {
+        {"2.9, all movable", make(2.9, 2, {})},
+        {"2.6 within 1e-4, two of five movable", make(2.6 - 5e-5, 5, {2, 5})},
+        {"2.55, every atom stored", make(2.55, 4, {1})},
+        {"every count", counts},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.params.frames = 4;
+        const cvtest::HisFile his = cvtest::MakeHis(c.params);
+        ASSERT_FALSE(cvtest::ValidateRecords(his.writer.Bytes(), false).problem);
+        const std::size_t m = static_cast<std::size_t>(c.params.StoredPerFrame());
+        const auto g = static_cast<std::size_t>(c.params.g), e = static_cast<std::size_t>(c.params.e);
+        const std::size_t frame = 4 * (6 * m + 2 * (5 * g + e * (1 + g) + 74)) + 44;
+        for (std::size_t i = 2; i < his.frameFlags.size(); ++i) EXPECT_EQ(his.frameFlags[i] - his.frameFlags[i - 1], frame);
+        EXPECT_EQ(his.frameFlags[1], his.velocityEnd + 8);
+        EXPECT_EQ(his.writer.Size(), his.velocityEnd + 4 + 3 * frame);
     }
 }
 

@@ -117,16 +117,6 @@ public:
         return true;
     }
 
-    // The base's state, for the tests of the base.
-    using xxFrameLoader::classTypes_;
-    using xxFrameLoader::fileName_;
-    using xxFrameLoader::modelObject_;
-    using xxFrameLoader::swapBytes_;
-    using xxFrameLoader::symmetrySystem_;
-    using xxFrameLoader::targetObject_;
-    using xxFrameLoader::trajectory_;
-    using xxFrameLoader::treeRoot_;
-
 private:
     struct Frame {
         std::optional<double> results[4];
