@@ -5,6 +5,7 @@
 #include <istream>
 #include <utility>
 
+#include "base/file_names.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/elements.h"
 #include "datamodel/sets.h"
@@ -341,7 +342,7 @@ void xxLoadCAR::AddAtom(const cs::CarAtomFields& f) {
 
 void xxLoadCAR::ReadMdf(const std::string& path, ISBDiagnosticsConnection* diagnostics, bool calculateBonds) {
     const std::string mdfPath = cs::CompanionMdfPath(path);
-    const std::optional<std::string> file = cs::FindCompanionFile(mdfPath);
+    const std::optional<std::string> file = cartovane::FindFileIgnoringCase(mdfPath);
     std::string problems = "Problems were encountered reading the Mdf file " + (file ? *file : mdfPath) + ".";
     bool failed = false;
 

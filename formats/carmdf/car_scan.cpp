@@ -1,7 +1,6 @@
 #include "formats/carmdf/car_scan.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "datamodel/atomistic.h"
 
@@ -134,29 +133,6 @@ CompanionName CompanionPath(std::string_view path, std::string_view extension) {
 std::string CompanionMdfPath(std::string_view path) {
     if (LastComponentStart(path) == path.size()) return {};
     return CompanionPath(path, ".mdf").path;
-}
-
-std::optional<std::string> FindCompanionFile(const std::string& path) {
-    namespace fs = std::filesystem;
-    if (path.empty()) return std::nullopt;
-    std::error_code ec;
-    const fs::path p(path);
-    if (fs::is_regular_file(p, ec)) return path;
-    const std::string wanted = p.filename().string();
-    if (wanted.empty()) return std::nullopt;
-    fs::path dir = p.parent_path();
-    if (dir.empty()) dir = ".";
-    std::optional<std::string> found;
-    fs::directory_iterator it(dir, ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (!EqualsNoCase(name, wanted)) continue;
-        std::error_code fileEc;
-        if (!it->is_regular_file(fileEc)) continue;
-        if (found) return std::nullopt;  // more than one: none is the companion
-        found = (dir == "." && p.parent_path().empty()) ? name : it->path().string();
-    }
-    return found;
 }
 
 // ---- MDF ----

@@ -91,10 +91,6 @@ CompanionName CompanionPath(std::string_view path, std::string_view extension);
 // The MDF the reader looks for beside a CAR path; empty when the path names no file (empty, or
 // ending in a separator), as then nothing can stand beside it.
 std::string CompanionMdfPath(std::string_view path);
-// The file to open for a companion path: the path itself when it names a file, else the one
-// entry of its directory whose name equals its name without regard to case; nullopt when there
-// is no such file or more than one.
-std::optional<std::string> FindCompanionFile(const std::string& path);
 
 // ---- MDF ----
 

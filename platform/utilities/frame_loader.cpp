@@ -7,38 +7,12 @@
 #include <system_error>
 
 #include "base/byte_swap.h"
+#include "base/file_names.h"
 #include "datamodel/symmetry/system.h"
 #include "host/documents.h"
 #include "utilities/trajectory.h"
 
 namespace {
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
-}
-
-// The path of the one regular file beside path whose name equals path's without regard to ASCII
-// case, other than path's own; empty when there is none, or more than one.
-std::string FileNamedAlike(const std::string& path) {
-    namespace fs = std::filesystem;
-    const fs::path wanted(path);
-    const std::string name = wanted.filename().string();
-    if (name.empty()) return {};
-    const fs::path directory = wanted.has_parent_path() ? wanted.parent_path() : fs::path(".");
-    std::error_code ec;
-    fs::directory_iterator it(directory, ec), end;
-    std::string found;
-    for (; !ec && it != end; it.increment(ec)) {
-        const std::string candidate = it->path().filename().string();
-        if (candidate == name || !SameNameIgnoringCase(candidate, name)) continue;
-        std::error_code type;
-        if (!it->is_regular_file(type)) continue;
-        if (!found.empty()) return {};  // which of them would be a guess
-        found = (directory / candidate).string();
-    }
-    return found;
-}
 
 constexpr auto kMaxBytes = static_cast<std::size_t>(std::numeric_limits<std::streamsize>::max());
 constexpr std::size_t kTextChunk = 64 * 1024;
@@ -110,12 +84,12 @@ bool xxFrameLoader::OpenFile() {
     stream_.clear();
     stream_.open(fileName_, mode);
     if (!stream_.is_open()) {
-        std::string other = FileNamedAlike(fileName_);
-        if (other.empty()) return false;
+        std::optional<std::string> other = cartovane::FindFileIgnoringCase(fileName_);
+        if (!other || *other == fileName_) return false;
         stream_.clear();
-        stream_.open(other, mode);
+        stream_.open(*other, mode);
         if (!stream_.is_open()) return false;
-        fileName_ = std::move(other);
+        fileName_ = std::move(*other);
     }
     openDepth_ = 1;
     return true;

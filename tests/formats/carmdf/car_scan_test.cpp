@@ -210,19 +210,6 @@ TEST(CarPaths, OneCompanionRuleForReaderAndWriter) {
     }
 }
 
-TEST(CarPaths, CompanionFoundWithoutRegardToCase) {
-    cvtest::TempDir dir;
-    EXPECT_EQ(cs::FindCompanionFile(dir.File("a.mdf")), std::nullopt);
-    const std::string upper = dir.Put("A.MDF", "x");
-    EXPECT_EQ(cs::FindCompanionFile(dir.File("a.mdf")), upper);
-    const std::string exact = dir.Put("a.mdf", "x");
-    EXPECT_EQ(cs::FindCompanionFile(exact), exact);
-    // Two candidates and no exact name: neither is the companion.
-    dir.Put("b.MDF", "x");
-    dir.Put("B.mdf", "x");
-    EXPECT_EQ(cs::FindCompanionFile(dir.File("b.mdf")), std::nullopt);
-}
-
 TEST(MdfHeader, FormatAndConnectionColumn) {
     EXPECT_EQ(cs::MdfFormatOf("!KORVEN molecular_data 4"), 4);
     EXPECT_EQ(cs::MdfFormatOf("!KORVEN molecular_data 3 old"), 3);

@@ -1,0 +1,26 @@
+#include "base/file_names.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+using cartovane::FindFileIgnoringCase;
+
+TEST(FileNames, FoundWithoutRegardToCase) {
+    cvtest::TempDir dir;
+    EXPECT_EQ(FindFileIgnoringCase(dir.File("a.mdf")), std::nullopt);
+    const std::string upper = dir.Put("A.MDF", "x");
+    EXPECT_EQ(FindFileIgnoringCase(dir.File("a.mdf")), upper);
+    const std::string exact = dir.Put("a.mdf", "x");
+    EXPECT_EQ(FindFileIgnoringCase(exact), exact);
+    // Two candidates and no exact name: either would be a guess.
+    dir.Put("b.MDF", "x");
+    dir.Put("B.mdf", "x");
+    EXPECT_EQ(FindFileIgnoringCase(dir.File("b.mdf")), std::nullopt);
+    EXPECT_EQ(FindFileIgnoringCase(""), std::nullopt);
+    EXPECT_EQ(FindFileIgnoringCase(dir.File("")), std::nullopt);
+}
+
+}  // namespace
