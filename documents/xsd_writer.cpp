@@ -128,111 +128,29 @@ void DMToXSD::ResetTouched() {
     });
 }
 
-// The index is open addressing with linear probing; erasing shifts the run back, so no
-// tombstones build up. Objects met one after the other mostly lie one after the other in
-// memory, so slots by address keep the lookups that miss the log close together, and the high
-// bits part separate heap regions.
-std::uint32_t DMToXSD::RecordTable::Hash(const xxSerializable* key) {
-    const auto a = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
-    return static_cast<std::uint32_t>((a >> 4) ^ (a >> 32));
-}
-
-void DMToXSD::RecordTable::Rehash(std::size_t slots) {
-    auto old = std::move(slots_);
-    slots_.assign(slots, Slot{});
-    const std::size_t mask = slots_.size() - 1;
-    for (const Slot& s : old) {
-        if (!s.entry) continue;
-        std::size_t i = s.hash & mask;
-        while (slots_[i].entry) i = (i + 1) & mask;
-        slots_[i] = s;
-    }
-}
-
-void DMToXSD::RecordTable::Reserve(std::size_t objects) {
-    std::size_t slots = 1024;
-    while (3 * slots < 4 * (objects + 1)) slots *= 2;
-    if (slots > slots_.size()) Rehash(slots);
-    entries_.reserve(objects);
-}
-
 void DMToXSD::RecordTable::BeginPass(bool logging) {
     logging_ = logging;
     cursor_ = 0;
     if (logging) log_.clear();
 }
 
-// The slot that holds object, or the empty slot that ends its run.
-std::size_t DMToXSD::RecordTable::Probe(const xxSerializable* object, std::uint32_t hash) const {
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t i = hash & mask;
-    while (slots_[i].entry && !(slots_[i].hash == hash && entries_[slots_[i].entry - 1].key == object))
-        i = (i + 1) & mask;
-    return i;
-}
-
-std::uint32_t DMToXSD::RecordTable::Lookup(const xxSerializable* object, bool& inserted) {
-    if (4 * (size_ + 1) > 3 * slots_.size()) Rehash(slots_.empty() ? 1024 : slots_.size() * 2);
-    const std::uint32_t hash = Hash(object);
-    Slot& slot = slots_[Probe(object, hash)];
-    inserted = slot.entry == 0;
-    if (!inserted) return slot.entry - 1;
-    if (entries_.size() >= 0xFFFFFFFEu) throw xmlException("Too many objects to save");
-    const auto entry = static_cast<std::uint32_t>(entries_.size());
-    entries_.emplace_back() = {object, SaveRecord{}};
-    slot = {entry + 1, hash};
-    ++size_;
-    return entry;
-}
-
 DMToXSD::SaveRecord& DMToXSD::RecordTable::FindOrAdd(const xxSerializable* object, bool& inserted, bool follow) {
     if (follow && !logging_ && cursor_ < log_.size()) {
-        Entry& predicted = entries_[log_[cursor_]];
-        if (predicted.key == object) {
+        if (SaveRecord* predicted = table_.At(log_[cursor_], object)) {
             ++cursor_;
             inserted = false;
-            return predicted.record;
+            return *predicted;
         }
     }
-    const std::uint32_t entry = Lookup(object, inserted);
+    if (table_.Numbers() >= 0xFFFFFFFEu && !table_.Find(object)) throw xmlException("Too many objects to save");
+    const std::uint32_t entry = table_.FindOrAdd(object, inserted);
     if (follow && logging_) log_.emplace_back() = entry;
-    return entries_[entry].record;
-}
-
-DMToXSD::RecordTable::Slot* DMToXSD::RecordTable::SlotOf(const xxSerializable* object) {
-    if (slots_.empty()) return nullptr;
-    Slot& slot = slots_[Probe(object, Hash(object))];
-    return slot.entry ? &slot : nullptr;
-}
-
-DMToXSD::SaveRecord* DMToXSD::RecordTable::Find(const xxSerializable* object) {
-    Slot* slot = SlotOf(object);
-    return slot ? &entries_[slot->entry - 1].record : nullptr;
-}
-
-void DMToXSD::RecordTable::Erase(const xxSerializable* object) {
-    Slot* slot = SlotOf(object);
-    if (!slot) return;
-    entries_[slot->entry - 1] = Entry{};
-    const std::size_t mask = slots_.size() - 1;
-    auto i = static_cast<std::size_t>(slot - slots_.data());
-    // Later slots of the run move into the hole when their home does not lie after it.
-    for (std::size_t j = (i + 1) & mask; slots_[j].entry; j = (j + 1) & mask) {
-        const std::size_t home = slots_[j].hash & mask;
-        if (((j - home) & mask) >= ((j - i) & mask)) {
-            slots_[i] = slots_[j];
-            i = j;
-        }
-    }
-    slots_[i] = Slot{};
-    --size_;
+    return table_.At(entry);
 }
 
 void DMToXSD::RecordTable::Clear() {
-    entries_.clear();
-    slots_ = {};
+    table_.Clear();
     log_.clear();
-    size_ = 0;
     cursor_ = 0;
     logging_ = false;
 }

@@ -13,6 +13,7 @@
 
 #include "datamodel/serialise.h"
 #include "datamodel/serialise_adapter.h"
+#include "base/address_table.h"
 #include "base/chunked_list.h"
 #include "xml/xml.h"
 
@@ -93,47 +94,29 @@ private:
     std::vector<const xxSerializable*> objects_;
     unsigned mode_ = 3;
     bool childMet_ = false;
-    // Save records by object. Records lie in the order they were first registered, indexed by
-    // address through open addressing. Every pass walks the tree in the same order, so the first
-    // pass logs which record each registration met and later passes try the logged record first:
-    // their lookups then run through memory in sequence instead of missing the cache at random.
+    // Save records by object. Every pass walks the tree in the same order, so the first pass
+    // logs which record each registration met and later passes try the logged record first: their
+    // lookups then run through memory in sequence instead of missing the cache at random.
     class RecordTable {
     public:
         // Starts a pass; the first one logs, later ones follow the log.
         void BeginPass(bool logging);
         // Room for that many objects, so that a save of a known size need not regrow the index.
-        void Reserve(std::size_t objects);
+        void Reserve(std::size_t objects) { table_.Reserve(objects); }
         // The record of object, value-initialised when new; `inserted` says which. A followed
         // lookup moves along the log only when the logged record is the object's.
         SaveRecord& FindOrAdd(const xxSerializable* object, bool& inserted, bool follow = true);
-        SaveRecord* Find(const xxSerializable* object);
-        void Erase(const xxSerializable* object);
+        SaveRecord* Find(const xxSerializable* object) { return table_.Find(object); }
+        void Erase(const xxSerializable* object) { table_.Erase(object); }
         void Clear();
         template <class F>
         void ForEach(F&& f) {
-            for (std::size_t i = 0; i < entries_.size(); ++i)
-                if (Entry& e = entries_[i]; e.key) f(e.key, e.record);
+            table_.ForEach(f);
         }
 
     private:
-        struct Entry {
-            const xxSerializable* key = nullptr;  // null once erased
-            SaveRecord record;
-        };
-        // Eight bytes a slot: the entry and the key's hash, which finds the home without the key.
-        struct Slot {
-            std::uint32_t entry = 0;  // index + 1; 0 when empty
-            std::uint32_t hash = 0;
-        };
-        static std::uint32_t Hash(const xxSerializable* key);
-        std::uint32_t Lookup(const xxSerializable* object, bool& inserted);
-        std::size_t Probe(const xxSerializable* object, std::uint32_t hash) const;
-        Slot* SlotOf(const xxSerializable* object);  // null when absent
-        void Rehash(std::size_t slots);  // a power of two
-        ChunkedList<Entry, 1024> entries_;  // growing copies nothing
-        std::vector<Slot, LargeBlockAllocator<Slot>> slots_;
-        std::size_t size_ = 0;
-        ChunkedList<std::uint32_t, 4096> log_;  // entry met by each registration of the first pass
+        AddressTable<xxSerializable, SaveRecord> table_;
+        ChunkedList<std::uint32_t, 4096> log_;  // record met by each registration of the first pass
         std::size_t cursor_ = 0;
         bool logging_ = false;
     };

@@ -1,85 +1,323 @@
 #include "host/document_copy.h"
 
 #include <algorithm>
-#include <any>
-#include <map>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
 #include <vector>
 
+#include "base/address_table.h"
 #include "cfx/cfx.h"
 #include "datamodel/serialise.h"
 #include "datamodel/serialise_adapter.h"
 
+// The copy is one walk: an object's Save is recorded into a compact byte record, the copy's Load
+// reads it back at once, and an owned child is only marked in its owner's record and recorded
+// when the copy reads it. So only the records along the current path exist at any time, and
+// references find their copies through one table of the objects met.
+//
+// A record is a run of entries: a tag byte (the value's type, or what else the entry holds), the
+// number of its name, then its bytes: numbers as they lie in memory, texts and lists with their
+// length first, objects as their source addresses. Contained and inline objects are recorded
+// whole inside their owner's record, as they may live only while their owner's Save runs.
+
 namespace host {
 namespace {
 
-struct Record;
+template <class... Ts>
+struct TypeList {};
 
-struct Entry {
-    enum class Kind { Value, Presence, Reference, References, Child, Contained, Inline };
-    Kind kind;
-    std::string name;
-    std::any value;
-    std::vector<const xxSerializable*> objects;  // Reference (one), References
-    std::shared_ptr<Record> record;              // Child (null for a null child), Contained, Inline
+// The value types of the typed operations (xxBool is bool, and the 32-bit longs are the ints),
+// then the property templates.
+using ValueTypes =
+    TypeList<float, double, std::string, bool, unsigned char, unsigned int, int, unsigned short, short,
+             qor::deque<float>, std::vector<float>, std::vector<double>, std::vector<std::string>, qor::deque<bool>,
+             std::vector<bool>, std::vector<unsigned char>, std::vector<unsigned int>, std::vector<int>,
+             std::vector<unsigned short>, std::vector<short>, qor::deque<int>, std::vector<const xxPropertyBase*>>;
+
+template <class T, class... Ts>
+constexpr std::uint8_t IndexOf(TypeList<Ts...>) {
+    std::uint8_t i = 0;
+    bool found = false;
+    ((found || (std::is_same_v<T, Ts> ? (found = true) : (++i, false))), ...);
+    return found ? i : 0xFF;
+}
+
+template <class T>
+constexpr std::uint8_t kValueTag = IndexOf<T>(ValueTypes{});
+
+enum Tag : std::uint8_t {
+    kValues = 64,  // value tags lie below
+    kPresence = kValues,
+    kReference,
+    kReferences,
+    kChild,      // an owned child, recorded when it is read; address 0 for a null child
+    kContained,  // a contained object and its record
+    kInline,     // a part saved inline and its record
 };
 
-struct Record {
-    const xxSerializable* source = nullptr;
-    std::vector<Entry> entries;
+// A growing run of bytes that, unlike a vector, does not clear what it is about to overwrite.
+class Bytes {
+public:
+    unsigned char* Extend(std::size_t n) {
+        if (n > capacity_ - size_) Grow(n);
+        unsigned char* at = data_.get() + size_;
+        size_ += n;
+        return at;
+    }
+    void clear() { size_ = 0; }
+    const unsigned char* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+
+private:
+    void Grow(std::size_t n) {
+        const std::size_t capacity = std::max({std::size_t{256}, 2 * capacity_, size_ + n});
+        auto grown = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+        if (size_) std::memcpy(grown.get(), data_.get(), size_);
+        data_ = std::move(grown);
+        capacity_ = capacity;
+    }
+    std::unique_ptr<unsigned char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
 };
 
-// ---- saving into records ------------------------------------------------------
+constexpr std::size_t kMaxVarint = 10;
+
+// Seven bits a byte, the lowest first; the bytes written.
+std::size_t VarintInto(unsigned char* out, std::uint64_t n) {
+    std::size_t k = 0;
+    while (n >= 0x80) {
+        out[k++] = static_cast<unsigned char>(n | 0x80);
+        n >>= 7;
+    }
+    out[k++] = static_cast<unsigned char>(n);
+    return k;
+}
+
+void PutRaw(Bytes& out, const void* data, std::size_t n) {
+    if (n) std::memcpy(out.Extend(n), data, n);
+}
+
+void PutVarint(Bytes& out, std::uint64_t n) {
+    unsigned char bytes[kMaxVarint];
+    PutRaw(out, bytes, VarintInto(bytes, n));
+}
+
+template <class T>
+void Encode(Bytes& out, const T& value) {
+    if constexpr (std::is_arithmetic_v<T> || std::is_pointer_v<T>) {
+        PutRaw(out, &value, sizeof value);
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        PutVarint(out, value.size());
+        PutRaw(out, value.data(), value.size());
+    } else {
+        using V = typename T::value_type;
+        PutVarint(out, value.size());
+        if constexpr (std::is_same_v<T, std::vector<V>> && (std::is_arithmetic_v<V> || std::is_pointer_v<V>) &&
+                      !std::is_same_v<V, bool>) {
+            PutRaw(out, value.data(), value.size() * sizeof(V));
+        } else {
+            for (const V& v : value) Encode(out, v);
+        }
+    }
+}
+
+// Where a record is read: an entry's bytes never reach past the end of its record.
+struct Reader {
+    const unsigned char* pos;
+    const unsigned char* end;
+
+    [[noreturn]] static void Overrun() {
+        throw Cfx::CfxResult(E_UNEXPECTED, "Document copy: a record ends before its entry");
+    }
+    std::uint64_t Varint() {
+        std::uint64_t n = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            if (pos == end) Overrun();
+            const unsigned char b = *pos++;
+            n |= std::uint64_t{b & 0x7Fu} << shift;
+            if (!(b & 0x80)) return n;
+        }
+        Overrun();
+    }
+    const unsigned char* Take(std::uint64_t n) {
+        if (n > static_cast<std::uint64_t>(end - pos)) Overrun();
+        const unsigned char* at = pos;
+        pos += n;
+        return at;
+    }
+    // A count of items of at least `each` bytes, checked against what is left.
+    std::size_t Count(std::size_t each) {
+        const std::uint64_t n = Varint();
+        if (n > static_cast<std::uint64_t>(end - pos) / each) Overrun();
+        return static_cast<std::size_t>(n);
+    }
+    template <class T>
+    T Raw() {
+        T value;
+        std::memcpy(&value, Take(sizeof value), sizeof value);
+        return value;
+    }
+};
+
+template <class T>
+void Decode(Reader& in, T& value) {
+    if constexpr (std::is_arithmetic_v<T> || std::is_pointer_v<T>) {
+        value = in.Raw<T>();
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        const std::size_t n = in.Count(1);
+        value.assign(reinterpret_cast<const char*>(in.Take(n)), n);
+    } else {
+        using V = typename T::value_type;
+        const std::size_t n = in.Count(std::is_same_v<V, std::string> ? 1 : sizeof(V));
+        value.clear();
+        if constexpr (std::is_same_v<T, std::vector<V>> && (std::is_arithmetic_v<V> || std::is_pointer_v<V>) &&
+                      !std::is_same_v<V, bool>) {
+            value.resize(n);
+            std::memcpy(value.data(), in.Take(n * sizeof(V)), n * sizeof(V));
+        } else {
+            if constexpr (requires { value.reserve(n); }) value.reserve(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                V v{};
+                Decode(in, v);
+                value.push_back(std::move(v));
+            }
+        }
+    }
+}
+
+bool SameText(const std::string& text, const char* name) { return std::strcmp(text.c_str(), name) == 0; }
+
+// Names by number. Most names are literals met again and again at the same address, so a small
+// cache by address finds them; the text is still compared, as a name may sit in a reused buffer.
+class Names {
+public:
+    std::uint32_t Intern(const char* name) {
+        if (!name) name = "";
+        Cached& c = cache_[Slot(name)];
+        if (c.name == name && SameText(*texts_[c.number], name)) return c.number;
+        auto [it, added] = numbers_.try_emplace(name, static_cast<std::uint32_t>(texts_.size()));
+        if (added) texts_.push_back(&it->first);
+        c = {name, it->second};
+        return it->second;
+    }
+    bool Is(std::uint64_t number, const char* name) const {
+        return number < texts_.size() && SameText(*texts_[static_cast<std::size_t>(number)], name ? name : "");
+    }
+
+private:
+    struct Cached {
+        const char* name = nullptr;
+        std::uint32_t number = 0;
+    };
+    static std::size_t Slot(const char* name) {
+        return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(name) * 0x9E3779B97F4A7C15ull) >> 56);
+    }
+    std::array<Cached, 256> cache_{};
+    std::unordered_map<std::string, std::uint32_t> numbers_;  // its keys stay where they are
+    std::vector<const std::string*> texts_;
+};
+
+// What the copy knows of each source object it met. Records refer to objects by their numbers
+// here (plus one, 0 for null), so a reference costs one lookup by address, when it is recorded.
+struct ObjectRecord {
+    xxSerializable* copy = nullptr;
+    std::uint32_t parent = 0;  // number + 1 of the object being saved when it was saved; 0: none
+    std::uint32_t references : 31 = 0;  // recorded so far
+    std::uint32_t pending : 1 = 0;      // the copy was made for a reference and waits to be read
+};
+
+struct CopyState {
+    Names names;
+    AddressTable<xxSerializable, ObjectRecord> objects;
+    std::vector<std::uint32_t> path;  // numbers of the objects whose Save or Load runs
+
+    std::uint32_t Number(const xxSerializable& object) {
+        bool inserted = false;
+        return objects.FindOrAdd(&object, inserted);
+    }
+    std::uint32_t Mark(const xxSerializable* object) { return object ? Number(*object) + 1 : 0; }
+    const xxSerializable* SourceAt(std::size_t fromTop) const {
+        return path.size() > fromTop ? objects.KeyAt(path[path.size() - 1 - fromTop]) : nullptr;
+    }
+};
+
+// Pops the path when a Save or Load ends, thrown out of or not.
+struct OnPath {
+    CopyState& state;
+    OnPath(CopyState& s, std::uint32_t number) : state(s) { state.path.push_back(number); }
+    ~OnPath() { state.path.pop_back(); }
+    OnPath(const OnPath&) = delete;
+    OnPath& operator=(const OnPath&) = delete;
+};
+
+// ---- saving into records -----------------------------------------------------------------------
 
 class Recorder final : public xxOutputAdapter<Recorder> {
 public:
-    std::shared_ptr<Record> SaveRoot(const xxSerializable& object) { return SaveInto(object); }
+    explicit Recorder(CopyState& state) : state_(state) {}
+
+    // Records the Save of object number `number` into out (emptied first).
+    void Record(std::uint32_t number, Bytes& out) {
+        const xxSerializable& object = *state_.objects.KeyAt(number);
+        state_.objects.At(number).parent = state_.path.empty() ? 0 : state_.path.back() + 1;
+        out.clear();
+        struct Restore {
+            Bytes*& out;
+            Bytes* outer;
+            ~Restore() { out = outer; }
+        } restore{out_, out_};
+        out_ = &out;
+        OnPath onPath(state_, number);
+        object.Save(*this);
+    }
 
     bool IsInProcessCopy() const override { return true; }
-
     void WriteBytes(const char* name, const void* data, std::size_t byteCount) override {
-        const auto* bytes = static_cast<const unsigned char*>(data);
-        Put<unsigned char>(name, std::vector<unsigned char>(bytes, bytes + byteCount));
+        Header(kValueTag<std::vector<unsigned char>>, name);
+        PutVarint(*out_, byteCount);
+        PutRaw(*out_, data, byteCount);
     }
     void WriteReference(const char* name, const xxSerializable* object) override {
-        Entry& e = Add(Entry::Kind::Reference, name);
-        e.objects.push_back(object);
-        Count(object);
+        Header(kReference, name);
+        Reference(object);
     }
     void WriteReferenceCollection(const char* name, const xxReferenceCollection& collection) override {
-        Entry& e = Add(Entry::Kind::References, name);
-        for (std::size_t i = 0; i < collection.Count(); ++i) {
-            e.objects.push_back(collection.At(i));
-            Count(collection.At(i));
-        }
+        Header(kReferences, name);
+        const std::size_t n = collection.Count();
+        PutVarint(*out_, n);
+        for (std::size_t i = 0; i < n; ++i) Reference(collection.At(i));
     }
     void WritePropertyTemplates(const char* name, const std::vector<const xxPropertyBase*>& templates) override {
         Put<const xxPropertyBase*>(name, templates);
     }
     void SaveChildObject(const xxSerializable* object) override {
-        Entry& e = Add(Entry::Kind::Child, "");
-        if (object) e.record = SaveInto(*object);
+        Header(kChild, "");
+        Encode(*out_, state_.Mark(object));
     }
-    void SaveObject(const xxSerializable& object, xxSaveKind) override {
-        Add(Entry::Kind::Contained, "").record = SaveInto(object);
-    }
+    void SaveObject(const xxSerializable& object, xxSaveKind) override { Nested(kContained, object); }
     void SaveObjectInline(const xxSerializable* object) override {
-        if (object) Add(Entry::Kind::Inline, "").record = SaveInto(*object);
+        if (object) Nested(kInline, *object);
     }
-    const xxSerializable* GetParentObject() const override {
-        return stack_.size() >= 2 ? stack_[stack_.size() - 2]->source : nullptr;
-    }
+    const xxSerializable* GetParentObject() const override { return state_.SourceAt(1); }
     const xxSerializable* GetSavedParent(const xxSerializable& object) const override {
-        auto it = parents_.find(&object);
-        return it == parents_.end() ? nullptr : it->second;
+        const ObjectRecord* r = state_.objects.Find(&object);
+        return r && r->parent ? state_.objects.KeyAt(r->parent - 1) : nullptr;
     }
     bool IsReferencedMoreThan(const xxSerializable& object, unsigned n) override {
-        auto it = references_.find(&object);
-        return it != references_.end() && it->second > n;
+        const ObjectRecord* r = state_.objects.Find(&object);
+        return r && r->references > n;
     }
     void WriteAttributePresence(const char* name, bool present) override {
-        Add(Entry::Kind::Presence, name).value = present;
+        Header(kPresence, name);
+        Encode(*out_, present);
     }
 
 private:
@@ -87,7 +325,8 @@ private:
     // Every value is kept, whatever its default.
     template <class K, class T>
     void Put(const char* name, const T& value) {
-        Add(Entry::Kind::Value, name).value = value;
+        Header(kValueTag<T>, name);
+        Encode(*out_, value);
     }
     template <class K, class T>
     void PutWithDefault(const char* name, const T& value, const T&) {
@@ -97,134 +336,142 @@ private:
     void PutArray(const char* name, const C& values) {
         Put<K>(name, values);
     }
-    Entry& Add(Entry::Kind kind, const char* name) {
-        stack_.back()->entries.push_back(Entry{kind, name ? name : "", {}, {}, nullptr});
-        return stack_.back()->entries.back();
+
+    void Header(std::uint8_t tag, const char* name) {
+        unsigned char bytes[1 + kMaxVarint];
+        bytes[0] = tag;
+        PutRaw(*out_, bytes, 1 + VarintInto(bytes + 1, state_.names.Intern(name)));
     }
-    void Count(const xxSerializable* object) {
-        if (object) ++references_[object];
-    }
-    std::shared_ptr<Record> SaveInto(const xxSerializable& object) {
-        auto record = std::make_shared<Record>();
-        record->source = &object;
-        parents_[&object] = stack_.empty() ? nullptr : stack_.back()->source;
-        stack_.push_back(record.get());
-        try {
-            object.Save(*this);
-        } catch (...) {
-            stack_.pop_back();
-            throw;
+    void Reference(const xxSerializable* object) {
+        const std::uint32_t mark = state_.Mark(object);
+        Encode(*out_, mark);
+        if (mark) {
+            ObjectRecord& r = state_.objects.At(mark - 1);
+            if (r.references != 0x7FFFFFFFu) ++r.references;
         }
-        stack_.pop_back();
-        return record;
+    }
+    void Nested(std::uint8_t tag, const xxSerializable& object) {
+        const std::uint32_t number = state_.Number(object);
+        Bytes nested;
+        Record(number, nested);
+        Header(tag, "");
+        Encode(*out_, number);
+        PutVarint(*out_, nested.size());
+        PutRaw(*out_, nested.data(), nested.size());
     }
 
-    std::vector<Record*> stack_;
-    std::map<const xxSerializable*, const xxSerializable*> parents_;
-    std::map<const xxSerializable*, unsigned> references_;
+    CopyState& state_;
+    Bytes* out_ = nullptr;
 };
 
-// ---- loading from records -----------------------------------------------------
+// ---- loading from records ----------------------------------------------------------------------
 
 class Replayer final : public xxInputAdapter<Replayer> {
 public:
-    explicit Replayer(const xxSerializable& sourceRoot, xxSerializable& targetRoot) {
-        copies_[&sourceRoot] = &targetRoot;
+    Replayer(CopyState& state, const xxSerializable& sourceRoot, xxSerializable& targetRoot)
+        : state_(state), recorder_(state), root_(state.Number(sourceRoot)) {
+        state_.objects.At(root_).copy = &targetRoot;
     }
 
-    void LoadRoot(xxSerializable& target, const Record& record) {
-        LoadFrom(target, record);
+    void CopyRoot(xxSerializable& target) {
+        RecordAndLoad(root_, target);
         for (xxSerializable* object : loaded_) object->OnAllObjectsLoaded(*this);
     }
 
     bool IsInProcessCopy() const override { return true; }
-
     void ReadBytes(const char* name, void* buffer, std::size_t byteCount) override {
-        std::vector<unsigned char> bytes;
-        Get<unsigned char>(name, bytes);
-        std::copy_n(bytes.begin(), std::min(byteCount, bytes.size()), static_cast<unsigned char*>(buffer));
+        Reader& in = Take(kValueTag<std::vector<unsigned char>>, name);
+        const std::size_t n = in.Count(1);
+        const unsigned char* bytes = in.Take(n);
+        std::copy_n(bytes, std::min(byteCount, n), static_cast<unsigned char*>(buffer));
     }
     void ReadReferenceCollection(const char* name, xxReferenceCollection& collection) override {
-        const Entry& e = Take(Entry::Kind::References, name);
+        Reader& in = Take(kReferences, name);
+        const std::size_t n = in.Count(sizeof(std::uint32_t));
         collection.Clear();
-        collection.Reserve(e.objects.size());
-        for (const xxSerializable* old : e.objects) collection.Append(CopyOf(old));
+        collection.Reserve(n);
+        for (std::size_t i = 0; i < n; ++i) collection.Append(CopyOf(in.Raw<std::uint32_t>()));
     }
     void ReadPropertyTemplates(const char* name, std::vector<const xxPropertyBase*>& templates) override {
         Get<const xxPropertyBase*>(name, templates);
     }
     void ReadContainedObject(xxSerializable& object, xxSerializable*, xxSaveKind) override {
-        const Entry& e = Take(Entry::Kind::Contained, "");
-        copies_[e.record->source] = &object;
-        LoadFrom(object, *e.record);
+        LoadNested(kContained, object);
     }
-    void MergeAttributes(xxSerializable& object, xxSerializable&) override {
-        const Entry& e = Take(Entry::Kind::Inline, "");
-        copies_[e.record->source] = &object;
-        LoadFrom(object, *e.record);
-    }
+    void MergeAttributes(xxSerializable& object, xxSerializable&) override { LoadNested(kInline, object); }
     xxSerializable* GetCurrentObject() override { return frames_.empty() ? nullptr : frames_.back().target; }
+    // After the load (OnAllObjectsLoaded) no attribute is left to find.
     bool HasAttribute(const char* name) override {
-        Frame& f = frames_.back();
-        if (f.pos >= f.record->entries.size()) return false;
-        const Entry& e = f.record->entries[f.pos];
-        if (e.name != name) return false;
-        if (e.kind != Entry::Kind::Presence) return true;
-        ++f.pos;
-        return std::any_cast<bool>(e.value);
+        if (frames_.empty()) return false;
+        Reader at = frames_.back().in;
+        if (at.pos == at.end) return false;
+        const std::uint8_t tag = *at.pos++;
+        if (!state_.names.Is(at.Varint(), name)) return false;
+        if (tag != kPresence) return true;
+        const bool present = at.Raw<bool>();
+        frames_.back().in = at;
+        return present;
+    }
+    // A present value read with one look at the name.
+    bool ReadTextIfPresent(const char* name, std::string& text) override {
+        if (frames_.empty()) return false;
+        Reader at = frames_.back().in;
+        if (at.pos == at.end) return false;
+        const std::uint8_t tag = *at.pos++;
+        const std::uint64_t number = at.Varint();
+        if (!state_.names.Is(number, name)) return false;
+        if (tag == kPresence && !at.Raw<bool>()) {
+            frames_.back().in = at;
+            return false;
+        }
+        if (tag == kPresence) {
+            // The value follows under the same name.
+            if (at.pos == at.end || *at.pos++ != kValueTag<std::string> || at.Varint() != number) Mismatch(name);
+        } else if (tag != kValueTag<std::string>) {
+            Mismatch(name);
+        }
+        Decode(at, text);
+        frames_.back().in = at;
+        return true;
     }
     unsigned GetClassVersion(const xxClass& cls, bool) override { return cls.Version(); }
     void ReadReference(const char* name, xxSerializable*& object) override {
-        const Entry& e = Take(Entry::Kind::Reference, name);
-        object = CopyOf(e.objects.empty() ? nullptr : e.objects.front());
+        object = CopyOf(Take(kReference, name).Raw<std::uint32_t>());
     }
     void ReadReferencedChild(std::unique_ptr<xxSerializable>& child) override {
-        const Entry& e = Take(Entry::Kind::Child, "");
         child.reset();
-        if (!e.record) return;
-        const xxSerializable* old = e.record->source;
+        const auto mark = Take(kChild, "").Raw<std::uint32_t>();
+        if (!mark) return;
+        const std::uint32_t number = Known(mark);
+        ObjectRecord& r = state_.objects.At(number);
         std::unique_ptr<xxSerializable> made;
-        if (auto it = pending_.find(old); it != pending_.end()) {
+        if (r.pending) {
+            auto it = pending_.find(number);
             made = std::move(it->second);
             pending_.erase(it);
+            r.pending = 0;
         } else {
-            made = Create(*old);
-            copies_[old] = made.get();
+            made = Create(*state_.objects.KeyAt(number));
+            r.copy = made.get();
         }
-        LoadFrom(*made, *e.record);
+        RecordAndLoad(number, *made);
         child = std::move(made);
     }
 
 private:
     struct Frame {
-        const Record* record;
-        std::size_t pos;
+        Reader in;
         xxSerializable* target;
     };
 
-    [[noreturn]] static void Mismatch(const char* name) {
-        throw Cfx::CfxResult(E_UNEXPECTED, std::string("Document copy: the saved data has no \"") + name + "\" here");
-    }
-    const Entry* Peek(Entry::Kind kind, const char* name) const {
-        const Frame& f = frames_.back();
-        if (f.pos >= f.record->entries.size()) return nullptr;
-        const Entry& e = f.record->entries[f.pos];
-        return e.kind == kind && e.name == name ? &e : nullptr;
-    }
-    const Entry& Take(Entry::Kind kind, const char* name) {
-        const Entry* e = Peek(kind, name);
-        if (!e) Mismatch(name);
-        ++frames_.back().pos;
-        return *e;
-    }
     friend class xxInputAdapter<Replayer>;
     template <class K, class T>
     void Get(const char* name, T& value) {
-        value = std::any_cast<const T&>(Take(Entry::Kind::Value, name).value);
+        Decode(Take(kValueTag<T>, name), value);
     }
     template <class K, class T, class D>
     void GetWithDefault(const char* name, T& value, const D& defaultValue) {
-        if (Peek(Entry::Kind::Value, name)) Get<K>(name, value);
+        if (NextIsValue(name)) Get<K>(name, value);
         else value = defaultValue;
     }
     template <class K, class C>
@@ -232,39 +479,89 @@ private:
         Get<K>(name, values);
     }
 
+    [[noreturn]] static void Mismatch(const char* name) {
+        throw Cfx::CfxResult(E_UNEXPECTED,
+                             std::string("Document copy: the saved data has no \"") + (name ? name : "") + "\" here");
+    }
+    bool NextIsValue(const char* name) const {
+        if (frames_.empty()) return false;
+        Reader at = frames_.back().in;
+        if (at.pos == at.end || *at.pos >= kValues) return false;
+        ++at.pos;
+        return state_.names.Is(at.Varint(), name);
+    }
+    // The reader of the next entry's bytes, which must have that tag and name.
+    Reader& Take(std::uint8_t tag, const char* name) {
+        if (frames_.empty()) Mismatch(name);
+        Reader& in = frames_.back().in;
+        Reader at = in;
+        if (at.pos == at.end || *at.pos++ != tag || !state_.names.Is(at.Varint(), name)) Mismatch(name);
+        in = at;
+        return in;
+    }
+    // The number of an object a record names (plus one).
+    std::uint32_t Known(std::uint32_t mark) const {
+        if (mark == 0 || mark > state_.objects.Numbers()) Reader::Overrun();
+        return mark - 1;
+    }
+
     static std::unique_ptr<xxSerializable> Create(const xxSerializable& old) {
         std::unique_ptr<xxClassInstance> instance = old.GetClass().CreateNew();
-        auto* object = dynamic_cast<xxSerializable*>(instance.get());
-        if (!object) throw Cfx::CfxResult(E_UNEXPECTED, "Document copy: class '" + old.GetClass().GetName() + "' cannot be copied");
+        xxSerializable* object = nullptr;
+        if (instance && instance->IsA(xxObject::classType)) object = static_cast<xxObject*>(instance.get());
+        else object = dynamic_cast<xxSerializable*>(instance.get());
+        if (!object)
+            throw Cfx::CfxResult(E_UNEXPECTED, "Document copy: class '" + old.GetClass().GetName() + "' cannot be copied");
         instance.release();
         return std::unique_ptr<xxSerializable>(object);
     }
     // The copy of a referenced object; one not loaded yet is made now and waits for its turn.
-    xxSerializable* CopyOf(const xxSerializable* old) {
-        if (!old) return nullptr;
-        if (auto it = copies_.find(old); it != copies_.end()) return it->second;
-        std::unique_ptr<xxSerializable> made = Create(*old);
-        xxSerializable* copy = made.get();
-        copies_[old] = copy;
-        pending_[old] = std::move(made);
-        return copy;
-    }
-    void LoadFrom(xxSerializable& target, const Record& record) {
-        frames_.push_back(Frame{&record, 0, &target});
-        try {
-            target.Load(*this);
-        } catch (...) {
-            frames_.pop_back();
-            throw;
-        }
-        frames_.pop_back();
-        loaded_.push_back(&target);
+    xxSerializable* CopyOf(std::uint32_t mark) {
+        if (!mark) return nullptr;
+        const std::uint32_t number = Known(mark);
+        ObjectRecord& r = state_.objects.At(number);
+        if (r.copy) return r.copy;
+        std::unique_ptr<xxSerializable> made = Create(*state_.objects.KeyAt(number));
+        r.copy = made.get();
+        r.pending = 1;
+        pending_.emplace(number, std::move(made));
+        return r.copy;
     }
 
+    void LoadFrom(xxSerializable& target, std::uint32_t number, Reader in) {
+        OnPath onPath(state_, number);
+        frames_.push_back(Frame{in, &target});
+        struct Pop {
+            std::vector<Frame>& frames;
+            ~Pop() { frames.pop_back(); }
+        } pop{frames_};
+        target.Load(*this);
+        loaded_.push_back(&target);
+    }
+    // Records object `number` into the record of the next depth and loads target from it.
+    void RecordAndLoad(std::uint32_t number, xxSerializable& target) {
+        if (records_.size() <= frames_.size()) records_.resize(frames_.size() + 1);
+        Bytes& record = records_[frames_.size()];
+        recorder_.Record(number, record);
+        LoadFrom(target, number, Reader{record.data(), record.data() + record.size()});
+    }
+    void LoadNested(std::uint8_t tag, xxSerializable& object) {
+        Reader& in = Take(tag, "");
+        const std::uint32_t number = Known(in.Raw<std::uint32_t>() + 1);
+        const std::size_t n = in.Count(1);
+        const unsigned char* nested = in.Take(n);
+        state_.objects.At(number).copy = &object;
+        LoadFrom(object, number, Reader{nested, nested + n});
+    }
+
+    CopyState& state_;
+    Recorder recorder_;
+    const std::uint32_t root_;
     std::vector<Frame> frames_;
-    std::map<const xxSerializable*, xxSerializable*> copies_;
-    // Referenced before being read; those never read (outside the copied tree) go with the copier.
-    std::map<const xxSerializable*, std::unique_ptr<xxSerializable>> pending_;
+    std::deque<Bytes> records_;  // one per depth, kept for the next object at that depth
+    // Made for references before being read; those never read (outside the copied tree) go with
+    // the copier.
+    std::unordered_map<std::uint32_t, std::unique_ptr<xxSerializable>> pending_;
     std::vector<xxSerializable*> loaded_;
 };
 
@@ -275,12 +572,11 @@ void CopyTree(const xxTreeRoot& source, xxTreeRoot& target) {
         throw Cfx::CfxResult(E_INVALIDARG, "Cannot copy a " + source.GetClass().GetName() + " into a " +
                                                target.GetClass().GetName());
     if (&source == &target) return;
-    Recorder recorder;
-    std::shared_ptr<Record> record = recorder.SaveRoot(source);
     target.RemoveDescendents();
     try {
-        Replayer replayer(source, target);
-        replayer.LoadRoot(target, *record);
+        CopyState state;
+        Replayer replayer(state, source, target);
+        replayer.CopyRoot(target);
     } catch (...) {
         target.RemoveDescendents();
         throw;

@@ -127,54 +127,6 @@ std::string SaveFailure(const xxSerializable& root, bool streaming, F&& check) {
 
 std::string Doc(const std::string& body) { return "<XSD Version=\"5.5\">" + body + "</XSD>"; }
 
-// A graph with every kind of content: forward and backward references, collections below and
-// above ten entries with nulls and repeats, inline parts with a child, contained objects of the
-// three kinds, null children at several levels.
-std::unique_ptr<TestRoot> BuildGraph() {
-    auto root = std::make_unique<TestRoot>();
-    root->SetName("root");
-    TestLeaf& early = root->Add<TestLeaf>();
-    early.SetName("early");
-    early.value = 1;
-    early.withRef = true;  // to a sink saved after it
-    root->slots.push_back(nullptr);
-    TestSink& s1 = root->Add<TestSink>();
-    s1.SetName("s1");
-    s1.Fill(1);
-    s1.withContained = true;
-    for (auto& c : s1.contained) c = std::make_unique<TestLeaf>();
-    s1.contained[0]->value = 10;
-    s1.contained[1]->value = 11;
-    s1.contained[2]->value = 12;
-    s1.part.withChild = true;
-    auto partChild = std::make_unique<TestLeaf>();
-    partChild->SetName("partChild");
-    s1.part.child = std::move(partChild);
-    s1.children.push_back(nullptr);
-    auto inner = std::make_unique<TestLeaf>();
-    inner->SetName("inner");
-    inner->withRef = true;
-    inner->ref.Reset(root.get());  // the root object
-    s1.children.push_back(std::move(inner));
-    TestSink& s2 = root->Add<TestSink>();
-    s2.SetName("s2");
-    s2.Fill(2);
-    s2.hasOptional = false;
-    TestLeaf& late = root->Add<TestLeaf>();
-    late.SetName("late");
-    late.value = 3;
-    late.withRef = true;
-    late.ref.Reset(&early);  // backward
-    early.ref.Reset(&s2);
-
-    s1.ref.Reset(&late);
-    s1.refs = {&early, nullptr, &s2, &early, &late, &s1, nullptr, s1.children[1].get(), root.get()};  // 9
-    s2.ref.Reset(nullptr);
-    std::vector<xxObject*> many = {&late, &late, &late, &early, &s1, &s2, nullptr, nullptr, &early, &late, s1.part.child.get()};
-    s2.refs = many;  // 11: compressed
-    return root;
-}
-
 TEST(XsdDocument, GraphsReadBackEqualStreamingOrNot) {
     auto graph = BuildGraph();
     for (bool streaming : {false, true}) {

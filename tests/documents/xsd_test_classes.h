@@ -131,6 +131,11 @@ public:
     void Load(xxInput& in) override;
 };
 
+// A graph with every kind of content: forward and backward references, collections below and
+// above ten entries with nulls and repeats, inline parts with a child, contained objects of the
+// three kinds, null children at several levels.
+std::unique_ptr<TestRoot> BuildGraph();
+
 // Compares two graphs of test objects by value, by structure and by the positions of reference
 // targets; empty when equal, else the first difference.
 std::string CompareGraphs(const xxObject& a, const xxObject& b);
