@@ -106,7 +106,7 @@ void BeginCounting() {
 CountedPass EndCounting() {
     const auto end = std::chrono::steady_clock::now();
     gCounting = false;
-    return {gPeak.load() - gBase, std::chrono::duration<double>(end - gStart).count()};
+    return {gPeak.load() - gBase, gHeld.load() - gBase, std::chrono::duration<double>(end - gStart).count()};
 }
 
 }  // namespace cvbench

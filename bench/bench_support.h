@@ -14,10 +14,11 @@ namespace cvbench {
 const std::filesystem::path& ScratchDirectory();
 std::string ScratchFile(std::string_view name);
 
-// Heap bytes held at most during a counted pass, above what was held when it began, and the time
-// it took. Only a counted pass pays for the accounting.
+// Heap bytes held at most during a counted pass and at its end, above what was held when it began,
+// and the time it took. Only a counted pass pays for the accounting.
 struct CountedPass {
     std::int64_t peak = 0;
+    std::int64_t held = 0;
     double seconds = 0;
 };
 void BeginCounting();

@@ -181,7 +181,7 @@ void Decode(Reader& in, T& value) {
         if constexpr (std::is_same_v<T, std::vector<V>> && (std::is_arithmetic_v<V> || std::is_pointer_v<V>) &&
                       !std::is_same_v<V, bool>) {
             value.resize(n);
-            std::memcpy(value.data(), in.Take(n * sizeof(V)), n * sizeof(V));
+            if (n) std::memcpy(value.data(), in.Take(n * sizeof(V)), n * sizeof(V));
         } else {
             if constexpr (requires { value.reserve(n); }) value.reserve(n);
             for (std::size_t i = 0; i < n; ++i) {
@@ -230,8 +230,9 @@ private:
 struct ObjectRecord {
     xxSerializable* copy = nullptr;
     std::uint32_t parent = 0;  // number + 1 of the object being saved when it was saved; 0: none
-    std::uint32_t references : 31 = 0;  // recorded so far
+    std::uint32_t references : 30 = 0;  // recorded so far
     std::uint32_t pending : 1 = 0;      // the copy was made for a reference and waits to be read
+    std::uint32_t loaded : 1 = 0;       // the copy has loaded
 };
 
 struct CopyState {
@@ -347,7 +348,7 @@ private:
         Encode(*out_, mark);
         if (mark) {
             ObjectRecord& r = state_.objects.At(mark - 1);
-            if (r.references != 0x7FFFFFFFu) ++r.references;
+            if (r.references != 0x3FFFFFFFu) ++r.references;
         }
     }
     void Nested(std::uint8_t tag, const xxSerializable& object) {
@@ -373,9 +374,13 @@ public:
         state_.objects.At(root_).copy = &targetRoot;
     }
 
+    // Then every copy that loaded is told so, in the order their sources were met (close to the
+    // document order in which the XML reader tells its objects).
     void CopyRoot(xxSerializable& target) {
         RecordAndLoad(root_, target);
-        for (xxSerializable* object : loaded_) object->OnAllObjectsLoaded(*this);
+        state_.objects.ForEach([&](const xxSerializable*, const ObjectRecord& r) {
+            if (r.loaded) r.copy->OnAllObjectsLoaded(*this);
+        });
     }
 
     bool IsInProcessCopy() const override { return true; }
@@ -536,7 +541,7 @@ private:
             ~Pop() { frames.pop_back(); }
         } pop{frames_};
         target.Load(*this);
-        loaded_.push_back(&target);
+        state_.objects.At(number).loaded = 1;
     }
     // Records object `number` into the record of the next depth and loads target from it.
     void RecordAndLoad(std::uint32_t number, xxSerializable& target) {
@@ -562,7 +567,6 @@ private:
     // Made for references before being read; those never read (outside the copied tree) go with
     // the copier.
     std::unordered_map<std::uint32_t, std::unique_ptr<xxSerializable>> pending_;
-    std::vector<xxSerializable*> loaded_;
 };
 
 }  // namespace
