@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cfx/cfx.h"
 #include "datamodel/atomistic.h"
@@ -89,6 +90,20 @@ TEST(DocumentCopy, AtomsBondsAndTheirPropertiesCopyWithoutTheSource) {
     ASSERT_EQ(bonds.size(), 1u);
     EXPECT_EQ(bonds[0]->GetAtoms()[0], atoms[0]);
     EXPECT_EQ(bonds[0]->GetAtoms()[1], atoms[1]);
+}
+
+TEST(DocumentCopy, ObjectsToldOfTheEndFindNoAttributesLeft) {
+    // Asking for an attribute after the load once read past the copy's frames.
+    xxTreeRoot source;
+    for (const char* name : {"a", "b"}) {
+        auto& leaf = source.CreateChild<TestLeaf>();
+        leaf.SetName(name);
+        leaf.value = 1;
+    }
+    TestLeaf::NotifiedLog().clear();
+    xxTreeRoot target;
+    host::CopyTree(source, target);
+    EXPECT_EQ(TestLeaf::NotifiedLog(), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(DocumentCopy, RefusedOrFailedCopies) {
