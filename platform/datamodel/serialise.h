@@ -110,7 +110,7 @@ private:
 class xxInputOutput {
 public:
     virtual ~xxInputOutput() = default;
-    // Whether the serialiser copies objects within one process; none of ours does.
+    // Whether the serialiser copies objects within one process (the host's document copy).
     virtual bool IsInProcessCopy() const = 0;
 
 protected:
