@@ -61,7 +61,7 @@ public:
 
     HRESULT Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT& args) override {
         return Cfx::Guarded(Clsid, IID_ISBImporter, [&]() -> HRESULT {
-            WithinPrefixedLevels(Prefix, [&] {
+            Cfx::WithinPrefixedLevels(Prefix, [&] {
                 if (!root) throw E_INVALIDARG;
                 if (Clsid == CLSID_XTDImportExport) PreCreateSDImport();
                 WriteFlag();

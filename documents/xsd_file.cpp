@@ -37,7 +37,7 @@ HRESULT xxLoadXSD::LoadObjectFromStreamHR(std::istream& in, xxObject* target, st
     return Cfx::Guarded(GUID_NULL, GUID_NULL, [&]() -> HRESULT {
         if (!target) throw Cfx::CfxResult(E_POINTER, "No object to load into");
         xmlTree tree;
-        cartovane::WithinPrefixedLevels("Unable to parse XSD as valid XML", [&] { xmlTreeLoader(in, tree).Load(); });
+        Cfx::WithinPrefixedLevels("Unable to parse XSD as valid XML", [&] { xmlTreeLoader(in, tree).Load(); });
         ClearTargetOnFailure guard(*target);
         {
             XSDToDM reader(*target);

@@ -17,6 +17,16 @@ namespace {
 
 constexpr std::int64_t kMaxId = std::numeric_limits<std::int32_t>::max();
 
+// Inside a catch block: a std::exception other than an allocation failure is a format error of
+// the document and leaves as an xmlException that says where it happened; anything else
+// passes on unchanged.
+template <class Place>
+[[noreturn]] void RethrowAtPlace(Place&& place) {
+    const Cfx::CaughtException caught = Cfx::ClassifyCaughtException();
+    if (caught.kind != Cfx::CaughtKind::Exception) throw;
+    throw xmlException(place() + " - " + caught.result.Description());
+}
+
 }  // namespace
 
 XSDToDM::XSDToDM(xxSerializable& target) : target_(target) {}
@@ -253,12 +263,8 @@ void XSDToDM::LoadRecord(Record& record, bool ownCursor) {
     if (!ownCursor) return body();
     try {
         body();
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const FromStringException& e) {
-        throw xmlException("\n" + Describe(record) + " - " + e.what());
-    } catch (const std::exception& e) {
-        throw xmlException("\n" + Describe(record) + " - " + e.what());
+    } catch (...) {
+        RethrowAtPlace([&] { return "\n" + Describe(record); });
     }
 }
 
@@ -473,13 +479,11 @@ void XSDToDM::WithContext(const char* label, const char* name, F&& body) {
     if (!name) name = "";  // a caller's null name reads as no attribute, never as a crash
     try {
         body();
-    } catch (const std::bad_alloc&) {
-        throw;
     } catch (const FromStringException& e) {
         throw xmlException(std::string(label) + "='" + name + "' - Unable to convert the value '" + e.InvalidText() +
                            "' for type " + e.Conversion() + ": Error: " + e.Message());
-    } catch (const std::exception& e) {
-        throw xmlException(std::string(label) + "='" + name + "' - " + e.what());
+    } catch (...) {
+        RethrowAtPlace([&] { return std::string(label) + "='" + name + "'"; });
     }
 }
 

@@ -2,8 +2,6 @@
 #pragma once
 
 #include <new>
-#include <string>
-#include <string_view>
 #include <type_traits>
 
 #include "cfx/ccfx.h"
@@ -128,30 +126,6 @@ inline HRESULT CreateNotBuilt(CCfxUnknown** out) {
 template <const char* NullText>
 HRESULT CreateNotBuiltChecked(CCfxUnknown** out) {
     return CreateChecked<NullText>(out, [](CCfxUnknown** slot) { return CreateNotBuilt(slot); });
-}
-
-// The two inner levels of the nested catch used by some imports: whatever body throws
-// leaves as a CfxResult whose description starts with prefix and " - ".
-template <class Body>
-void WithinPrefixedLevels(std::string_view prefix, Body&& body) {
-    try {
-        try {
-            std::forward<Body>(body)();
-        } catch (const Cfx::CfxResult&) {
-            throw;
-        } catch (HRESULT hr) {
-            throw Cfx::CfxResult::WithStandardDescription(hr);
-        } catch (const std::bad_alloc& e) {
-            throw Cfx::CfxResult(E_OUTOFMEMORY, Cfx::ExceptionText(e));
-        } catch (const std::exception& e) {
-            throw Cfx::CfxResult(E_FAIL, Cfx::ExceptionText(e));
-        } catch (...) {
-            Cfx::DiagnoseEntryToGenericCatch();
-            throw Cfx::CfxResult(E_FAIL, "Internal Error");
-        }
-    } catch (const Cfx::CfxResult& inner) {
-        throw Cfx::CfxResult(inner.Hr(), std::string(prefix) + " - " + inner.Description());
-    }
 }
 
 }  // namespace cartovane

@@ -191,7 +191,8 @@ HRESULT xxLoadCAR::LoadCarMdfFile(std::istream& car, xxTreeRoot& root, const std
         system_ = nullptr;
         molecules_.clear();
         CfxReportError(E_UNEXPECTED, cartovane::CLSID_CARImportExport, msg::CARLOAD);
-        Cfx::SetLastError(E_UNEXPECTED, std::move(failure));
+        // The report's text, with its identifier.
+        Cfx::SetLastError(Cfx::CfxResult(E_UNEXPECTED, std::move(failure), msg::CARLOAD));
         return E_UNEXPECTED;
     }
 

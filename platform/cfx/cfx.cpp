@@ -64,28 +64,18 @@ std::string SourceText(REFCLSID clsid) {
     return com::FormatGuid(clsid);
 }
 
-HRESULT Record(HRESULT hr, std::string description, REFCLSID clsid, REFIID iid) noexcept {
-    try {
-        LastErrorRecord& last = Last();
-        last.hr = hr;
-        last.clsid = clsid;
-        last.iid = iid;
-        last.messageId = 0;
-        IErrorInfo* info = com::CreateErrorInfo(iid, SourceText(clsid), description);
-        last.description = std::move(description);
-        SetErrorInfo(0, info);
-        info->Release();
-    } catch (...) {
-        // Out of memory while recording: the HRESULT still goes back.
-    }
-    return hr;
-}
-
 long genericCatchEntries = 0;
+
+// The recorded failure, when one is recorded.
+CfxResult RecordedFailure() {
+    const LastErrorRecord& last = Last();
+    if (!FAILED(last.hr)) return {E_FAIL, "Internal Error"};
+    return {last.hr, last.description, last.messageId};
+}
 }  // namespace
 
 void CfxResult::LastError() {
-    throw CfxResult(Last().hr, Last().description);
+    throw CfxResult(Last().hr, Last().description, Last().messageId);
 }
 
 void CfxResult::LastErrorCheckNotS_OK(HRESULT failure) {
@@ -93,20 +83,29 @@ void CfxResult::LastErrorCheckNotS_OK(HRESULT failure) {
     LastError();
 }
 
+CfxResult CfxResult::Reported(HRESULT hr) { return {hr, StandardDescription(hr), Last().messageId}; }
+
 const LastErrorRecord& GetLastError() { return Last(); }
 
 void SetLastError(HRESULT hr) {
     LastErrorRecord& last = Last();
-    if (last.hr != hr) last.description = CfxResult::StandardDescription(hr);
+    if (last.hr != hr) {
+        last.description = CfxResult::StandardDescription(hr);
+        last.messageId = 0;
+    }
     last.hr = hr;
 }
 
 void SetLastError(HRESULT hr, std::string description) {
     Last().hr = hr;
     Last().description = std::move(description);
+    Last().messageId = 0;
 }
 
-void SetLastError(const CfxResult& result) { SetLastError(result.Hr(), result.Description()); }
+void SetLastError(const CfxResult& result) {
+    SetLastError(result.Hr(), result.Description());
+    Last().messageId = result.MessageId();
+}
 
 void SetLastErrorWithStandardDescription(HRESULT hr) {
     SetLastError(hr, CfxResult::StandardDescription(hr));
@@ -117,57 +116,70 @@ void ClearLastError() { Last() = LastErrorRecord{}; }
 CfxResult MakeResultFromHresult(HRESULT hr) {
     if (hr == S_OK) return CfxResult(S_OK);
     SetLastError(hr);
-    return CfxResult(hr, Last().description);
+    return CfxResult(hr, Last().description, Last().messageId);
 }
 
-HRESULT CaughtCfxResult(const CfxResult& result, REFCLSID clsid, REFIID iid) noexcept {
-    try {
-        return Record(result.Hr(), result.Description(), clsid, iid);
-    } catch (...) {
-        return result.Hr();
-    }
-}
-
-HRESULT CaughtHRESULT(HRESULT hr, REFCLSID clsid, REFIID iid) noexcept {
-    try {
-        return Record(hr, CfxResult::StandardDescription(hr), clsid, iid);
-    } catch (...) {
-        return hr;
-    }
-}
-
-HRESULT CaughtStdBadAlloc(const std::bad_alloc&, REFCLSID clsid, REFIID iid) noexcept {
-    try {
-        return Record(E_OUTOFMEMORY, "bad allocation", clsid, iid);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-}
-
-HRESULT CaughtStdException(const std::exception& e, REFCLSID clsid, REFIID iid) noexcept {
-    try {
-        return Record(E_FAIL, ExceptionText(e), clsid, iid);
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
-HRESULT CaughtAnything(REFCLSID clsid, REFIID iid) noexcept {
+CaughtException ClassifyCaughtException() noexcept {
+    CaughtKind kind = CaughtKind::Other;
+    HRESULT hr = E_FAIL;
     try {
         try {
             throw;
+        } catch (const CfxResult& r) {
+            kind = CaughtKind::Result;
+            hr = r.Hr();
+            return {kind, r};
         } catch (const CfxResult::ThrowFlag&) {
-            HRESULT hr = Last().hr == S_OK ? E_FAIL : Last().hr;
-            std::string text = Last().hr == S_OK ? "Internal Error" : Last().description;
-            return Record(hr, std::move(text), clsid, iid);
+            kind = CaughtKind::ThrowFlag;
+            return {kind, RecordedFailure()};
+        } catch (HRESULT thrown) {
+            kind = CaughtKind::Hresult;
+            hr = thrown;
+            return {kind, CfxResult::WithStandardDescription(thrown)};
+        } catch (const std::bad_alloc& e) {
+            kind = CaughtKind::BadAlloc;
+            hr = E_OUTOFMEMORY;
+            return {kind, {hr, ExceptionText(e)}};
+        } catch (const std::exception& e) {
+            kind = CaughtKind::Exception;
+            return {kind, {hr, ExceptionText(e)}};
+        } catch (...) {
+            return {kind, {hr, "Internal Error"}};
         }
     } catch (...) {
-        try {
-            return Record(E_FAIL, "Internal Error", clsid, iid);
-        } catch (...) {
-            return E_FAIL;
-        }
+        // No memory for the text: the HRESULT alone.
+        return {kind, CfxResult(hr)};
     }
+}
+
+CfxResult ResultFromCaughtException() noexcept {
+    CaughtException caught = ClassifyCaughtException();
+    if (caught.kind == CaughtKind::Other) DiagnoseEntryToGenericCatch();
+    return std::move(caught.result);
+}
+
+HRESULT RecordResult(const CfxResult& result, REFCLSID clsid, REFIID iid) noexcept {
+    try {
+        LastErrorRecord& last = Last();
+        last.hr = result.Hr();
+        last.clsid = clsid;
+        last.iid = iid;
+        last.messageId = result.MessageId();
+        last.description = result.Description();
+        IErrorInfo* info = com::CreateErrorInfo(iid, SourceText(clsid), result.Description());
+        SetErrorInfo(0, info);
+        info->Release();
+    } catch (...) {
+        // Out of memory while recording: the HRESULT still goes back.
+    }
+    return result.Hr();
+}
+
+CfxResult Prefixed(std::string_view prefix, const CfxResult& inner) {
+    std::string description;
+    description.reserve(prefix.size() + 3 + inner.Description().size());
+    description.append(prefix).append(" - ").append(inner.Description());
+    return {inner.Hr(), std::move(description), inner.MessageId()};
 }
 
 void DiagnoseEntryToGenericCatch() noexcept { ++genericCatchEntries; }

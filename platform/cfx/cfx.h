@@ -32,15 +32,18 @@ public:
 // replaced by the host runtime's texts.
 std::string ExceptionText(const std::exception& e);
 
-// An HRESULT with its description; what every framework call throws.
+// An HRESULT with its description; what every framework call throws. A result that stands for
+// a reported format error also carries the message identifier of the report.
 class CfxResult {
 public:
     CfxResult() = default;
     explicit CfxResult(HRESULT hr) : hr_(hr) {}
-    CfxResult(HRESULT hr, std::string description) : hr_(hr), description_(std::move(description)) {}
+    CfxResult(HRESULT hr, std::string description, std::int32_t messageId = 0)
+        : hr_(hr), messageId_(messageId), description_(std::move(description)) {}
 
     HRESULT Hr() const { return hr_; }
     const std::string& Description() const { return description_; }
+    std::int32_t MessageId() const { return messageId_; }
     static bool Succeeded(const CfxResult& r) { return SUCCEEDED(r.hr_); }
 
     // The platform's text for an HRESULT ("Unspecified error", ...; "Error 0x80040200" otherwise).
@@ -53,12 +56,16 @@ public:
     // error reads S_OK) the call's own failure is thrown with its standard description, so a
     // failure is never thrown as success.
     [[noreturn]] static void LastErrorCheckNotS_OK(HRESULT failure = E_FAIL);
+    // hr with its standard description and the message identifier of the last report: how a
+    // caller fails with its own HRESULT after the code it ran reported why (CfxReportError).
+    static CfxResult Reported(HRESULT hr);
 
-    // Thrown bare to mean "the last error holds the result"; only CaughtAnything reads it.
+    // Thrown bare to mean "the last error holds the result".
     struct ThrowFlag {};
 
 private:
     HRESULT hr_ = S_OK;
+    std::int32_t messageId_ = 0;
     std::string description_;
 };
 
@@ -71,9 +78,10 @@ struct LastErrorRecord {
     std::int32_t messageId = 0;  // set by CfxReportError, 0 otherwise
 };
 const LastErrorRecord& GetLastError();
-// Records hr; keeps the recorded description when hr equals the recorded HRESULT, else
-// takes hr's standard description.
+// Records hr; keeps the recorded description and message identifier when hr equals the
+// recorded HRESULT, else takes hr's standard description and no identifier.
 void SetLastError(HRESULT hr);
+// A new failure with its own text: no message identifier.
 void SetLastError(HRESULT hr, std::string description);
 void SetLastError(const CfxResult& result);
 void SetLastErrorWithStandardDescription(HRESULT hr);
@@ -82,35 +90,52 @@ void ClearLastError();
 // A framework result from an HRESULT: a failure is recorded as the last error.
 CfxResult MakeResultFromHresult(HRESULT hr);
 
-// The five clauses of the catch ladder. Each records the result as last error and as the
-// process's error info (with the class and interface identifiers) and returns the HRESULT.
-HRESULT CaughtCfxResult(const CfxResult& result, REFCLSID clsid, REFIID iid) noexcept;
-HRESULT CaughtHRESULT(HRESULT hr, REFCLSID clsid, REFIID iid) noexcept;
-HRESULT CaughtStdBadAlloc(const std::bad_alloc& e, REFCLSID clsid, REFIID iid) noexcept;
-HRESULT CaughtStdException(const std::exception& e, REFCLSID clsid, REFIID iid) noexcept;
-// Call from inside a catch (...): a ThrowFlag gives the recorded last error, anything else
-// E_FAIL "Internal Error".
-HRESULT CaughtAnything(REFCLSID clsid, REFIID iid) noexcept;
+// What the exception being handled is and means as a framework result; call it only inside a
+// catch block. A CfxResult stays itself; a ThrowFlag gives the recorded last error (E_FAIL
+// "Internal Error" when no failure is recorded); a thrown HRESULT takes its standard
+// description; std::bad_alloc gives E_OUTOFMEMORY and any other std::exception E_FAIL, each
+// with its text (ExceptionText); anything else gives E_FAIL "Internal Error". Without memory
+// for a text the result keeps its HRESULT alone.
+enum class CaughtKind { Result, ThrowFlag, Hresult, BadAlloc, Exception, Other };
+struct CaughtException {
+    CaughtKind kind;
+    CfxResult result;
+};
+CaughtException ClassifyCaughtException() noexcept;
+// The result of the exception being handled, for a catch block that ends it there: an
+// exception of no known kind first passes the generic-catch hook.
+CfxResult ResultFromCaughtException() noexcept;
+
+// Records result as the last error and as the process's error info, with the class and
+// interface identifiers, and returns its HRESULT.
+HRESULT RecordResult(const CfxResult& result, REFCLSID clsid, REFIID iid) noexcept;
 
 // Diagnostic hook of the generic catch; counts its entries.
 void DiagnoseEntryToGenericCatch() noexcept;
 long GenericCatchEntries() noexcept;
 
-// The ladder, written once: runs body and turns whatever it throws into an HRESULT.
+// The component boundary: runs body and turns whatever it throws into a recorded HRESULT.
 template <class Body>
 HRESULT Guarded(REFCLSID clsid, REFIID iid, Body&& body) noexcept {
     try {
         return std::forward<Body>(body)();
-    } catch (const CfxResult& r) {
-        return CaughtCfxResult(r, clsid, iid);
-    } catch (HRESULT hr) {
-        return CaughtHRESULT(hr, clsid, iid);
-    } catch (const std::bad_alloc& e) {
-        return CaughtStdBadAlloc(e, clsid, iid);
-    } catch (const std::exception& e) {
-        return CaughtStdException(e, clsid, iid);
     } catch (...) {
-        return CaughtAnything(clsid, iid);
+        return RecordResult(ResultFromCaughtException(), clsid, iid);
+    }
+}
+
+// The same result with prefix and " - " before its description.
+CfxResult Prefixed(std::string_view prefix, const CfxResult& inner);
+
+// Runs body so that whatever it throws leaves as a CfxResult: the HRESULT and message
+// identifier it stands for, and prefix, " - " and its description as description. Nested calls
+// chain their prefixes outward.
+template <class Body>
+void WithinPrefixedLevels(std::string_view prefix, Body&& body) {
+    try {
+        std::forward<Body>(body)();
+    } catch (...) {
+        throw Prefixed(prefix, ResultFromCaughtException());
     }
 }
 

@@ -224,47 +224,4 @@ TEST(Creators, NotYetBuiltComponentsCreateNothing) {
     }
 }
 
-// The two inner levels of the nested catch.
-TEST(PrefixedLevels, EveryThrownKindLeavesWithThePrefix) {
-    struct Case {
-        const char* what;
-        void (*body)();
-        HRESULT hr;
-        const char* description;
-    } cases[] = {
-        {"CfxResult", [] { throw Cfx::CfxResult(E_UNEXPECTED, "inner text"); }, E_UNEXPECTED,
-         "Unable to process XSD content - inner text"},
-        {"HRESULT", [] { throw E_INVALIDARG; }, E_INVALIDARG,
-         "Unable to process XSD content - One or more arguments are invalid"},
-        {"std::bad_alloc", [] { throw std::bad_alloc(); }, E_OUTOFMEMORY,
-         "Unable to process XSD content - bad allocation"},
-        {"std::exception", [] { throw std::runtime_error("parser text"); }, E_FAIL,
-         "Unable to process XSD content - parser text"},
-        {"anything", [] { throw 3.5; }, E_FAIL, "Unable to process XSD content - Internal Error"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        long entries = Cfx::GenericCatchEntries();
-        try {
-            WithinPrefixedLevels("Unable to process XSD content", c.body);
-            ADD_FAILURE() << "no exception";
-        } catch (const Cfx::CfxResult& r) {
-            EXPECT_EQ(r.Hr(), c.hr);
-            EXPECT_EQ(r.Description(), c.description);
-        }
-        EXPECT_EQ(Cfx::GenericCatchEntries() - entries, std::string(c.what) == "anything" ? 1 : 0);
-    }
-}
-
-TEST(PrefixedLevels, NestedPrefixesChainOutward) {
-    try {
-        WithinPrefixedLevels("Unable to process MTD content", [] {
-            WithinPrefixedLevels("Unable to parse XSD as valid XML", [] { throw std::runtime_error("mismatched tag"); });
-        });
-        ADD_FAILURE() << "no exception";
-    } catch (const Cfx::CfxResult& r) {
-        EXPECT_EQ(r.Description(), "Unable to process MTD content - Unable to parse XSD as valid XML - mismatched tag");
-    }
-}
-
 }  // namespace
