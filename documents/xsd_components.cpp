@@ -1,12 +1,11 @@
 #include "documents/xsd_components.h"
 
 #include <istream>
-#include <ostream>
 
 #include "datamodel/atomistic.h"
 #include "datamodel/symmetry/system.h"
 #include "documents/xsd_file.h"
-#include "frame/stream_buf.h"
+#include "frame/component_io.h"
 #include "host/documents.h"
 #include "utilities/import_utilities.h"
 #include "utilities/trajectory.h"
@@ -72,27 +71,23 @@ bool XSDBaseImportExport::HasValidTrajectory(const xxTreeRoot& tree) {
 HRESULT XSDBaseImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT&) {
     return Cfx::Guarded(CLSID_XSDImportExport, IID_ISBImporter, [&]() -> HRESULT {
         if (!root) throw E_INVALIDARG;
-        CfxComPtr<IModel3dDocumentDirect> direct;
-        HRESULT hr = root->QueryInterface(IID_IModel3dDocumentDirect, direct.OutVoid());
-        if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_IModel3dDocumentDirect);
-        xxTreeRoot* tree = nullptr;
-        hr = direct->GetTreeRoot(&tree);
-        if (FAILED(hr) || !tree) throw Cfx::CfxResult(E_UNEXPECTED, "Cannot access underlying document.");
+        xxTreeRoot& tree = TreeRootOf(root);
         if (!stream) throw Cfx::CfxResult(E_INVALIDARG, "No stream to read the document from");
 
         ULONG size = 0;
         if (FAILED(stream->GetSize(&size))) throw Cfx::CfxResult(E_UNEXPECTED, "Cannot determine document size");
         if (size == 0) throw Cfx::CfxResult(E_UNEXPECTED, "Empty Document");
+        HRESULT hr = S_OK;
         {
             CSBStreamBuf buffer(stream);
             std::istream in(&buffer);
             xxLoadXSD loader;
-            hr = loader.LoadObjectFromStreamHR(in, tree, "");
+            hr = loader.LoadObjectFromStreamHR(in, &tree, "");
         }
         if (hr != S_OK) Cfx::SetLastError(hr);
         if (FAILED(hr)) Cfx::CfxResult::LastErrorCheckNotS_OK(hr);
 
-        if (trajectoryDocument_) EnsureDefaultTrajectory(*tree);
+        if (trajectoryDocument_) EnsureDefaultTrajectory(tree);
         else ScopeTrajectoryFiles(root);
         return S_OK;
     });
@@ -170,28 +165,20 @@ HRESULT XSDBaseImportExport::Export(ISBStream* stream, ISBDocumentRoot* root, co
                 return HandOff(documentClass, stream, root, args);
         }
 
-        CfxComPtr<IModel3dDocumentDirect> direct;
-        HRESULT hr = root->QueryInterface(IID_IModel3dDocumentDirect, direct.OutVoid());
-        if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_IModel3dDocumentDirect);
-        xxTreeRoot* tree = nullptr;
-        hr = direct->GetTreeRoot(&tree);
-        if (FAILED(hr) || !tree) throw E_UNEXPECTED;
+        // A document without its tree is the bare HRESULT here.
+        xxTreeRoot& tree = TreeRootOf(root, Cfx::CfxResult::WithStandardDescription(E_UNEXPECTED));
 
-        CSBStreamBuf buffer(stream);
-        std::ostream out(&buffer);
         xxSaveXSD saver;
-        if (!saver.SaveObjectToStream(out, tree, "")) throw Cfx::CfxResult(E_FAIL, "XSD save failed.");
-        // The adapter still holds the last bytes: a failed or short final write fails the export.
-        out.flush();
-        if (!out) throw Cfx::CfxResult(E_FAIL, Cfx::CfxFormat("%1 save failed. ", {trajectoryDocument_ ? "XTD" : "XSD"}));
-
-        CfxComPtr<ISBFileStream> file;
-        if (stream && SUCCEEDED(stream->QueryInterface(IID_ISBFileStream, file.OutVoid()))) {
-            CfxBSTR path;
-            if (FAILED(file->GetFilePath(path.Out())))
-                throw Cfx::CfxResult(E_UNEXPECTED, "Failed to obtain the stream name");
-            if (trajectoryDocument_) CopyDependentTrajectoryFiles(*tree, path.ToString());
+        switch (WriteThrough(stream, [&](std::ostream& out) { return saver.SaveObjectToStream(out, &tree, ""); })) {
+        case WriteOutcome::Written: break;
+        case WriteOutcome::WriterFailed: throw Cfx::CfxResult(E_FAIL, "XSD save failed.");
+        case WriteOutcome::StreamFailed:
+            throw Cfx::CfxResult(E_FAIL, Cfx::CfxFormat("%1 save failed. ", {trajectoryDocument_ ? "XTD" : "XSD"}));
         }
+
+        std::string path;
+        if (stream && SUCCEEDED(FilePathOf(stream, path)) && trajectoryDocument_)
+            CopyDependentTrajectoryFiles(tree, path);
         return S_OK;
     });
 }

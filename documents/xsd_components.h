@@ -19,7 +19,7 @@ namespace cartovane {
 // a copy of the document that exports itself through the XSD component; an export of a
 // trajectory document copies the trajectory files beside the saved file. Failures report with
 // the XSD component's class identifier, whichever component calls.
-class XSDBaseImportExport : public FrameC {
+class XSDBaseImportExport : public ConnectedImporterExporterFrame {
 public:
     HRESULT Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT& args) override;
     HRESULT Export(ISBStream* stream, ISBDocumentRoot* root, const VARIANT& args) override;

@@ -16,7 +16,6 @@ struct AbsentPart {};
 
 // A component with the given interface parts after ISupportErrorInfo. Every part's
 // QueryInterface/AddRef/Release goes to the controlling unknown: one identity, one count.
-// Map members: A = importer+exporter, B = importer+consumer, C/D = all three, E = exporter+consumer.
 template <bool HasImporter, bool HasExporter, bool HasConsumer>
 class ComponentFrame : public CCfxUnknown,
                        public ISupportErrorInfo,
@@ -59,11 +58,12 @@ protected:
     ComponentFrame() = default;
 };
 
-using FrameA = ComponentFrame<true, true, false>;
-using FrameB = ComponentFrame<true, false, true>;
-using FrameC = ComponentFrame<true, true, true>;
-using FrameD = ComponentFrame<true, true, true>;  // the consumer stands behind the object loader
-using FrameE = ComponentFrame<false, true, true>;
+// The frames by what a component serves; "connected" ones keep the container root the host
+// connects. A component that is also an object loader adds the loader base beside its frame.
+using ImporterExporterFrame = ComponentFrame<true, true, false>;
+using ImportOnlyFrame = ComponentFrame<true, false, true>;               // import, with the host's root
+using ConnectedImporterExporterFrame = ComponentFrame<true, true, true>;  // both, with the host's root
+using ConversionFrame = ComponentFrame<false, true, true>;               // export only, with the host's root
 
 // Components that are also object loaders live in the framework's pool.
 template <class T>

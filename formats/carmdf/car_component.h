@@ -8,7 +8,7 @@
 
 namespace cartovane {
 
-class CCARImportExport final : public FrameC {
+class CCARImportExport final : public ConnectedImporterExporterFrame {
 public:
     static HRESULT CreateInstance(CCfxUnknown** out) { return CreateOnHeap<CCARImportExport>(out); }
 

@@ -144,6 +144,21 @@ Model3dDocument::Model3dDocument(std::string progId, std::unique_ptr<xxTreeRoot>
 
 Model3dDocument::~Model3dDocument() { DocumentsByTree().erase(tree_.get()); }
 
+xxTreeRoot& TreeRootOf(ISBDocumentRoot* document, const Cfx::CfxResult& noTree) {
+    Cfx::CheckNullDereference(document);
+    CfxComPtr<IModel3dDocumentDirect> direct;
+    HRESULT hr = document->QueryInterface(IID_IModel3dDocumentDirect, direct.OutVoid());
+    if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_IModel3dDocumentDirect);
+    xxTreeRoot* tree = nullptr;
+    hr = direct->GetTreeRoot(&tree);
+    if (FAILED(hr) || !tree) throw noTree;
+    return *tree;
+}
+
+xxTreeRoot& TreeRootOf(ISBDocumentRoot* document) {
+    return TreeRootOf(document, Cfx::CfxResult(E_UNEXPECTED, "Cannot access underlying document."));
+}
+
 IUnknown* GetDocumentInterface(const xxTreeRoot& tree) {
     auto it = DocumentsByTree().find(&tree);
     return it == DocumentsByTree().end() ? nullptr : it->second;
@@ -176,13 +191,7 @@ HRESULT Model3dDocument::CopyInto(ISBDocumentRoot* target) {
         if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
         if (targetProgId.ToString() != progId_)
             throw Cfx::CfxResult(E_INVALIDARG, "Cannot copy a " + progId_ + " into a " + targetProgId.ToString());
-        CfxComPtr<IModel3dDocumentDirect> direct;
-        hr = target->QueryInterface(IID_IModel3dDocumentDirect, direct.OutVoid());
-        if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_IModel3dDocumentDirect);
-        xxTreeRoot* copy = nullptr;
-        hr = direct->GetTreeRoot(&copy);
-        if (FAILED(hr) || !copy) throw Cfx::CfxResult(E_UNEXPECTED, "The target document has no tree");
-        CopyTree(*tree_, *copy);
+        CopyTree(*tree_, TreeRootOf(target, Cfx::CfxResult(E_UNEXPECTED, "The target document has no tree")));
         return S_OK;
     });
 }

@@ -53,6 +53,13 @@ CV_DECLARE_IID(ISBIOArguments, IID_ISBIOArguments);
 
 namespace host {
 
+// The data-model tree of a 3-D document (no reference: the document owns it). A null document
+// is a null dereference; a document without IModel3dDocumentDirect fails with the query's
+// failure (Cfx::QueryInterfaceFailure); a failed GetTreeRoot or a null tree throws noTree,
+// by default E_UNEXPECTED "Cannot access underlying document.".
+xxTreeRoot& TreeRootOf(ISBDocumentRoot* document, const Cfx::CfxResult& noTree);
+xxTreeRoot& TreeRootOf(ISBDocumentRoot* document);
+
 class Arguments final : public com::ComObject<ISBIOArguments> {
 public:
     static CfxComPtr<Arguments> Create();

@@ -3,20 +3,6 @@
 #include <memory>
 #include <vector>
 
-
-namespace {
-xxTreeRoot& TreeOf(ISBDocumentRoot* document) {
-    CfxComPtr<IModel3dDocumentDirect> direct;
-    HRESULT hr = document->QueryInterface(IID_IModel3dDocumentDirect, direct.OutVoid());
-    if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_IModel3dDocumentDirect);
-    xxTreeRoot* tree = nullptr;
-    hr = direct->GetTreeRoot(&tree);
-    if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
-    if (!tree) throw Cfx::CfxResult(E_UNEXPECTED, "Cannot access underlying document.");
-    return *tree;
-}
-}  // namespace
-
 HRESULT InsertPhysicalSystemImport::DelegatedQueryInterface(REFIID iid, void** out) {
     IUnknown* part = nullptr;
     if (iid == IID_ISBImporter) part = static_cast<ISBImporter*>(this);
@@ -35,7 +21,7 @@ HRESULT InsertPhysicalSystemImport::InterfaceSupportsErrorInfo(REFIID iid) {
 HRESULT InsertPhysicalSystemImport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT& args) {
     return Cfx::Guarded(reportingClass_, IID_ISBImporter, [&]() -> HRESULT {
         if (!root) throw Cfx::CfxResult(E_INVALIDARG, "No document to insert into");
-        xxTreeRoot& target = TreeOf(root);
+        xxTreeRoot& target = host::TreeRootOf(root);
 
         // A scratch document of the target's own class.
         CfxBSTR progId;
@@ -60,7 +46,7 @@ HRESULT InsertPhysicalSystemImport::Import(ISBStream* stream, ISBDocumentRoot* r
         // Move what was read, in its order, below the target's root: all of it out first, then
         // all of it in. Moving one object at a time would leave a bond between a moved and an
         // unmoved atom spanning two trees for a moment, and such a bond cannot stand.
-        xxTreeRoot& source = TreeOf(scratch.Get());
+        xxTreeRoot& source = host::TreeRootOf(scratch.Get());
         std::vector<std::unique_ptr<xxObject>> content;
         content.reserve(source.NumChildren());
         while (source.NumChildren() > 0)

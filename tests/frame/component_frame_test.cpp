@@ -19,26 +19,26 @@ public:
     HRESULT Export(ISBStream*, ISBDocumentRoot*, const VARIANT&) { return S_OK; }
 };
 
-class ProbeA final : public Probe<FrameA> {};
-class ProbeB final : public FrameB {
+class ProbeA final : public Probe<ImporterExporterFrame> {};
+class ProbeB final : public ImportOnlyFrame {
 public:
     HRESULT Import(ISBStream*, ISBDocumentRoot*, const VARIANT&) override { return S_OK; }
 };
-class ProbeC final : public FrameC {
-public:
-    HRESULT Import(ISBStream*, ISBDocumentRoot*, const VARIANT&) override { return S_OK; }
-    HRESULT Export(ISBStream*, ISBDocumentRoot*, const VARIANT&) override { return S_OK; }
-};
-class ProbeE final : public FrameE {
-public:
-    HRESULT Export(ISBStream*, ISBDocumentRoot*, const VARIANT&) override { return S_OK; }
-};
-class ProbeAImpl final : public FrameA {
+class ProbeC final : public ConnectedImporterExporterFrame {
 public:
     HRESULT Import(ISBStream*, ISBDocumentRoot*, const VARIANT&) override { return S_OK; }
     HRESULT Export(ISBStream*, ISBDocumentRoot*, const VARIANT&) override { return S_OK; }
 };
-class PooledProbe final : public FrameA, public PoolAllocated<PooledProbe> {
+class ProbeE final : public ConversionFrame {
+public:
+    HRESULT Export(ISBStream*, ISBDocumentRoot*, const VARIANT&) override { return S_OK; }
+};
+class ProbeAImpl final : public ImporterExporterFrame {
+public:
+    HRESULT Import(ISBStream*, ISBDocumentRoot*, const VARIANT&) override { return S_OK; }
+    HRESULT Export(ISBStream*, ISBDocumentRoot*, const VARIANT&) override { return S_OK; }
+};
+class PooledProbe final : public ImporterExporterFrame, public PoolAllocated<PooledProbe> {
 public:
     using PoolAllocated<PooledProbe>::operator delete;
     HRESULT Import(ISBStream*, ISBDocumentRoot*, const VARIANT&) override { return S_OK; }

@@ -1,0 +1,31 @@
+#include "frame/component_io.h"
+
+#include "utilities/diagnostics_utilities.h"
+
+namespace cartovane {
+
+HRESULT FilePathOf(ISBStream* stream, std::string& path) {
+    Cfx::CheckNullDereference(stream);
+    CfxComPtr<ISBFileStream> file;
+    HRESULT hr = stream->QueryInterface(IID_ISBFileStream, file.OutVoid());
+    if (FAILED(hr)) return hr;
+    CfxBSTR text;
+    if (FAILED(file->GetFilePath(text.Out()))) throw Cfx::CfxResult(E_UNEXPECTED, "Failed to obtain the stream name");
+    path = text.ToString();
+    return S_OK;
+}
+
+CfxComPtr<ISBDiagnosticsConnection> DiagnosticsFor(const CSBContainerRootConsumerImpl& component,
+                                                    std::string_view name, DiagnosticsNeed need) {
+    if (need == DiagnosticsNeed::Required)
+        return DiagnosticsUtilities::GetDiagnosticsConnection(component.ContainerRoot(true), name);
+    CfxComPtr<ISBDiagnosticsConnection> connection;
+    if (!component.HasContainerRoot()) return connection;
+    // Without the connection only the warnings go unposted.
+    CfxComPtr<ISBDiagnosticsManager> manager = component.ObtainDiagnosticsManager();
+    CfxBSTR text(name);
+    if (FAILED(manager->GetConnection(text.Get(), connection.Out()))) connection.Reset();
+    return connection;
+}
+
+}  // namespace cartovane
