@@ -1,9 +1,12 @@
 #include "library/component_table.h"
 
-#include "frame/clsids.h"
+#include <string_view>
+
 #include "documents/xsd_components.h"
 #include "formats/carmdf/car_component.h"
+#include "frame/clsids.h"
 #include "frame/component_frame.h"
+#include "library/formats.h"
 
 namespace cartovane {
 namespace {
@@ -18,7 +21,7 @@ constexpr CfxCreator kNotBuiltInvalidPointer = &CreateNotBuiltChecked<kInvalidCr
 
 }  // namespace
 
-const CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
+constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
     CARTOVANE_ROW(CLSID_QORImportExport, kNotBuilt, "QORImportExport component", "QORImportExport"),
     CARTOVANE_ROW(CLSID_HistImportExport, kNotBuilt, "HistImportExport component", "HistImportExport"),
     CARTOVANE_ROW(CLSID_ARCImportExport, kNotBuilt, "ARCImportExport component", "ARCImportExport"),
@@ -70,5 +73,28 @@ const CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
 };
 
 #undef CARTOVANE_ROW
+
+namespace {
+
+// Every format names a component of the table, opens into one of the host's 3-D document
+// classes, and has an extension of its own. (That the component is built, a test checks: the
+// addresses of functions are no constants to compare in every build.)
+constexpr bool FormatsMatchTheTable() {
+    for (std::size_t i = 0; i < std::size(kFormats); ++i) {
+        const FormatRow& format = kFormats[i];
+        bool found = false;
+        for (const CCfxFactoryData& row : ComponentFactoryTable) found = found || format.component == row.progId;
+        if (!found) return false;
+        if (format.document != kAtomisticDocument && format.document != kMesoDocument) return false;
+        if (format.extension.empty()) return false;
+        for (std::size_t j = 0; j < i; ++j)
+            if (kFormats[j].extension == format.extension) return false;
+    }
+    return true;
+}
+static_assert(FormatsMatchTheTable(), "a row of library/formats.h names no component of the table");
+static_assert(kAtomisticDocument == kAtomistic3dDocumentProgID && kMesoDocument == kMeso3dDocumentProgID);
+
+}  // namespace
 
 }  // namespace cartovane

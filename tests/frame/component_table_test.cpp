@@ -6,6 +6,7 @@
 #include "com/registry.h"
 #include "frame/clsids.h"
 #include "library/component_table.h"
+#include "library/formats.h"
 
 namespace {
 
@@ -86,6 +87,21 @@ TEST(ComponentTable, OnlyTheConversionRowsAreExports) {
         std::string text = ComponentFactoryTable[i].description;
         std::string ending = i >= 28 ? " export" : " component";
         EXPECT_EQ(text.substr(text.size() - ending.size()), ending) << i;
+    }
+}
+
+// The tool offers every file type of the list of formats: each needs a component that is built.
+TEST(ComponentTable, EveryFormatsComponentIsBuilt) {
+    for (const cartovane::FormatRow& format : cartovane::kFormats) {
+        SCOPED_TRACE(format.extension);
+        const CCfxFactoryData* found = nullptr;
+        for (const CCfxFactoryData& row : ComponentFactoryTable)
+            if (format.component == row.progId) found = &row;
+        ASSERT_NE(found, nullptr);
+        CCfxUnknown* component = nullptr;
+        ASSERT_EQ(found->creator(&component), S_OK);
+        ASSERT_NE(component, nullptr);
+        component->DelegatedRelease();
     }
 }
 

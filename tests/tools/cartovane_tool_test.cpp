@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "library/formats.h"
+
 namespace {
 
 struct ToolRun {
@@ -62,6 +64,15 @@ TEST(CartovaneTool, HelpAndBadUsage) {
     ToolRun help = Tool("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("components"), std::string::npos);
+    // Every file type of the format list, with the component that handles it.
+    for (const cartovane::FormatRow& row : cartovane::kFormats) {
+        std::string line = "  ." + std::string(row.extension);
+        auto at = help.output.find(line);
+        ASSERT_NE(at, std::string::npos) << row.extension << "\n" << help.output;
+        std::string rest = help.output.substr(at, help.output.find('\n', at) - at);
+        EXPECT_NE(rest.find(std::string(row.component)), std::string::npos) << rest;
+        EXPECT_NE(rest.find(std::string(row.document)), std::string::npos) << rest;
+    }
     ToolRun bad = Tool("no-such-command");
     EXPECT_NE(bad.status, 0);
     EXPECT_NE(bad.output.find("unknown command"), std::string::npos);

@@ -1,4 +1,5 @@
 // cartovane: a command-line host for libCartovane.so.
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <cstring>
@@ -10,34 +11,53 @@
 
 #include "base/text.h"
 #include "com/registry.h"
+#include "library/formats.h"
 #include "tools/cartovane/host.h"
 #include "tools/cartovane/session.h"
 #include "tools/cartovane/show.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: cartovane [--library PATH] COMMAND [ARGS]\n"
-    "\n"
-    "Loads libCartovane.so as the host application does (process attach, registration)\n"
-    "and runs one command.\n"
-    "\n"
-    "commands:\n"
-    "  components   list the registered components: CLSID, ProgID, description and\n"
-    "               whether the component can be created yet\n"
-    "  show FILE [--json] [--arg NAME=VALUE]...\n"
-    "               import FILE into a new document and print its data-model tree\n"
-    "               (indented text, or one JSON document with --json)\n"
-    "  convert INPUT OUTPUT [--arg NAME=VALUE]...\n"
-    "               import INPUT and export the document to OUTPUT, each through the\n"
-    "               component for its extension (.car)\n"
-    "  --help       this text\n"
-    "\n"
-    "--arg values go into the import and export argument collection: true/false as\n"
-    "booleans, integers as integers, anything else as text. Posted warnings go to\n"
-    "standard error; a failure prints its description and exits with status 1.\n"
-    "\n"
-    "The library is found through --library, CARTOVANE_LIBRARY, or beside the tool.\n";
+// The usage text, with the file types of the library's format list.
+std::string Usage() {
+    std::string text =
+        "usage: cartovane [--library PATH] COMMAND [ARGS]\n"
+        "\n"
+        "Loads libCartovane.so as the host application does (process attach, registration)\n"
+        "and runs one command.\n"
+        "\n"
+        "commands:\n"
+        "  components   list the registered components: CLSID, ProgID, description and\n"
+        "               whether the component can be created yet\n"
+        "  show FILE [--json] [--arg NAME=VALUE]...\n"
+        "               import FILE into a new document and print its data-model tree\n"
+        "               (indented text, or one JSON document with --json)\n"
+        "  convert INPUT OUTPUT [--arg NAME=VALUE]...\n"
+        "               import INPUT and export the document to OUTPUT, each through the\n"
+        "               component for its file type\n"
+        "  --help       this text\n"
+        "\n"
+        "file types, read and written (extension, document class, component):\n";
+    std::size_t documentWidth = 0;
+    for (const cartovane::FormatRow& row : cartovane::kFormats) documentWidth = std::max(documentWidth, row.document.size());
+    for (const cartovane::FormatRow& row : cartovane::kFormats) {
+        std::string type = "." + std::string(row.extension);
+        if (!row.companion.empty()) type += " with ." + std::string(row.companion);
+        type.resize(std::max<std::size_t>(type.size(), 14), ' ');
+        std::string document(row.document);
+        document.resize(documentWidth, ' ');
+        text += "  " + type + "  " + document + "  " + std::string(row.component) + "\n";
+    }
+    text +=
+        "\n"
+        "--arg values go into the import and export argument collection: true/false as\n"
+        "booleans, integers as integers, anything else as text. Posted warnings go to\n"
+        "standard error; a failure prints its description, with the text of its message\n"
+        "identifier, and exits with status 1.\n"
+        "\n"
+        "The library is found through --library, CARTOVANE_LIBRARY, or beside the tool.\n";
+    return text;
+}
 
 int ListComponents() {
     std::vector<com::ClassRegistration> classes = com::RegisteredClasses();
@@ -138,7 +158,7 @@ int main(int argc, char** argv) {
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        std::fputs(kUsage, args.empty() ? stderr : stdout);
+        std::fputs(Usage().c_str(), args.empty() ? stderr : stdout);
         return args.empty() ? 2 : 0;
     }
     try {
@@ -150,7 +170,7 @@ int main(int argc, char** argv) {
             session.messageText = lib.MessageTextFunction();
             return args[0] == "show" ? Show(session, options) : Convert(session, options);
         }
-        std::fprintf(stderr, "cartovane: unknown command '%s'\n\n%s", args[0].c_str(), kUsage);
+        std::fprintf(stderr, "cartovane: unknown command '%s'\n\n%s", args[0].c_str(), Usage().c_str());
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cartovane: %s\n", e.what());

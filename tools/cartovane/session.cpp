@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "host/streams.h"
+#include "library/formats.h"
 
 namespace cartovane::tool {
 
@@ -16,39 +17,19 @@ std::string Extension(const std::string& path) {
     return cartovane::text::ToLower(std::string_view(path).substr(dot + 1));
 }
 
-struct ExtensionRow {
-    const char* extension;
-    const char* component;
-    const char* document;
-};
-constexpr ExtensionRow kExtensions[] = {
-    {"car", "SDCartovane.CARImportExport", kAtomistic3dDocumentProgID},
-    {"xsd", "SDCartovane.XSDImportExport", kAtomistic3dDocumentProgID},
-    {"xtd", "SDCartovane.XTDImportExport", kAtomistic3dDocumentProgID},
-    {"xod", "SDCartovane.XODImportExport", kAtomistic3dDocumentProgID},
-    {"msd", "SDCartovane.MSDImportExport", kMeso3dDocumentProgID},
-    {"mtd", "SDCartovane.MTDImportExport", kMeso3dDocumentProgID},
-    {"gsd", "SDCartovane.GSDImportExport", kMeso3dDocumentProgID},
-};
-
-const ExtensionRow* FindExtension(const std::string& path) {
-    std::string ext = Extension(path);
-    for (const ExtensionRow& row : kExtensions)
-        if (ext == row.extension) return &row;
-    return nullptr;
-}
+const FormatRow* FindExtension(const std::string& path) { return FindFormat(Extension(path)); }
 }  // namespace
 
 Session::Session() : root_(host::ContainerRoot::Create()) { host::RegisterHostClasses(); }
 
 std::string Session::DocumentProgIdFor(const std::string& path) {
-    const ExtensionRow* row = FindExtension(path);
-    return row ? row->document : kAtomistic3dDocumentProgID;
+    const FormatRow* row = FindExtension(path);
+    return std::string(row ? row->document : kAtomisticDocument);
 }
 
 std::string Session::ComponentProgIdFor(const std::string& path) {
-    const ExtensionRow* row = FindExtension(path);
-    return row ? row->component : "";
+    const FormatRow* row = FindExtension(path);
+    return row ? std::string(row->component) : std::string();
 }
 
 void Session::EchoDiagnostics() {
