@@ -31,7 +31,7 @@ HRESULT CCARImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const
         HRESULT hr = FilePathOf(stream, path);
         if (FAILED(hr)) {
             CfxReportError(E_UNEXPECTED, CLSID_CARImportExport, msg::CARLOAD_FILE_STREAM);
-            return hr;
+            throw Cfx::CfxResult::Reported(hr);
         }
         CSBStreamBuf buffer(stream);
         std::istream in(&buffer);
@@ -73,7 +73,8 @@ HRESULT CCARImportExport::Export(ISBStream* stream, ISBDocumentRoot* root, const
                          "from the atomset portion of the mdf file");
             connection->PostMessage(SB_DIAG_WARNING, text.Get());
         }
-        if (!written) return E_FAIL;
+        // The writer reported why (a message identifier) before it gave up.
+        if (!written) throw Cfx::CfxResult::Reported(E_FAIL);
         return noAtomSetWarnings ? S_OK : kInformationLost;
     });
 }

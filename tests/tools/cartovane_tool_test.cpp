@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -18,8 +19,10 @@ struct ToolRun {
     std::string output;
 };
 
-ToolRun Tool(const std::string& args) {
-    std::string command = std::string(CARTOVANE_TOOL_PATH) + " --library " + CARTOVANE_LIBRARY_PATH + " " + args + " 2>&1";
+// Runs the tool with args, after shell (commands for the shell that runs it) when given.
+ToolRun Tool(const std::string& args, const std::string& shell = "") {
+    std::string command =
+        shell + std::string(CARTOVANE_TOOL_PATH) + " --library " + CARTOVANE_LIBRARY_PATH + " " + args + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     ToolRun run{-1, {}};
     if (!pipe) return run;
@@ -122,6 +125,60 @@ TEST(CartovaneTool, ShowOfAFileThatIsNotCarFailsWithTheMessageText) {
     ToolRun run = Tool("show " + path);
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.output.find("Car file is not in archive format 2 or 3."), std::string::npos) << run.output;
+}
+
+std::string PutFile(const std::string& name, const std::string& text) {
+    std::string path = std::string(::testing::TempDir()) + "/" + name;
+    FILE* f = fopen(path.c_str(), "w");
+    if (!f) return path;
+    fputs(text.c_str(), f);
+    fclose(f);
+    return path;
+}
+
+// A failed export prints what the writer reported, not only the bare HRESULT's text.
+TEST(CartovaneTool, ExportFailuresPrintTheWritersMessageText) {
+    std::string dir = ::testing::TempDir();
+    std::filesystem::create_directories(dir + "/blocked_out.mdf");  // no MDF can be written there
+    struct Case {
+        const char* what;
+        std::string shell;  // run before the tool
+        std::string output;
+    } cases[] = {
+        {"the MDF cannot be written", "", dir + "/blocked_out.car"},
+        // A file-size limit stands in for a full disk: the CAR text is longer than 1 KiB.
+        {"the CAR file cannot be written whole", "trap '' XFSZ; ulimit -f 1; ", dir + "/limited_out.car"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ToolRun run = Tool("convert " + ExamplePath() + " " + c.output, c.shell);
+        EXPECT_NE(run.status, 0);
+        EXPECT_NE(run.output.find("cannot export"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("(Car/Mdf File Writer"), std::string::npos) << run.output;
+    }
+}
+
+// Failed imports print the component's description; problems it reads past are warnings.
+TEST(CartovaneTool, ImportProblemsPrintTheComponentsText) {
+    std::string car = PutFile("bad_mdf.car", "");
+    std::filesystem::copy_file(ExamplePath(), car, std::filesystem::copy_options::overwrite_existing);
+    PutFile("bad_mdf.mdf", "not an mdf\n");
+    struct Case {
+        std::string path;
+        bool fails;
+        const char* text;
+    } cases[] = {
+        {PutFile("unclosed.xsd", "<XSD><unclosed"), true,
+         "unclosed.xsd: Unable to process XSD content - Unable to parse XSD as valid XML - "},
+        {PutFile("empty.xsd", ""), true, "empty.xsd: Unable to process XSD content - Empty Document"},
+        {car, false, "warning: CAR/MDF importer: Problems were encountered reading the Mdf file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        ToolRun run = Tool("show " + c.path);
+        EXPECT_EQ(run.status != 0, c.fails) << run.output;
+        EXPECT_NE(run.output.find(c.text), std::string::npos) << run.output;
+    }
 }
 
 TEST(CartovaneTool, ConvertRoundTripKeepsTheModel) {

@@ -1,6 +1,7 @@
 // The CAR/MDF component and the CAR insertion component through the host stand-in.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "datamodel/atomistic.h"
@@ -107,6 +108,8 @@ TEST_F(CarComponent, ImportFailures) {
     // A stream with no file behind it: the URL message and the query's failure.
     CfxComPtr<ISBStream> memory = host::CreateMemoryStream(std::vector<char>(kCar, kCar + sizeof kCar - 1));
     EXPECT_EQ(importer->Import(memory.Get(), target, CfxVariant().Get()), E_NOINTERFACE);
+    // The failure returned is the one recorded, with the message identifier.
+    EXPECT_EQ(Cfx::GetLastError().hr, E_NOINTERFACE);
     EXPECT_EQ(Cfx::GetLastError().messageId, msg::CARLOAD_FILE_STREAM);
     EXPECT_EQ(document->Tree().NumChildren(), 0u);
 
@@ -168,6 +171,26 @@ TEST_F(CarComponent, ExportWithNothingToWriteFails) {
     CfxComPtr<ISBStream> memory = host::CreateMemoryStream();
     EXPECT_TRUE(FAILED(exporter->Export(memory.Get(), static_cast<ISBDocumentRoot*>(document.Get()), CfxVariant().Get())));
     EXPECT_TRUE(host::MemoryStreamBytes(memory.Get()).empty());
+}
+
+// A writer that gives up has reported why; the export's own failure carries that report, so
+// the host finds the message identifier with the HRESULT it was given.
+TEST_F(CarComponent, ExportFailureCarriesTheWritersMessage) {
+    CfxComPtr<host::Model3dDocument> document;
+    ASSERT_EQ(Import(dir.Put("water.car", kCar), CfxVariant(), document), S_OK);
+    std::filesystem::create_directory(dir.File("blocked.mdf"));  // no MDF can be written there
+    CfxComPtr<ISBStream> stream;
+    ASSERT_EQ(host::CreateFileStream(dir.File("blocked.car"), host::FileMode::Write, stream.Out()), S_OK);
+    Cfx::ClearLastError();
+    auto exporter = Create<ISBExporter>("SDCartovane.CARImportExport");
+    EXPECT_EQ(exporter->Export(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), CfxVariant().Get()),
+              E_FAIL);
+    const Cfx::LastErrorRecord& last = Cfx::GetLastError();
+    EXPECT_EQ(last.hr, E_FAIL);
+    EXPECT_GE(last.messageId, msg::CARSAVE);
+    EXPECT_LE(last.messageId, msg::CARSAVE_MDF_ATOMSET);
+    EXPECT_EQ(last.clsid, CLSID_CARImportExport);
+    EXPECT_EQ(last.iid, IID_ISBExporter);
 }
 
 TEST_F(CarComponent, InsertionAddsTheFilesContentToAnOpenDocument) {
