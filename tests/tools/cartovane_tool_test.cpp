@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "library/formats.h"
 
@@ -179,6 +182,60 @@ TEST(CartovaneTool, ImportProblemsPrintTheComponentsText) {
         EXPECT_EQ(run.status != 0, c.fails) << run.output;
         EXPECT_NE(run.output.find(c.text), std::string::npos) << run.output;
     }
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    auto at = text.find(from);
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+// show --json writes its document as it goes; what it writes is one JSON document, laid out
+// as the JSON library lays out the same values, whatever the texts and numbers hold.
+TEST(CartovaneTool, ShowJsonIsOneDocumentLaidOutAsTheJsonLibraryDoes) {
+    std::string xsd = std::string(::testing::TempDir()) + "/awkward_base.xsd";
+    ASSERT_EQ(Tool("convert " + ExamplePath() + " " + xsd).status, 0);
+    std::string text = Slurp(xsd);
+    text = Replaced(text, "Name=\"water\"", "Name=\"wa&quot;t\\er&#9;x&#127;\xC3\xA9\"");
+    text = Replaced(text, "XYZ=\"2,2,2\"", "XYZ=\"nan,-inf,-0\"");
+    text = Replaced(text, "Charge=\"-0.8199999928474426\"", "Charge=\"1e300\"");
+    text = Replaced(text, "<MultiScaleSymmetrySystem ", "<MultiScaleSymmetrySystem PotentialStress=\"1,2,3,2,5.5,6,3,6,9\" ");
+    std::string awkward = PutFile("awkward.xsd", text);
+    std::string latin = PutFile("latin.car", "!KORVEN archive 3\nPBC=OFF\nt\n!DATE x\n"
+                                             "O\xE9" "1      2.000000000    2.000000000    2.000000000 HOH  1      o*      O  -0.820\n"
+                                             "end\nend\n");
+    for (const std::string& path : {ExamplePath(), awkward, latin}) {
+        SCOPED_TRACE(path);
+        ToolRun run = Tool("show --json " + path);
+        ASSERT_EQ(run.status, 0) << run.output;
+        nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(run.output);  // throws when not JSON
+        EXPECT_EQ(parsed.dump(2) + "\n", run.output);
+    }
+
+    nlohmann::ordered_json model = nlohmann::ordered_json::parse(Tool("show --json " + awkward).output);
+    const nlohmann::ordered_json& molecule = model["document"]["children"][0]["children"][0];
+    EXPECT_EQ(molecule["name"], "wa\"t\\er\tx\x7F\xC3\xA9");
+    const nlohmann::ordered_json& atom = molecule["children"][0]["children"][0];
+    EXPECT_TRUE(atom["xyz"][0].is_null());  // JSON has no NaN or infinity
+    EXPECT_TRUE(atom["xyz"][1].is_null());
+    EXPECT_TRUE(std::signbit(atom["xyz"][2].get<double>()));
+    EXPECT_EQ(atom["charge"], 1e300);
+    EXPECT_EQ(model["document"]["children"][0]["properties"]["PotentialStress"][4], 5.5);
+    // A byte that begins no UTF-8 sequence stands as U+FFFD.
+    EXPECT_NE(Tool("show --json " + latin).output.find("\"name\": \"O\xEF\xBF\xBD" "1\""), std::string::npos);
+
+    // The text form writes long numbers whole.
+    ToolRun plain = Tool("show " + awkward);
+    ASSERT_EQ(plain.status, 0) << plain.output;
+    auto at = plain.output.find("Atom3d \"O1\" #1 O (nan, -inf, -0.0000) charge 1");
+    ASSERT_NE(at, std::string::npos) << plain.output;
+    std::string line = plain.output.substr(at, plain.output.find('\n', at) - at);
+    EXPECT_EQ(line.substr(line.size() - 5), ".0000") << line;
 }
 
 TEST(CartovaneTool, ConvertRoundTripKeepsTheModel) {
