@@ -188,7 +188,7 @@ TEST(Helpers, FormatFillsNumberedPlaceholders) {
 TEST(Helpers, NullDereferenceIsEPointer) {
     CfxComPtr<IUnknown> none;
     try {
-        none->AddRef();
+        static_cast<void>(none.operator->());  // the dereference itself throws
         ADD_FAILURE();
     } catch (const CfxResult& r) {
         EXPECT_EQ(r.Hr(), E_POINTER);
