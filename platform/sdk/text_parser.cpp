@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "cfx/cfx.h"
@@ -20,6 +21,7 @@ void CTextParser::ThrowTooLong(std::size_t limit) const {
 bool CTextParser::Refill() {
     if (atEnd_) return false;
     const std::size_t n = ReadBlock(block_.get(), blockSize_);
+    blockStart_ += end_;
     begin_ = 0;
     end_ = n;
     if (n == 0) atEnd_ = true;
@@ -96,9 +98,20 @@ char* CTextParser::ReadStringAlloc() {
     return line_;
 }
 
-bool CTextParser::Rewind() {
-    if (!RestartSource()) return false;
+bool CTextParser::Rewind() { return SetLinePosition(0); }
+
+std::uint64_t CTextParser::GetLinePosition() {
+    if (skipLF_ && (begin_ < end_ || Refill())) {
+        skipLF_ = false;
+        if (block_[begin_] == '\n') ++begin_;
+    }
+    return blockStart_ + begin_;
+}
+
+bool CTextParser::SetLinePosition(std::uint64_t position) {
+    if (!SeekSource(position)) return false;
     begin_ = end_ = 0;
+    blockStart_ = position;
     atEnd_ = false;
     lineNumber_ = 0;
     lineLength_ = 0;
@@ -120,9 +133,11 @@ std::size_t CTextIOStreamParser::ReadBlock(char* destination, std::size_t size) 
     return static_cast<std::size_t>(stream_.gcount());
 }
 
-bool CTextIOStreamParser::RestartSource() {
+bool CTextIOStreamParser::SeekSource(std::uint64_t offset) {
+    using Offset = std::istream::off_type;
     if (start_ == std::istream::pos_type(-1)) return false;
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<Offset>::max() - Offset(start_))) return false;
     stream_.clear();
-    stream_.seekg(start_);
+    stream_.seekg(start_ + static_cast<Offset>(offset));
     return !stream_.fail();
 }

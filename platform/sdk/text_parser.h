@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <istream>
 #include <memory>
 #include <optional>
@@ -55,13 +56,23 @@ public:
     // Back to the start of the text, line number 0; false when the source cannot go back.
     [[nodiscard]] bool Rewind();
 
+    // Where the next unread line starts, in bytes from the start of the text (every byte
+    // counts, CR included); the size of the text at its end. After a line that ended in a CR
+    // at the end of a block this reads on to see whether an LF follows, so the line last
+    // returned is no longer valid.
+    std::uint64_t GetLinePosition();
+    // Goes to a position GetLinePosition gave (any byte offset works: reading starts there),
+    // dropping what was read ahead; line numbers then count from there. False when the source
+    // cannot seek there.
+    [[nodiscard]] bool SetLinePosition(std::uint64_t position);
+
 protected:
     explicit CTextParser(std::size_t blockSize = kDefaultBlockSize);
 
     // Up to size bytes of the text into destination; 0 only at its end.
     virtual std::size_t ReadBlock(char* destination, std::size_t size) = 0;
-    // Repositions the source at the start of the text.
-    virtual bool RestartSource() = 0;
+    // Repositions the source at offset bytes from the start of the text.
+    virtual bool SeekSource(std::uint64_t offset) = 0;
 
 private:
     bool Refill();
@@ -72,6 +83,7 @@ private:
     std::unique_ptr<char[]> block_;  // blockSize_ + 1: room for a NUL after the last line
     std::size_t blockSize_;
     std::size_t begin_ = 0, end_ = 0;
+    std::uint64_t blockStart_ = 0;  // offset of the block's first byte in the text
     bool atEnd_ = false;
     std::vector<char> spill_;  // a line that crosses a block boundary
     char* line_ = nullptr;
@@ -85,15 +97,16 @@ private:
 };
 
 // A line reader over a standard input stream, from its current position. The stream is read
-// ahead by whole blocks, so its position says nothing about the parser's; Rewind seeks the
-// stream back to where the parser started (false for a stream that cannot seek).
+// ahead by whole blocks, so its position says nothing about the parser's; line positions count
+// from where the parser started (for a parser made at the start of a file, they are file
+// positions), and Rewind and SetLinePosition seek the stream (false for a stream that cannot).
 class CTextIOStreamParser : public CTextParser {
 public:
     explicit CTextIOStreamParser(std::istream& stream, std::size_t blockSize = kDefaultBlockSize);
 
 protected:
     std::size_t ReadBlock(char* destination, std::size_t size) override;
-    bool RestartSource() override;
+    bool SeekSource(std::uint64_t offset) override;
 
 private:
     std::istream& stream_;

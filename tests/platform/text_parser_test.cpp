@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <new>
@@ -176,6 +177,94 @@ TEST(TextParser, RewindGoesBackToWhereTheParserStarted) {
     EXPECT_EQ(parser.GetLineNumber(), 1u);
 }
 
+// Every line's start, as GetLinePosition gives it before the line is read, counts every byte
+// of the text; SetLinePosition goes back to any of them, and reading from there gives the same
+// lines again, at every block size (so CR LF pairs split by a block boundary count whole).
+TEST(TextParser, LinePositionsCountEveryByteAndLeadBackToTheirLines) {
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::uint64_t> starts;  // of each line, then the size of the text
+    };
+    const Case cases[] = {
+        {"LF", "ab\ncd\n", {0, 3, 6}},
+        {"CR LF", "ab\r\ncd\r\n", {0, 4, 8}},
+        {"lone CR", "ab\rcd\r", {0, 3, 6}},
+        {"mixed, no final line end", "a\r\n\nbc\rd", {0, 3, 4, 7, 8}},
+        {"CR then CR LF", "a\r\r\n", {0, 2, 4}},
+        {"empty lines", "\r\n\r\n\n", {0, 2, 4, 5}},
+        {"a line cut by the limit", std::string(20, 'x') + "\r\nyz\n", {0, 22, 25}},
+    };
+    for (const Case& c : cases)
+        for (std::size_t blockSize : kBlockSizes) {
+            SCOPED_TRACE(std::string(c.what) + ", block size " + std::to_string(blockSize));
+            std::istringstream in(c.text);
+            CTextIOStreamParser parser(in, blockSize);
+            std::vector<std::uint64_t> starts;
+            std::vector<std::string> lines;
+            while (true) {
+                starts.push_back(parser.GetLinePosition());
+                const std::optional<std::string_view> line = parser.ReadLine(8);
+                if (!line) break;
+                lines.emplace_back(*line);
+            }
+            EXPECT_EQ(parser.GetLinePosition(), c.text.size()) << "the end stays the end";
+            EXPECT_EQ(starts, c.starts);
+            for (std::size_t i = lines.size(); i-- > 0;) {  // backwards, so every step seeks
+                ASSERT_TRUE(parser.SetLinePosition(starts[i]));
+                EXPECT_EQ(parser.GetLineNumber(), 0u);
+                EXPECT_EQ(parser.ReadLine(8), std::optional<std::string_view>(lines[i]));
+                EXPECT_EQ(parser.GetLinePosition(), starts[i + 1]);
+            }
+        }
+}
+
+TEST(TextParser, LinePositionsCountFromWhereTheParserStartedAndMayFallInsideALine) {
+    for (std::size_t blockSize : kBlockSizes) {
+        SCOPED_TRACE(blockSize);
+        std::istringstream in("skip\nfirst\r\nsecond\n");
+        in.seekg(5);
+        CTextIOStreamParser parser(in, blockSize);
+        EXPECT_EQ(parser.GetLinePosition(), 0u);
+        EXPECT_EQ(parser.ReadLine(511), std::optional<std::string_view>("first"));
+        EXPECT_EQ(parser.GetLinePosition(), 7u);
+        ASSERT_TRUE(parser.SetLinePosition(2));
+        EXPECT_EQ(parser.ReadLine(511), std::optional<std::string_view>("rst"));
+        ASSERT_TRUE(parser.SetLinePosition(14));  // the end of the text
+        EXPECT_EQ(parser.ReadLine(511), std::nullopt);
+        ASSERT_TRUE(parser.Rewind());
+        EXPECT_EQ(parser.ReadLine(511), std::optional<std::string_view>("first"));
+    }
+}
+
+// Positions beyond 4 GiB are not cut to 32 bits on their way to the stream.
+TEST(TextParser, LinePositionsAreSixtyFourBit) {
+    class Offsets : public std::streambuf {
+    protected:
+        pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode) override {
+            if (dir == std::ios::beg) at_ = off;
+            return at_;
+        }
+        pos_type seekpos(pos_type pos, std::ios::openmode) override { return at_ = pos; }
+        int_type underflow() override {
+            text_ = "line " + std::to_string(static_cast<long long>(at_)) + "\n";
+            setg(text_.data(), text_.data(), text_.data() + text_.size());
+            at_ += static_cast<off_type>(text_.size());
+            return traits_type::to_int_type(text_[0]);
+        }
+
+    private:
+        off_type at_ = 0;
+        std::string text_;
+    } source;
+    std::istream in(&source);
+    CTextIOStreamParser parser(in, 64);
+    const std::uint64_t far = (std::uint64_t{1} << 32) + 7;
+    ASSERT_TRUE(parser.SetLinePosition(far));
+    EXPECT_EQ(parser.ReadLine(511), std::optional<std::string_view>("line 4294967303"));
+    EXPECT_EQ(parser.GetLinePosition(), far + 16);
+}
+
 // A source that cannot seek, and one that fails after some text.
 class ForwardOnlyBuffer : public std::streambuf {
 public:
@@ -200,6 +289,7 @@ TEST(TextParser, SourcesThatCannotRewindOrRead) {
     CTextIOStreamParser forwardParser(forwardStream);
     EXPECT_STREQ(forwardParser.ReadStringAlloc(), "a");
     EXPECT_FALSE(forwardParser.Rewind());
+    EXPECT_FALSE(forwardParser.SetLinePosition(0));
 
     ForwardOnlyBuffer failing("a\nb\n", true);
     std::istream failingStream(&failing);
