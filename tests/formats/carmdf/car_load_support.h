@@ -19,6 +19,7 @@
 #include "datamodel/symmetry/system.h"
 #include "formats/carmdf/car_reader.h"
 #include "host/diagnostics.h"
+#include "support/car_lines.h"
 #include "support/temp_dir.h"
 
 namespace cvtest::carmdf {
@@ -26,23 +27,6 @@ namespace cvtest::carmdf {
 // The message identifiers of every CfxReportError since the last ClearReports (report_recorder.cpp).
 const std::vector<std::int32_t>& Reports();
 void ClearReports();
-
-// An archive-3 atom line, 80 columns as the writer lays it out.
-inline std::string AtomLine(std::string_view name, double x, double y, double z, std::string_view residue,
-                            std::string_view number, std::string_view type, std::string_view element,
-                            double charge) {
-    char line[160];
-    std::snprintf(line, sizeof line, "%-5.5s %14.9f %14.9f %14.9f %-4.4s %-7.7s%-7.7s %-2.2s %6.3f",
-                  std::string(name).c_str(), x, y, z, std::string(residue).c_str(), std::string(number).c_str(),
-                  std::string(type).c_str(), std::string(element).c_str(), charge);
-    return line;
-}
-
-// The four header lines of an archive-3 file; periodicity "PBC=ON", "PBC=2D" or "PBC=OFF".
-inline std::string CarHeader(std::string_view periodicity) {
-    return "!KORVEN archive 3\n" + std::string(periodicity) +
-           "\nOrbanite Generated CAR File\n!DATE Thu Dec 10 08:28:00 2026\n";
-}
 
 struct RecordFields {
     std::string element = "O", type = "o*", chargeGroup = "1", isotope = "0", formal = "0";
