@@ -13,6 +13,7 @@
 #include "host/document_copy.h"
 #include "host/documents.h"
 #include "host/streams.h"
+#include "support/car_lines.h"
 #include "support/host_doubles.h"
 #include "support/recording_stream.h"
 #include "support/library_components.h"
@@ -289,6 +290,43 @@ TEST_F(XmlDocumentComponents, ATrajectoryDocumentWithoutTrajectoryGetsNoneWhenNo
         EXPECT_EQ(Count(document->Tree(), xxTrajectory::classType), 0u);
         EXPECT_EQ(Count(document->Tree(), xxAtom3d::classType), 1u);
     }
+}
+
+// A trajectory document saved without a trajectory takes the ARC file beside it, "<stem>.arc",
+// when that file fits its model; one that does not fit leaves the document without.
+TEST_F(XmlDocumentComponents, ATrajectoryDocumentWithoutTrajectoryTakesTheArcFileBesideItThatFits) {
+    CfxComPtr<host::Model3dDocument> source = Model();
+    source->Tree().ChildrenOf<xxTrajectory>().front()->Delete();
+    const std::string saved = Direct(source);
+    using cvtest::carmdf::ArcText;
+    using cvtest::carmdf::MovingFrame;
+    struct Case {
+        const char* what;
+        std::vector<int> molecules;  // of the ARC file's frames
+        bool kept;
+    };
+    const Case cases[] = {{"two atoms, as the model", {2}, true}, {"three atoms", {3}, false}};
+    for (const char* component : {kXTD, kMTD})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(component) + ", " + c.what);
+            cvtest::TempDir dir;
+            dir.Put("saved.arc", ArcText({}, {MovingFrame(0, c.molecules, -1), MovingFrame(1, c.molecules, -2)}));
+            CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
+            document->SetURL(dir.File("saved.xtd"));
+            CfxComPtr<ISBStream> stream = host::CreateMemoryStream({saved.begin(), saved.end()});
+            ASSERT_EQ(Import(component, stream.Get(), Root(document)), S_OK) << Cfx::GetLastError().description;
+            std::vector<xxTrajectory*> trajectories = document->Tree().ChildrenOf<xxTrajectory>();
+            ASSERT_EQ(trajectories.size(), c.kept ? 1u : 0u);
+            if (!c.kept) continue;
+            xxTrajectory& t = *trajectories.front();
+            EXPECT_EQ(t.GetTrajectoryType(), "arc");
+            EXPECT_EQ(t.GetNumFrames(), 2);
+            ASSERT_TRUE(t.SetCurrentFrame(2));
+            const std::vector<xxAtom3d*> atoms = document->Tree().ChildrenOf<xxAtom3d>();
+            ASSERT_EQ(atoms.size(), 2u);
+            EXPECT_NEAR(atoms[1]->GetXYZ().y, 2.01, 1e-9);
+            EXPECT_EQ(t.GetFrameResults().energy, -2);
+        }
 }
 
 // A trajectory saved in a trajectory document plays again from the file of its type beside the
