@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "datamodel/atomistic.h"
+#include "datamodel/symmetry/definition.h"
+#include "datamodel/symmetry/system.h"
 #include "frame/clsids.h"
 #include "frame/messages.h"
 #include "host/documents.h"
@@ -248,6 +250,23 @@ TEST_F(ArcComponent, AModelTheCarReaderRefusesFailsTheImportWithItsReport) {
     EXPECT_EQ(Import(arc), E_UNEXPECTED);
     EXPECT_EQ(Cfx::GetLastError().messageId, cartovane::msg::CARLOAD_CAR_FORMAT);
     EXPECT_TRUE(document->Tree().ChildrenOf<xxTrajectory>().empty());
+}
+
+// The bundled example: its model from water_ethanol.car beside it, four frames whose cell grows.
+TEST_F(ArcComponent, TheBundledExamplePlays) {
+    const std::string example = std::string(CARTOVANE_TEST_DATA) + "/../../examples/water_ethanol.arc";
+    ASSERT_EQ(Import(example), S_OK) << Cfx::GetLastError().description;
+    EXPECT_TRUE(Warnings().empty()) << Warnings().front();
+    EXPECT_EQ(document->Tree().GetName(), "water_ethanol");
+    xxTrajectory* t = Trajectory();
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->GetNumFrames(), 4);
+    EXPECT_EQ(t->GetFrameResults().energy, -152.3817);
+    ASSERT_TRUE(t->SetCurrentFrame(3));
+    EXPECT_EQ(t->GetFrameResults().energy, -152.6675);
+    const xxSymmetrySystem* system = xxMatterSymmetrySystem::FirstOf(document->Tree());
+    ASSERT_NE(system, nullptr);
+    EXPECT_NEAR(system->GetSymmetryDefinition().GetA(), 12.2, 1e-9);
 }
 
 TEST_F(ArcComponent, ImportsOnly) {
