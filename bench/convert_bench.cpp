@@ -19,13 +19,11 @@
 
 #include "bench/bench_models.h"
 #include "bench/bench_support.h"
-#include "cfx/ccfx.h"
+#include "bench/component_host.h"
 #include "documents/xsd_file.h"
 #include "formats/carmdf/car_reader.h"
 #include "formats/carmdf/car_writer.h"
 #include "host/documents.h"
-#include "host/streams.h"
-#include "library/component_table.h"
 
 namespace {
 
@@ -75,52 +73,12 @@ const std::string& InputFile(Format f, int atoms) {
     return path;
 }
 
-// The library's components in this process, registered as the host's registration does.
-class Host {
-public:
-    Host() : root_(host::ContainerRoot::Create()) {
-        host::RegisterHostClasses();
-        CCfxFactoryData::EnableFactoryComponents(nullptr, cartovane::ComponentFactoryTable, cartovane::kComponentCount);
-        registered_ = SUCCEEDED(CCfxFactoryData::RegisterAll());
-    }
-
-    bool Convert(Format from, const std::string& input, Format to, const std::string& output) {
-        if (!registered_) return false;
-        CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
-        document->SetContainerRoot(root_.Get());
-        document->SetURL(input);
-        CfxComPtr<host::Arguments> arguments = host::Arguments::Create();
-        {
-            CfxComPtr<ISBImporter> importer;
-            CfxComPtr<ISBStream> stream;
-            if (FAILED(Cfx::CfxCreateImpl(ProgId(from), nullptr, CLSCTX_INPROC_SERVER, IID_ISBImporter,
-                                          importer.OutVoid(), false)) ||
-                FAILED(root_->Connect(importer.Get())) ||
-                FAILED(host::CreateFileStream(input, host::FileMode::Read, stream.Out())))
-                return false;
-            CfxVariant args = arguments->AsImportArgument();
-            if (FAILED(importer->Import(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), args.Get())))
-                return false;
-        }
-        CfxComPtr<ISBExporter> exporter;
-        CfxComPtr<ISBStream> stream;
-        if (FAILED(Cfx::CfxCreateImpl(ProgId(to), nullptr, CLSCTX_INPROC_SERVER, IID_ISBExporter, exporter.OutVoid(),
-                                      false)) ||
-            FAILED(root_->Connect(exporter.Get())) ||
-            FAILED(host::CreateFileStream(output, host::FileMode::Write, stream.Out())))
-            return false;
-        CfxVariant args = arguments->AsExportArgument();
-        return SUCCEEDED(exporter->Export(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), args.Get()));
-    }
-
-private:
-    CfxComPtr<host::ContainerRoot> root_;
-    bool registered_ = false;
-};
-
-Host& TheHost() {
-    static Host host;
-    return host;
+bool ConvertOnce(Format from, const std::string& input, Format to, const std::string& output) {
+    const cvbench::ComponentHost& host = cvbench::TheHost();
+    CfxComPtr<host::Model3dDocument> document = host.NewDocument(input);
+    CfxComPtr<host::Arguments> arguments = host::Arguments::Create();
+    return host.Import(ProgId(from), input, *document.Get(), arguments->AsImportArgument()) &&
+           host.Export(ProgId(to), *document.Get(), output, arguments->AsExportArgument());
 }
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -133,13 +91,11 @@ void Convert(benchmark::State& state, Format from, Format to) {
     const std::string output =
         cvbench::ScratchFile("converted_" + std::to_string(atoms) + "_from_" + Extension(from) + "." + Extension(to));
     if (input.empty()) return state.SkipWithError("the input file could not be written");
-    Host& host = TheHost();
-
     bool converted = false;
-    const cvbench::CountedPass counted = cvbench::Counted([&] { converted = host.Convert(from, input, to, output); });
+    const cvbench::CountedPass counted = cvbench::Counted([&] { converted = ConvertOnce(from, input, to, output); });
     if (!converted) return state.SkipWithError("the conversion failed");
     for (auto _ : state)
-        if (!host.Convert(from, input, to, output)) return state.SkipWithError("the conversion failed");
+        if (!ConvertOnce(from, input, to, output)) return state.SkipWithError("the conversion failed");
     const double iterations = static_cast<double>(state.iterations());
 
     // The same work through the reader and the writer alone, as often.
