@@ -15,6 +15,7 @@
 #include "formats/carmdf/arc_component.h"
 #include "formats/carmdf/arc_loader.h"
 #include "host/documents.h"
+#include "fuzz/fuzz_importer.h"
 #include "host/streams.h"
 #include "utilities/trajectory.h"
 
@@ -61,13 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::remove(car);
     if (data[0] & 1) Write(car, Companion((data[0] >> 1) % 3));
 
-    CCfxUnknown* created = nullptr;
-    if (FAILED(cartovane::CARCImportExport::CreateInstance(&created))) std::abort();
-    CfxComPtr<ISBImporter> importer;
-    created->DelegatedQueryInterface(IID_ISBImporter, importer.OutVoid());
-    created->DelegatedRelease();
-    root->Connect(importer.Get());
-    root->Diagnostics().Clear();
+    CfxComPtr<ISBImporter> importer = ConnectedImporter<cartovane::CARCImportExport>(*root.Get());
 
     CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
     document->SetURL(arc.string());

@@ -9,6 +9,7 @@
 
 #include "formats/carmdf/car_component.h"
 #include "host/documents.h"
+#include "fuzz/fuzz_importer.h"
 #include "host/streams.h"
 
 namespace {
@@ -34,13 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
         if (!out) std::abort();
     }
-    CCfxUnknown* created = nullptr;
-    if (FAILED(cartovane::CCARImportExport::CreateInstance(&created))) std::abort();
-    CfxComPtr<ISBImporter> importer;
-    created->DelegatedQueryInterface(IID_ISBImporter, importer.OutVoid());
-    created->DelegatedRelease();
-    root->Connect(importer.Get());
-    root->Diagnostics().Clear();
+    CfxComPtr<ISBImporter> importer = ConnectedImporter<cartovane::CCARImportExport>(*root.Get());
 
     CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
     CfxComPtr<ISBStream> stream;

@@ -11,23 +11,15 @@
 
 namespace cvtest::carmdf {
 
-// An archive-3 atom line, 80 columns as the writer lays it out.
+// An atom line: archive 3's, 80 columns as the writer lays it out, or archive 2's (x, y, z in
+// 15 columns from column 5, the type at 61, the element at 64).
 inline std::string AtomLine(std::string_view name, double x, double y, double z, std::string_view residue,
                             std::string_view number, std::string_view type, std::string_view element,
-                            double charge) {
+                            double charge, int archive = 3) {
     char line[160];
-    std::snprintf(line, sizeof line, "%-5.5s %14.9f %14.9f %14.9f %-4.4s %-7.7s%-7.7s %-2.2s %6.3f",
-                  std::string(name).c_str(), x, y, z, std::string(residue).c_str(), std::string(number).c_str(),
-                  std::string(type).c_str(), std::string(element).c_str(), charge);
-    return line;
-}
-
-// An archive-2 atom line: x, y, z in 15 columns from column 5, the type at 61, the element at 64.
-inline std::string AtomLine2(std::string_view name, double x, double y, double z, std::string_view residue,
-                             std::string_view number, std::string_view type, std::string_view element,
-                             double charge) {
-    char line[160];
-    std::snprintf(line, sizeof line, "%-5.5s%15.9f%15.9f%15.9f %-4.4s%-6.6s%-3.3s%-2.2s%6.3f",
+    std::snprintf(line, sizeof line,
+                  archive == 2 ? "%-5.5s%15.9f%15.9f%15.9f %-4.4s%-6.6s%-3.3s%-2.2s%6.3f"
+                               : "%-5.5s %14.9f %14.9f %14.9f %-4.4s %-7.7s%-7.7s %-2.2s %6.3f",
                   std::string(name).c_str(), x, y, z, std::string(residue).c_str(), std::string(number).c_str(),
                   std::string(type).c_str(), std::string(element).c_str(), charge);
     return line;
@@ -90,9 +82,7 @@ inline std::string ArcFrameText(const ArcLayout& layout, const ArcFrame& frame) 
     for (std::size_t m = 0; m < frame.molecules.size(); ++m) {
         const std::string number = std::to_string(m + 1);
         for (const ArcAtom& a : frame.molecules[m])
-            out += (layout.archive == 2 ? AtomLine2(a.name, a.x, a.y, a.z, "MOL", number, "c3", a.element, 0.125)
-                                        : AtomLine(a.name, a.x, a.y, a.z, "MOL", number, "c3", a.element, 0.125)) +
-                   e;
+            out += AtomLine(a.name, a.x, a.y, a.z, "MOL", number, "c3", a.element, 0.125, layout.archive) + e;
         out += "end" + e;
     }
     return out + "end" + e;
