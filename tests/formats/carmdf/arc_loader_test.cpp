@@ -82,9 +82,10 @@ protected:
         ASSERT_EQ(at.size(), static_cast<std::size_t>(atoms));
         for (int i = 0; i < atoms; ++i) {
             const xxPoint3d e = Expected(i, f);
-            EXPECT_NEAR(at[i].x, e.x, 1e-9) << "atom " << i << " frame " << f;
-            EXPECT_NEAR(at[i].y, e.y, 1e-9) << "atom " << i << " frame " << f;
-            EXPECT_NEAR(at[i].z, e.z, 1e-9) << "atom " << i << " frame " << f;
+            const xxPoint3d& a = at[static_cast<std::size_t>(i)];
+            EXPECT_NEAR(a.x, e.x, 1e-9) << "atom " << i << " frame " << f;
+            EXPECT_NEAR(a.y, e.y, 1e-9) << "atom " << i << " frame " << f;
+            EXPECT_NEAR(a.z, e.z, 1e-9) << "atom " << i << " frame " << f;
         }
     }
 
@@ -372,9 +373,10 @@ TEST_F(ArcLoader, PeriodicFramesSetTheCellAndOrientThePositions) {
         const std::vector<xxPoint3d> at = Positions();
         for (int i = 0; i < 3; ++i) {
             const xxPoint3d e = orient.Apply(Expected(i, 1));
-            EXPECT_NEAR(at[i].x, e.x, 1e-9);
-            EXPECT_NEAR(at[i].y, e.y, 1e-9);
-            EXPECT_NEAR(at[i].z, e.z, 1e-9);
+            const xxPoint3d& a = at[static_cast<std::size_t>(i)];
+            EXPECT_NEAR(a.x, e.x, 1e-9);
+            EXPECT_NEAR(a.y, e.y, 1e-9);
+            EXPECT_NEAR(a.z, e.z, 1e-9);
         }
     }
 }
