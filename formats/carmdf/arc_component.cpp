@@ -11,8 +11,8 @@
 #include "formats/carmdf/car_reader.h"
 #include "formats/carmdf/car_scan.h"
 #include "frame/clsids.h"
+#include "frame/component_io.h"
 #include "host/documents.h"
-#include "utilities/diagnostics_utilities.h"
 #include "utilities/import_utilities.h"
 #include "utilities/load.h"
 
@@ -41,22 +41,17 @@ std::string LoaderError(xxTrajectory& trajectory) {
 HRESULT CARCImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT&) {
     return Cfx::Guarded(CLSID_ARCImportExport, IID_ISBImporter, [&]() -> HRESULT {
         if (!stream || !root) throw Cfx::CfxResult::WithStandardDescription(E_INVALIDARG);
-        CfxComPtr<IModel3dDocumentDirect> direct;
-        HRESULT hr = root->QueryInterface(IID_IModel3dDocumentDirect, direct.OutVoid());
-        if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_IModel3dDocumentDirect);
-        xxTreeRoot* tree = nullptr;
-        if (FAILED(direct->GetTreeRoot(&tree)) || !tree)
-            throw Cfx::CfxResult(E_UNEXPECTED, "Failed To Import Into Document:\n");
+        xxTreeRoot& tree = TreeRootOf(root, Cfx::CfxResult(E_UNEXPECTED, "Failed To Import Into Document:\n"));
 
         CfxComPtr<ISBFileStream> file;
-        hr = stream->QueryInterface(IID_ISBFileStream, file.OutVoid());
+        HRESULT hr = stream->QueryInterface(IID_ISBFileStream, file.OutVoid());
         if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_ISBFileStream);
         CfxBSTR pathText;
         if (FAILED(file->GetFilePath(pathText.Out()))) throw Cfx::CfxResult(E_UNEXPECTED, "Failed To Determine ARC File\n");
         const std::string arcPath = pathText.ToString();
 
         CfxComPtr<ISBDiagnosticsConnection> connection =
-            DiagnosticsUtilities::GetDiagnosticsConnection(ContainerRoot(true), "ARC file importer");
+            DiagnosticsFor(*this, "ARC file importer", DiagnosticsNeed::Required);
 
         const std::string modelPath = ModelPath(arcPath);
         std::ifstream model(modelPath, std::ios::in | std::ios::binary);
@@ -71,11 +66,11 @@ HRESULT CARCImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const
 
         // A failure of the reader stays the last error, as the reader recorded it.
         xxLoadCAR reader;
-        hr = reader.LoadCarMdfFile(model, *tree, modelPath, connection.Get(), true);
+        hr = reader.LoadCarMdfFile(model, tree, modelPath, connection.Get(), true);
         if (FAILED(hr)) return hr;
 
         xxTrajectory* trajectory =
-            ImportUtilities::CreateDefaultedTrajectory(ContainerRoot(true), *tree, "arc", xxBondable::classType);
+            ImportUtilities::CreateDefaultedTrajectory(ContainerRoot(true), tree, "arc", xxBondable::classType);
         if (trajectory && !(trajectory->IsTrajectoryValid() && trajectory->SetCurrentFrame(1)) && connection) {
             std::string text =
                 Cfx::CfxFormat("The trajectory file %1 cannot be played; only the model was imported.", {arcPath});

@@ -6,7 +6,7 @@
 
 namespace cartovane {
 
-class CARCImportExport final : public FrameB {
+class CARCImportExport final : public ImportOnlyFrame {
 public:
     static HRESULT CreateInstance(CCfxUnknown** out) { return CreateOnHeap<CARCImportExport>(out); }
 
