@@ -55,7 +55,7 @@ void xxObject::Save(xxOutput& out) const {
     out.WriteValue("ObjectID", id_, 0);
     // Values go by their text form, which every template reads back (and checks) itself.
     const ClassPlan& plan = PlanOf(*this);
-    if (out.WantsValues()) {
+    if (out.WantsValues() && !out.WriteValuesOf(*this)) {
         for (const xxPropertyBase* p : plan.templates) {
             bool assigned = p->IsAssigned(*this);
             out.WriteAttributePresence(p->Name(), assigned);
@@ -69,6 +69,11 @@ void xxObject::Load(xxInput& in) {
     in.ReadValue("Name", name_, "");
     in.ReadValue("ObjectID", id_, 0);
     const ClassPlan& plan = PlanOf(*this);
+    if (const xxObject* from = in.ValuesSourceOf(*this)) {
+        for (const xxPropertyBase* p : plan.templates) p->CopyValue(*from, *this);
+        for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);
+        return;
+    }
     // One buffer for all the values of all objects: a load reads millions of them, and a
     // position's text is longer than a string holds in place. Nothing below reads another object
     // while the buffer is in use.

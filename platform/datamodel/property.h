@@ -31,6 +31,8 @@ public:
     virtual std::string GetFromDifferentType(const xxObject& object) const = 0;
     // Parses text of the property's type; false (object unchanged) when it does not parse.
     virtual bool SetFromText(xxObject& object, std::string_view text) const = 0;
+    // Gives to the value of from where from's is assigned (both objects of the declaring class).
+    virtual void CopyValue(const xxObject& from, xxObject& to) const = 0;
     // The restrictable standing for this value of the object, when the value can be fixed.
     virtual xxRestrictable* GetAsRestrictable(xxObject& object) const;
 
@@ -104,6 +106,9 @@ public:
         if (!xxValueText::FromText(text, value)) return false;
         SetValue(object, std::move(value));
         return true;
+    }
+    void CopyValue(const xxObject& from, xxObject& to) const override {
+        if (IsAssigned(from)) SetValue(to, GetValue(from));
     }
 
 private:

@@ -204,6 +204,9 @@ public:
     // False while the serialiser only follows objects and references (a counting pass): Save
     // may leave out values that cost to compute, as none would be kept.
     virtual bool WantsValues() const { return true; }
+    // For a copy within the process: true when the copy will take object's property values
+    // from object itself while it loads, so Save need not write them; false writes them.
+    virtual bool WriteValuesOf(const xxObject&) { return false; }
 };
 
 class xxInput : public xxInputBase {
@@ -278,6 +281,9 @@ public:
         ReadValue(name, text);
         return true;
     }
+    // The counterpart of xxOutput::WriteValuesOf: the object whose property values object takes
+    // (one of its class, alive and unchanged), or null when they are to be read as saved.
+    virtual const xxObject* ValuesSourceOf(const xxObject&) { return nullptr; }
     // The class's version in the document; 0 when silent and the document does not know it.
     virtual unsigned GetClassVersion(const xxClass& cls, bool silent = false) = 0;
     // Null for a null reference. The object may not be loaded yet (a forward reference); it

@@ -26,6 +26,8 @@
 // number of its name, then its bytes: numbers as they lie in memory, texts and lists with their
 // length first, objects as their source addresses. Contained and inline objects are recorded
 // whole inside their owner's record, as they may live only while their owner's Save runs.
+// Property values are not recorded for an object whose record is loaded at once: its copy takes
+// them from the source, typed, as it loads (no text either way).
 
 namespace host {
 namespace {
@@ -60,6 +62,7 @@ enum Tag : std::uint8_t {
     kChild,      // an owned child, recorded when it is read; address 0 for a null child
     kContained,  // a contained object and its record
     kInline,     // a part saved inline and its record
+    kValuesOf,   // the property values are the source object's, given when the copy loads
 };
 
 // A growing run of bytes that, unlike a vector, does not clear what it is about to overwrite.
@@ -265,17 +268,24 @@ class Recorder final : public xxOutputAdapter<Recorder> {
 public:
     explicit Recorder(CopyState& state) : state_(state) {}
 
-    // Records the Save of object number `number` into out (emptied first).
-    void Record(std::uint32_t number, Bytes& out) {
+    // Records the Save of object number `number` into out (emptied first). A record loaded at
+    // once, while its source is what it was, leaves the property values to be copied directly.
+    void Record(std::uint32_t number, Bytes& out, bool loadedAtOnce) {
         const xxSerializable& object = *state_.objects.KeyAt(number);
         state_.objects.At(number).parent = state_.path.empty() ? 0 : state_.path.back() + 1;
         out.clear();
         struct Restore {
             Bytes*& out;
             Bytes* outer;
-            ~Restore() { out = outer; }
-        } restore{out_, out_};
+            bool& direct;
+            bool outerDirect;
+            ~Restore() {
+                out = outer;
+                direct = outerDirect;
+            }
+        } restore{out_, out_, direct_, direct_};
         out_ = &out;
+        direct_ = loadedAtOnce;
         OnPath onPath(state_, number);
         object.Save(*this);
     }
@@ -320,6 +330,13 @@ public:
         Header(kPresence, name);
         Encode(*out_, present);
     }
+    // Only the object the record is of: a contained or inline part may not outlive its owner's Save.
+    bool WriteValuesOf(const xxObject& object) override {
+        if (!direct_ || state_.SourceAt(0) != &object) return false;
+        Header(kValuesOf, "");
+        Encode(*out_, &object);
+        return true;
+    }
 
 private:
     friend class xxOutputAdapter<Recorder>;
@@ -354,7 +371,7 @@ private:
     void Nested(std::uint8_t tag, const xxSerializable& object) {
         const std::uint32_t number = state_.Number(object);
         Bytes nested;
-        Record(number, nested);
+        Record(number, nested, false);
         Header(tag, "");
         Encode(*out_, number);
         PutVarint(*out_, nested.size());
@@ -363,6 +380,7 @@ private:
 
     CopyState& state_;
     Bytes* out_ = nullptr;
+    bool direct_ = false;
 };
 
 // ---- loading from records ----------------------------------------------------------------------
@@ -440,6 +458,10 @@ public:
         return true;
     }
     unsigned GetClassVersion(const xxClass& cls, bool) override { return cls.Version(); }
+    const xxObject* ValuesSourceOf(const xxObject& object) override {
+        if (frames_.empty() || frames_.back().target != &object || !NextIs(kValuesOf)) return nullptr;
+        return Take(kValuesOf, "").Raw<const xxObject*>();
+    }
     void ReadReference(const char* name, xxSerializable*& object) override {
         object = CopyOf(Take(kReference, name).Raw<std::uint32_t>());
     }
@@ -487,6 +509,10 @@ private:
     [[noreturn]] static void Mismatch(const char* name) {
         throw Cfx::CfxResult(E_UNEXPECTED,
                              std::string("Document copy: the saved data has no \"") + (name ? name : "") + "\" here");
+    }
+    bool NextIs(std::uint8_t tag) const {
+        const Reader& at = frames_.back().in;
+        return at.pos != at.end && *at.pos == tag;
     }
     bool NextIsValue(const char* name) const {
         if (frames_.empty()) return false;
@@ -547,7 +573,7 @@ private:
     void RecordAndLoad(std::uint32_t number, xxSerializable& target) {
         if (records_.size() <= frames_.size()) records_.resize(frames_.size() + 1);
         Bytes& record = records_[frames_.size()];
-        recorder_.Record(number, record);
+        recorder_.Record(number, record, true);
         LoadFrom(target, number, Reader{record.data(), record.data() + record.size()});
     }
     void LoadNested(std::uint8_t tag, xxSerializable& object) {

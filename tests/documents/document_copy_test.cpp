@@ -2,6 +2,7 @@
 // and backward, contained and inline objects, null children) and its contract on failure.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,6 +91,37 @@ TEST(DocumentCopy, AtomsBondsAndTheirPropertiesCopyWithoutTheSource) {
     ASSERT_EQ(bonds.size(), 1u);
     EXPECT_EQ(bonds[0]->GetAtoms()[0], atoms[0]);
     EXPECT_EQ(bonds[0]->GetAtoms()[1], atoms[1]);
+}
+
+// Values are given from source to copy typed, not through a record: an unassigned value must stay
+// unassigned (not become its default), an assigned one keep every bit.
+TEST(DocumentCopy, EveryPropertyKeepsItsAssignedStateAndValue) {
+    xxAtomisticTreeRoot source;
+    auto& molecule = source.CreateChild<xxMolecule>();
+    molecule.SetName("m");
+    auto& o = molecule.CreateChild<xxAtom3d>("O");
+    o.SetXYZ({0.1 + 0.2, -0.0, 5e-324});
+    o.SetCharge(-0.8476);
+    auto& h = molecule.CreateChild<xxAtom3d>("H");  // charge and the rest left unassigned
+    xxBondable::MakeBond(o, h);
+    xxAtomisticTreeRoot target;
+    host::CopyTree(source, target);
+
+    std::vector<xxObject*> from = source.DescendentsOf<xxObject>();
+    std::vector<xxObject*> to = target.DescendentsOf<xxObject>();
+    ASSERT_EQ(from.size(), to.size());
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        ASSERT_EQ(&from[i]->GetClass(), &to[i]->GetClass());
+        for (const xxPropertyBase* p : from[i]->PropertyTemplates()) {
+            SCOPED_TRACE(from[i]->GetClass().GetName() + "." + p->Name());
+            ASSERT_EQ(p->IsAssigned(*from[i]), p->IsAssigned(*to[i]));
+            EXPECT_EQ(p->GetFromDifferentType(*from[i]), p->GetFromDifferentType(*to[i]));
+        }
+    }
+    auto atoms = target.DescendentsOf<xxAtom3d>();
+    ASSERT_EQ(atoms.size(), 2u);
+    EXPECT_TRUE(std::signbit(atoms[0]->GetXYZ().y));
+    EXPECT_EQ(atoms[0]->GetXYZ().z, 5e-324);
 }
 
 TEST(DocumentCopy, ObjectsToldOfTheEndFindNoAttributesLeft) {
