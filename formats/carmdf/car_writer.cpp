@@ -414,10 +414,19 @@ void xxSaveCAR::CollectBonds(const xxBondable& object) {
     // Asked once: each Class() call passes the guards of its function-local records.
     static const xxClass* const atom3dClass = &xxAtom3d::Class();
     static const xxClass* const bondClass = &xxBond::Class();
+    // Each partner once, in the order first met; a short list is scanned, a long one indexed.
+    constexpr std::size_t kScanned = 8;
     bonds_.clear();
+    bondIndex_.Clear();
     auto add = [&](const xxBondable* partner, double order) {
-        for (const Connection& c : bonds_)
-            if (c.partner == partner) return;
+        if (bonds_.size() < kScanned) {
+            for (const Connection& c : bonds_)
+                if (c.partner == partner) return;
+        } else {
+            if (bonds_.size() == kScanned)
+                for (std::uint32_t i = 0; i < kScanned; ++i) bondIndex_.Insert(bonds_[i].partner, i);
+            if (!bondIndex_.Insert(partner, static_cast<std::uint32_t>(bonds_.size()))) return;
+        }
         bonds_.push_back({partner, order});
     };
     for (const xxBondableInteraction* interaction : object.GetBonds()) {

@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/name_index.h"
 #include "datamodel/geometry.h"
 #include "datamodel_extras/carmdf_atom_order.h"
 #include "formats/carmdf/carmdf_text.h"
@@ -54,6 +55,13 @@ private:
     struct Connection {
         const xxBondable* partner;
         double order;
+    };
+    // Finds a partner among the connections of the record being written.
+    struct PartnerMatch {
+        const std::vector<Connection>* connections;
+        bool operator()(std::uint32_t entry, const xxBondable* partner) const {
+            return (*connections)[entry].partner == partner;
+        }
     };
 
     bool PrepareModel(xxObject& object);
@@ -114,6 +122,9 @@ private:
     bool atomSetHeader_ = false;
     bool setFailed_ = false;
     std::vector<Connection> bonds_;
+    // bonds_ by partner, once a record has too many for a scan (a metal centre, a pi system).
+    cartovane::NameIndex<std::uint32_t, PartnerMatch, const xxBondable*, cartovane::MixedHash> bondIndex_{
+        PartnerMatch{&bonds_}};
     // Positions of the backbone atoms, ascending; noted by WriteMdfRecords.
     std::vector<std::size_t> backbonePositions_;
     std::string typeScratch_;

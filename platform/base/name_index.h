@@ -1,6 +1,6 @@
-// A hash index from names to entries that stores no strings: each entry's key is read back from
-// the entry (an object's name, say) when a probe needs it. Clearing costs nothing however large
-// the index grew, so an index can be refilled for every small group of objects.
+// A hash index from keys to entries that stores no keys: each entry's key is read back from the
+// entry (an object's name or address, say) when a probe needs it. Clearing costs nothing however
+// large the index grew, so an index can be refilled for every small group of objects.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,19 @@ namespace cartovane {
 // Matches(value, key) tells whether the entry value has that key; Hash(key) gives its hash.
 struct NameHash {
     std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }
+};
+
+// For addresses and packed integers, whose low bits alone would crowd a few slots.
+struct MixedHash {
+    std::size_t operator()(std::uint64_t key) const noexcept {
+        key ^= key >> 29;
+        key *= 0xbf58476d1ce4e5b9ull;
+        key ^= key >> 32;
+        return static_cast<std::size_t>(key);
+    }
+    std::size_t operator()(const void* key) const noexcept {
+        return (*this)(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key)));
+    }
 };
 
 template <class Value, class Matches, class Key = std::string_view, class Hash = NameHash>

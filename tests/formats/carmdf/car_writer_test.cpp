@@ -173,6 +173,38 @@ TEST(CarWriter, PartnersInOtherSubunitsAndPseudoAtoms) {
     EXPECT_TRUE(HasLine(out.mdf, "@list pseudoatom M:RNG_1:Ring A"));
 }
 
+// A centre bonded to its ligands directly and through a pseudo-atom over some of them: each
+// partner once, in the order first met, however many there are.
+TEST(CarWriter, ManyPartnersAreListedOnceInTheirOrder) {
+    for (int ligands : {3, 7, 8, 9, 40}) {
+        SCOPED_TRACE(ligands);
+        TempDir dir;
+        Model m;
+        auto& sub = Model::SubUnit(m.Molecule("M"), "R_1");
+        auto& centre = Model::Atom(sub, "Fe", "Fe", {});
+        std::vector<xxAtom3d*> ligand;
+        std::string expected = "R_1:Fe              Fe x       ?     0  0     0.0000 0 0 8 1.0000  0.0000";
+        for (int k = 1; k <= ligands; ++k) {
+            ligand.push_back(&Model::Atom(sub, "H" + std::to_string(k), "H", {1.0 * k, 0, 0}));
+            xxBondable::MakeBond(centre, *ligand.back());
+            expected += " H" + std::to_string(k);
+        }
+        auto& extra = Model::Atom(sub, "C1", "C", {0, 2, 0});
+        auto& pi = sub.CreateChild<xxPiSystem>();
+        pi.SetName("Pi");
+        for (xxBondable* member : {static_cast<xxBondable*>(ligand[1]), static_cast<xxBondable*>(&extra),
+                                   static_cast<xxBondable*>(ligand[0])})
+            pi.MakePiSystemBond(*member);
+        pi.SetHasDynamicPosition(true);
+        xxBondable::MakeBond(centre, pi).SetOrder(2.0);
+        expected += " C1 ";
+
+        Written out = WriteModel(*m.root, dir);
+        ASSERT_TRUE(out.ok);
+        EXPECT_TRUE(HasLine(out.mdf, expected)) << out.mdf;
+    }
+}
+
 TEST(CarWriter, BondsIntoAnotherMoleculeAreLeftOutAndReported) {
     TempDir dir;
     Model m;
