@@ -137,6 +137,10 @@ public:
     std::unique_ptr<xxObject> DetachChild(xxObject& child);
     void RemoveDescendents();
 
+    // Changes whenever any node gains or loses a child: what a walk found below a node still
+    // holds while it is unchanged.
+    static std::uint64_t StructureGeneration() noexcept { return structureGeneration_; }
+
     // The object's own values, then the children in order.
     void Save(xxOutput& out) const override;
     void Load(xxInput& in) override;
@@ -168,6 +172,7 @@ protected:
 
 private:
     std::vector<std::unique_ptr<xxObject>> children_;
+    static inline std::uint64_t structureGeneration_ = 1;
 };
 
 // The root of a document's tree.
