@@ -257,7 +257,7 @@ public:
                 shift += 1;
             }
             r.position[i] = w;
-            r.shift[i] = -static_cast<int>(shift);
+            r.shift[i] = -xxSymmetryUtility::WholeCells(shift);
         }
         return r;
     }
@@ -271,7 +271,7 @@ public:
             m[i] = 0;
             if (!Periodic(i)) continue;
             const double n = std::nearbyint(d[i]);
-            m[i] = static_cast<int>(n);
+            m[i] = xxSymmetryUtility::WholeCells(n);
             d[i] -= n;
         }
         return cell_.ToCartesian(d).Length();
