@@ -30,7 +30,10 @@ struct MixedHash {
     }
 };
 
-template <class Value, class Matches, class Key = std::string_view, class Hash = NameHash>
+// Generation: the type of the stamps that tell live slots from cleared ones; Clear walks the
+// slots once every time the stamps wrap.
+template <class Value, class Matches, class Key = std::string_view, class Hash = NameHash,
+          class Generation = std::uint32_t>
 class NameIndex {
 public:
     explicit NameIndex(Matches matches = {}) : matches_(std::move(matches)) {}
@@ -81,7 +84,7 @@ public:
 private:
     struct Slot {
         std::uint32_t hash = 0;
-        std::uint32_t generation = 0;
+        Generation generation = 0;
         Value value{};
     };
 
@@ -94,7 +97,7 @@ private:
     void Grow(std::size_t capacity) {
         std::vector<Slot> old = std::move(slots_);
         slots_.assign(capacity, Slot{});
-        const std::uint32_t oldGeneration = generation_;
+        const Generation oldGeneration = generation_;
         generation_ = 1;
         for (const Slot& s : old) {
             if (s.generation != oldGeneration) continue;
@@ -106,7 +109,7 @@ private:
 
     std::vector<Slot> slots_;
     std::size_t size_ = 0;
-    std::uint32_t generation_ = 1;
+    Generation generation_ = 1;
     Matches matches_;
 };
 

@@ -385,6 +385,45 @@ struct Crystal {
     }
 };
 
+// One writer for several exports: each writes what a fresh writer would.
+TEST(CarWriter, AWriterUsedAgainWritesAsAFreshOne) {
+    Crystal crystal("P-1");
+    auto& set = crystal.m.system->CreateChild<xxSet>();
+    set.SetName("Pair");
+    set.Add(*crystal.a);
+    set.Add(*crystal.b);
+    crystal.b->SetIsBackboneAtom(true);
+    Water water;
+    xxObject* models[] = {crystal.m.root.get(), water.m.root.get()};
+    for (int first = 0; first < 2; ++first) {
+        SCOPED_TRACE(first);
+        TempDir dir;
+        xxSaveCAR writer;
+        writer.SetClock(cvtest::carmdf::FixedTime);
+        WriteModel(*models[first], dir, "first.car", true, &writer);
+        const Written again = WriteModel(*models[1 - first], dir, "second.car", true, &writer);
+        const Written fresh = WriteModel(*models[1 - first], dir, "fresh.car");
+        ASSERT_TRUE(again.ok);
+        EXPECT_EQ(again.car, fresh.car);
+        EXPECT_EQ(again.mdf, fresh.mdf);
+    }
+}
+
+// The date lines come from the writer's own clock; another writer keeps the system's time.
+TEST(CarWriter, EachWriterHasItsOwnClock) {
+    TempDir dir;
+    Water w;
+    xxSaveCAR fixed, system;
+    fixed.SetClock(cvtest::carmdf::FixedTime);
+    const Written a = WriteModel(*w.m.root, dir, "a.car", true, &fixed);
+    const Written b = WriteModel(*w.m.root, dir, "b.car", true, &system);
+    EXPECT_TRUE(HasLine(a.car, "!DATE " + std::string(cvtest::carmdf::kDateText)));
+    const std::string year = std::to_string(1900 + xxSaveCAR::LocalTime().tm_year);
+    ASSERT_GE(Lines(b.car).size(), 4u);
+    EXPECT_NE(Lines(b.car)[3].find(year), std::string::npos) << Lines(b.car)[3];
+    EXPECT_EQ(b.car.find(cvtest::carmdf::kDateText), std::string::npos);
+}
+
 std::string Record(const Written& w, std::string_view name) {
     for (const std::string& line : Lines(w.mdf))
         if (line.starts_with(name)) return line;
