@@ -68,9 +68,11 @@ void CollectTemplates(const xxClass& cls, std::vector<const xxPropertyBase*>& ou
 }
 }  // namespace
 
-std::vector<const xxPropertyBase*> xxObject::PropertyTemplates() const {
+std::vector<const xxPropertyBase*> xxObject::PropertyTemplates() const { return PropertyTemplatesOf(GetClass()); }
+
+std::vector<const xxPropertyBase*> xxObject::PropertyTemplatesOf(const xxClass& cls) {
     std::vector<const xxPropertyBase*> out;
-    CollectTemplates(GetClass(), out);
+    CollectTemplates(cls, out);
     return out;
 }
 

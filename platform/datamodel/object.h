@@ -78,6 +78,7 @@ public:
     virtual void InitialiseObjectToDefault();
     // Every property template of the object's class and its bases, bases first.
     std::vector<const xxPropertyBase*> PropertyTemplates() const;
+    static std::vector<const xxPropertyBase*> PropertyTemplatesOf(const xxClass& cls);
 
     // The name, the ID and every assigned property template's value; Load reads them back and
     // leaves the others unassigned (datamodel/object_serialise.cpp).
@@ -187,24 +188,24 @@ public:
 template <class T>
 const T& xxPropertyTemplate<T>::GetValue(const xxObject& object) const {
     CheckOwner(object);
-    if (!(object.AssignedMask() & (1u << bit_))) return default_;
+    if (!(object.AssignedMask() & this->Mask())) return default_;
     return field_(const_cast<xxObject&>(object));
 }
 template <class T>
 void xxPropertyTemplate<T>::SetValue(xxObject& object, T value) const {
     CheckOwner(object);
     field_(object) = std::move(value);
-    object.AssignedMask() |= 1u << bit_;
+    object.AssignedMask() |= this->Mask();
 }
 template <class T>
 bool xxPropertyTemplate<T>::IsAssigned(const xxObject& object) const {
     CheckOwner(object);
-    return (object.AssignedMask() & (1u << bit_)) != 0;
+    return (object.AssignedMask() & this->Mask()) != 0;
 }
 template <class T>
 void xxPropertyTemplate<T>::UnassignValue(xxObject& object) const {
     CheckOwner(object);
-    object.AssignedMask() &= ~(1u << bit_);
+    object.AssignedMask() &= ~this->Mask();
     field_(object) = default_;
 }
 
