@@ -65,4 +65,21 @@ inline std::unique_ptr<xxAtomisticTreeRoot> ResidueChains(int atoms) {
     return std::move(model.root);
 }
 
+// One molecule: a hub atom in a residue of its own, bonded to each of the others, which lie in
+// residues of 100 (a metal centre, or a pseudo-atom's neighbours, at scale).
+inline std::unique_ptr<xxAtomisticTreeRoot> Hub(int partners) {
+    Model model;
+    model.root->SetName("hub");
+    auto& mol = model.Molecule("HUB");
+    auto& hub = Model::Atom(Model::SubUnit(mol, "CEN_1"), "FE1", "Fe", {});
+    xxMultiScaleSubUnit* sub = nullptr;
+    for (int k = 0; k < partners; ++k) {
+        if (k % 100 == 0) sub = &Model::SubUnit(mol, "LIG_" + std::to_string(k / 100 + 2));
+        auto& atom = Model::Atom(*sub, "H" + std::to_string(k % 100 + 1), "H",
+                                 {(k % 100) * 1.5, (k / 100 % 100) * 1.5, (k / 10000) * 1.5});
+        xxBondable::MakeBond(hub, atom);
+    }
+    return std::move(model.root);
+}
+
 }  // namespace cvbench

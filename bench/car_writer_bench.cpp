@@ -1,6 +1,7 @@
 // CAR/MDF writing speed: generated models of 10k, 100k and 1M atoms (molecules of 100 atoms in
 // residues of 10, each residue a bonded chain), exported through xxSaveCAR to files on disk;
-// and the full round trip, file -> document -> file, through xxLoadCAR and xxSaveCAR.
+// and the full round trip, file -> document -> file, through xxLoadCAR and xxSaveCAR. A hub
+// model (one atom bonded to every other) shows what one record with many connections costs.
 //
 // Counters: text_MBps (CAR and MDF written per second), car_MBps (the CAR alone) and
 // atoms_per_s; for the round trip, text_MBps counts the text read and the text written.
@@ -11,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "bench/bench_models.h"
 #include "bench/bench_support.h"
@@ -20,10 +22,10 @@
 
 namespace {
 
-const xxAtomisticTreeRoot& ModelOf(int atoms) {
-    static std::map<int, std::unique_ptr<xxAtomisticTreeRoot>> made;
-    auto& model = made[atoms];
-    if (!model) model = cvbench::ResidueChains(atoms);
+const xxAtomisticTreeRoot& ModelOf(int atoms, bool hub = false) {
+    static std::map<std::pair<int, bool>, std::unique_ptr<xxAtomisticTreeRoot>> made;
+    auto& model = made[{atoms, hub}];
+    if (!model) model = hub ? cvbench::Hub(atoms) : cvbench::ResidueChains(atoms);
     return *model;
 }
 
@@ -52,6 +54,17 @@ void BM_Export(benchmark::State& state) {
                 atoms);
 }
 
+void BM_ExportHub(benchmark::State& state) {
+    const int partners = static_cast<int>(state.range(0));
+    auto& model = const_cast<xxAtomisticTreeRoot&>(ModelOf(partners, true));
+    const std::string car = (cvbench::ScratchDirectory() / ("hub_" + std::to_string(partners) + ".car")).string();
+    for (auto _ : state)
+        if (!Export(model, car)) return state.SkipWithError("the export failed");
+    SetCounters(state, static_cast<double>(std::filesystem::file_size(car)),
+                static_cast<double>(std::filesystem::file_size(cvbench::ScratchDirectory() / ("hub_" + std::to_string(partners) + ".mdf"))),
+                partners + 1);
+}
+
 void BM_RoundTrip(benchmark::State& state) {
     const int atoms = static_cast<int>(state.range(0));
     const std::string source = (cvbench::ScratchDirectory() / ("source_" + std::to_string(atoms) + ".car")).string();
@@ -77,6 +90,7 @@ void BM_RoundTrip(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Export)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExportHub)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoundTrip)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -29,11 +29,6 @@ constexpr std::size_t kFlushSize = std::size_t{1} << 16;
 constexpr std::string_view kChargeGroupWarning =
     "Charge Group information in the data model is incomplete or ambiguous, and incompatible with the mdf structure.";
 
-xxSaveCAR::Clock& ClockSlot() {
-    static xxSaveCAR::Clock clock;
-    return clock;
-}
-
 void Report(std::int32_t messageId) { CfxReportError(E_UNEXPECTED, cartovane::CLSID_CARImportExport, messageId); }
 
 using cartovane::text::IsScanSpace;
@@ -76,10 +71,9 @@ std::string_view QualifierHead(const std::string& qualifier) {
 
 // ---- clock ------------------------------------------------------------------------
 
-void xxSaveCAR::SetClock(Clock clock) { ClockSlot() = std::move(clock); }
+void xxSaveCAR::SetClock(Clock clock) { clock_ = clock ? std::move(clock) : Clock(&LocalTime); }
 
-std::tm xxSaveCAR::Now() {
-    if (const Clock& clock = ClockSlot()) return clock();
+std::tm xxSaveCAR::LocalTime() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -102,8 +96,9 @@ bool xxSaveCAR::DeriveMdfPath(std::string_view carPath, std::string& mdfPath) {
 xxBool xxSaveCAR::WriteCarAndMdf(std::ostream& car, xxObject& object, const std::string& fileName,
                                  ISBDiagnosticsConnection* diagnostics, xxBool& allSetsWritten, xxBool unixFormat) {
     allSetsWritten = true;
-    diagnostics_ = diagnostics;
-    crlf_ = !unixFormat;
+    state_ = {};
+    state_.diagnostics = diagnostics;
+    state_.crlf = !unixFormat;
     // The MDF goes beside the CAR file: without a path there is nowhere to put it.
     if (fileName.empty()) {
         Report(msg::CARSAVE_MDF_FILE);
@@ -111,9 +106,9 @@ xxBool xxSaveCAR::WriteCarAndMdf(std::ostream& car, xxObject& object, const std:
     }
     if (!PrepareModel(object)) return false;
 
-    now_ = Now();
+    state_.now = clock_();
     WriteCarHeader(car);
-    if ((threeD_ || twoD_) && !WriteCarCellLine(car)) {
+    if ((state_.threeD || state_.twoD) && !WriteCarCellLine(car)) {
         Report(msg::CARSAVE_CAR_PBC);
         return false;
     }
@@ -131,7 +126,7 @@ xxBool xxSaveCAR::WriteCarAndMdf(std::ostream& car, xxObject& object, const std:
         result = false;
     }
     if (!WriteMdf(mdfPath)) return false;
-    allSetsWritten = allSetsWritten && !setFailed_;
+    allSetsWritten = allSetsWritten && !state_.setFailed;
     return result;
 }
 
@@ -141,29 +136,26 @@ bool xxSaveCAR::PrepareModel(xxObject& object) {
         Report(msg::CARSAVE_WRONG_CELL_INFO);
         return false;
     }
-    symmetry_ = order_.GetSymmetrySystem();
+    state_.symmetry = order_.GetSymmetrySystem();
     if (!order_.GenerateObjectNames()) {
         Report(msg::CARSAVE_CAR_ATOM);
         return false;
     }
 
-    threeD_ = twoD_ = transform_ = false;
-    dimension_ = 0;
-    definition_ = nullptr;
-    if (symmetry_) {
-        definition_ = &symmetry_->GetSymmetryDefinition();
-        dimension_ = definition_->GetDimension();
-        if (dimension_ == 3) {
-            threeD_ = true;
-            toCarOrientation_ = definition_->GetTransformationToOrientation(3);
-        } else if (dimension_ == 2) {
-            twoD_ = true;
-            toCarOrientation_ = definition_->GetTransformationToOrientation(19);
+    if (state_.symmetry) {
+        state_.definition = &state_.symmetry->GetSymmetryDefinition();
+        state_.dimension = state_.definition->GetDimension();
+        if (state_.dimension == 3) {
+            state_.threeD = true;
+            state_.toCarOrientation = state_.definition->GetTransformationToOrientation(3);
+        } else if (state_.dimension == 2) {
+            state_.twoD = true;
+            state_.toCarOrientation = state_.definition->GetTransformationToOrientation(19);
         } else {
             Report(msg::CARSAVE_WRONG_CELL_DIM);
             return false;
         }
-        transform_ = !toCarOrientation_.IsTranslation();
+        state_.transform = !state_.toCarOrientation.IsTranslation();
     }
 
     if (!order_.GetChargeGroupStatus() && order_.GetNumberOfChargeGroups() >= 1) Warn(std::string(kChargeGroupWarning));
@@ -173,33 +165,33 @@ bool xxSaveCAR::PrepareModel(xxObject& object) {
 void xxSaveCAR::WriteCarHeader(std::ostream& car) {
     TextBuffer text;
     text.Text("!KORVEN archive 3").EndLine(false);
-    text.Text(threeD_ ? "PBC=ON" : twoD_ ? "PBC=2D" : "PBC=OFF").EndLine(false);
+    text.Text(state_.threeD ? "PBC=ON" : state_.twoD ? "PBC=2D" : "PBC=OFF").EndLine(false);
     text.Text("Orbanite Generated CAR File").EndLine(false);
-    text.Text("!DATE ").Text(cartovane::carmdf::DateText(now_)).EndLine(false);
+    text.Text("!DATE ").Text(cartovane::carmdf::DateText(state_.now)).EndLine(false);
     car.write(text.View().data(), static_cast<std::streamsize>(text.Size()));
 }
 
 bool xxSaveCAR::WriteCarCellLine(std::ostream& car) {
     std::string line;
-    if (threeD_) {
-        const auto* group = definition_->As<xxSpaceGroup>();
+    if (state_.threeD) {
+        const auto* group = state_.definition->As<xxSpaceGroup>();
         if (!group) return false;
         static constexpr std::string_view kQualifiers[] = {"A-Unique",  "B-Unique",     "C-Unique", "Hexagonal",
                                                            "Rhombohedral", "Origin-1", "Origin-2"};
         std::string_view qualifier = QualifierHead(group->GetQualifier());
         bool known = std::find(std::begin(kQualifiers), std::end(kQualifiers), qualifier) != std::end(kQualifiers);
         const std::string& name = group->GetGroupName();
-        namedGroup_ = known && group->GetLatticeRepresentation() != 1 && group->GetITNumber() > 0 && HasNonBlank(name);
+        state_.namedGroup = known && group->GetLatticeRepresentation() != 1 && group->GetITNumber() > 0 && HasNonBlank(name);
         line = cartovane::carmdf::CellLine3d(group->GetA(), group->GetB(), group->GetC(), Degrees(group->GetAlpha()),
                                              Degrees(group->GetBeta()), Degrees(group->GetGamma()),
-                                             namedGroup_ ? std::string_view(name) : std::string_view("unknown"));
+                                             state_.namedGroup ? std::string_view(name) : std::string_view("unknown"));
     } else {
-        const auto* group = definition_->As<xxPlaneGroup>();
+        const auto* group = state_.definition->As<xxPlaneGroup>();
         if (!group) return false;
         const std::string& name = group->GetGroupName();
-        namedGroup_ = HasNonBlank(name);
+        state_.namedGroup = HasNonBlank(name);
         line = cartovane::carmdf::CellLine2d(group->GetA(), group->GetB(), Degrees(group->GetGamma()),
-                                             namedGroup_ ? std::string_view(name) : std::string_view("UNKNOWN"));
+                                             state_.namedGroup ? std::string_view(name) : std::string_view("UNKNOWN"));
     }
     line.push_back('\n');
     car.write(line.data(), static_cast<std::streamsize>(line.size()));
@@ -227,7 +219,7 @@ bool xxSaveCAR::WriteCarAtoms(std::ostream& car) {
 
         const xxBondable& object = *entry.atom;
         xxPoint3d xyz = object.GetXYZ();
-        if (transform_) xyz = toCarOrientation_.Apply(xyz);
+        if (state_.transform) xyz = state_.toCarOrientation.Apply(xyz);
         std::string_view typeText = TypeText(object, type);
         if (typeText.empty()) typeText = "xx    ";
         std::string_view element =
@@ -252,36 +244,28 @@ bool xxSaveCAR::WriteCarAtoms(std::ostream& car) {
 // ---- MDF ---------------------------------------------------------------------------
 
 void xxSaveCAR::Line() {
-    mdfText_.EndLine(crlf_);
+    state_.mdfText.EndLine(state_.crlf);
     FlushMdf(false);
 }
 
 void xxSaveCAR::FlushMdf(bool force) {
-    if (mdfText_.Size() >= kFlushSize || (force && mdfText_.Size() > 0)) {
-        mdf_.write(mdfText_.View().data(), static_cast<std::streamsize>(mdfText_.Size()));
-        mdfText_.Clear();
+    if (state_.mdfText.Size() >= kFlushSize || (force && state_.mdfText.Size() > 0)) {
+        state_.mdf.write(state_.mdfText.View().data(), static_cast<std::streamsize>(state_.mdfText.Size()));
+        state_.mdfText.Clear();
     }
 }
 
 bool xxSaveCAR::WriteMdf(const std::string& mdfPath) {
-    mdf_.open(mdfPath, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!mdf_) {
+    state_.mdf.open(mdfPath, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!state_.mdf) {
         Report(msg::CARSAVE_MDF_TITLE);
         return false;
     }
-    mdfText_.Clear();
-    atomSetHeader_ = false;
-    setFailed_ = false;
-    listedCollected_ = false;
-    listedSets_.clear();
-    listedRestrictions_.clear();
-    listedPiSystems_.clear();
-
     WriteMdfHeader();
     WriteMdfColumns();
     if (!WriteMdfRecords()) Report(msg::CARSAVE_MDF_ATOM);
-    if (threeD_ || twoD_) {
-        mdfText_.Char('!');
+    if (state_.threeD || state_.twoD) {
+        state_.mdfText.Char('!');
         Line();
         WriteMdfSymmetry();
     }
@@ -298,11 +282,11 @@ bool xxSaveCAR::WriteMdf(const std::string& mdfPath) {
     }
     WriteFixedAtomsSubset();
     WritePseudoAtomLists();
-    mdfText_.Text("#end");
+    state_.mdfText.Text("#end");
     Line();
     FlushMdf(true);
-    mdf_.close();
-    if (mdf_.fail()) {
+    state_.mdf.close();
+    if (state_.mdf.fail()) {
         Report(msg::CARSAVE);
         return false;
     }
@@ -310,13 +294,13 @@ bool xxSaveCAR::WriteMdf(const std::string& mdfPath) {
 }
 
 void xxSaveCAR::WriteMdfHeader() {
-    mdfText_.Text("!KORVEN molecular_data 4");
+    state_.mdfText.Text("!KORVEN molecular_data 4");
     Line();
-    mdfText_.Char(' ');
+    state_.mdfText.Char(' ');
     Line();
-    mdfText_.Text("!Date: ").Text(cartovane::carmdf::DateText(now_).substr(0, 24)).Text("   Orbanite Generated MDF file");
+    state_.mdfText.Text("!Date: ").Text(cartovane::carmdf::DateText(state_.now).substr(0, 24)).Text("   Orbanite Generated MDF file");
     Line();
-    mdfText_.Char(' ');
+    state_.mdfText.Char(' ');
     Line();
 }
 
@@ -324,12 +308,12 @@ void xxSaveCAR::WriteMdfColumns() {
     static constexpr std::string_view kColumns[] = {"element",        "atom_type",     "charge_group",   "isotope",
                                                     "formal_charge",  "charge",        "switching_atom", "oop_flag",
                                                     "chirality_flag", "occupancy",     "xray_temp_factor", "connections"};
-    mdfText_.Text("#topology");
+    state_.mdfText.Text("#topology");
     Line();
     Line();
     int n = 1;
     for (std::string_view column : kColumns) {
-        mdfText_.Text("@column ").Int(n++).Char(' ').Text(column);
+        state_.mdfText.Text("@column ").Int(n++).Char(' ').Text(column);
         Line();
     }
 }
@@ -338,20 +322,19 @@ bool xxSaveCAR::WriteMdfRecords() {
     // PrepareModel made the names, so every name below is there.
     const auto& atoms = order_.GetAtomOrderArray();
     bool allWritten = true;
-    backbonePositions_.clear();
     for (std::size_t p = 0; p < atoms.size(); ++p) {
         const xxCARAtomSubunitDef& entry = atoms[p];
         if (p == 0 || entry.molecule != atoms[p - 1].molecule) {
-            mdfText_.Char(' ');
+            state_.mdfText.Char(' ');
             Line();
-            mdfText_.Text("@molecule ").Text(order_.MoleculeName(static_cast<std::size_t>(entry.molecule)));
+            state_.mdfText.Text("@molecule ").Text(order_.MoleculeName(static_cast<std::size_t>(entry.molecule)));
             Line();
-            mdfText_.Char(' ');
+            state_.mdfText.Char(' ');
             Line();
         }
         if (!WriteMdfAtoms(p)) allWritten = false;
     }
-    mdfText_.Char(' ');
+    state_.mdfText.Char(' ');
     Line();
     return allWritten;
 }
@@ -366,31 +349,31 @@ bool xxSaveCAR::WriteMdfAtoms(std::size_t position) {
     std::string_view subunitName = order_.SubunitName(static_cast<std::size_t>(entry.subunit));
     std::string_view atomName = order_.AtomName(position);
     const std::size_t nameLength = subunitName.size() + 1 + atomName.size();
-    mdfText_.Text(subunitName).Char(':').Text(atomName);
-    if (nameLength < 19) mdfText_.Char(' ', 19 - nameLength);
-    mdfText_.Char(' ');
+    state_.mdfText.Text(subunitName).Char(':').Text(atomName);
+    if (nameLength < 19) state_.mdfText.Char(' ', 19 - nameLength);
+    state_.mdfText.Char(' ');
 
     std::string_view typeText = "?";
     if (atom) {
         typeText = TypeText(object, typeScratch_);
         if (typeText.empty()) typeText = "x";
     }
-    if (atom && atom->IsBackboneAtom()) backbonePositions_.push_back(position);
+    if (atom && atom->IsBackboneAtom()) state_.backbonePositions.push_back(position);
     int switching = 0;
     std::string_view chargeGroup = order_.ChargeGroupName(position, switching);
-    mdfText_.Left(atom ? atom->GetElement().symbol : std::string_view("Du"), 2).Char(' ');
-    mdfText_.Left(typeText, 7).Char(' ');
-    mdfText_.Left(chargeGroup, 5).Char(' ');
-    mdfText_.Int(atom3d && atom3d->IsIsotope() ? atom3d->GetIsotope() : 0).Text("  ");
-    std::size_t fraction = mdfText_.Size();
-    mdfText_.Fraction(atom3d ? atom3d->GetFormalCharge() : xxRational{});
-    if (mdfText_.Size() - fraction < 4) mdfText_.Char(' ', 4 - (mdfText_.Size() - fraction));
-    mdfText_.Char(' ');
-    mdfText_.Fixed(object.GetCharge(), 4, 7).Char(' ');
-    mdfText_.Int(switching).Char(' ');
-    mdfText_.Int(atom && atom->IsOutOfPlane() ? 1 : 0).Char(' ');
-    mdfText_.Char('8').Char(' ');
-    mdfText_.Fixed(atom3d ? atom3d->GetOccupancy() : 1.0, 4, 6).Char(' ');
+    state_.mdfText.Left(atom ? atom->GetElement().symbol : std::string_view("Du"), 2).Char(' ');
+    state_.mdfText.Left(typeText, 7).Char(' ');
+    state_.mdfText.Left(chargeGroup, 5).Char(' ');
+    state_.mdfText.Int(atom3d && atom3d->IsIsotope() ? atom3d->GetIsotope() : 0).Text("  ");
+    std::size_t fraction = state_.mdfText.Size();
+    state_.mdfText.Fraction(atom3d ? atom3d->GetFormalCharge() : xxRational{});
+    if (state_.mdfText.Size() - fraction < 4) state_.mdfText.Char(' ', 4 - (state_.mdfText.Size() - fraction));
+    state_.mdfText.Char(' ');
+    state_.mdfText.Fixed(object.GetCharge(), 4, 7).Char(' ');
+    state_.mdfText.Int(switching).Char(' ');
+    state_.mdfText.Int(atom && atom->IsOutOfPlane() ? 1 : 0).Char(' ');
+    state_.mdfText.Char('8').Char(' ');
+    state_.mdfText.Fixed(atom3d ? atom3d->GetOccupancy() : 1.0, 4, 6).Char(' ');
     double tf = 0;
     if (atom3d) {
         int applied = atom3d->GetAppliedTF();
@@ -399,13 +382,13 @@ bool xxSaveCAR::WriteMdfAtoms(std::size_t position) {
         else if (applied == 2)
             tf = atom3d->GetUeqTF();
     }
-    mdfText_.Fixed(tf, 4, 7);
+    state_.mdfText.Fixed(tf, 4, 7);
 
     bool written = true;
     CollectBonds(object);
     for (const Connection& connection : bonds_)
         if (!WriteConnection(connection, position)) written = false;
-    mdfText_.Char(' ');
+    state_.mdfText.Char(' ');
     Line();
     return written;
 }
@@ -414,10 +397,19 @@ void xxSaveCAR::CollectBonds(const xxBondable& object) {
     // Asked once: each Class() call passes the guards of its function-local records.
     static const xxClass* const atom3dClass = &xxAtom3d::Class();
     static const xxClass* const bondClass = &xxBond::Class();
+    // Each partner once, in the order first met; a short list is scanned, a long one indexed.
+    constexpr std::size_t kScanned = 8;
     bonds_.clear();
+    bondIndex_.Clear();
     auto add = [&](const xxBondable* partner, double order) {
-        for (const Connection& c : bonds_)
-            if (c.partner == partner) return;
+        if (bonds_.size() < kScanned) {
+            for (const Connection& c : bonds_)
+                if (c.partner == partner) return;
+        } else {
+            if (bonds_.size() == kScanned)
+                for (std::uint32_t i = 0; i < kScanned; ++i) bondIndex_.Insert(bonds_[i].partner, i);
+            if (!bondIndex_.Insert(partner, static_cast<std::uint32_t>(bonds_.size()))) return;
+        }
         bonds_.push_back({partner, order});
     };
     for (const xxBondableInteraction* interaction : object.GetBonds()) {
@@ -446,9 +438,9 @@ bool xxSaveCAR::WriteConnection(const Connection& connection, std::size_t positi
     const xxObject* partner = connection.partner;
     int operatorNumber = 1;
     xxPeriodicTranslation offsets;
-    if (symmetry_) {
-        const xxSymmetryElement& element = symmetry_->GetSymmetryElement(*partner);
-        partner = symmetry_->GetSymmetryParent(*partner);
+    if (state_.symmetry) {
+        const xxSymmetryElement& element = state_.symmetry->GetSymmetryElement(*partner);
+        partner = state_.symmetry->GetSymmetryParent(*partner);
         operatorNumber = element.GetOperatorNumber();
         offsets = element.GetPeriodicTranslation();
         // Operators whose translation reaches a whole cell move that cell into the offsets, as
@@ -472,59 +464,59 @@ bool xxSaveCAR::WriteConnection(const Connection& connection, std::size_t positi
     // molecule cannot be written.
     if (atoms[partnerPosition].molecule != atoms[position].molecule) return false;
 
-    mdfText_.Char(' ');
+    state_.mdfText.Char(' ');
     if (atoms[partnerPosition].subunit != atoms[position].subunit)
-        mdfText_.Text(order_.SubunitName(static_cast<std::size_t>(atoms[partnerPosition].subunit))).Char(':');
-    mdfText_.Text(order_.AtomName(partnerPosition));
-    if (symmetry_) {
+        state_.mdfText.Text(order_.SubunitName(static_cast<std::size_t>(atoms[partnerPosition].subunit))).Char(':');
+    state_.mdfText.Text(order_.AtomName(partnerPosition));
+    if (state_.symmetry) {
         bool shifted = offsets[0] != 0 || offsets[1] != 0 || offsets[2] != 0;
-        if (shifted) mdfText_.Char('%').Int(offsets[0]).Int(offsets[1]).Int(offsets[2]);
-        if (operatorNumber > 1 || shifted) mdfText_.Char('#').Int(operatorNumber);
+        if (shifted) state_.mdfText.Char('%').Int(offsets[0]).Int(offsets[1]).Int(offsets[2]);
+        if (operatorNumber > 1 || shifted) state_.mdfText.Char('#').Int(operatorNumber);
     }
-    if (connection.order >= 1.01 || connection.order <= 0.99) mdfText_.Char('/').Fixed(connection.order, 1, 0);
+    if (connection.order >= 1.01 || connection.order <= 0.99) state_.mdfText.Char('/').Fixed(connection.order, 1, 0);
     return true;
 }
 
 void xxSaveCAR::WriteMdfSymmetry() {
-    mdfText_.Text("#symmetry");
+    state_.mdfText.Text("#symmetry");
     Line();
-    mdfText_.Text(threeD_ ? "@periodicity 3 xyz" : "@periodicity 2 xy");
+    state_.mdfText.Text(state_.threeD ? "@periodicity 3 xyz" : "@periodicity 2 xy");
     Line();
-    if (!namedGroup_) {
-        int count = definition_->GetNumOperators();
-        mdfText_.Text("@group matrix ").Int(count);
+    if (!state_.namedGroup) {
+        int count = state_.definition->GetNumOperators();
+        state_.mdfText.Text("@group matrix ").Int(count);
         Line();
         for (int n = 1; n <= count; ++n) {
-            const xxSymmetryElement* element = definition_->GetOperatorElement(n);
-            mdfText_.Text("@matrix ").Int(n).Char(' ').Text(element ? element->GetOperatorSymbol() : std::string());
+            const xxSymmetryElement* element = state_.definition->GetOperatorElement(n);
+            state_.mdfText.Text("@matrix ").Int(n).Char(' ').Text(element ? element->GetOperatorSymbol() : std::string());
             Line();
             xxTransformMatrix op = element ? element->GetOperator() : xxTransformMatrix{};
             for (int row = 0; row < 3; ++row) {
-                for (int col = 0; col < 3; ++col) mdfText_.Fixed(op.R(row, col), 3, 6).Char(' ');
-                mdfText_.Fixed(op.T(row), 3, 6).Char(' ');
+                for (int col = 0; col < 3; ++col) state_.mdfText.Fixed(op.R(row, col), 3, 6).Char(' ');
+                state_.mdfText.Fixed(op.T(row), 3, 6).Char(' ');
                 Line();
             }
-            mdfText_.Text(" 0.000  0.000  0.000  1.000");
+            state_.mdfText.Text(" 0.000  0.000  0.000  1.000");
             Line();
         }
         Line();
         return;
     }
-    mdfText_.Text("@group (").Text(definition_->GetGroupName()).Char(')');
-    if (threeD_) {
+    state_.mdfText.Text("@group (").Text(state_.definition->GetGroupName()).Char(')');
+    if (state_.threeD) {
         static constexpr std::pair<std::string_view, std::string_view> kQualifiers[] = {
             {"A-Unique", "A_UNIQUE"},   {"B-Unique", "B_UNIQUE"},         {"C-Unique", "C_UNIQUE"},
             {"Hexagonal", "HEXAGONAL"}, {"Rhombohedral", "RHOMBOHEDRAL"}, {"Origin-2", "ORIGIN_2"}};
-        std::string_view qualifier = QualifierHead(definition_->GetQualifier());
+        std::string_view qualifier = QualifierHead(state_.definition->GetQualifier());
         for (const auto& [from, to] : kQualifiers)
-            if (qualifier == from) mdfText_.Text(" [").Text(to).Char(']');
+            if (qualifier == from) state_.mdfText.Text(" [").Text(to).Char(']');
     }
     Line();
     Line();
 }
 
 void xxSaveCAR::Warn(const std::string& text) const {
-    if (!diagnostics_) return;
+    if (!state_.diagnostics) return;
     CfxBSTR message(text);
-    diagnostics_->PostMessage(SB_DIAG_WARNING, message.Get());
+    state_.diagnostics->PostMessage(SB_DIAG_WARNING, message.Get());
 }

@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/name_index.h"
 #include "datamodel/geometry.h"
 #include "datamodel_extras/carmdf_atom_order.h"
 #include "formats/carmdf/carmdf_text.h"
@@ -29,10 +30,11 @@ class xxSaveCAR : public xxSave {
 public:
     // The local time the "!DATE" and "!Date:" lines show.
     using Clock = std::function<std::tm()>;
-    // Replaces the process's clock of the date lines (tests fix it so files compare byte for
-    // byte); an empty clock restores the system's local time.
-    static void SetClock(Clock clock);
-    static std::tm Now();
+    // The system's local time, the clock a writer starts with.
+    static std::tm LocalTime();
+    // The clock of this writer's date lines (tests fix it so files compare byte for byte); an
+    // empty clock restores the system's local time.
+    void SetClock(Clock clock);
 
     xxSaveCAR();
     ~xxSaveCAR() override;
@@ -54,6 +56,13 @@ private:
     struct Connection {
         const xxBondable* partner;
         double order;
+    };
+    // Finds a partner among the connections of the record being written.
+    struct PartnerMatch {
+        const std::vector<Connection>* connections;
+        bool operator()(std::uint32_t entry, const xxBondable* partner) const {
+            return (*connections)[entry].partner == partner;
+        }
     };
 
     bool PrepareModel(xxObject& object);
@@ -95,36 +104,47 @@ private:
     // The parent an image stands for; the object itself without symmetry.
     const xxObject* SymmetryParent(const xxObject& object) const;
 
-    ISBDiagnosticsConnection* diagnostics_ = nullptr;
-    bool crlf_ = true;
-    std::tm now_{};
+    // What one export works with, set afresh by each WriteCarAndMdf.
+    struct ExportState {
+        ISBDiagnosticsConnection* diagnostics = nullptr;
+        bool crlf = true;
+        std::tm now{};
 
+        xxSymmetrySystem* symmetry = nullptr;
+        const xxSymmetryDefinition* definition = nullptr;
+        bool threeD = false;
+        bool twoD = false;
+        bool namedGroup = false;
+        int dimension = 0;
+        xxTransformMatrix toCarOrientation;
+        bool transform = false;
+
+        std::ofstream mdf;
+        cartovane::carmdf::TextBuffer mdfText;
+        bool atomSetHeader = false;
+        bool setFailed = false;
+        // Positions of the backbone atoms, ascending; noted by WriteMdfRecords.
+        std::vector<std::size_t> backbonePositions;
+        // Tuples written for the current set, in one orientation.
+        std::set<std::vector<const xxObject*>> writtenTuples;
+        bool listedCollected = false;
+        std::vector<xxSet*> listedSets;
+        std::vector<xxCompleteRestriction*> listedRestrictions;
+        std::vector<xxPiSystem*> listedPiSystems;
+    };
+
+    Clock clock_ = &LocalTime;
+    ExportState state_;
+    // Resets itself on each DefineAtomOrder.
     xxCarMdfAtomOrder order_;
-    xxSymmetrySystem* symmetry_ = nullptr;
-    const xxSymmetryDefinition* definition_ = nullptr;
-    bool threeD_ = false;
-    bool twoD_ = false;
-    bool namedGroup_ = false;
-    int dimension_ = 0;
-    xxTransformMatrix toCarOrientation_;
-    bool transform_ = false;
-
-    std::ofstream mdf_;
-    cartovane::carmdf::TextBuffer mdfText_;
-    bool atomSetHeader_ = false;
-    bool setFailed_ = false;
+    // Scratch of one record: its connections, and an index of them by partner once there are
+    // too many for a scan (a metal centre, a pi system).
     std::vector<Connection> bonds_;
-    // Positions of the backbone atoms, ascending; noted by WriteMdfRecords.
-    std::vector<std::size_t> backbonePositions_;
+    cartovane::NameIndex<std::uint32_t, PartnerMatch, const xxBondable*, cartovane::MixedHash> bondIndex_{
+        PartnerMatch{&bonds_}};
     std::string typeScratch_;
-    // Tuples written for the current set, in one orientation.
-    std::set<std::vector<const xxObject*>> writtenTuples_;
     // What the atom order collects for the atom-set section, by place.
     static constexpr std::size_t kCollectedSets = 0, kCollectedRestrictions = 1, kCollectedPiSystems = 2;
-    bool listedCollected_ = false;
-    std::vector<xxSet*> listedSets_;
-    std::vector<xxCompleteRestriction*> listedRestrictions_;
-    std::vector<xxPiSystem*> listedPiSystems_;
     // Generated pseudo-atom names.
     std::unordered_set<std::string> pseudoAtomNames_;
 };

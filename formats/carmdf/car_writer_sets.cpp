@@ -33,50 +33,50 @@ std::string WithoutSpace(std::string_view text) {
 }  // namespace
 
 void xxSaveCAR::CollectListed() {
-    if (listedCollected_) return;
-    listedCollected_ = true;
+    if (state_.listedCollected) return;
+    state_.listedCollected = true;
     // The atom order's walk of the model listed them (PrepareModel asked for the three kinds).
     auto take = [&](auto& out, std::size_t which) {
         using T = std::remove_pointer_t<typename std::remove_reference_t<decltype(out)>::value_type>;
         for (xxObject* o : order_.GetCollected(which)) out.push_back(static_cast<T*>(o));
     };
-    take(listedSets_, kCollectedSets);
-    take(listedRestrictions_, kCollectedRestrictions);
-    take(listedPiSystems_, kCollectedPiSystems);
+    take(state_.listedSets, kCollectedSets);
+    take(state_.listedRestrictions, kCollectedRestrictions);
+    take(state_.listedPiSystems, kCollectedPiSystems);
 }
 
 template <class T>
 std::vector<T*> xxSaveCAR::ObjectsToWrite() {
     std::vector<T*> out;
-    if (symmetry_) {
-        for (xxObject* o : symmetry_->Iterator(T::classType, xxSymmetrySystem::kAll)) out.push_back(static_cast<T*>(o));
+    if (state_.symmetry) {
+        for (xxObject* o : state_.symmetry->Iterator(T::classType, xxSymmetrySystem::kAll)) out.push_back(static_cast<T*>(o));
         return out;
     }
     CollectListed();
-    if constexpr (std::is_same_v<T, xxSet>) return listedSets_;
-    if constexpr (std::is_same_v<T, xxCompleteRestriction>) return listedRestrictions_;
-    if constexpr (std::is_same_v<T, xxPiSystem>) return listedPiSystems_;
+    if constexpr (std::is_same_v<T, xxSet>) return state_.listedSets;
+    if constexpr (std::is_same_v<T, xxCompleteRestriction>) return state_.listedRestrictions;
+    if constexpr (std::is_same_v<T, xxPiSystem>) return state_.listedPiSystems;
     return out;
 }
 
 const xxObject* xxSaveCAR::SymmetryParent(const xxObject& object) const {
-    return symmetry_ ? symmetry_->GetSymmetryParent(object) : &object;
+    return state_.symmetry ? state_.symmetry->GetSymmetryParent(object) : &object;
 }
 
 void xxSaveCAR::BeginAtomSetSection() {
-    if (atomSetHeader_) return;
+    if (state_.atomSetHeader) return;
     Line();
-    mdfText_.Text("#atomset");
+    state_.mdfText.Text("#atomset");
     Line();
     Line();
-    atomSetHeader_ = true;
+    state_.atomSetHeader = true;
 }
 
 void xxSaveCAR::WriteSetSection() {
     std::vector<xxSet*> sets;
-    if (symmetry_) {
+    if (state_.symmetry) {
         sets = ObjectsToWrite<xxSet>();
-        if (xxTreeNode* parent = symmetry_->GetParent())
+        if (xxTreeNode* parent = state_.symmetry->GetParent())
             for (xxSet* set : parent->ChildrenOf<xxSet>()) sets.push_back(set);
     } else {
         sets = ObjectsToWrite<xxSet>();
@@ -97,7 +97,7 @@ void xxSaveCAR::WriteSetSection() {
         if (!WriteMdfAtomSets(*set, name)) failed = true;
     }
     if (failed) {
-        setFailed_ = true;
+        state_.setFailed = true;
         CfxReportError(E_UNEXPECTED, cartovane::CLSID_CARImportExport, msg::CARSAVE_MDF_ATOMSET);
     }
 }
@@ -141,7 +141,7 @@ void xxSaveCAR::WriteAtomNameList(const std::vector<const xxObject*>& objects, b
             Line();
             lineLength = namesOnLine = 0;
         }
-        mdfText_.Text(name).Char(' ');
+        state_.mdfText.Text(name).Char(' ');
         lineLength += name.size() + 1;
         ++namesOnLine;
         previousMolecule = molecule;
@@ -165,10 +165,10 @@ std::vector<const xxObject*> xxSaveCAR::CollectSymmetryParents(const std::vector
 }
 
 bool xxSaveCAR::FindCommonSymmetryElements(std::vector<const xxObject*>& tuple) const {
-    if (!symmetry_ || tuple.empty()) return true;
-    std::vector<const xxSymmetryElement*> common = symmetry_->GetSymmetryElements(*tuple.front());
+    if (!state_.symmetry || tuple.empty()) return true;
+    std::vector<const xxSymmetryElement*> common = state_.symmetry->GetSymmetryElements(*tuple.front());
     for (std::size_t i = 1; i < tuple.size() && !common.empty(); ++i) {
-        std::vector<const xxSymmetryElement*> elements = symmetry_->GetSymmetryElements(*tuple[i]);
+        std::vector<const xxSymmetryElement*> elements = state_.symmetry->GetSymmetryElements(*tuple[i]);
         std::erase_if(common, [&](const xxSymmetryElement* e) {
             return std::find(elements.begin(), elements.end(), e) == elements.end();
         });
@@ -178,7 +178,7 @@ bool xxSaveCAR::FindCommonSymmetryElements(std::vector<const xxObject*>& tuple) 
     // The tuple lies whole in one image: write the tuple of parents it is the image of.
     const xxSymmetryElement* inverse = common.front()->GetInverse();
     for (const xxObject*& member : tuple) {
-        xxObject* image = symmetry_->FindSymmetryImage(const_cast<xxObject&>(*member), inverse);
+        xxObject* image = state_.symmetry->FindSymmetryImage(const_cast<xxObject&>(*member), inverse);
         if (!image) return false;
         member = image;
     }
@@ -192,7 +192,7 @@ bool xxSaveCAR::AddTupleIfNew(const std::vector<const xxObject*>& tuple) {
         std::vector<const xxObject*> reversed(key.rbegin(), key.rend());
         if (reversed < key) key = std::move(reversed);
     }
-    return writtenTuples_.insert(std::move(key)).second;
+    return state_.writtenTuples.insert(std::move(key)).second;
 }
 
 bool xxSaveCAR::WriteMdfAtomSets(const xxSet& set, const std::string& name) {
@@ -210,7 +210,7 @@ bool xxSaveCAR::WriteMdfAtomSets(const xxSet& set, const std::string& name) {
     if (kinds == 0) return true;
 
     auto writeSubset = [&](const std::vector<xxObject*>& members) {
-        mdfText_.Text("@list subset ").Text(name);
+        state_.mdfText.Text("@list subset ").Text(name);
         Line();
         WriteAtomNameList(CollectSymmetryParents(members), false);
     };
@@ -269,7 +269,7 @@ bool xxSaveCAR::WriteMdfAtomSets(const xxSet& set, const std::string& name) {
         }
     }
 
-    writtenTuples_.clear();
+    state_.writtenTuples.clear();
     bool header = false;
     std::string qualified;
     for (std::vector<const xxObject*>& tuple : tuples) {
@@ -285,13 +285,13 @@ bool xxSaveCAR::WriteMdfAtomSets(const xxSet& set, const std::string& name) {
         }
         if (!AddTupleIfNew(tuple)) continue;
         if (!header) {
-            mdfText_.Text("@degree ").Int(static_cast<long long>(degree)).Text(" subset ").Text(name);
+            state_.mdfText.Text("@degree ").Int(static_cast<long long>(degree)).Text(" subset ").Text(name);
             Line();
             header = true;
         }
         WriteAtomNameList(tuple, false);
     }
-    writtenTuples_.clear();
+    state_.writtenTuples.clear();
     if (omitted > 0) {
         Warn("Set " + name + " contains a distance, angle, torsion or substructure whose " +
              "defining members lie in different symmetry or periodic images. This data cannot " +
@@ -309,8 +309,8 @@ void xxSaveCAR::WriteBackboneList(std::size_t firstPosition, std::size_t endPosi
     };
     // The records' pass noted the backbone atoms.
     std::vector<const xxBondable*> backbone;
-    for (auto p = std::lower_bound(backbonePositions_.begin(), backbonePositions_.end(), firstPosition);
-         p != backbonePositions_.end() && *p < endPosition; ++p)
+    for (auto p = std::lower_bound(state_.backbonePositions.begin(), state_.backbonePositions.end(), firstPosition);
+         p != state_.backbonePositions.end() && *p < endPosition; ++p)
         backbone.push_back(atoms[*p].atom);
     if (backbone.empty()) return;
 
@@ -363,7 +363,7 @@ void xxSaveCAR::WriteBackboneList(std::size_t firstPosition, std::size_t endPosi
     if (!walked) list.assign(backbone.begin(), backbone.end());
 
     BeginAtomSetSection();
-    mdfText_.Text("@list backbone ").Text(moleculeName);
+    state_.mdfText.Text("@list backbone ").Text(moleculeName);
     Line();
     WriteAtomNameList(list, true);
 }
@@ -375,7 +375,7 @@ void xxSaveCAR::WriteFixedAtomsSubset() {
             if (xxObject* o = r->GetAssociatedObject(); o && o->IsA(xxBondable::classType)) fixed.push_back(o);
     if (fixed.empty()) return;
     BeginAtomSetSection();
-    mdfText_.Text("@list subset ").Text(kFixedAtomsName);
+    state_.mdfText.Text("@list subset ").Text(kFixedAtomsName);
     Line();
     WriteAtomNameList(CollectSymmetryParents(fixed), false);
 }
@@ -429,13 +429,13 @@ void xxSaveCAR::WritePseudoAtomLists() {
         if (!pi->HasDynamicPosition()) continue;
         std::vector<const xxObject*> members;
         for (const xxBondable* member : pi->GetPiSystemAtoms()) {
-            if (symmetry_ && !symmetry_->IsSymmetryParent(*member)) continue;
+            if (state_.symmetry && !state_.symmetry->IsSymmetryParent(*member)) continue;
             if (QualifiedName(*member, qualified)) members.push_back(member);
         }
         if (members.empty()) continue;
         std::string name = MakeAlphaNumericName(*members.front(), pi->GetName());
         BeginAtomSetSection();
-        mdfText_.Text("@list pseudoatom ").Text(name).Text(" A");
+        state_.mdfText.Text("@list pseudoatom ").Text(name).Text(" A");
         Line();
         WriteAtomNameList(members, false);
     }

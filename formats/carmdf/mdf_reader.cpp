@@ -414,6 +414,9 @@ bool xxLoadCAR::ReadMdfMatrices(MdfLines& lines, long long count) {
         if (!lines.Next()) return false;  // the constant last row
         xxTransformMatrix matrix;
         matrix.Set(rotation, translation);
+        // Numbers no cell's operator has (a translation of 1e57 cells) fail the section here,
+        // before any symmetry is built from them.
+        if (!xxSymmetryGroup::IsInRange(xxSymmetryConvert::ToOperator(matrix))) return false;
         operators_.push_back(matrix);
     }
     return true;

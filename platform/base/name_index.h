@@ -1,6 +1,6 @@
-// A hash index from names to entries that stores no strings: each entry's key is read back from
-// the entry (an object's name, say) when a probe needs it. Clearing costs nothing however large
-// the index grew, so an index can be refilled for every small group of objects.
+// A hash index from keys to entries that stores no keys: each entry's key is read back from the
+// entry (an object's name or address, say) when a probe needs it. Clearing costs nothing however
+// large the index grew, so an index can be refilled for every small group of objects.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +17,23 @@ struct NameHash {
     std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }
 };
 
-template <class Value, class Matches, class Key = std::string_view, class Hash = NameHash>
+// For addresses and packed integers, whose low bits alone would crowd a few slots.
+struct MixedHash {
+    std::size_t operator()(std::uint64_t key) const noexcept {
+        key ^= key >> 29;
+        key *= 0xbf58476d1ce4e5b9ull;
+        key ^= key >> 32;
+        return static_cast<std::size_t>(key);
+    }
+    std::size_t operator()(const void* key) const noexcept {
+        return (*this)(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key)));
+    }
+};
+
+// Generation: the type of the stamps that tell live slots from cleared ones; Clear walks the
+// slots once every time the stamps wrap.
+template <class Value, class Matches, class Key = std::string_view, class Hash = NameHash,
+          class Generation = std::uint32_t>
 class NameIndex {
 public:
     explicit NameIndex(Matches matches = {}) : matches_(std::move(matches)) {}
@@ -68,7 +84,7 @@ public:
 private:
     struct Slot {
         std::uint32_t hash = 0;
-        std::uint32_t generation = 0;
+        Generation generation = 0;
         Value value{};
     };
 
@@ -81,7 +97,7 @@ private:
     void Grow(std::size_t capacity) {
         std::vector<Slot> old = std::move(slots_);
         slots_.assign(capacity, Slot{});
-        const std::uint32_t oldGeneration = generation_;
+        const Generation oldGeneration = generation_;
         generation_ = 1;
         for (const Slot& s : old) {
             if (s.generation != oldGeneration) continue;
@@ -93,7 +109,7 @@ private:
 
     std::vector<Slot> slots_;
     std::size_t size_ = 0;
-    std::uint32_t generation_ = 1;
+    Generation generation_ = 1;
     Matches matches_;
 };
 

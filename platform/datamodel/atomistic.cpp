@@ -11,7 +11,6 @@
 #include "datamodel/property_bits.h"
 #include "datamodel/sets.h"
 
-using xxPropertyBit::Mask;
 
 namespace {
 
@@ -156,22 +155,22 @@ template class xxRestrictablePropertyTemplate<xxPoint3d>;
 
 void xxMatter::SetXYZ(const xxPoint3d& position) {
     xyz_ = position;
-    AssignedMask() |= Mask(xxPropertyBit::kXYZ);
+    AssignedMask() |= m_pptXYZ.Mask();
 }
 
 void xxMatter::SetVelocity(const xxPoint3d& velocity) {
     velocity_ = velocity;
-    AssignedMask() |= Mask(xxPropertyBit::kVelocity);
+    AssignedMask() |= m_pptVelocity.Mask();
 }
 
 void xxMatter::SetCharge(double charge) {
     charge_ = charge;
-    AssignedMask() |= Mask(xxPropertyBit::kCharge);
+    AssignedMask() |= m_pptCharge.Mask();
 }
 
 void xxMatter::SetForcefieldType(std::string type) {
     forcefieldType_ = std::move(type);
-    AssignedMask() |= Mask(xxPropertyBit::kForcefieldType);
+    AssignedMask() |= m_pptForcefieldType.Mask();
 }
 
 xxRestrictable& xxMatter::GetXYZRestrictable() { return xxRestrictable::For(*this, m_pptXYZ); }
@@ -247,7 +246,7 @@ bool xxBondable::BreakBond(const xxBondable& other) {
 
 void xxBondable::SetImportOrder(int order) {
     importOrder_ = order;
-    AssignedMask() |= Mask(xxPropertyBit::kImportOrder);
+    AssignedMask() |= m_pptImportOrder.Mask();
 }
 
 void xxBondable::RehomeOwnBonds() {
@@ -324,7 +323,7 @@ void xxBond::SetOrder(double order) {
     if (!IsBondOrder(order))
         throw Cfx::CfxResult(E_INVALIDARG, "A bond order must be finite and not negative");
     order_ = order;
-    AssignedMask() |= Mask(xxPropertyBit::kBondOrder);
+    AssignedMask() |= m_pptOrder.Mask();
 }
 
 xxBondType xxBond::GetBondType() const {
@@ -338,12 +337,12 @@ xxBondType xxBond::GetBondType() const {
 
 void xxAtom::SetIsOutOfPlane(bool value) {
     outOfPlane_ = value;
-    AssignedMask() |= Mask(xxPropertyBit::kIsOutOfPlane);
+    AssignedMask() |= m_pptIsOutOfPlane.Mask();
 }
 
 void xxAtom::SetIsBackboneAtom(bool value) {
     backbone_ = value;
-    AssignedMask() |= Mask(xxPropertyBit::kIsBackboneAtom);
+    AssignedMask() |= m_pptIsBackboneAtom.Mask();
 }
 
 xxAtom3d::xxAtom3d(std::string_view elementText) { SetElement(elementText); }
@@ -363,7 +362,7 @@ void xxAtom3d::SetElementNumber(int number) {
     if (!IsElementNumber(number))
         throw Cfx::CfxResult(E_INVALIDARG, "No element has the atomic number " + std::to_string(number));
     element_ = number;
-    AssignedMask() |= Mask(xxPropertyBit::kElement);
+    AssignedMask() |= m_pptElement.Mask();
 }
 
 const xxElement& xxAtom3d::GetElement() const { return kElementTable[static_cast<std::size_t>(element_)]; }
@@ -372,7 +371,7 @@ void xxAtom3d::SetIsotope(int massNumber) {
     if (!IsMassNumber(massNumber))
         throw Cfx::CfxResult(E_INVALIDARG, "An isotope mass number cannot be negative");
     isotope_ = massNumber;
-    AssignedMask() |= Mask(xxPropertyBit::kIsotope);
+    AssignedMask() |= m_pptIsotope.Mask();
 }
 
 void xxAtom3d::SetFormalCharge(int numerator, int denominator) {
@@ -389,13 +388,13 @@ void xxAtom3d::SetFormalCharge(int numerator, int denominator) {
     if (n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max() || d > std::numeric_limits<int>::max())
         throw Cfx::CfxResult(E_INVALIDARG, "The formal charge does not fit");
     formalCharge_ = {static_cast<int>(n), static_cast<int>(d)};
-    AssignedMask() |= Mask(xxPropertyBit::kFormalCharge);
+    AssignedMask() |= m_pptFormalCharge.Mask();
 }
 
 void xxAtom3d::SetOccupancy(double occupancy) {
     if (!IsOccupancy(occupancy)) throw Cfx::CfxResult(E_INVALIDARG, "An occupancy lies between 0 and 1");
     occupancy_ = occupancy;
-    AssignedMask() |= Mask(xxPropertyBit::kOccupancy);
+    AssignedMask() |= m_pptOccupancy.Mask();
 }
 
 void xxAtom3d::SetIsotropicTF(double value, int format) {
@@ -403,7 +402,7 @@ void xxAtom3d::SetIsotropicTF(double value, int format) {
     if (format == kTFFormatU) isotropicU_ = value;
     else if (format == kTFFormatB) isotropicU_ = value / kBPerU;
     else throw Cfx::CfxResult(E_INVALIDARG, "Temperature-factor format " + std::to_string(format) + " is not 0 (U) or 1 (B)");
-    AssignedMask() |= Mask(xxPropertyBit::kIsotropicTF);
+    AssignedMask() |= m_pptIsotropicTF.Mask();
 }
 
 double xxAtom3d::GetIsotropicTF(int format) const {
@@ -416,12 +415,12 @@ void xxAtom3d::SetAppliedTF(int applied) {
     if (!IsAppliedTF(applied))
         throw Cfx::CfxResult(E_INVALIDARG, "The applied temperature factor is 0, 1 or 2, not " + std::to_string(applied));
     appliedTF_ = applied;
-    AssignedMask() |= Mask(xxPropertyBit::kAppliedTF);
+    AssignedMask() |= m_pptAppliedTF.Mask();
 }
 
 void xxDummyBase::SetDummySymbol(std::string symbol) {
     dummySymbol_ = std::move(symbol);
-    AssignedMask() |= Mask(xxPropertyBit::kDummySymbol);
+    AssignedMask() |= m_pptDummySymbol.Mask();
 }
 
 // ---- pi systems -----------------------------------------------------------------------------
@@ -457,7 +456,7 @@ bool xxPiSystem::IsMember(const xxBondable& object) const {
 
 void xxPiSystem::SetHasDynamicPosition(bool value) {
     dynamicPosition_ = value;
-    AssignedMask() |= Mask(xxPropertyBit::kHasDynamicPosition);
+    AssignedMask() |= m_pptHasDynamicPosition.Mask();
 }
 
 xxPoint3d xxPiSystem::GetXYZ() const {

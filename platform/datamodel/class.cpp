@@ -68,8 +68,21 @@ xxBool xxClass::IsA(unsigned typeId) const {
     if (typeId == typeId_ || typeId == kRootTypeId) return true;
     std::atomic<unsigned>& known = knownBases_[typeId % 4];
     if (known.load(std::memory_order_relaxed) == typeId) return true;
-    if (!BasesIsA(typeId)) return false;
+    std::atomic<unsigned>& knownNot = knownNotBases_[typeId % 4];
+    if (knownNot.load(std::memory_order_relaxed) == typeId) return false;
+    if (!BasesIsA(typeId)) {
+        if (ChainComplete()) knownNot.store(typeId, std::memory_order_relaxed);
+        return false;
+    }
     known.store(typeId, std::memory_order_relaxed);
+    return true;
+}
+
+bool xxClass::ChainComplete() const {
+    if (chainComplete_.load(std::memory_order_relaxed)) return true;
+    for (const xxClass* base : Bases())
+        if (!base || !base->ChainComplete()) return false;
+    chainComplete_.store(true, std::memory_order_relaxed);
     return true;
 }
 

@@ -82,9 +82,15 @@ private:
     const xxPropertyTable* properties_;
     unsigned typeId_ = kExcludedTypeId;
     mutable unsigned documentVersion_ = 0;
-    // Type ids IsA found among the bases. Only positive answers are kept: a base entry stored
-    // later can add ancestors, never take one away.
+    // Whether every base entry up the chain is stored; then no ancestor can be added.
+    bool ChainComplete() const;
+
+    // Type ids IsA found among the bases, and ids it found not there. A base entry stored later
+    // can add ancestors, never take one away, so answers of no are kept only once the chain is
+    // complete.
     mutable std::atomic<unsigned> knownBases_[4] = {};
+    mutable std::atomic<unsigned> knownNotBases_[4] = {};
+    mutable std::atomic<bool> chainComplete_{false};
 };
 
 // Base of every object a class record creates.

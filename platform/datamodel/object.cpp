@@ -68,9 +68,11 @@ void CollectTemplates(const xxClass& cls, std::vector<const xxPropertyBase*>& ou
 }
 }  // namespace
 
-std::vector<const xxPropertyBase*> xxObject::PropertyTemplates() const {
+std::vector<const xxPropertyBase*> xxObject::PropertyTemplates() const { return PropertyTemplatesOf(GetClass()); }
+
+std::vector<const xxPropertyBase*> xxObject::PropertyTemplatesOf(const xxClass& cls) {
     std::vector<const xxPropertyBase*> out;
-    CollectTemplates(GetClass(), out);
+    CollectTemplates(cls, out);
     return out;
 }
 
@@ -93,6 +95,7 @@ xxTreeNode* xxObject::FindCommonRoot(const std::vector<xxObject*>& objects) {
 // ---- xxTreeNode ------------------------------------------------------------
 
 xxTreeNode::~xxTreeNode() {
+    if (!children_.empty()) ++structureGeneration_;
     // Last first, each child out of the list before it dies: a dying child may delete a
     // sibling (an atom its bonds), which must then still be found here or already be gone.
     while (!children_.empty()) {
@@ -108,6 +111,7 @@ xxObject& xxTreeNode::AdoptChild(std::unique_ptr<xxObject> child) {
     if (child->parent_) throw Cfx::CfxResult(E_INVALIDARG, "The object already has a parent");
     child->parent_ = this;
     children_.push_back(std::move(child));
+    ++structureGeneration_;
     return *children_.back();
 }
 
@@ -118,6 +122,7 @@ std::unique_ptr<xxObject> xxTreeNode::DetachChild(xxObject& child) {
             std::unique_ptr<xxObject> out = std::move(*it);
             children_.erase(std::next(it).base());
             out->parent_ = nullptr;
+            ++structureGeneration_;
             return out;
         }
     }
@@ -125,6 +130,7 @@ std::unique_ptr<xxObject> xxTreeNode::DetachChild(xxObject& child) {
 }
 
 void xxTreeNode::RemoveDescendents() {
+    if (!children_.empty()) ++structureGeneration_;
     while (!children_.empty()) {
         std::unique_ptr<xxObject> child = std::move(children_.back());
         children_.pop_back();

@@ -78,6 +78,7 @@ public:
     virtual void InitialiseObjectToDefault();
     // Every property template of the object's class and its bases, bases first.
     std::vector<const xxPropertyBase*> PropertyTemplates() const;
+    static std::vector<const xxPropertyBase*> PropertyTemplatesOf(const xxClass& cls);
 
     // The name, the ID and every assigned property template's value; Load reads them back and
     // leaves the others unassigned (datamodel/object_serialise.cpp).
@@ -137,6 +138,10 @@ public:
     std::unique_ptr<xxObject> DetachChild(xxObject& child);
     void RemoveDescendents();
 
+    // Changes whenever any node gains or loses a child: what a walk found below a node still
+    // holds while it is unchanged.
+    static std::uint64_t StructureGeneration() noexcept { return structureGeneration_; }
+
     // The object's own values, then the children in order.
     void Save(xxOutput& out) const override;
     void Load(xxInput& in) override;
@@ -168,6 +173,7 @@ protected:
 
 private:
     std::vector<std::unique_ptr<xxObject>> children_;
+    static inline std::uint64_t structureGeneration_ = 1;
 };
 
 // The root of a document's tree.
@@ -182,24 +188,24 @@ public:
 template <class T>
 const T& xxPropertyTemplate<T>::GetValue(const xxObject& object) const {
     CheckOwner(object);
-    if (!(object.AssignedMask() & (1u << bit_))) return default_;
+    if (!(object.AssignedMask() & this->Mask())) return default_;
     return field_(const_cast<xxObject&>(object));
 }
 template <class T>
 void xxPropertyTemplate<T>::SetValue(xxObject& object, T value) const {
     CheckOwner(object);
     field_(object) = std::move(value);
-    object.AssignedMask() |= 1u << bit_;
+    object.AssignedMask() |= this->Mask();
 }
 template <class T>
 bool xxPropertyTemplate<T>::IsAssigned(const xxObject& object) const {
     CheckOwner(object);
-    return (object.AssignedMask() & (1u << bit_)) != 0;
+    return (object.AssignedMask() & this->Mask()) != 0;
 }
 template <class T>
 void xxPropertyTemplate<T>::UnassignValue(xxObject& object) const {
     CheckOwner(object);
-    object.AssignedMask() &= ~(1u << bit_);
+    object.AssignedMask() &= ~this->Mask();
     field_(object) = default_;
 }
 

@@ -20,10 +20,14 @@ class xxRestrictable;
 class xxPropertyBase {
 public:
     using OwnerClass = const xxClass& (*)();
-    constexpr xxPropertyBase(const char* name, xxValueType type, OwnerClass owner)
-        : name_(name), type_(type), owner_(owner) {}
+    // bit: the template's bit of the object's assignment mask (datamodel/property_bits.h).
+    constexpr xxPropertyBase(const char* name, xxValueType type, OwnerClass owner, unsigned bit)
+        : name_(name), type_(type), owner_(owner), bit_(bit) {}
     const char* Name() const { return name_; }
     xxValueType Type() const { return type_; }
+    unsigned Bit() const { return bit_; }
+    // The bit as a mask, for setters that assign their field themselves.
+    std::uint32_t Mask() const { return std::uint32_t{1} << bit_; }
 
     virtual bool IsAssigned(const xxObject& object) const = 0;
     virtual void UnassignValue(xxObject& object) const = 0;
@@ -45,6 +49,7 @@ private:
     const char* name_;
     xxValueType type_;
     OwnerClass owner_;  // looked up at use: templates may be built before the class record
+    unsigned bit_;
     mutable std::atomic<unsigned> ownerType_{0};  // the owner's type id, once looked up
 };
 
@@ -90,7 +95,7 @@ class xxPropertyTemplate : public xxPropertyBase {
 public:
     using Field = T& (*)(xxObject&);
     xxPropertyTemplate(const char* name, OwnerClass owner, Field field, unsigned bit, T defaultValue = T{})
-        : xxPropertyBase(name, ValueTypeOf<T>(), owner), field_(field), bit_(bit), default_(std::move(defaultValue)) {}
+        : xxPropertyBase(name, ValueTypeOf<T>(), owner, bit), field_(field), default_(std::move(defaultValue)) {}
 
     const T& GetValue(const xxObject& object) const;
     void SetValue(xxObject& object, T value) const;
@@ -113,6 +118,5 @@ public:
 
 private:
     Field field_;
-    unsigned bit_;
     T default_;
 };

@@ -20,7 +20,10 @@
 //                                                 Temperature 23
 //   xxSymmetrySystem                      (none)
 //     xxMatterSymmetrySystem              0-7     PotentialStress 0, _TrajectoryStress 1
-//   bits 24-31 are free for classes derived from the ones above
+//   xxTrajectory                          24-31   TrajectoryType 24
+//   bits 24-31 are free for classes derived from the others above
+// Setters that assign a field themselves mark it with their template's Mask(); a test walks
+// every registered class and fails when two templates of one class share a bit.
 #pragma once
 
 namespace xxPropertyBit {
@@ -52,6 +55,8 @@ inline constexpr unsigned kFirstEnergy = 0;  // 24 bits, one per energy
 
 inline constexpr unsigned kPotentialStress = 0;
 inline constexpr unsigned kTrajectoryStress = 1;
+
+inline constexpr unsigned kTrajectoryType = 24;
 
 constexpr unsigned Mask(unsigned bit) { return 1u << bit; }
 }  // namespace xxPropertyBit

@@ -91,7 +91,7 @@ bool xxGeometryMonitor::IsLabeledMeasurement() const { return labeled_; }
 
 void xxGeometryMonitor::SetLabeledMeasurement(bool value) {
     labeled_ = value;
-    AssignedMask() |= xxPropertyBit::Mask(xxPropertyBit::kLabeledMeasurement);
+    AssignedMask() |= m_pptLabeledMeasurement.Mask();
 }
 
 std::vector<xxRestrictable*> xxGeometryMonitor::GetMonitoredData() const { return points_.ObjectsOf<xxRestrictable>(); }

@@ -1,8 +1,6 @@
 #include "datamodel_extras/carmdf_atom_order.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -12,67 +10,7 @@
 
 namespace {
 
-// Open-addressing map from a non-zero 64-bit key to a position: the order may hold millions of
-// objects, and a node-based map would allocate once per object.
-class FlatIndex {
-public:
-    void Reserve(std::size_t count) {
-        std::size_t capacity = 16;
-        while (capacity < count * 2) capacity *= 2;
-        keys_.assign(capacity, 0);
-        values_.assign(capacity, 0);
-        size_ = 0;
-    }
-    void Clear() {
-        keys_.clear();
-        values_.clear();
-        size_ = 0;
-    }
-    // False when the key is there already (its value stays).
-    bool Insert(std::uint64_t key, std::uint32_t value) {
-        if ((size_ + 1) * 2 > keys_.size()) Grow();
-        std::size_t i = Slot(key);
-        while (keys_[i] != 0) {
-            if (keys_[i] == key) return false;
-            i = (i + 1) & (keys_.size() - 1);
-        }
-        keys_[i] = key;
-        values_[i] = value;
-        ++size_;
-        return true;
-    }
-    const std::uint32_t* Find(std::uint64_t key) const {
-        if (keys_.empty()) return nullptr;
-        for (std::size_t i = Slot(key);; i = (i + 1) & (keys_.size() - 1)) {
-            if (keys_[i] == key) return &values_[i];
-            if (keys_[i] == 0) return nullptr;
-        }
-    }
-    bool Contains(std::uint64_t key) const { return Find(key) != nullptr; }
-
-private:
-    std::size_t Slot(std::uint64_t key) const {
-        key ^= key >> 29;
-        key *= 0xbf58476d1ce4e5b9ull;
-        key ^= key >> 32;
-        return static_cast<std::size_t>(key) & (keys_.size() - 1);
-    }
-    void Grow() {
-        std::vector<std::uint64_t> keys = std::move(keys_);
-        std::vector<std::uint32_t> values = std::move(values_);
-        Reserve(std::max<std::size_t>(size_ + 1, keys.size()));
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            if (keys[i] != 0) Insert(keys[i], values[i]);
-    }
-
-    std::vector<std::uint64_t> keys_;
-    std::vector<std::uint32_t> values_;
-    std::size_t size_ = 0;
-};
-
-std::uint64_t PointerKey(const void* p) { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p)); }
-
-// A name of at most 8 characters as a non-zero key.
+// A name of at most 8 characters as a key.
 std::uint64_t NameKey(std::string_view name) {
     std::uint64_t key = 0;
     for (char c : name) key = (key << 8) | static_cast<unsigned char>(c);
@@ -136,8 +74,6 @@ private:
 
 }  // namespace
 
-class xxCarMdfAtomOrder::PositionIndex : public FlatIndex {};
-
 // What an object's class is, asked of the class registry once per class rather than per object.
 class xxCarMdfAtomOrder::KindCache {
 public:
@@ -185,31 +121,10 @@ private:
     std::vector<std::pair<const xxClass*, unsigned>> known_;
 };
 
-xxCarMdfAtomOrder::xxCarMdfAtomOrder() : index_(std::make_unique<PositionIndex>()) {}
+xxCarMdfAtomOrder::xxCarMdfAtomOrder() : state_(this, 0) {}
 xxCarMdfAtomOrder::~xxCarMdfAtomOrder() = default;
 
-void xxCarMdfAtomOrder::Reset() {
-    valid_ = false;
-    named_ = false;
-    outside_ = false;
-    symmetrySystem_ = nullptr;
-    order_.clear();
-    kinds_.clear();
-    atomNames_.clear();
-    for (auto& list : collected_) list.clear();
-    subunits_.clear();
-    molecules_.clear();
-    lastMoleculeKey_ = nullptr;
-    lastSubunitKey_ = nullptr;
-    foundChargeGroups_.clear();
-    chargeGroups_.clear();
-    chargeGroupStatus_ = true;
-    groupOfPosition_.clear();
-    positionGroupName_.clear();
-    chargeGroupNames_.clear();
-    index_->Clear();
-    indexed_ = false;
-}
+void xxCarMdfAtomOrder::Reset() { state_ = State(this, collectedTypes_.size()); }
 
 bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, unsigned classType) {
     return DefineAtomOrder(model, std::span<const unsigned>(&classType, 1));
@@ -224,19 +139,19 @@ bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, std::span<const unsigne
     std::size_t systems = 0;
     for (xxObject* o = &model; o; o = o->GetParent()) {
         if (auto* system = o->As<xxSymmetrySystem>()) {
-            symmetrySystem_ = system;
+            state_.symmetrySystem = system;
             systems = 1;
             break;
         }
     }
     auto* node = model.As<xxTreeNode>();
-    if (!symmetrySystem_ && node) {
+    if (!state_.symmetrySystem && node) {
         auto search = [&](auto& self, const xxTreeNode& at) -> void {
             for (const auto& child : at.Children()) {
                 unsigned k = kinds.Of(*child);
                 if (!(k & KindCache::kTreeNode) || (k & (KindCache::kMolecule | KindCache::kSubUnit))) continue;
                 if (k & KindCache::kSymmetrySystem) {
-                    if (++systems == 1) symmetrySystem_ = static_cast<xxSymmetrySystem*>(child.get());
+                    if (++systems == 1) state_.symmetrySystem = static_cast<xxSymmetrySystem*>(child.get());
                     continue;
                 }
                 self(self, static_cast<const xxTreeNode&>(*child));
@@ -266,24 +181,24 @@ bool xxCarMdfAtomOrder::DefineAtomOrder(xxObject& model, std::span<const unsigne
     }
 
     CollectChargeGroups();
-    valid_ = systems <= 1 && !outside_;
-    return valid_;
+    state_.valid = systems <= 1 && !state_.outside;
+    return state_.valid;
 }
 
 void xxCarMdfAtomOrder::SetCollectedTypes(std::vector<unsigned> classTypes) {
     if (classTypes.size() > kMaxCollected) classTypes.resize(kMaxCollected);
     collectedTypes_ = std::move(classTypes);
-    collected_.assign(collectedTypes_.size(), {});
+    state_.collected.assign(collectedTypes_.size(), {});
 }
 
 const std::vector<xxObject*>& xxCarMdfAtomOrder::GetCollected(std::size_t which) const {
     static const std::vector<xxObject*> none;
-    return which < collected_.size() ? collected_[which] : none;
+    return which < state_.collected.size() ? state_.collected[which] : none;
 }
 
 void xxCarMdfAtomOrder::Collect(xxObject& object, unsigned which) {
     for (std::size_t i = 0; which != 0; ++i, which >>= 1)
-        if (which & 1u) collected_[i].push_back(&object);
+        if (which & 1u) state_.collected[i].push_back(&object);
 }
 
 void xxCarMdfAtomOrder::Walk(const xxTreeNode& node, xxObject* molecule, xxObject* subunit, KindCache& kinds) {
@@ -294,10 +209,10 @@ void xxCarMdfAtomOrder::Walk(const xxTreeNode& node, xxObject* molecule, xxObjec
         if (k & KindCache::kOrdered) {
             auto& bondable = static_cast<xxBondable&>(object);
             if ((k & KindCache::kPiSystem) && static_cast<const xxPiSystem&>(object).HasDynamicPosition()) continue;
-            if (symmetrySystem_) {
-                if (!bondable.IsDescendentOf(*symmetrySystem_)) {
-                    outside_ = true;
-                } else if (!symmetrySystem_->IsSymmetryParent(bondable)) {
+            if (state_.symmetrySystem) {
+                if (!bondable.IsDescendentOf(*state_.symmetrySystem)) {
+                    state_.outside = true;
+                } else if (!state_.symmetrySystem->IsSymmetryParent(bondable)) {
                     continue;  // an image: its parent stands for it
                 }
             }
@@ -306,7 +221,7 @@ void xxCarMdfAtomOrder::Walk(const xxTreeNode& node, xxObject* molecule, xxObjec
             continue;
         }
         if (k & KindCache::kChargeGroup) {
-            foundChargeGroups_.push_back(static_cast<xxChargeGroup*>(&object));
+            state_.foundChargeGroups.push_back(static_cast<xxChargeGroup*>(&object));
             continue;
         }
         if (k & KindCache::kTreeNode) {
@@ -327,34 +242,38 @@ void xxCarMdfAtomOrder::Append(xxBondable& object, const xxTreeNode& parent, xxO
     // node join the same one); objects outside a sub-unit one per run within their molecule.
     const xxObject* moleculeKey = molecule ? molecule : subunit ? static_cast<const xxObject*>(subunit->GetParent()) : &parent;
     const xxObject* subunitKey = subunit ? subunit : &parent;
-    bool newMolecule = order_.empty() || moleculeKey != lastMoleculeKey_;
-    if (newMolecule) molecules_.push_back({molecule, {}});
-    if (newMolecule || subunitKey != lastSubunitKey_)
-        subunits_.push_back({subunit, static_cast<int>(molecules_.size() - 1), order_.size(), {}});
-    lastMoleculeKey_ = moleculeKey;
-    lastSubunitKey_ = subunitKey;
-    order_.push_back({&object, static_cast<int>(subunits_.size() - 1), static_cast<int>(molecules_.size() - 1)});
-    kinds_.push_back(kind);
+    bool newMolecule = state_.order.empty() || moleculeKey != state_.lastMoleculeKey;
+    if (newMolecule) state_.molecules.push_back({molecule, {}});
+    if (newMolecule || subunitKey != state_.lastSubunitKey)
+        state_.subunits.push_back({subunit, static_cast<int>(state_.molecules.size() - 1), state_.order.size(), {}});
+    state_.lastMoleculeKey = moleculeKey;
+    state_.lastSubunitKey = subunitKey;
+    state_.order.push_back({&object, static_cast<int>(state_.subunits.size() - 1), static_cast<int>(state_.molecules.size() - 1)});
+    state_.kinds.push_back(kind);
     // The object's own name while the walk has the object at hand; NameAtoms keeps it or not.
-    ShortName& own = atomNames_.emplace_back();
+    ShortName& own = state_.atomNames.emplace_back();
     if (std::string_view name = object.GetName(); IsValidAtomName(name)) {
         own.size = static_cast<std::uint8_t>(name.size());
         std::copy_n(name.begin(), own.size, own.text);
     }
 }
 
+bool xxCarMdfAtomOrder::PositionMatch::operator()(std::uint32_t position, const xxObject* object) const {
+    return owner->state_.order[position].atom == object;
+}
+
 const xxCarMdfAtomOrder::PositionIndex& xxCarMdfAtomOrder::Index() const {
-    if (!indexed_) {
-        index_->Reserve(order_.size());
-        for (std::size_t i = 0; i < order_.size(); ++i)
-            index_->Insert(PointerKey(order_[i].atom), static_cast<std::uint32_t>(i));
-        indexed_ = true;
+    if (!state_.indexed) {
+        state_.index.Reserve(state_.order.size());
+        for (std::size_t i = 0; i < state_.order.size(); ++i)
+            state_.index.Insert(state_.order[i].atom, static_cast<std::uint32_t>(i));
+        state_.indexed = true;
     }
-    return *index_;
+    return state_.index;
 }
 
 std::size_t xxCarMdfAtomOrder::FindPosition(const xxObject& object) const {
-    const std::uint32_t* position = Index().Find(PointerKey(&object));
+    const std::uint32_t* position = Index().Find(&object);
     return position ? *position : npos;
 }
 
@@ -362,48 +281,48 @@ std::size_t xxCarMdfAtomOrder::FindPositionNear(const xxObject& object, std::siz
     // Outwards from near: a bond partner is most often the next or the previous object. An
     // object stands at one position only, so the first match is the match.
     constexpr std::size_t kReach = 12;
-    if (near < order_.size()) {
-        if (order_[near].atom == &object) return near;
+    if (near < state_.order.size()) {
+        if (state_.order[near].atom == &object) return near;
         for (std::size_t d = 1; d <= kReach; ++d) {
-            if (d <= near && order_[near - d].atom == &object) return near - d;
-            if (near + d < order_.size() && order_[near + d].atom == &object) return near + d;
+            if (d <= near && state_.order[near - d].atom == &object) return near - d;
+            if (near + d < state_.order.size() && state_.order[near + d].atom == &object) return near + d;
         }
     }
     return FindPosition(object);
 }
 
 void xxCarMdfAtomOrder::CollectChargeGroups() {
-    for (xxChargeGroup* group : foundChargeGroups_) {
+    for (xxChargeGroup* group : state_.foundChargeGroups) {
         std::vector<xxAtom*> members = group->GetAtoms();
         bool whole = true;
         bool any = false;
         int subunit = -1;
         bool centreFound = false;
-        auto index = static_cast<std::uint32_t>(chargeGroups_.size() + 1);
+        auto index = static_cast<std::uint32_t>(state_.chargeGroups.size() + 1);
         for (xxAtom* atom : members) {
             std::size_t position = FindPosition(*atom);
             if (position == npos) {
                 whole = false;  // an image, or an atom the file does not list
                 continue;
             }
-            if (groupOfPosition_.empty()) groupOfPosition_.assign(order_.size(), 0);
-            if (groupOfPosition_[position] != 0 && groupOfPosition_[position] != index) {
+            if (state_.groupOfPosition.empty()) state_.groupOfPosition.assign(state_.order.size(), 0);
+            if (state_.groupOfPosition[position] != 0 && state_.groupOfPosition[position] != index) {
                 whole = false;  // in two groups: the first one keeps it
                 continue;
             }
-            groupOfPosition_[position] = index;
+            state_.groupOfPosition[position] = index;
             any = true;
-            if (subunit >= 0 && subunit != order_[position].subunit) whole = false;
-            subunit = order_[position].subunit;
+            if (subunit >= 0 && subunit != state_.order[position].subunit) whole = false;
+            subunit = state_.order[position].subunit;
             if (atom == group->GetSwitchingCenter()) centreFound = true;
         }
         if (!centreFound) whole = false;
         if (!any) {
-            chargeGroupStatus_ = false;
+            state_.chargeGroupStatus = false;
             continue;
         }
-        chargeGroups_.push_back({group, whole});
-        if (!whole) chargeGroupStatus_ = false;
+        state_.chargeGroups.push_back({group, whole});
+        if (!whole) state_.chargeGroupStatus = false;
     }
 }
 
@@ -469,36 +388,41 @@ bool xxCarMdfAtomOrder::IntegerToAlphaNumeric(std::uint64_t number, std::size_t 
 }
 
 bool xxCarMdfAtomOrder::GenerateObjectNames() {
-    named_ = false;
-    if (!valid_) return false;
-    // atomNames_ holds the valid names of the model (DefineAtomOrder), or those made by an
+    state_.named = false;
+    if (!state_.valid) return false;
+    // state_.atomNames holds the valid names of the model (DefineAtomOrder), or those made by an
     // earlier call, which are valid and unique and so come out the same.
     if (!NameAtoms()) return false;
     NameSubunits();
     NameMolecules();
     if (!NameChargeGroups()) return false;
-    named_ = true;
+    state_.named = true;
     return true;
 }
 
 bool xxCarMdfAtomOrder::NameAtoms() {
-    FlatIndex used;
+    // The names taken in the sub-unit, each entered as its own key.
+    struct SameKey {
+        bool operator()(std::uint64_t entry, std::uint64_t key) const { return entry == key; }
+    };
+    cartovane::NameIndex<std::uint64_t, SameKey, std::uint64_t, cartovane::MixedHash> used;
     std::vector<std::pair<std::string, std::uint64_t>> counters;  // prefix, next number
     std::string number;
-    for (std::size_t s = 0; s < subunits_.size(); ++s) {
-        std::size_t first = subunits_[s].first;
-        std::size_t end = s + 1 < subunits_.size() ? subunits_[s + 1].first : order_.size();
+    for (std::size_t s = 0; s < state_.subunits.size(); ++s) {
+        std::size_t first = state_.subunits[s].first;
+        std::size_t end = s + 1 < state_.subunits.size() ? state_.subunits[s + 1].first : state_.order.size();
+        used.Clear();
         used.Reserve(end - first);
         counters.clear();
         // Names of the model first, so generated ones step around them; the first of a name
         // keeps it.
         for (std::size_t p = first; p < end; ++p) {
-            ShortName& slot = atomNames_[p];
-            if (slot.size != 0 && !used.Insert(NameKey(slot.View()), 0)) slot.size = 0;
+            ShortName& slot = state_.atomNames[p];
+            if (slot.size != 0 && !used.Insert(NameKey(slot.View()), NameKey(slot.View()))) slot.size = 0;
         }
         for (std::size_t p = first; p < end; ++p) {
-            if (atomNames_[p].size != 0) continue;
-            const xxBondable& object = *order_[p].atom;
+            if (state_.atomNames[p].size != 0) continue;
+            const xxBondable& object = *state_.order[p].atom;
             std::string_view prefix = "Du";
             if (const auto* atom = object.As<xxAtom>()) prefix = atom->GetElement().symbol;
             // The element symbol and a number; a plain number once the symbol leaves too little room.
@@ -510,7 +434,7 @@ bool xxCarMdfAtomOrder::NameAtoms() {
                 while (IntegerToAlphaNumeric(counter->second, kAtomNameWidth - stem.size(), number)) {
                     ++counter->second;
                     std::string name = std::string(stem) + number;
-                    if (IsValidAtomName(name) && used.Insert(NameKey(name), 0)) {
+                    if (IsValidAtomName(name) && used.Insert(NameKey(name), NameKey(name))) {
                         SetAtomName(p, name);
                         found = true;
                         break;
@@ -525,7 +449,7 @@ bool xxCarMdfAtomOrder::NameAtoms() {
 }
 
 void xxCarMdfAtomOrder::SetAtomName(std::size_t position, std::string_view name) {
-    ShortName& slot = atomNames_[position];
+    ShortName& slot = state_.atomNames[position];
     slot.size = static_cast<std::uint8_t>(std::min(name.size(), kAtomNameWidth));
     std::copy_n(name.begin(), slot.size, slot.text);
 }
@@ -535,7 +459,7 @@ void xxCarMdfAtomOrder::NameSubunits() {
     std::string_view previousNumber;
     int molecule = -1;
     int index = 0;  // the sub-unit's number within its molecule, from 1
-    for (Subunit& subunit : subunits_) {
+    for (Subunit& subunit : state_.subunits) {
         if (subunit.molecule != molecule) {
             molecule = subunit.molecule;
             used.Clear();
@@ -565,13 +489,13 @@ void xxCarMdfAtomOrder::NameSubunits() {
 
 void xxCarMdfAtomOrder::NameMolecules() {
     std::unordered_set<std::string> used;
-    used.reserve(molecules_.size());
-    for (const Molecule& molecule : molecules_)
+    used.reserve(state_.molecules.size());
+    for (const Molecule& molecule : state_.molecules)
         if (molecule.object && IsValidMoleculeName(molecule.object->GetName())) used.insert(molecule.object->GetName());
     std::unordered_set<std::string> taken;
-    taken.reserve(molecules_.size());
+    taken.reserve(state_.molecules.size());
     int next = 1;
-    for (Molecule& molecule : molecules_) {
+    for (Molecule& molecule : state_.molecules) {
         if (molecule.object && IsValidMoleculeName(molecule.object->GetName()) &&
             taken.insert(molecule.object->GetName()).second) {
             molecule.name = molecule.object->GetName();
@@ -588,25 +512,25 @@ void xxCarMdfAtomOrder::NameMolecules() {
 }
 
 bool xxCarMdfAtomOrder::NameChargeGroups() {
-    chargeGroupNames_.assign(1, "?");
-    positionGroupName_.clear();
-    if (groupOfPosition_.empty()) return true;
-    positionGroupName_.assign(order_.size(), 0);
+    state_.chargeGroupNames.assign(1, "?");
+    state_.positionGroupName.clear();
+    if (state_.groupOfPosition.empty()) return true;
+    state_.positionGroupName.assign(state_.order.size(), 0);
     std::unordered_map<std::uint32_t, std::uint32_t> named;  // group index + 1 -> name index
     std::unordered_set<std::string> used;
     std::string number;
-    for (std::size_t s = 0; s < subunits_.size(); ++s) {
-        std::size_t first = subunits_[s].first;
-        std::size_t end = s + 1 < subunits_.size() ? subunits_[s + 1].first : order_.size();
+    for (std::size_t s = 0; s < state_.subunits.size(); ++s) {
+        std::size_t first = state_.subunits[s].first;
+        std::size_t end = s + 1 < state_.subunits.size() ? state_.subunits[s + 1].first : state_.order.size();
         named.clear();
         used.clear();
         std::uint64_t next = 1;
         for (std::size_t p = first; p < end; ++p) {
-            std::uint32_t group = groupOfPosition_[p];
+            std::uint32_t group = state_.groupOfPosition[p];
             if (group == 0) continue;
             auto found = named.find(group);
             if (found == named.end()) {
-                const std::string& own = chargeGroups_[group - 1].group->GetName();
+                const std::string& own = state_.chargeGroups[group - 1].group->GetName();
                 std::string name;
                 if (IsValidChargeGroupName(own) && !used.contains(own)) {
                     name = own;
@@ -617,10 +541,10 @@ bool xxCarMdfAtomOrder::NameChargeGroups() {
                     } while (used.contains(name));
                 }
                 used.insert(name);
-                chargeGroupNames_.push_back(std::move(name));
-                found = named.emplace(group, static_cast<std::uint32_t>(chargeGroupNames_.size() - 1)).first;
+                state_.chargeGroupNames.push_back(std::move(name));
+                found = named.emplace(group, static_cast<std::uint32_t>(state_.chargeGroupNames.size() - 1)).first;
             }
-            positionGroupName_[p] = found->second;
+            state_.positionGroupName[p] = found->second;
         }
     }
     return true;
@@ -631,55 +555,55 @@ bool xxCarMdfAtomOrder::GetMdfObjectName(const xxObject& object, std::string& na
 }
 
 bool xxCarMdfAtomOrder::GetMdfObjectName(std::size_t position, std::string& name) const {
-    if (!named_ || position >= atomNames_.size()) return false;
-    name = atomNames_[position].View();
+    if (!state_.named || position >= state_.atomNames.size()) return false;
+    name = state_.atomNames[position].View();
     return true;
 }
 
 bool xxCarMdfAtomOrder::GetSubunitName(std::size_t subunit, std::string& name) const {
-    if (!named_ || subunit >= subunits_.size()) return false;
-    name = subunits_[subunit].name;
+    if (!state_.named || subunit >= state_.subunits.size()) return false;
+    name = state_.subunits[subunit].name;
     return true;
 }
 
 bool xxCarMdfAtomOrder::GetMoleculeName(std::size_t molecule, std::string& name) const {
-    if (!named_ || molecule >= molecules_.size()) return false;
-    name = molecules_[molecule].name;
+    if (!state_.named || molecule >= state_.molecules.size()) return false;
+    name = state_.molecules[molecule].name;
     return true;
 }
 
 bool xxCarMdfAtomOrder::GetChargeGroupName(std::size_t position, std::string& name, int& switching) const {
-    if (!named_ || position >= order_.size()) return false;
-    if (positionGroupName_.empty() || positionGroupName_[position] == 0) {
+    if (!state_.named || position >= state_.order.size()) return false;
+    if (state_.positionGroupName.empty() || state_.positionGroupName[position] == 0) {
         name.assign(1, '?');  // (a literal here trips a false -Wrestrict in GCC 12)
         switching = 0;
         return true;
     }
-    name = chargeGroupNames_[positionGroupName_[position]];
-    const xxChargeGroup* group = chargeGroups_[groupOfPosition_[position] - 1].group;
-    switching = group->GetSwitchingCenter() == order_[position].atom ? 1 : 0;
+    name = state_.chargeGroupNames[state_.positionGroupName[position]];
+    const xxChargeGroup* group = state_.chargeGroups[state_.groupOfPosition[position] - 1].group;
+    switching = group->GetSwitchingCenter() == state_.order[position].atom ? 1 : 0;
     return true;
 }
 
 std::string_view xxCarMdfAtomOrder::ChargeGroupName(std::size_t position, int& switching) const {
-    if (!named_ || position >= order_.size()) return {};
-    if (positionGroupName_.empty() || positionGroupName_[position] == 0) {
+    if (!state_.named || position >= state_.order.size()) return {};
+    if (state_.positionGroupName.empty() || state_.positionGroupName[position] == 0) {
         switching = 0;
         return "?";
     }
-    const xxChargeGroup* group = chargeGroups_[groupOfPosition_[position] - 1].group;
-    switching = group->GetSwitchingCenter() == order_[position].atom ? 1 : 0;
-    return chargeGroupNames_[positionGroupName_[position]];
+    const xxChargeGroup* group = state_.chargeGroups[state_.groupOfPosition[position] - 1].group;
+    switching = group->GetSwitchingCenter() == state_.order[position].atom ? 1 : 0;
+    return state_.chargeGroupNames[state_.positionGroupName[position]];
 }
 
 std::string_view xxCarMdfAtomOrder::AtomName(std::size_t position) const {
-    return named_ && position < atomNames_.size() ? atomNames_[position].View() : std::string_view{};
+    return state_.named && position < state_.atomNames.size() ? state_.atomNames[position].View() : std::string_view{};
 }
 
 std::string_view xxCarMdfAtomOrder::SubunitName(std::size_t subunit) const {
-    return named_ && subunit < subunits_.size() ? std::string_view(subunits_[subunit].name) : std::string_view{};
+    return state_.named && subunit < state_.subunits.size() ? std::string_view(state_.subunits[subunit].name) : std::string_view{};
 }
 
 std::string_view xxCarMdfAtomOrder::MoleculeName(std::size_t molecule) const {
-    return named_ && molecule < molecules_.size() ? std::string_view(molecules_[molecule].name) : std::string_view{};
+    return state_.named && molecule < state_.molecules.size() ? std::string_view(state_.molecules[molecule].name) : std::string_view{};
 }

@@ -22,12 +22,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/name_index.h"
 #include "datamodel/forward.h"
 
 class xxBondable;
@@ -72,26 +72,26 @@ public:
     // False before DefineAtomOrder, and when the objects cannot be put into one CAR/MDF order:
     // the model holds several symmetry systems, or objects both inside and outside its
     // symmetry system.
-    bool IsValid() const { return valid_; }
+    bool IsValid() const { return state_.valid; }
     // The symmetry system the ordered objects lie in (the model's own, or the one ancestor or
     // descendent of the model that is one); null for a model without one.
-    xxSymmetrySystem* GetSymmetrySystem() const { return symmetrySystem_; }
+    xxSymmetrySystem* GetSymmetrySystem() const { return state_.symmetrySystem; }
 
-    const std::vector<xxCARAtomSubunitDef>& GetAtomOrderArray() const { return order_; }
-    std::size_t GetNumSubunits() const { return subunits_.size(); }
-    std::size_t GetNumMolecules() const { return molecules_.size(); }
+    const std::vector<xxCARAtomSubunitDef>& GetAtomOrderArray() const { return state_.order; }
+    std::size_t GetNumSubunits() const { return state_.subunits.size(); }
+    std::size_t GetNumMolecules() const { return state_.molecules.size(); }
     // The position of an object in the order; npos when it is not ordered.
     std::size_t FindPosition(const xxObject& object) const;
     // The same, looking first next to position near (a bond partner usually stands close by).
     std::size_t FindPositionNear(const xxObject& object, std::size_t near) const;
     // What the object at a position is, found once when the order is made.
-    bool IsAtom(std::size_t position) const { return (kinds_[position] & kAtomKind) != 0; }
-    bool IsAtom3d(std::size_t position) const { return (kinds_[position] & kAtom3dKind) != 0; }
+    bool IsAtom(std::size_t position) const { return (state_.kinds[position] & kAtomKind) != 0; }
+    bool IsAtom3d(std::size_t position) const { return (state_.kinds[position] & kAtom3dKind) != 0; }
 
     // Makes the names of every ordered object, sub-unit, molecule and charge group. False when
     // the order is not valid or a name that fits its column cannot be found.
     bool GenerateObjectNames();
-    bool HasNames() const { return named_; }
+    bool HasNames() const { return state_.named; }
 
     // Each name call is false (name untouched) before the names are made or for a number or
     // object outside the order.
@@ -102,9 +102,9 @@ public:
 
     // Whether the model's charge groups map onto MDF charge groups whole: each lies in one
     // sub-unit, has a switching centre among its members, and no atom is in two groups.
-    bool GetChargeGroupStatus() const { return chargeGroupStatus_; }
+    bool GetChargeGroupStatus() const { return state_.chargeGroupStatus; }
     // The charge groups that hold an ordered atom.
-    int GetNumberOfChargeGroups() const { return static_cast<int>(chargeGroups_.size()); }
+    int GetNumberOfChargeGroups() const { return static_cast<int>(state_.chargeGroups.size()); }
     // The charge-group name of the object at that position ("?" when it is in none) and
     // whether it is the group's switching centre (1) or not (0).
     bool GetChargeGroupName(std::size_t position, std::string& name, int& switching) const;
@@ -142,7 +142,12 @@ private:
         xxChargeGroup* group;
         bool whole;
     };
-    class PositionIndex;
+    // Positions by object, read back from the order.
+    struct PositionMatch {
+        const xxCarMdfAtomOrder* owner;
+        bool operator()(std::uint32_t position, const xxObject* object) const;
+    };
+    using PositionIndex = cartovane::NameIndex<std::uint32_t, PositionMatch, const xxObject*, cartovane::MixedHash>;
     class KindCache;
     // A name of at most kAtomNameWidth characters, kept in place.
     struct ShortName {
@@ -164,31 +169,39 @@ private:
     void NameMolecules();
     bool NameChargeGroups();
 
-    bool valid_ = false;
-    bool named_ = false;
-    bool outside_ = false;  // an ordered object lies outside the symmetry system
-    xxSymmetrySystem* symmetrySystem_ = nullptr;
-    std::vector<xxCARAtomSubunitDef> order_;
-    std::vector<std::uint8_t> kinds_;
-    // Per position: after DefineAtomOrder the object's own name when it is a valid atom name,
-    // else empty; after GenerateObjectNames the name written.
-    std::vector<ShortName> atomNames_;
+    // Everything one DefineAtomOrder makes, made afresh by each (Reset).
+    struct State {
+        State(const xxCarMdfAtomOrder* owner, std::size_t collectedTypes)
+            : collected(collectedTypes), index(PositionMatch{owner}) {}
+
+        bool valid = false;
+        bool named = false;
+        bool outside = false;  // an ordered object lies outside the symmetry system
+        xxSymmetrySystem* symmetrySystem = nullptr;
+        std::vector<xxCARAtomSubunitDef> order;
+        std::vector<std::uint8_t> kinds;
+        // Per position: after DefineAtomOrder the object's own name when it is a valid atom
+        // name, else empty; after GenerateObjectNames the name written.
+        std::vector<ShortName> atomNames;
+        std::vector<std::vector<xxObject*>> collected;  // one list per collected type
+        std::vector<Subunit> subunits;
+        std::vector<Molecule> molecules;
+        // Run keys of the last entry, to tell where a molecule or sub-unit starts.
+        const xxObject* lastMoleculeKey = nullptr;
+        const xxObject* lastSubunitKey = nullptr;
+        std::vector<xxChargeGroup*> foundChargeGroups;
+        std::vector<ChargeGroup> chargeGroups;
+        bool chargeGroupStatus = true;
+        // Per position: the charge group's index + 1, 0 for none; empty without charge groups.
+        std::vector<std::uint32_t> groupOfPosition;
+        // Per position: index into chargeGroupNames, whose entry 0 is "?".
+        std::vector<std::uint32_t> positionGroupName;
+        std::vector<std::string> chargeGroupNames;
+        // Made on the first lookup that the nearby search does not answer.
+        mutable PositionIndex index;
+        mutable bool indexed = false;
+    };
+
     std::vector<unsigned> collectedTypes_;
-    std::vector<std::vector<xxObject*>> collected_;
-    std::vector<Subunit> subunits_;
-    std::vector<Molecule> molecules_;
-    // Run keys of the last entry, to tell where a molecule or sub-unit starts.
-    const xxObject* lastMoleculeKey_ = nullptr;
-    const xxObject* lastSubunitKey_ = nullptr;
-    std::vector<xxChargeGroup*> foundChargeGroups_;
-    std::vector<ChargeGroup> chargeGroups_;
-    bool chargeGroupStatus_ = true;
-    // Per position: the charge group's index + 1, 0 for none; empty without charge groups.
-    std::vector<std::uint32_t> groupOfPosition_;
-    // Per position: index into chargeGroupNames_, whose entry 0 is "?".
-    std::vector<std::uint32_t> positionGroupName_;
-    std::vector<std::string> chargeGroupNames_;
-    // Made on the first lookup that the nearby search does not answer.
-    mutable std::unique_ptr<PositionIndex> index_;
-    mutable bool indexed_ = false;
+    State state_;
 };

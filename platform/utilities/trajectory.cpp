@@ -6,13 +6,12 @@
 
 #include "datamodel/atomistic.h"
 #include "datamodel/iterator.h"
+#include "datamodel/property_bits.h"
 #include "datamodel/symmetry/system.h"
 #include "utilities/load.h"
 #include "base/text.h"
 
 namespace {
-// Trajectories take the first free bit range above the object's own (none).
-constexpr unsigned kTrajectoryTypeBit = 24;
 
 std::optional<double> Given(double value) {
     if (std::isnan(value)) return std::nullopt;
@@ -22,7 +21,7 @@ std::optional<double> Given(double value) {
 
 const xxPropertyTemplate<std::string> xxTrajectory::m_pptTrajectoryType("TrajectoryType", &xxTrajectory::Class,
                                                                         XX_FIELD(xxTrajectory, type_),
-                                                                        kTrajectoryTypeBit);
+                                                                        xxPropertyBit::kTrajectoryType);
 XX_IMPLEMENT_CLASS(xxTrajectory, "Trajectory", xxObject, 1, &xxTrajectory::m_pptTrajectoryType)
 
 xxTrajectory::xxTrajectory() = default;

@@ -24,21 +24,17 @@ std::string Slurp(const std::string& path) {
 void WriteCar(xxObject& model, const std::string& path) {
     std::ofstream car(path, std::ios::binary);
     xxBool allSets = false;
-    ASSERT_TRUE(xxSaveCAR().WriteCarAndMdf(car, model, path, nullptr, allSets, true));
+    xxSaveCAR writer;
+    writer.SetClock([] {
+        std::tm t{};
+        t.tm_year = 126;
+        t.tm_mday = 1;
+        return t;
+    });
+    ASSERT_TRUE(writer.WriteCarAndMdf(car, model, path, nullptr, allSets, true));
 }
 
-class XsdCarRoundTrip : public testing::TestWithParam<const char*> {
-protected:
-    void SetUp() override {
-        xxSaveCAR::SetClock([] {
-            std::tm t{};
-            t.tm_year = 126;
-            t.tm_mday = 1;
-            return t;
-        });
-    }
-    void TearDown() override { xxSaveCAR::SetClock({}); }
-};
+class XsdCarRoundTrip : public testing::TestWithParam<const char*> {};
 
 TEST_P(XsdCarRoundTrip, CarThroughXsdWritesTheSameCar) {
     const std::string carPath = std::string(CARTOVANE_TEST_DATA) + "/carmdf/" + GetParam();

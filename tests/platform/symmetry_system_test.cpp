@@ -618,6 +618,33 @@ TEST(SymmetryImages, TheModelIteratorLeavesOutOnlyTheImagesMadeOnDemand) {
     ExpectNear(made->GetXYZ(), {0.5, 2 * kNaClA, 0});
 }
 
+// The display and the iterator that follow a build on the same tree reuse what its walk found;
+// any change to the tree since must be seen.
+TEST(SymmetryDisplay, ChangesAfterTheBuildAreSeen) {
+    struct Case {
+        const char* what;
+        std::function<void(Model&)> change;
+        std::size_t images;  // listed by the display, P1 from 0 to 1
+        std::size_t sets;
+    } cases[] = {
+        {"nothing", [](Model&) {}, 2, 0},
+        {"an atom added", [](Model& m) { m.Atom("Cl", {2.5, 2.5, 2.5}); }, 3, 0},
+        {"an atom deleted", [](Model& m) { m.unit.GetChild(0).Delete(); }, 1, 0},
+        {"a set added", [](Model& m) { m.unit.CreateChild<xxSet>(); }, 2, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Model m;
+        m.Atom("Na", {2.5, 2.5, 2.5});
+        m.Atom("Na", {5, 5, 2.5});
+        BuildNamed(m, "P1", {10, 10, 10, 90, 90, 90});
+        c.change(m);
+        m.system.GetSymmetryDisplay().GenerateDisplay();
+        EXPECT_EQ(m.system.GetSymmetryDisplay().GetNumImages(), c.images);
+        EXPECT_EQ(m.system.Iterator(xxSet::classType, xxSymmetrySystem::kAll).size(), c.sets);
+    }
+}
+
 TEST(SymmetryDisplay, TuplesOfAtomSetsAreMadeVisibleAcrossCells) {
     Model m;
     RockSalt(m);

@@ -134,6 +134,9 @@ TEST(SymmetryOperator, SymbolsRoundTrip) {
     for (std::string_view s : {"x,y,z", "-x+1/2,y,-z", "x-y,x,z+1/6", "-y+3/4,x+1/4,z+3/4", "-x,-y,-z+1",
                                "y+1/8,-x+7/8,z+1/24", "2x+0.1,y,z", "0,y,z"})
         EXPECT_EQ(xxSymmetryOperator::FromSymbol(s).ToSymbol(), s);
+    // Constants no fraction can hold (a file's operator named in a message) print as numbers.
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(xxSymmetryOperator(xxMatrix3::Identity(), {-2.2e57, inf, nan}).ToSymbol(), "x-2.2e+57,y+inf,z+nan");
 }
 
 TEST(SymmetryOperator, MalformedSymbolsNameTheText) {
@@ -162,6 +165,20 @@ TEST(SymmetryOperator, CompositionAppliesTheRightOperandFirst) {
 
 // --------------------------------------------------------------------------------------- groups
 
+// -x,-y,-z shifted by t, which with the identity is a group whatever t is.
+xxSymmetryOperator Inverted(const xxVector3& t) {
+    xxMatrix3 r;
+    r(0, 0) = r(1, 1) = r(2, 2) = -1;
+    return {r, t};
+}
+// x+k*y,-y,z: its own inverse whatever k is.
+xxSymmetryOperator Sheared(double k) {
+    xxMatrix3 r = xxMatrix3::Identity();
+    r(0, 1) = k;
+    r(1, 1) = -1;
+    return {r, {}};
+}
+
 TEST(SymmetryGroup, OperatorListsThatAreNoGroupAreRejected) {
     struct Case {
         const char* what;
@@ -175,6 +192,11 @@ TEST(SymmetryGroup, OperatorListsThatAreNoGroupAreRejected) {
         {"same modulo a cell", Operators({"x,y,z", "x+1,y,z"}), "are the same"},
         {"rotation not integral", Operators({"x,y,z", "0.5x,y,z"}), "does not map the lattice"},
         {"determinant 2", Operators({"x,y,z", "x+y,x-y,z"}), "does not map the lattice"},
+        // Groups but for their size: the images of any position would leave int.
+        {"translation beyond any cell", {xxSymmetryOperator(), Inverted({-2.2e57, 0, 0})}, "beyond what a cell"},
+        {"translation not finite",
+         {xxSymmetryOperator(), Inverted({std::numeric_limits<double>::quiet_NaN(), 0, 0})}, "not finite"},
+        {"rotation entry beyond any cell", {xxSymmetryOperator(), Sheared(2e300)}, "beyond what a cell"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -26,7 +26,7 @@ std::string Int(int v) { return std::to_string(v); }
 // Rounds a vector that must be integral (a difference of equal operators) to ints.
 xxPeriodicTranslation Rounded(const xxVector3& v) {
     xxPeriodicTranslation t;
-    for (int i = 0; i < 3; ++i) t[i] = static_cast<int>(std::nearbyint(v[i]));
+    for (int i = 0; i < 3; ++i) t[i] = xxSymmetryUtility::WholeCells(std::nearbyint(v[i]));
     return t;
 }
 

@@ -16,16 +16,17 @@ std::string OperatorText(std::size_t index, const xxSymmetryOperator& op) {
 
 // Snaps a file's operator to exact values; the fault's text when it is no lattice operator.
 std::optional<std::string> Snap(std::size_t index, xxSymmetryOperator& op) {
+    if (!xxSymmetryGroup::IsInRange(op))
+        return "operator " + std::to_string(index + 1) + " has a number that is not finite or lies beyond what a cell can have";
     xxMatrix3 r = op.Rotation();
     xxVector3 t = op.Translation();
     for (int i = 0; i < 3; ++i) {
         for (int j = 0; j < 3; ++j) {
             const double v = r(i, j);
-            if (!std::isfinite(v) || std::fabs(v - std::nearbyint(v)) > 1e-3)
+            if (std::fabs(v - std::nearbyint(v)) > 1e-3)
                 return "operator " + OperatorText(index, op) + " does not map the lattice onto itself";
             r(i, j) = std::nearbyint(v);
         }
-        if (!std::isfinite(t[i])) return "operator " + std::to_string(index + 1) + " has no finite translation";
         const double k = std::nearbyint(t[i] * 24);
         if (std::fabs(t[i] * 24 - k) <= 2e-3 * 24) t[i] = k / 24;
     }
@@ -67,6 +68,16 @@ std::optional<std::string> Validate(std::vector<xxSymmetryOperator>& ops) {
 }  // namespace
 
 xxSymmetryGroup::xxSymmetryGroup() : operators_{xxSymmetryOperator()} {}
+
+bool xxSymmetryGroup::IsInRange(const xxSymmetryOperator& op) {
+    // Written so that NaN fails every test.
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j)
+            if (!(std::fabs(op.Rotation()(i, j)) <= kMaxRotationEntry)) return false;
+        if (!(std::fabs(op.Translation()[i]) <= kMaxTranslation)) return false;
+    }
+    return true;
+}
 
 std::optional<std::string> xxSymmetryGroup::CheckOperators(const std::vector<xxSymmetryOperator>& operators) {
     std::vector<xxSymmetryOperator> copy = operators;
@@ -141,10 +152,8 @@ std::vector<xxSymmetryImage> xxSymmetryGroup::GenerateImages(const xxVector3& fr
                 w = 0;
                 shift += 1;
             }
-            if (std::fabs(shift) > 1e9)
-                throw Cfx::CfxResult(E_INVALIDARG, "A symmetry image lies too far outside the cell.");
             image.position[i] = w;
-            image.translation[i] = -static_cast<int>(shift);
+            image.translation[i] = -xxSymmetryUtility::WholeCells(shift);
         }
         bool duplicate = false;
         for (const auto& kept : images)
@@ -159,4 +168,9 @@ std::vector<xxSymmetryImage> xxSymmetryGroup::GenerateImages(const xxVector3& fr
 
 bool xxSymmetryUtility::IsGroupComplete(const std::vector<xxSymmetryOperator>& operators) {
     return !xxSymmetryGroup::CheckOperators(operators).has_value();
+}
+
+int xxSymmetryUtility::WholeCells(double cells) {
+    if (!(std::fabs(cells) <= 1e9)) throw Cfx::CfxResult(E_INVALIDARG, "A symmetry image lies too far outside the cell.");
+    return static_cast<int>(cells);
 }

@@ -26,12 +26,20 @@ class xxSymmetryGroup {
 public:
     // Translations this close are the same.
     static constexpr double kTolerance = 1e-3;
+    // No operator of a cell shifts by more cells, or has a larger rotation entry in any setting
+    // of one; within these the images of any position the data model admits stay far inside int.
+    static constexpr double kMaxTranslation = 1e6;
+    static constexpr double kMaxRotationEntry = 7;
+
+    // Whether every number of a file's operator is finite and within the bounds above; one that
+    // is not can be no operator of a group (FromOperators refuses it).
+    static bool IsInRange(const xxSymmetryOperator& op);
 
     // P1: the identity alone.
     xxSymmetryGroup();
 
-    // A group from operators as a file lists them. Rotations must be integral (within 1e-3) with
-    // determinant +-1, translations within 2e-3 of a multiple of 1/24 are snapped to it (files
+    // A group from operators as a file lists them. Every operator must be in range (IsInRange),
+    // rotations integral (within 1e-3) with determinant +-1, translations within 2e-3 of a multiple of 1/24 are snapped to it (files
     // print three decimals), the identity must be present, no two operators may coincide modulo
     // whole-cell translations and every product must be in the list. Throws CfxResult
     // E_INVALIDARG naming the first fault.
@@ -70,4 +78,7 @@ private:
 namespace xxSymmetryUtility {
 // True when the operators form a group as xxSymmetryGroup::FromOperators demands.
 bool IsGroupComplete(const std::vector<xxSymmetryOperator>& operators);
+// A whole number of cells as an int; throws CfxResult E_INVALIDARG ("A symmetry image lies too
+// far outside the cell.") for one beyond 1e9 cells or not finite, so none is ever converted.
+int WholeCells(double cells);
 }  // namespace xxSymmetryUtility

@@ -86,6 +86,8 @@ void ParseComponent(std::string_view whole, std::string_view s, double row[3], d
 
 // "+1/2", "-1/3", "+0.1234" for a non-zero constant.
 std::string FormatConstant(double t) {
+    // A fraction only where numerator and denominator fit (any text may name an operator).
+    if (!(std::fabs(t) < 1e9)) return (t < 0 ? "" : "+") + cartovane::text::NumberText(t);
     for (int den : {1, 2, 3, 4, 6, 8, 12, 24}) {
         const double num = std::nearbyint(t * den);
         if (std::fabs(t * den - num) < 1e-6 * den) {

@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/chunked_list.h"
+#include "base/huge_pages.h"
 #include "cfx/cfx.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/property_bits.h"
@@ -200,6 +202,11 @@ struct ParentData {
     std::uint64_t species;
     xxObject* object;
 };
+// The build's tables grow as the walk meets objects and are dropped whole: in chunks on huge
+// pages, never copied, and their first touches cost little.
+template <class T>
+using BuildTable = ChunkedList<T, 4096>;
+using ParentTable = BuildTable<ParentData>;
 
 // What two objects must share to be images of one another: class, element and isotope (or
 // the dummy symbol).
@@ -250,7 +257,7 @@ public:
                 shift += 1;
             }
             r.position[i] = w;
-            r.shift[i] = -static_cast<int>(shift);
+            r.shift[i] = -xxSymmetryUtility::WholeCells(shift);
         }
         return r;
     }
@@ -264,7 +271,7 @@ public:
             m[i] = 0;
             if (!Periodic(i)) continue;
             const double n = std::nearbyint(d[i]);
-            m[i] = static_cast<int>(n);
+            m[i] = xxSymmetryUtility::WholeCells(n);
             d[i] -= n;
         }
         return cell_.ToCartesian(d).Length();
@@ -280,23 +287,31 @@ private:
 // Operator images of the parents, hashed by (species, bin). Bins are at least the tolerance
 // wide, so a match lies in one of the 27 bins around a position; the chains of a bucket may
 // mix bins, which the distance test sorts out. Entries hold the parent and the operator only,
-// and positions are recomputed, so the grid costs 12 bytes an image.
+// and positions are recomputed, so the grid costs 16 bytes an image.
 class ImageGrid {
 public:
-    ImageGrid(const Geometry& g, const std::vector<ParentData>& parents) : g_(g), parents_(parents) {
+    // Bins are several tolerances wide, so a query mostly reads its own bin alone, and about an
+    // atom's spacing (in length units), so neighbours in a model are neighbours in the table.
+    static constexpr double kBinTolerances = 8;
+    static constexpr double kBinLength = 1.7;
+
+    ImageGrid(const Geometry& g, const ParentTable& parents) : g_(g), parents_(parents) {
         const xxMatrix3& toFractional = g.Cell().GetCartesianToFractional();
         const double tol = std::max(g.Tolerance(), 1e-9);
         for (int i = 0; i < 3; ++i) {
             const double reciprocal = xxVector3(toFractional(i, 0), toFractional(i, 1), toFractional(i, 2)).Length();
             const double width = tol * reciprocal;  // fractional extent of the tolerance along axis i
+            reach_[static_cast<std::size_t>(i)] = width;
             if (g.Periodic(i)) {
-                count_[i] = static_cast<std::int64_t>(std::clamp(std::floor(1 / width), 1.0, 1024.0));
+                const double bin = std::max(kBinTolerances * width, kBinLength * reciprocal);
+                count_[i] = static_cast<std::int64_t>(std::clamp(std::floor(1 / bin), 1.0, 1024.0));
                 width_[i] = 1.0 / static_cast<double>(count_[i]);
             } else {
                 count_[i] = 0;
                 width_[i] = width;
             }
         }
+        for (std::size_t i = 0; i < 3; ++i) perWidth_[i] = 1 / width_[i];
         heads_.assign(64, kNone);
     }
 
@@ -313,16 +328,17 @@ public:
         // Bins hold positions reduced into the cell; the distance test works across its faces.
         const xxVector3 inCell = g_.Reduce(f).position;
         std::array<Around, 3> around;
-        for (int i = 0; i < 3; ++i) around[static_cast<std::size_t>(i)] = Neighbours(i, Bin(i, inCell[i]));
+        for (int i = 0; i < 3; ++i) around[static_cast<std::size_t>(i)] = Neighbours(i, inCell[i]);
+        const std::uint64_t kind = SpeciesKey(species);
         for (int i0 = 0; i0 < around[0].count; ++i0)
             for (int i1 = 0; i1 < around[1].count; ++i1)
                 for (int i2 = 0; i2 < around[2].count; ++i2) {
-                    const std::uint64_t h = Hash(species, around[0].bins[static_cast<std::size_t>(i0)],
+                    const std::uint64_t h = Hash(kind, around[0].bins[static_cast<std::size_t>(i0)],
                                                  around[1].bins[static_cast<std::size_t>(i1)],
                                                  around[2].bins[static_cast<std::size_t>(i2)]);
                     for (std::uint32_t n = heads_[h & (heads_.size() - 1)]; n != kNone; n = nodes_[n].next) {
                         const Node& node = nodes_[n];
-                        if (node.hash != h) continue;
+                        if (node.hash != static_cast<std::uint32_t>(h)) continue;
                         if (only && node.parent != *only) continue;
                         const ParentData& p = parents_[node.parent];
                         if (p.species != species) continue;
@@ -345,9 +361,10 @@ public:
                                                     " distinct symmetry images; no symmetry can be built.");
         if (2 * (nodes_.size() + 1) > heads_.size()) Grow();
         const Reduced r = g_.Image(parents_[parent].fractional, op);
-        Node node{parent, static_cast<std::uint32_t>(op), kNone, KeyHash(parents_[parent].species, r.position)};
+        Node node{parent, static_cast<std::uint32_t>(op), kNone,
+                  static_cast<std::uint32_t>(KeyHash(parents_[parent].species, r.position))};
         Link(node, static_cast<std::uint32_t>(nodes_.size()));
-        nodes_.push_back(node);
+        nodes_.emplace_back() = node;
     }
 
     // Far beyond any real cell (a million atoms in Fm-3m make a million images), and a bound on
@@ -356,32 +373,46 @@ public:
 
 private:
     static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+    // The key's low half tells most bins of a chain apart; the distance test decides.
     struct Node {
         std::uint32_t parent;
         std::uint32_t op;
         std::uint32_t next;
-        std::uint64_t hash;
+        std::uint32_t hash;
     };
 
     std::int64_t Bin(int axis, double v) const {
         const auto i = static_cast<std::size_t>(axis);
-        const double b = std::floor(v / width_[i]);
+        const double b = std::floor(v * perWidth_[i]);
         if (count_[i] > 0) return std::clamp(static_cast<std::int64_t>(b), std::int64_t{0}, count_[i] - 1);
         return static_cast<std::int64_t>(b);
     }
-    // The bin and its two neighbours along an axis, wrapped round a periodic one (once each).
+    // The bin of v along an axis and those of its neighbours that a match within the tolerance
+    // may lie in (bins are at least the tolerance wide), wrapped round a periodic axis (once each).
     struct Around {
         std::array<std::int64_t, 3> bins{};
         int count = 0;
     };
-    Around Neighbours(int axis, std::int64_t b) const {
-        const std::int64_t n = count_[static_cast<std::size_t>(axis)];
+    Around Neighbours(int axis, double v) const {
+        const auto i = static_cast<std::size_t>(axis);
+        const std::int64_t n = count_[i];
+        const std::int64_t b = Bin(axis, v);
+        // The slack covers the rounding of v / width against the bin's edges.
+        const double reach = reach_[i] + 1e-9;
+        const double low = v - static_cast<double>(b) * width_[i];
+        const bool below = !(low > reach), above = !(width_[i] - low > reach);
         Around out;
         for (std::int64_t d = -1; d <= 1; ++d) {
-            std::int64_t v = b + d;
-            if (n > 0) v = ((v % n) + n) % n;
-            const auto end = out.bins.begin() + out.count;
-            if (std::find(out.bins.begin(), end, v) == end) out.bins[static_cast<std::size_t>(out.count++)] = v;
+            if ((d < 0 && !below) || (d > 0 && !above)) continue;
+            std::int64_t w = b + d;
+            if (n > 0) {
+                if (w < 0) w += n;
+                else if (w >= n) w -= n;
+                // With one or two bins round the axis a neighbour may be the bin itself.
+                const auto end = out.bins.begin() + out.count;
+                if (n <= 2 && std::find(out.bins.begin(), end, w) != end) continue;
+            }
+            out.bins[static_cast<std::size_t>(out.count++)] = w;
         }
         return out;
     }
@@ -391,12 +422,31 @@ private:
         h *= 0xbf58476d1ce4e5b9ull;
         return h ^ (h >> 32);
     }
-    static std::uint64_t Hash(std::uint64_t species, std::int64_t b0, std::int64_t b1, std::int64_t b2) {
-        return Mix(Mix(Mix(Mix(0, species), static_cast<std::uint64_t>(b0)), static_cast<std::uint64_t>(b1)),
-                   static_cast<std::uint64_t>(b2));
+    // The low bits of the three bin numbers interleaved, so that bins near one another in space
+    // are near in the table: a model read in file order then probes the heads and chains it has
+    // just touched. The rest of the key (species, the high bits) is hashed over the top.
+    static std::uint64_t Spread(std::uint64_t v) {
+        v &= kLowMask;
+        v = (v | (v << 16)) & 0x030000ffull;
+        v = (v | (v << 8)) & 0x0300f00full;
+        v = (v | (v << 4)) & 0x030c30c3ull;
+        return (v | (v << 2)) & 0x09249249ull;
     }
+    static std::uint64_t SpeciesKey(std::uint64_t species) { return Mix(0, species); }
+    static std::uint64_t Hash(std::uint64_t speciesKey, std::int64_t b0, std::int64_t b1, std::int64_t b2) {
+        const auto u0 = static_cast<std::uint64_t>(b0), u1 = static_cast<std::uint64_t>(b1),
+                   u2 = static_cast<std::uint64_t>(b2);
+        const std::uint64_t above = (u0 >> kLowBits) | (u1 >> kLowBits) | (u2 >> kLowBits);
+        // Bins of a periodic axis never reach the high bits: one mix for the species then does.
+        const std::uint64_t high =
+            above == 0 ? speciesKey
+                       : Mix(Mix(Mix(speciesKey, u0 >> kLowBits), u1 >> kLowBits), u2 >> kLowBits);
+        return high ^ (Spread(u0) | (Spread(u1) << 1) | (Spread(u2) << 2));
+    }
+    static constexpr int kLowBits = 10;
+    static constexpr std::uint64_t kLowMask = (std::uint64_t{1} << kLowBits) - 1;
     std::uint64_t KeyHash(std::uint64_t species, const xxVector3& r) const {
-        return Hash(species, Bin(0, r[0]), Bin(1, r[1]), Bin(2, r[2]));
+        return Hash(SpeciesKey(species), Bin(0, r[0]), Bin(1, r[1]), Bin(2, r[2]));
     }
     void Link(Node& node, std::uint32_t index) {
         std::uint32_t& head = heads_[node.hash & (heads_.size() - 1)];
@@ -404,26 +454,88 @@ private:
         head = index;
     }
     void Grow() {
-        heads_.assign(heads_.size() * 2, kNone);
+        // Four times larger each time: the links are made again once for every growth.
+        heads_.assign(heads_.size() * 4, kNone);
         for (std::uint32_t i = 0; i < nodes_.size(); ++i) Link(nodes_[i], i);
     }
 
     const Geometry& g_;
-    const std::vector<ParentData>& parents_;
+    const ParentTable& parents_;
     std::array<std::int64_t, 3> count_{};  // bins per periodic axis; 0 for an open axis
     std::array<double, 3> width_{};
-    std::vector<std::uint32_t> heads_;
-    std::vector<Node> nodes_;
+    std::array<double, 3> perWidth_{};
+    std::array<double, 3> reach_{};  // fractional extent of the tolerance
+    std::vector<std::uint32_t, LargeBlockAllocator<std::uint32_t>> heads_;
+    BuildTable<Node> nodes_;
 };
+
+// What walks over a system ask of each object, found once per class: the objects of a model come
+// in long runs of a few classes.
+class ClassKinds {
+public:
+    enum : unsigned { kTreeNode = 1, kHasImages = 2, kOfType = 4 };
+    // type: a class type whose objects the walk looks for (kOfType); 0 for none.
+    explicit ClassKinds(unsigned type = 0) : type_(type) {}
+    unsigned Of(const xxObject& o) {
+        const xxClass* cls = &o.GetClass();
+        if (cls == last_) return lastKind_;
+        auto it = std::find_if(known_.begin(), known_.end(), [&](const auto& k) { return k.first == cls; });
+        if (it == known_.end()) {
+            const unsigned kind = (o.IsA(xxTreeNode::classType) ? kTreeNode : 0u) |
+                                  (xxSymmetrySystem::HasSymmetryImages(o) ? kHasImages : 0u) |
+                                  (type_ == 0 || o.IsA(type_) ? kOfType : 0u);
+            it = known_.insert(known_.end(), {cls, kind});
+        }
+        last_ = cls;
+        lastKind_ = it->second;
+        return lastKind_;
+    }
+
+    // Every class met so far.
+    std::vector<const xxClass*> Seen() const {
+        std::vector<const xxClass*> out;
+        for (const auto& [cls, kind] : known_) out.push_back(cls);
+        return out;
+    }
+
+private:
+    unsigned type_;
+    std::vector<std::pair<const xxClass*, unsigned>> known_;
+    const xxClass* last_ = nullptr;
+    unsigned lastKind_ = 0;
+};
+
+// visit(object, kind) for every object below node, in tree order.
+template <class Visit>
+void VisitBelow(const xxTreeNode& node, ClassKinds& kinds, Visit&& visit) {
+    const auto& children = node.Children();
+    // Objects lie apart on the heap: asking for the next ones early hides their latency.
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (i + kAhead < children.size()) __builtin_prefetch(children[i + kAhead].get());
+        xxObject& o = *children[i];
+        const unsigned kind = kinds.Of(o);
+        visit(o, kind);
+        if (kind & ClassKinds::kTreeNode) VisitBelow(static_cast<const xxTreeNode&>(o), kinds, visit);
+    }
+}
 
 // The elements that leave f in place (within the tolerance), the identity first; empty for a
 // general position.
 std::vector<const xxSymmetryElement*> StabiliserOf(const xxSymmetryDefinition& d, const Geometry& g,
                                                    const xxVector3& f) {
     std::vector<const xxSymmetryElement*> stabiliser;
+    std::size_t others = 0;  // operators other than the identity that leave f in place
+    auto fixes = [&](std::size_t k, xxPeriodicTranslation& m) { return !(g.Distance(f, g.Ops()[k].Apply(f), m) > g.Tolerance()); };
     for (std::size_t k = 0; k < g.Ops().size(); ++k) {
         xxPeriodicTranslation m;
-        if (g.Distance(f, g.Ops()[k].Apply(f), m) > g.Tolerance()) continue;
+        if (!g.Ops()[k].IsIdentity(0) && fixes(k, m)) ++others;
+    }
+    // A general position (most of a model): nothing to look up.
+    if (others == 0) return stabiliser;
+    for (std::size_t k = 0; k < g.Ops().size(); ++k) {
+        xxPeriodicTranslation m;
+        if (!fixes(k, m)) continue;
         if (const xxSymmetryElement* s = d.FindSymmetryElement(static_cast<int>(k + 1), m)) {
             if (s->IsIdentity()) stabiliser.insert(stabiliser.begin(), s);
             else stabiliser.push_back(s);
@@ -489,6 +601,7 @@ void xxSymmetrySystem::Install(std::unique_ptr<xxSymmetryDefinition> definition,
     // The old relation is dropped before its images are: destroying them must not reach it.
     const std::vector<xxObject*> made = relation_->MadeOnDemand();
     relation_ = std::move(relation);
+    memo_ = {};
     for (xxObject* image : made)
         if (image->GetParent()) image->Delete();
     if (definition) {
@@ -508,45 +621,53 @@ void xxSymmetrySystem::Build(std::unique_ptr<xxSymmetryDefinition> incoming, con
     CheckTolerance(d, options.tolerance);
     d.CheckCellFitsGroup();
 
-    std::vector<xxObject*> objects;
-    ForEachDescendent([&](xxObject& o) {
-        if (HasSymmetryImages(o) && !IsImageMadeOnDemand(o)) objects.push_back(&o);
-        return true;
-    });
-    if (objects.size() >= std::numeric_limits<std::uint32_t>::max())
-        throw Cfx::CfxResult(E_OUTOFMEMORY, "The model has too many objects for a symmetry build.");
-
     const Geometry g(d, options.tolerance);
     const std::size_t n = g.Ops().size();
     auto relation = std::make_unique<Relation>();
-    std::vector<ParentData> parents;
+    ParentTable parents;
     ImageGrid grid(g, parents);
     SpeciesTable species;
+    const bool madeOnDemand = !relation_->images.empty();
 
-    for (xxObject* o : objects) {
-        const xxVector3 f = FractionalOf(d, *o);
-        const std::uint64_t kind = species.Of(*o);
+    // One walk that places each object as it meets it, while the object is at hand.
+    ClassKinds kinds;
+    std::size_t placed = 0;
+
+    VisitBelow(*this, kinds, [&](xxObject& o, unsigned kind) {
+        if (!(kind & ClassKinds::kHasImages) || (madeOnDemand && IsImageMadeOnDemand(o))) return;
+        if (++placed >= std::numeric_limits<std::uint32_t>::max())
+            throw Cfx::CfxResult(E_OUTOFMEMORY, "The model has too many objects for a symmetry build.");
+        const xxVector3 f = FractionalOf(d, o);
+        const std::uint64_t speciesOf = species.Of(o);
 
         if (options.findEquivalents) {
-            const auto hit = grid.Nearest(f, kind, std::nullopt);
+            const auto hit = grid.Nearest(f, speciesOf, std::nullopt);
             const xxSymmetryElement* e = hit ? d.FindSymmetryElement(static_cast<int>(hit->op + 1), hit->t) : nullptr;
             if (e) {
-                relation->AddImage(*o, *parents[hit->parent].object, *e, false);
-                continue;
+                relation->AddImage(o, *parents[hit->parent].object, *e, false);
+                return;
             }
         }
 
         const auto index = static_cast<std::uint32_t>(parents.size());
-        parents.push_back({f, kind, o});
-        if (auto stabiliser = StabiliserOf(d, g, f); !stabiliser.empty())
-            relation->ParentOf(*o).stabiliser = std::move(stabiliser);
+        parents.emplace_back() = {f, speciesOf, &o};
+        std::vector<const xxSymmetryElement*> stabiliser = StabiliserOf(d, g, f);
+        // Images of a general position are all distinct (two that met would make an element of
+        // the stabiliser); only a special position's images need the search for copies.
+        const bool general = stabiliser.empty();
+        if (!general) relation->ParentOf(o).stabiliser = std::move(stabiliser);
         if (options.findEquivalents)
             for (std::size_t k = 0; k < n; ++k)
-                if (!grid.Nearest(g.Image(f, k).position, kind, index)) grid.Insert(index, k);
-    }
+                if (general || !grid.Nearest(g.Image(f, k).position, speciesOf, index)) grid.Insert(index, k);
+    });
 
     Install(std::move(incoming), std::move(relation));
     tolerance_ = options.tolerance;
+    memo_.classes = kinds.Seen();
+    memo_.parents.emplace();
+    memo_.parents->reserve(parents.size());
+    for (std::size_t i = 0; i < parents.size(); ++i) memo_.parents->push_back(parents[i].object);
+    memo_.generation = xxTreeNode::StructureGeneration();
     if (options.completeCell) MakeHomeCellImages();
 }
 
@@ -649,9 +770,15 @@ std::vector<xxObject*> xxSymmetrySystem::Iterator(unsigned type, int mode) const
     if (mode < kParents || mode > kAll)
         throw Cfx::CfxResult(E_INVALIDARG, "There is no symmetry iterator mode " + std::to_string(mode) + ".");
     std::vector<xxObject*> out;
-    ForEachDescendent([&](xxObject& o) {
-        if (type != 0 && !o.IsA(type)) return true;
-        const auto* link = relation_->FindImage(o);
+    // No class the last build met below the system is of the type: there is nothing to find.
+    if (type != 0 && MemoValid() &&
+        std::none_of(memo_.classes.begin(), memo_.classes.end(), [&](const xxClass* c) { return c->IsA(type); }))
+        return out;
+    ClassKinds kinds(type);
+    const bool anyImages = !relation_->images.empty();
+    VisitBelow(*this, kinds, [&](xxObject& o, unsigned kind) {
+        if (!(kind & ClassKinds::kOfType)) return;
+        const auto* link = anyImages ? relation_->FindImage(o) : nullptr;
         bool take = false;
         if (!link) {
             take = mode == kParents || mode == kParentsAndSymmetryImages || mode == kAll;
@@ -667,7 +794,6 @@ std::vector<xxObject*> xxSymmetrySystem::Iterator(unsigned type, int mode) const
             }
         }
         if (take) out.push_back(&o);
-        return true;
     });
     return out;
 }
@@ -756,6 +882,7 @@ void xxSymmetrySystem::Load(xxInput& in) {
     for (const auto& [key, link] : relation->images)
         if (relation->FindImage(*link.parent)) throw fault("an image is the parent of another");
     relation_ = std::move(relation);
+    memo_ = {};
     tolerance_ = tolerance;
     periodicDisplayType_ = displayType;
     display_.Clear();
@@ -787,21 +914,25 @@ struct xxSymmetryDisplay::Index {
     std::unordered_map<const xxObject*, std::uint32_t> parents;  // checked against parents_ on use
 };
 
-xxSymmetryDisplay::xxSymmetryDisplay(xxSymmetrySystem& system) : system_(&system) {}
+xxSymmetryDisplay::xxSymmetryDisplay(xxSymmetrySystem& system)
+    : system_(&system), listing_(std::make_unique<Listing>()) {}
 xxSymmetryDisplay::~xxSymmetryDisplay() = default;
 
 void xxSymmetryDisplay::Clear() {
-    parents_.clear();
-    entries_.clear();
+    listing_ = std::make_unique<Listing>();
     index_.reset();
 }
 
 xxSymmetryDisplay::Index& xxSymmetryDisplay::TheIndex() const {
     if (!index_) {
         auto index = std::make_unique<Index>();
-        for (std::uint32_t i = 0; i < parents_.size(); ++i)
-            if (const xxObject* p = parents_[i].GetObject()) index->parents[p] = i;
-        for (const Entry& e : entries_) index->entries.insert({e.parent, e.op, e.t});
+        const Listing& l = *listing_;
+        for (std::uint32_t i = 0; i < l.parents.size(); ++i)
+            if (const xxObject* p = l.parents[i].GetObject()) index->parents[p] = i;
+        for (std::size_t i = 0; i < l.entries.size(); ++i) {
+            const Entry& e = l.entries[i];
+            index->entries.insert({e.parent, e.op, e.t});
+        }
         index_ = std::move(index);
     }
     return *index_;
@@ -811,7 +942,7 @@ std::optional<std::uint32_t> xxSymmetryDisplay::FindParent(const xxObject& paren
     const Index& index = TheIndex();
     auto it = index.parents.find(&parent);
     // An address may come back for a new object once the old one died: the reference says.
-    if (it == index.parents.end() || parents_[it->second].GetObject() != &parent) return std::nullopt;
+    if (it == index.parents.end() || listing_->parents[it->second].GetObject() != &parent) return std::nullopt;
     return it->second;
 }
 
@@ -819,16 +950,16 @@ void xxSymmetryDisplay::GenerateDisplay() {
     const xxSymmetryDefinition& d = system_->GetSymmetryDefinition();
     const int dimension = d.GetDimension();
     const Geometry g(d, 0);
-    std::vector<xxReferenceBase> parents;
-    std::vector<Entry> entries;
+    auto listing = std::make_unique<Listing>();
+    ChunkedList<xxReferenceBase>& parents = listing->parents;
+    ChunkedList<Entry>& entries = listing->entries;
     constexpr double kSlack = 1e-6;
-    for (xxObject* parent : system_->Iterator(0, xxSymmetrySystem::kParents)) {
-        if (!xxSymmetrySystem::HasSymmetryImages(*parent)) continue;
-        const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(parent->GetXYZ()));
-        if (!InReach(f)) continue;
+    auto list = [&](xxObject& parent) {
+        const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(parent.GetXYZ()));
+        if (!InReach(f)) return;
         const auto index = static_cast<std::uint32_t>(parents.size());
-        parents.emplace_back(parent);
-        const bool special = !system_->relation_->Stabiliser(*parent).empty();
+        parents.emplace_back().Reset(&parent);
+        const bool special = !system_->relation_->Stabiliser(parent).empty();
         std::vector<const xxSymmetryElement*> seen;  // a special position's images listed so far
         for (int k = 1; k <= d.GetNumOperators(); ++k) {
             const Reduced r = g.Image(f, static_cast<std::size_t>(k - 1));
@@ -838,7 +969,7 @@ void xxSymmetryDisplay::GenerateDisplay() {
                 // the least of a translate is the translate of the least.
                 const xxSymmetryElement* e = d.FindSymmetryElement(k, r.shift);
                 if (!e) continue;
-                const xxSymmetryElement& least = system_->Canonical(*parent, *e);
+                const xxSymmetryElement& least = system_->Canonical(parent, *e);
                 if (std::find(seen.begin(), seen.end(), &least) != seen.end()) continue;
                 seen.push_back(&least);
                 home.op = least.GetOperatorNumber();
@@ -864,12 +995,21 @@ void xxSymmetryDisplay::GenerateDisplay() {
                         e.t[0] += a;
                         e.t[1] += b;
                         e.t[2] += c;
-                        entries.push_back(e);
+                        entries.emplace_back() = e;
                     }
         }
+    };
+    if (system_->MemoValid() && system_->memo_.parents) {
+        // The build just walked this tree: its parents are the ones to list.
+        for (xxObject* parent : *system_->memo_.parents) list(*parent);
+    } else {
+        ClassKinds kinds;
+        VisitBelow(*system_, kinds, [&](xxObject& parent, unsigned kind) {
+            if ((kind & ClassKinds::kHasImages) && !system_->relation_->FindImage(parent)) list(parent);
+        });
     }
-    parents_ = std::move(parents);
-    entries_ = std::move(entries);
+    system_->memo_.parents.reset();
+    listing_ = std::move(listing);
     index_.reset();
 }
 
@@ -880,17 +1020,17 @@ bool xxSymmetryDisplay::MakeVisible(xxObject& parent, const xxSymmetryElement& e
     const xxSymmetryElement& least = system_->Canonical(parent, element);
     Index& index = TheIndex();
     std::optional<std::uint32_t> p = FindParent(parent);
-    const DisplayKey key{p.value_or(static_cast<std::uint32_t>(parents_.size())), least.GetOperatorNumber(),
+    const DisplayKey key{p.value_or(static_cast<std::uint32_t>(listing_->parents.size())), least.GetOperatorNumber(),
                          least.GetPeriodicTranslation()};
     if (p && index.entries.contains(key)) return false;
-    if (entries_.size() >= kMaxImages)
+    if (listing_->entries.size() >= kMaxImages)
         throw Cfx::CfxResult(E_OUTOFMEMORY, "The display holds " + std::to_string(kMaxImages) + " symmetry images already.");
     if (!p) {
-        parents_.emplace_back(&parent);
+        listing_->parents.emplace_back().Reset(&parent);
         index.parents[&parent] = key.parent;
     }
     index.entries.insert(key);
-    entries_.push_back({key.parent, key.op, key.t});
+    listing_->entries.emplace_back() = {key.parent, key.op, key.t};
     return true;
 }
 
@@ -905,9 +1045,11 @@ bool xxSymmetryDisplay::IsShown(const xxObject& parent, const xxSymmetryElement&
 std::vector<xxDisplayedImage> xxSymmetryDisplay::GetImages() const {
     const xxSymmetryDefinition& d = system_->GetSymmetryDefinition();
     std::vector<xxDisplayedImage> out;
-    out.reserve(entries_.size());
-    for (const Entry& e : entries_) {
-        xxObject* parent = parents_[e.parent].GetObject();
+    const Listing& l = *listing_;
+    out.reserve(l.entries.size());
+    for (std::size_t i = 0; i < l.entries.size(); ++i) {
+        const Entry& e = l.entries[i];
+        xxObject* parent = l.parents[e.parent].GetObject();
         const xxSymmetryElement* element = d.FindSymmetryElement(e.op, e.t);
         if (!parent || !element) continue;
         out.push_back({parent, element, element->GetCartesianTransform().Apply(parent->GetXYZ())});

@@ -15,6 +15,8 @@
 #include <optional>
 #include <vector>
 
+#include "base/chunked_list.h"
+#include "base/huge_pages.h"
 #include "datamodel/object.h"
 #include "datamodel/reference.h"
 #include "datamodel/symmetry/definition.h"
@@ -52,7 +54,7 @@ public:
     // Empty after construction and after every change of the system's definition.
     void Clear();
 
-    std::size_t GetNumImages() const { return entries_.size(); }
+    std::size_t GetNumImages() const { return listing_->entries.size(); }
     // The listed images in order; those of parents destroyed since are left out.
     std::vector<xxDisplayedImage> GetImages() const;
     // Whether parent under element is listed.
@@ -60,7 +62,7 @@ public:
 
 private:
     struct Entry {
-        std::uint32_t parent;  // index into parents_
+        std::uint32_t parent;  // index into the listing's parents
         int op;                // the least element that gives the image
         xxPeriodicTranslation t;
     };
@@ -69,8 +71,14 @@ private:
     std::optional<std::uint32_t> FindParent(const xxObject& parent) const;
 
     xxSymmetrySystem* system_;
-    std::vector<xxReferenceBase> parents_;
-    std::vector<Entry> entries_;
+    // The parents shown and one entry per image, in chunks: references stay where they are
+    // made (moving one relinks it in its object), and neither list is ever copied as it grows.
+    // GenerateDisplay replaces the listing whole.
+    struct Listing {
+        ChunkedList<xxReferenceBase> parents;
+        ChunkedList<Entry> entries;
+    };
+    std::unique_ptr<Listing> listing_;
     mutable std::unique_ptr<Index> index_;  // made on first lookup
 };
 
@@ -173,8 +181,20 @@ private:
     void MakeHomeCellImages();
     xxObject* MakeImage(xxObject& parent, const xxSymmetryElement& element);
 
+    // What the last build's walk found, for the display and the iterator that follow it on the
+    // same tree (a periodic load runs all three): valid while the tree's structure generation
+    // is the one noted and the relation the one the build made.
+    struct WalkMemo {
+        std::uint64_t generation = 0;  // 0: nothing noted
+        std::vector<const xxClass*> classes;  // of every object below the system
+        // The parents with images in tree order, until the display has taken them.
+        std::optional<std::vector<xxObject*, LargeBlockAllocator<xxObject*>>> parents;
+    };
+    bool MemoValid() const { return memo_.generation != 0 && memo_.generation == xxTreeNode::StructureGeneration(); }
+
     std::unique_ptr<xxSymmetryDefinition> definition_;
     std::unique_ptr<Relation> relation_;
+    WalkMemo memo_;
     xxSymmetryDisplay display_;
     double tolerance_ = 0;
     int periodicDisplayType_ = 0;

@@ -173,6 +173,38 @@ TEST(CarWriter, PartnersInOtherSubunitsAndPseudoAtoms) {
     EXPECT_TRUE(HasLine(out.mdf, "@list pseudoatom M:RNG_1:Ring A"));
 }
 
+// A centre bonded to its ligands directly and through a pseudo-atom over some of them: each
+// partner once, in the order first met, however many there are.
+TEST(CarWriter, ManyPartnersAreListedOnceInTheirOrder) {
+    for (int ligands : {3, 7, 8, 9, 40}) {
+        SCOPED_TRACE(ligands);
+        TempDir dir;
+        Model m;
+        auto& sub = Model::SubUnit(m.Molecule("M"), "R_1");
+        auto& centre = Model::Atom(sub, "Fe", "Fe", {});
+        std::vector<xxAtom3d*> ligand;
+        std::string expected = "R_1:Fe              Fe x       ?     0  0     0.0000 0 0 8 1.0000  0.0000";
+        for (int k = 1; k <= ligands; ++k) {
+            ligand.push_back(&Model::Atom(sub, "H" + std::to_string(k), "H", {1.0 * k, 0, 0}));
+            xxBondable::MakeBond(centre, *ligand.back());
+            expected += " H" + std::to_string(k);
+        }
+        auto& extra = Model::Atom(sub, "C1", "C", {0, 2, 0});
+        auto& pi = sub.CreateChild<xxPiSystem>();
+        pi.SetName("Pi");
+        for (xxBondable* member : {static_cast<xxBondable*>(ligand[1]), static_cast<xxBondable*>(&extra),
+                                   static_cast<xxBondable*>(ligand[0])})
+            pi.MakePiSystemBond(*member);
+        pi.SetHasDynamicPosition(true);
+        xxBondable::MakeBond(centre, pi).SetOrder(2.0);
+        expected += " C1 ";
+
+        Written out = WriteModel(*m.root, dir);
+        ASSERT_TRUE(out.ok);
+        EXPECT_TRUE(HasLine(out.mdf, expected)) << out.mdf;
+    }
+}
+
 TEST(CarWriter, BondsIntoAnotherMoleculeAreLeftOutAndReported) {
     TempDir dir;
     Model m;
@@ -352,6 +384,45 @@ struct Crystal {
         return *m.system->FindSymmetryImage(of, e);
     }
 };
+
+// One writer for several exports: each writes what a fresh writer would.
+TEST(CarWriter, AWriterUsedAgainWritesAsAFreshOne) {
+    Crystal crystal("P-1");
+    auto& set = crystal.m.system->CreateChild<xxSet>();
+    set.SetName("Pair");
+    set.Add(*crystal.a);
+    set.Add(*crystal.b);
+    crystal.b->SetIsBackboneAtom(true);
+    Water water;
+    xxObject* models[] = {crystal.m.root.get(), water.m.root.get()};
+    for (int first = 0; first < 2; ++first) {
+        SCOPED_TRACE(first);
+        TempDir dir;
+        xxSaveCAR writer;
+        writer.SetClock(cvtest::carmdf::FixedTime);
+        WriteModel(*models[first], dir, "first.car", true, &writer);
+        const Written again = WriteModel(*models[1 - first], dir, "second.car", true, &writer);
+        const Written fresh = WriteModel(*models[1 - first], dir, "fresh.car");
+        ASSERT_TRUE(again.ok);
+        EXPECT_EQ(again.car, fresh.car);
+        EXPECT_EQ(again.mdf, fresh.mdf);
+    }
+}
+
+// The date lines come from the writer's own clock; another writer keeps the system's time.
+TEST(CarWriter, EachWriterHasItsOwnClock) {
+    TempDir dir;
+    Water w;
+    xxSaveCAR fixed, system;
+    fixed.SetClock(cvtest::carmdf::FixedTime);
+    const Written a = WriteModel(*w.m.root, dir, "a.car", true, &fixed);
+    const Written b = WriteModel(*w.m.root, dir, "b.car", true, &system);
+    EXPECT_TRUE(HasLine(a.car, "!DATE " + std::string(cvtest::carmdf::kDateText)));
+    const std::string year = std::to_string(1900 + xxSaveCAR::LocalTime().tm_year);
+    ASSERT_GE(Lines(b.car).size(), 4u);
+    EXPECT_NE(Lines(b.car)[3].find(year), std::string::npos) << Lines(b.car)[3];
+    EXPECT_EQ(b.car.find(cvtest::carmdf::kDateText), std::string::npos);
+}
 
 std::string Record(const Written& w, std::string_view name) {
     for (const std::string& line : Lines(w.mdf))

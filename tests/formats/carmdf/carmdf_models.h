@@ -13,25 +13,17 @@
 
 namespace cvtest::carmdf {
 
-// Thu Dec 10 08:28:00 2026, for as long as the object lives.
-class FixedClock {
-public:
-    FixedClock() {
-        xxSaveCAR::SetClock([] {
-            std::tm t{};
-            t.tm_year = 126;
-            t.tm_mon = 11;
-            t.tm_mday = 10;
-            t.tm_hour = 8;
-            t.tm_min = 28;
-            t.tm_wday = 4;
-            return t;
-        });
-    }
-    ~FixedClock() { xxSaveCAR::SetClock({}); }
-    FixedClock(const FixedClock&) = delete;
-    FixedClock& operator=(const FixedClock&) = delete;
-};
+// Thu Dec 10 08:28:00 2026: the clock of the writers of the tests (xxSaveCAR::SetClock).
+inline std::tm FixedTime() {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 11;
+    t.tm_mday = 10;
+    t.tm_hour = 8;
+    t.tm_min = 28;
+    t.tm_wday = 4;
+    return t;
+}
 
 inline constexpr std::string_view kDateText = "Thu Dec 10 08:28:00 2026";
 

@@ -13,7 +13,7 @@
 namespace {
 
 using cvtest::TempDir;
-using cvtest::carmdf::FixedClock;
+using cvtest::carmdf::FixedTime;
 using cvtest::carmdf::Model;
 
 const std::string kGolden = std::string(CARTOVANE_TEST_DATA) + "/carmdf/";
@@ -109,12 +109,12 @@ void CheckGolden(const std::function<void(Model&)>& build, const std::string& na
     build(m);
     const std::string carPath = dir.File(name + ".car");
     {
-        FixedClock clock;
         CfxComPtr<ISBStream> stream;
         ASSERT_EQ(host::CreateFileStream(carPath, host::FileMode::Write, stream.Out()), S_OK);
         cartovane::CSBStreamBuf buffer(stream.Get());
         std::ostream car(&buffer);
         xxSaveCAR writer;
+    writer.SetClock(FixedTime);
         xxBool allSets = false;
         ASSERT_TRUE(writer.WriteCarAndMdf(car, *m.root, carPath, nullptr, allSets, false));
         EXPECT_TRUE(allSets);

@@ -229,6 +229,22 @@ INSTANTIATE_TEST_SUITE_P(
                                    " 0.000  0.000  1.000  0.000\n 0.000  0.000  0.000  1.000\n");
                     },
                     msg::CARLOAD_MDF_SYM, 0, kSymmetry, true, 2.0},
+        FailureCase{"sym_matrix_huge_translation",
+                    [] {
+                        return Mdf("#symmetry\n@periodicity 3 xyz\n@group matrix 2\n@matrix 1 X,Y,Z\n"
+                                   " 1.000  0.000  0.000  0.000\n 0.000  1.000  0.000  0.000\n"
+                                   " 0.000  0.000  1.000  0.000\n 0.000  0.000  0.000  1.000\n@matrix 2 -X,-Y,-Z\n"
+                                   "-1.000  0.000  0.000 -2.2e57\n 0.000 -1.000  0.000  0.000\n"
+                                   " 0.000  0.000 -1.000  0.000\n 0.000  0.000  0.000  1.000\n");
+                    },
+                    msg::CARLOAD_MDF_SYM, 0, kSymmetry, true, 2.0},
+        FailureCase{"sym_matrix_not_finite",
+                    [] {
+                        return Mdf("#symmetry\n@periodicity 3 xyz\n@group matrix 1\n@matrix 1 X,Y,Z\n"
+                                   " 1.000  0.000  0.000  nan\n 0.000  1.000  0.000  0.000\n"
+                                   " 0.000  0.000  1.000  0.000\n 0.000  0.000  0.000  1.000\n");
+                    },
+                    msg::CARLOAD_MDF_SYM, 0, kSymmetry, true, 2.0},
         FailureCase{"sym_matrix_short_row",
                     [] {
                         return Mdf("#symmetry\n@group matrix 1\n@matrix 1 X,Y,Z\n 1.000  0.000  0.000\n");

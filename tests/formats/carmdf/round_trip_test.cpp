@@ -16,7 +16,7 @@
 namespace {
 
 using cvtest::TempDir;
-using cvtest::carmdf::FixedClock;
+using cvtest::carmdf::FixedTime;
 
 const std::string kGolden = std::string(CARTOVANE_TEST_DATA) + "/carmdf/";
 
@@ -38,13 +38,13 @@ std::unique_ptr<xxAtomisticTreeRoot> Read(const std::string& carPath) {
 
 // Writes as the component does by default: CR LF through the host's text-mode file stream.
 void Write(xxObject& model, const std::string& carPath, bool unixFormat = false) {
-    FixedClock clock;
     CfxComPtr<ISBStream> stream;
     ASSERT_EQ(host::CreateFileStream(carPath, host::FileMode::Write, stream.Out()), S_OK);
     if (unixFormat) stream->SetBinaryMode(VARIANT_TRUE);
     cartovane::CSBStreamBuf buffer(stream.Get());
     std::ostream car(&buffer);
     xxSaveCAR writer;
+    writer.SetClock(FixedTime);
     xxBool allSets = false;
     ASSERT_TRUE(writer.WriteCarAndMdf(car, model, carPath, nullptr, allSets, unixFormat));
     EXPECT_TRUE(allSets);

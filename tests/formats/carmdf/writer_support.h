@@ -24,10 +24,10 @@ struct Written {
     std::vector<std::string> warnings;
 };
 
-// Writes model to name.car (and its MDF) in dir, with LF line ends, the CAR through a string.
+// Writes model to name.car (and its MDF) in dir, with LF line ends, the CAR through a string;
+// by a fresh writer on the tests' clock unless one is given.
 inline Written WriteModel(xxObject& model, const TempDir& dir, const std::string& name = "model.car",
-                          bool unixFormat = true) {
-    FixedClock clock;
+                          bool unixFormat = true, xxSaveCAR* given = nullptr) {
     Cfx::ClearLastError();
     auto manager = host::DiagnosticsManager::Create();
     CfxComPtr<ISBDiagnosticsConnection> connection;
@@ -36,7 +36,9 @@ inline Written WriteModel(xxObject& model, const TempDir& dir, const std::string
 
     Written w;
     std::ostringstream car;
-    xxSaveCAR writer;
+    xxSaveCAR fresh;
+    fresh.SetClock(FixedTime);
+    xxSaveCAR& writer = given ? *given : fresh;
     const std::string path = name.empty() ? std::string() : dir.File(name);
     w.ok = writer.WriteCarAndMdf(car, model, path, connection.Get(), w.allSets, unixFormat);
     w.messageId = Cfx::GetLastError().messageId;
