@@ -1,6 +1,7 @@
 // The host's XML library: a tree of elements with interned element and attribute names, a
-// parser into the tree (expat underneath, no namespace processing, no entities) and a saver
-// that writes either a whole tree or one element at a time as a writer builds and purges it.
+// parser into the tree (expat underneath, no namespace processing, no document type declarations,
+// no entities) and a saver that writes either a whole tree or one element at a time as a writer
+// builds and purges it.
 #pragma once
 
 #include <array>
@@ -353,9 +354,9 @@ inline xmlElement::Attribute xmlElement::AttributeAt(std::size_t i) const {
 
 // ---- parsing ----------------------------------------------------------------------------
 
-// Parses a whole stream, fed to the parser in chunks. Documents with entity declarations,
-// entity references other than the predefined ones, or nesting deeper than the limit are
-// refused. A failure throws xmlException with the parser's text and position.
+// Parses a whole stream, fed to the parser in chunks. Documents with a document type
+// declaration, entity references other than the predefined ones, or nesting deeper than the
+// limit are refused. A failure throws xmlException with the parser's text and position.
 class xmlLoader {
 public:
     static constexpr std::size_t kDefaultMaxDepth = 256;

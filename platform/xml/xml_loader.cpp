@@ -50,6 +50,11 @@ struct xmlLoaderCallbacks {
         auto* self = static_cast<xmlLoaderCallbacks*>(data);
         self->Guard([&] { self->loader->OnText(std::string_view(text, static_cast<std::size_t>(length))); });
     }
+    // A document type declaration is refused as it begins: its attribute defaults would add
+    // values the document does not show, and its entities expansions or reads through a DTD.
+    static void DoctypeDecl(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+        static_cast<xmlLoaderCallbacks*>(data)->Stop("document type declarations are not allowed");
+    }
     // Entities are refused outright: no expansion attacks, no reads through a DTD.
     static void EntityDecl(void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*, const XML_Char*,
                            const XML_Char*, const XML_Char*) {
@@ -73,6 +78,7 @@ void xmlLoader::Load() {
     XML_SetUserData(p, &callbacks);
     XML_SetElementHandler(p, &xmlLoaderCallbacks::Start, &xmlLoaderCallbacks::End);
     if (WantsText()) XML_SetCharacterDataHandler(p, &xmlLoaderCallbacks::Text);
+    XML_SetStartDoctypeDeclHandler(p, &xmlLoaderCallbacks::DoctypeDecl);
     XML_SetEntityDeclHandler(p, &xmlLoaderCallbacks::EntityDecl);
     XML_SetSkippedEntityHandler(p, &xmlLoaderCallbacks::SkippedEntity);
     XML_SetExternalEntityRefHandler(p, &xmlLoaderCallbacks::ExternalEntity);

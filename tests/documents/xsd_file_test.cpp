@@ -54,6 +54,22 @@ TEST(XsdFile, FailuresComeBackAsResultsAndClearOnlyWhatWasRead) {
     EXPECT_EQ(xxLoadXSD().LoadObjectFromStreamHR(*std::make_unique<std::istringstream>("<a/>"), nullptr, ""), E_POINTER);
 }
 
+// Attribute defaults of a document type would become values of the model, a missing "Version"
+// among them; such documents are refused before anything is read.
+TEST(XsdFile, DocumentTypeDeclarationsAreRefused) {
+    xxTreeRoot root;
+    root.SetName("kept");
+    EXPECT_EQ(LoadXsd("<!DOCTYPE XSD [<!ATTLIST XSD Version CDATA \"5.5\"><!ATTLIST TreeRoot Name CDATA "
+                      "\"injected\">]><XSD><TreeRoot ID=\"1\"/></XSD>",
+                      root),
+              E_FAIL);
+    EXPECT_EQ(Cfx::GetLastError().description.rfind(
+                  "Unable to parse XSD as valid XML - document type declarations are not allowed at line 1", 0),
+              0u)
+        << Cfx::GetLastError().description;
+    EXPECT_EQ(root.GetName(), "kept");
+}
+
 // A water molecule with every kind of atomistic content the data model has so far.
 std::unique_ptr<xxAtomisticTreeRoot> Water() {
     auto root = std::make_unique<xxAtomisticTreeRoot>();

@@ -73,14 +73,18 @@ TEST(XmlLoader, RefusesWhatIsNotASafeWellFormedDocument) {
         {"name starting with a digit", "<2ndDerivative/>", "not well-formed"},
         {"duplicate attribute", "<a X=\"1\" X=\"2\"/>", "duplicate attribute"},
         {"second document element", "<a/><b/>", "junk after document element"},
-        {"entity expansion", laughs, "entity declarations are not allowed"},
+        {"entity expansion", laughs, "document type declarations are not allowed at line 1"},
         {"external entity", "<!DOCTYPE a [<!ENTITY e SYSTEM \"/etc/passwd\">]><a>&e;</a>",
-         "entity declarations are not allowed"},
+         "document type declarations are not allowed"},
         {"parameter entity", "<!DOCTYPE a [<!ENTITY % p SYSTEM \"/etc/passwd\"> %p;]><a/>",
-         "entity declarations are not allowed"},
+         "document type declarations are not allowed"},
         {"undefined entity", "<a>&nope;</a>", "undefined entity"},
         {"external subset with undefined entity", "<!DOCTYPE a SYSTEM \"/etc/x.dtd\"><a>&nope;</a>",
-         "undefined entity"},
+         "document type declarations are not allowed"},
+        // Defaults would give elements attributes the document does not show.
+        {"attribute defaults", "<?xml version=\"1.0\"?>\n<!DOCTYPE a [<!ATTLIST a V CDATA \"5.5\">]><a/>",
+         "document type declarations are not allowed at line 2"},
+        {"bare document type", "<!DOCTYPE a><a/>", "document type declarations are not allowed"},
         {"deep nesting", deep, "nested deeper than 256"},
     };
     for (const Case& c : cases) EXPECT_NE(ParseError(c.text).find(c.expected), std::string::npos) << c.name << ": " << ParseError(c.text);
