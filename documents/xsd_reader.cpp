@@ -27,6 +27,14 @@ template <class Place>
     throw xmlException(place() + " - " + caught.result.Description());
 }
 
+// Identifiers are written as decimal digits; a sign is read so that a negative one is out of
+// range rather than a different number. Anything else ("1e99", "abc", "7 ") names no identifier,
+// though a reading that stops at the first other character would make one of it.
+bool IsIdNumber(std::string_view text) {
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 }  // namespace
 
 XSDToDM::XSDToDM(xxSerializable& target) : target_(target) {}
@@ -141,6 +149,7 @@ XSDToDM::Record** XSDToDM::IdSlot(std::int64_t n, bool create) {
 }
 
 void XSDToDM::RegisterId(std::string_view text, Record& record) {
+    if (!text.empty() && !IsIdNumber(text)) throw xmlException("The ID '" + std::string(text) + "' is not a number");
     std::optional<std::int64_t> n = text.empty() ? std::optional<std::int64_t>(0) : LeadingInteger(text);
     // Out of 32 bits, or negative: no slot for it, whatever a 32-bit reading would make of it.
     if (!n || *n < 0) throw xmlException("The ID '" + std::string(text) + "' is out of range");
@@ -153,7 +162,7 @@ void XSDToDM::RegisterId(std::string_view text, Record& record) {
 
 XSDToDM::Record* XSDToDM::FindRecordById(std::string_view text) {
     if (text.empty()) return &records_.front();
-    std::optional<std::int64_t> n = LeadingInteger(text);
+    std::optional<std::int64_t> n = IsIdNumber(text) ? LeadingInteger(text) : std::nullopt;
     if (!n || *n <= 0 || *n > maxId_) throw xmlException("Invalid ID reference: '" + std::string(text) + "'");
     Record** slot = IdSlot(*n, false);
     if (!slot || !*slot) throw xmlException("Missing object with ID '" + std::string(text) + "'");
