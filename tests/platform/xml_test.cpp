@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
+#include <random>
 #include <sstream>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -350,6 +354,44 @@ TEST(XmlSaver, StreamingDefersStartTagsAndNeverLooksBack) {
     t2.CreateDocumentElement("XSD").ChildElement(t2.GetDocumentElement()->CreateChildElement("A")).CreateChildElement("B");
     xmlTreeSaver(indented, t2, true).Save(kXmlEncodingUtf8, kXmlHeaderNone);
     EXPECT_EQ(indented.str(), "<XSD>\n\t<A>\n\t\t<B/>\n\t</A>\n</XSD>\n");
+}
+
+// The cache answers what its lookup answers, whatever the addresses: names rewritten in place,
+// one text at several addresses, a name that is the tail of another, names too long to be
+// remembered without a class, and more names than it has entries.
+TEST(XmlNameCache, AnswersAsItsLookupWouldOnRandomNames) {
+    std::unordered_map<std::string, std::unique_ptr<xmlElementClass>> classes;
+    std::vector<std::string> names = {"FormalCharge", "Charge", "Name", "Nam", "Na", "N", "XYZ", "ID",
+                                      std::string(40, 'L'), std::string(40, 'M'), std::string(31, 'S')};
+    for (int i = 0; i < 12; ++i) names.push_back("c" + std::to_string(i));
+    for (const std::string& name : names)
+        if (name != "FormalCharge" && name != "Nam" && name[0] != 'M' && name[0] != 'S' && name != "c3")
+            classes.emplace(name, std::make_unique<xmlElementClass>(name));
+    auto lookup = [&](const char* name) -> const xmlElementClass* {
+        auto it = classes.find(name);
+        return it == classes.end() ? nullptr : it->second.get();
+    };
+    xmlNameCache<xmlElementClass, 4> cache;
+    std::array<std::array<char, 48>, 16> buffers{};
+    std::mt19937 random(11);
+    for (auto& b : buffers) std::strcpy(b.data(), names[random() % names.size()].c_str());
+    for (int op = 0; op < 20000; ++op) {
+        auto& buffer = buffers[random() % buffers.size()];
+        switch (random() % 6) {
+            case 0:
+                std::strcpy(buffer.data(), names[random() % names.size()].c_str());
+                break;
+            case 1:
+                if (random() % 50 == 0) cache.Clear();
+                break;
+            default:
+                break;
+        }
+        // Sometimes from inside the buffer: "Charge" within "FormalCharge", "a" within "Na".
+        const std::size_t length = std::strlen(buffer.data());
+        const char* name = buffer.data() + (random() % 4 == 0 && length > 1 ? random() % length : 0);
+        ASSERT_EQ(cache.Get(name, lookup), lookup(name)) << op << " " << name;
+    }
 }
 
 }  // namespace
