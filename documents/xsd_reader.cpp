@@ -1,5 +1,6 @@
 #include "documents/xsd_reader.h"
 
+#include <algorithm>
 #include <limits>
 #include <type_traits>
 #include <new>
@@ -76,6 +77,7 @@ void XSDToDM::Load(xmlTree& tree) {
     ids_.clear();
     attributeClasses_.Clear();
     objectClasses_.clear();
+    unknownClasses_.clear();
     tree.Clear();
     tree_ = nullptr;
     idClass_ = nullptr;
@@ -398,8 +400,13 @@ std::string_view XSDToDM::GetAttribute(const char* name) {
 
 unsigned XSDToDM::GetClassVersion(const xxClass& cls, bool silent) {
     if (unsigned cached = cls.CachedDocumentVersion()) return cached;
+    // A class the document's format does not know is not cached (0 means none), but it is asked
+    // for once per object: remember the silent misses, or an old document would search every
+    // table again for each of its atoms.
+    if (silent && std::find(unknownClasses_.begin(), unknownClasses_.end(), &cls) != unknownClasses_.end()) return 0;
     unsigned version = ClassVersionAt(version_, cls, silent);
     cls.SetCachedDocumentVersion(version);
+    if (!version) unknownClasses_.push_back(&cls);
     return version;
 }
 

@@ -134,5 +134,6 @@ private:
     };
     const ObjectClass& ObjectClassOf(const xmlElementClass& element);
     std::unordered_map<const xmlElementClass*, ObjectClass> objectClasses_;
+    std::vector<const xxClass*> unknownClasses_;  // silent misses of GetClassVersion
     std::uint64_t repeatBudget_ = 0;
 };

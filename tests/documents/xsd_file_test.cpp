@@ -184,6 +184,58 @@ TEST(XsdFile, FrameEnergiesAndStressesReadBack) {
     EXPECT_FALSE(xxMatterSymmetrySystem::m_ppt_TrajectoryStress.IsAssigned(*systems[0]));
 }
 
+// The loads ask for the versions of their classes, so a document of an older format loads only
+// with the classes it could hold. The root element's name is not looked at: the target's class
+// is the one asked for. Bases that came later than their classes (Matter, BondableInteraction)
+// and classes dropped since ("SubUnit" after 4.2) do not stop a load.
+TEST(XsdFile, OlderFormatsLoadOnlyTheClassesTheyKnew) {
+    const std::string current = SaveXsd(*Water());
+    auto at = [&](const char* version, bool multiScale = false) {
+        std::string text = current;
+        text.replace(text.find("Version=\"5.5\""), 13, std::string("Version=\"") + version + "\"");
+        if (multiScale) {
+            text.replace(text.find("<Molecule "), 10, "<MultiScaleMolecule ");
+            text.replace(text.find("</Molecule>"), 11, "</MultiScaleMolecule>");
+        }
+        return text;
+    };
+    struct Case {
+        const char* version;
+        bool treeRoot;  // loaded into a plain tree root instead of an atomistic one
+        bool multiScale;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {"5.5", false, false, ""},
+        {"4.3", false, false, ""},
+        {"2.1", false, false, ""},
+        {"2.0", false, false, "\nElement 'AtomisticTreeRoot' (ID=1) - Class 'AtomisticTreeRoot' is unknown at version 2.0"},
+        {"1", true, false, ""},
+        {"0", true, false, "\nElement 'AtomisticTreeRoot' (ID=1) - Class 'TreeRoot' is unknown at version 0"},
+        {"5.5", false, true, ""},
+        {"5.0", false, true,
+         "\nElement 'AtomisticTreeRoot' (ID=1) - \nElement 'MultiScaleMolecule' (ID=2) - Class 'MultiScaleMolecule' is "
+         "unknown at version 5.0"},
+    };
+    for (const Case& c : cases) {
+        std::unique_ptr<xxTreeRoot> back;
+        if (c.treeRoot) back = std::make_unique<xxTreeRoot>();
+        else back = std::make_unique<xxAtomisticTreeRoot>();
+        const HRESULT hr = LoadXsd(at(c.version, c.multiScale), *back);
+        if (c.failure[0]) {
+            EXPECT_EQ(hr, E_FAIL) << c.version;
+            EXPECT_EQ(Cfx::GetLastError().description, c.failure) << c.version;
+            EXPECT_EQ(back->NumChildren(), 0u) << c.version;
+            continue;
+        }
+        ASSERT_EQ(hr, S_OK) << c.version << ": " << Cfx::GetLastError().description;
+        if (!c.treeRoot && !c.multiScale) {
+            EXPECT_EQ(SaveXsd(*back), current) << c.version;
+        }
+        EXPECT_EQ(back->DescendentsOf<xxAtom3d>().size(), 3u) << c.version;
+    }
+}
+
 // Another XML parser than ours reads what the saver writes: well-formed, the newest version,
 // every "ID" once.
 TEST(XsdFile, DocumentsReadWithAnIndependentParser) {
