@@ -117,7 +117,7 @@ void XSDToDM::IndexElements(Record& root) {
         child->SetUserIndex(records_.size());
         path.push_back({&r, 0});
     }
-    repeatBudget_ = kMinRepeatBudget + kRepeatsPerByte * bytes;
+    listBudget_ = kListFloor + kListBytesPerByte * bytes;
 }
 
 XSDToDM::Record* XSDToDM::RecordOf(const xmlElement& element) const {
@@ -416,9 +416,9 @@ void XSDToDM::ReadReference(const char* name, xxSerializable*& object) {
     WithContext("reference Attribute", name, [&] { object = ResolveReference(GetAttribute(name)); });
 }
 
-void XSDToDM::ConsumeRepeats(std::uint64_t n) {
-    if (n > repeatBudget_) throw xmlException("Repeated items exceed what the document can hold");
-    repeatBudget_ -= n;
+void XSDToDM::Charge(std::uint64_t bytes) {
+    if (bytes > listBudget_) throw xmlException("Repeated items exceed what the document can hold");
+    listBudget_ -= bytes;
 }
 
 void XSDToDM::ReadReferenceCollection(const char* name, xxReferenceCollection& collection) {
@@ -430,8 +430,11 @@ void XSDToDM::ReadReferenceCollection(const char* name, xxReferenceCollection& c
         StrToken tokens(text, ',', '\\');
         collection.Reserve(tokens.CountSeparators() + 1);
         std::string item;
-        while (tokens.Next(item))
-            if (!item.empty()) collection.Append(ResolveReference(item));
+        while (tokens.Next(item)) {
+            if (item.empty()) continue;
+            Charge(kReferenceCost);
+            collection.Append(ResolveReference(item));
+        }
     });
 }
 
@@ -457,6 +460,7 @@ void XSDToDM::ReadCompressedReferences(std::string_view text, xxReferenceCollect
         std::size_t plus = item.find('+');
         if (x == std::string::npos && plus == std::string::npos) {
             take(1);
+            Charge(kReferenceCost);
             collection.Append(ResolveReference(item));
             continue;
         }
@@ -464,7 +468,7 @@ void XSDToDM::ReadCompressedReferences(std::string_view text, xxReferenceCollect
         std::optional<std::int64_t> n = LeadingInteger(std::string_view(item).substr(0, at));
         if (!n || *n < 1) FormatError("Invalid format - expected repeat count.");
         take(*n);
-        ConsumeRepeats(static_cast<std::uint64_t>(*n));
+        Charge(static_cast<std::uint64_t>(*n) * kReferenceCost);
         if (x != std::string::npos) {
             collection.AppendRepeated(ResolveReference(item.substr(x + 1)), static_cast<std::size_t>(*n));
         } else {
@@ -483,8 +487,11 @@ void XSDToDM::ReadPropertyTemplates(const char* name, std::vector<const xxProper
         StrToken tokens(GetAttribute(name), ',', '\\');
         templates.reserve(tokens.CountSeparators() + 1);
         std::string item;
-        while (tokens.Next(item))
-            if (!item.empty()) templates.push_back(FindPropertyTemplate(item, GetCurrentObject()));
+        while (tokens.Next(item)) {
+            if (item.empty()) continue;
+            Charge(sizeof(const xxPropertyBase*));
+            templates.push_back(FindPropertyTemplate(item, GetCurrentObject()));
+        }
     });
 }
 
@@ -534,11 +541,12 @@ void XSDToDM::ParseCompressedArray(const char* name, C& values) {
                 if (!have) throw FromStringException(item, "Compressed Array", "repeat instruction found in first item.");
                 unsigned n = 0;
                 FromString(std::string_view(item).substr(1), n);
-                ConsumeRepeats(n);
+                Charge(std::uint64_t{n} * sizeof(V));
                 values.insert(values.end(), n, last);
             } else {
                 V v{};
                 FromString(item, v);
+                Charge(sizeof(V));
                 values.push_back(v);
                 last = v;
                 have = true;
@@ -561,6 +569,7 @@ void XSDToDM::ReadBoolList(const char* name, C& values) {
                 if (item.empty()) continue;
                 bool b = false;
                 FromString(item, b);
+                Charge(sizeof(bool));
                 values.push_back(b);
             }
         } else {
@@ -568,6 +577,7 @@ void XSDToDM::ReadBoolList(const char* name, C& values) {
             for (char c : text) {
                 bool b = false;
                 FromString(std::string_view(&c, 1), b);
+                Charge(sizeof(bool));
                 values.push_back(b);
             }
         }
@@ -581,8 +591,11 @@ void XSDToDM::GetArray(const char* name, C& values) {
         WithContext("array Attribute", name, [&] {
             StrToken tokens(GetAttribute(name), ',', '\\');
             std::string item;
-            while (tokens.Next(item))
-                if (!item.empty()) values.push_back(item);
+            while (tokens.Next(item)) {
+                if (item.empty()) continue;
+                Charge(sizeof(std::string) + item.size());
+                values.push_back(item);
+            }
         });
     } else if constexpr (std::is_same_v<K, bool>) {
         ReadBoolList(name, values);

@@ -34,10 +34,13 @@ public:
     // Cfx::CfxResult E_FAIL for malformed compressed reference lists, or what Load throws.
     void Load(xmlTree& tree);
 
-    // Items that "x" repeats and compressed reference runs may add in one load, beyond a share
-    // of the document's own size: a few bytes never demand gigabytes.
-    static constexpr std::uint64_t kMinRepeatBudget = std::uint64_t{1} << 24;
-    static constexpr std::uint64_t kRepeatsPerByte = 64;
+    // What the lists of one load may hold, in bytes: a floor and a share of the document's own
+    // size (its attribute texts), so that a few bytes never demand gigabytes. Each item a list
+    // read appends is charged what it occupies, a reference also what a model keeps for a member
+    // (a set's weak reference): "x" repeats and reference runs cost by the items they stand for.
+    static constexpr std::uint64_t kListFloor = std::uint64_t{8} << 20;
+    static constexpr std::uint64_t kListBytesPerByte = 16;
+    static constexpr std::uint64_t kReferenceCost = 64;
 
 private:
     struct Record {
@@ -80,7 +83,7 @@ private:
     xmlElement* CurrentElement() const;
     std::string_view GetAttribute(const char* name);
     std::optional<std::string_view> FindValue(const char* name);  // empty: absent
-    void ConsumeRepeats(std::uint64_t n);
+    void Charge(std::uint64_t bytes);  // throws once the lists hold more than the document can
     xxSerializable* ResolveNumber(std::int64_t id);
     void ReadCompressedReferences(std::string_view text, xxReferenceCollection& collection);
 
@@ -135,5 +138,5 @@ private:
     const ObjectClass& ObjectClassOf(const xmlElementClass& element);
     std::unordered_map<const xmlElementClass*, ObjectClass> objectClasses_;
     std::vector<const xxClass*> unknownClasses_;  // silent misses of GetClassVersion
-    std::uint64_t repeatBudget_ = 0;
+    std::uint64_t listBudget_ = 0;  // bytes the lists of this load may still take
 };

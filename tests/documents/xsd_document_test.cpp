@@ -490,6 +490,50 @@ TEST(XsdReads, CompressedValueLists) {
     }
 }
 
+// What the lists of one load hold is bounded by the document's size: 8 MiB and 16 bytes for each
+// byte of its attribute texts. Items cost what they occupy, references 64 bytes each.
+TEST(XsdReads, ListsAreBoundedByTheDocumentSize) {
+    const std::string exceeds = "Repeated items exceed what the document can hold";
+    const std::string padding = " P=\"" + std::string(65536, 'p') + "\"";
+    std::vector<int> ints, more;
+    std::vector<double> doubles;
+    std::vector<xxObject*> objects;
+    xxPointerCollection<xxObject> references(objects);
+    struct Case {
+        const char* name;
+        std::string attributes;
+        std::function<void(xxInput&)> read;
+        std::string failure;
+    };
+    auto readInts = [&](xxInput& in) { in.ReadArray("A", ints); };
+    const Case cases[] = {
+        {"8 MB of ints", "A=\"1,x1999999\"", readInts, ""},
+        {"8.8 MB of ints", "A=\"1,x2199999\"", readInts, "array Attribute='A' - " + exceeds},
+        {"8.8 MB of ints in a larger document", "A=\"1,x2199999\"" + padding, readInts, ""},
+        {"8.8 MB of doubles", "A=\"1,x1099999\"", [&](xxInput& in) { in.ReadArray("A", doubles); },
+         "array Attribute='A' - " + exceeds},
+        {"two lists of 6 MB",
+         "A=\"1,x1499999\" B=\"1,x1499999\"",
+         [&](xxInput& in) {
+             in.ReadArray("A", ints);
+             in.ReadArray("B", more);
+         },
+         "array Attribute='B' - " + exceeds},
+        {"8.3 MB of references", "R=\"ci(130000):130000x1\"",
+         [&](xxInput& in) { in.ReadReferenceCollection("R", references); }, ""},
+        {"9 MB of references", "R=\"ci(140000):140000x1\"",
+         [&](xxInput& in) { in.ReadReferenceCollection("R", references); },
+         "reference array Attribute='R' - " + exceeds},
+        {"9 MB of a run", "R=\"ci(140000):140000+1\"",
+         [&](xxInput& in) { in.ReadReferenceCollection("R", references); },
+         "reference array Attribute='R' - " + exceeds},
+    };
+    for (const Case& c : cases) {
+        const std::string failure = Probe(c.attributes, c.read);
+        EXPECT_EQ(failure, c.failure.empty() ? "" : "\nElement 'TestProbe' (ID=1) - " + c.failure) << c.name;
+    }
+}
+
 TEST(XsdReads, BoolListsAndBitVectors) {
     struct Case {
         const char* text;

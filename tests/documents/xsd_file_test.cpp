@@ -184,6 +184,19 @@ TEST(XsdFile, FrameEnergiesAndStressesReadBack) {
     EXPECT_FALSE(xxMatterSymmetrySystem::m_ppt_TrajectoryStress.IsAssigned(*systems[0]));
 }
 
+// A few hundred bytes once asked for a set of 16 million members, a gigabyte of memory.
+TEST(XsdFile, SmallDocumentsCannotAskForLargeLists) {
+    xxAtomisticTreeRoot back;
+    EXPECT_EQ(LoadXsd("<XSD Version=\"5.5\"><AtomisticTreeRoot ID=\"1\" Children=\"2\"><Atom3d ID=\"2\" "
+                      "ElementSymbol=\"C\"/><Set ID=\"3\" Members=\"ci(16777216):16777216x2\"/></AtomisticTreeRoot></XSD>",
+                      back),
+              E_FAIL);
+    EXPECT_EQ(Cfx::GetLastError().description,
+              "\nElement 'AtomisticTreeRoot' (ID=1) - \nElement 'Set' (ID=3) - reference array Attribute='Members' - "
+              "Repeated items exceed what the document can hold");
+    EXPECT_EQ(back.NumChildren(), 0u);
+}
+
 // The loads ask for the versions of their classes, so a document of an older format loads only
 // with the classes it could hold. The root element's name is not looked at: the target's class
 // is the one asked for. Bases that came later than their classes (Matter, BondableInteraction)
