@@ -354,21 +354,31 @@ inline xmlElement::Attribute xmlElement::AttributeAt(std::size_t i) const {
 
 // ---- parsing ----------------------------------------------------------------------------
 
-// Parses a whole stream, fed to the parser in chunks. Documents with a document type
-// declaration, entity references other than the predefined ones, or nesting deeper than the
-// limit are refused. A failure throws xmlException with the parser's text and position.
+struct xmlLoaderCallbacks;
+
+// Parses a stream, fed to the parser in pieces: all of it (Load), or piece by piece as a reader
+// needs more of the document (ParseSome). A piece in which the parser met nothing, being inside
+// one long token, makes the next piece twice as large, so that no token is scanned again for each
+// piece and a long one costs its length. Documents with a document type declaration, entity
+// references other than the predefined ones, or nesting deeper than the limit are refused. A
+// failure throws xmlException with the parser's text and position (or what a handler threw);
+// the loader is finished then.
 class xmlLoader {
 public:
     static constexpr std::size_t kDefaultMaxDepth = 256;
+    static constexpr std::size_t kPiece = std::size_t{1} << 16;  // and pieces grow to 1 GiB
 
-    explicit xmlLoader(std::istream& in) : in_(in) {}
-    virtual ~xmlLoader() = default;
+    explicit xmlLoader(std::istream& in);
+    virtual ~xmlLoader();
     xmlLoader(const xmlLoader&) = delete;
     xmlLoader& operator=(const xmlLoader&) = delete;
 
     void Load();
     // There is no validation against a DTD in any case.
     void LoadWithoutDTDValidation() { Load(); }
+    // Parses the next piece; false once the document has been parsed to its end (or failed).
+    bool ParseSome();
+    bool Finished() const { return finished_; }
     void SetMaxDepth(std::size_t depth) { maxDepth_ = depth; }
 
 protected:
@@ -382,6 +392,8 @@ private:
     friend struct xmlLoaderCallbacks;
     std::istream& in_;
     std::size_t maxDepth_ = kDefaultMaxDepth;
+    std::unique_ptr<xmlLoaderCallbacks> parse_;  // from the first piece to the last
+    bool finished_ = false;
 };
 
 // Builds the tree from the document: elements and attributes only (no white space, comments or

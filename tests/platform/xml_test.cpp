@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <istream>
 #include <random>
 #include <sstream>
 #include <unordered_map>
@@ -103,6 +105,97 @@ TEST(XmlLoader, ReadsDocumentsLargerThanOneChunk) {
     xmlElement* r = tree->GetDocumentElement();
     ASSERT_EQ(r->ChildCount(), 20000u);
     for (std::size_t i : {0u, 4567u, 19999u}) EXPECT_EQ(*r->ChildElement(i).FindAttribute("v"), std::to_string(i));
+}
+
+// Counts the reads the loader makes of its stream.
+class CountingSource : public std::streambuf {
+public:
+    explicit CountingSource(const std::string& text) : text_(text) {}
+    int reads = 0;
+
+protected:
+    std::streamsize xsgetn(char* out, std::streamsize n) override {
+        ++reads;
+        const auto take = std::min<std::size_t>(static_cast<std::size_t>(n), text_.size() - pos_);
+        std::memcpy(out, text_.data() + pos_, take);
+        pos_ += take;
+        return static_cast<std::streamsize>(take);
+    }
+    int_type underflow() override { return traits_type::eof(); }
+
+private:
+    const std::string& text_;
+    std::size_t pos_ = 0;
+};
+
+// Tokens far longer than a piece read back whole; the pieces grow while the parser is inside one,
+// so that it is not scanned again for each 64 KiB (an 8 MiB token in 128 pieces), and shrink again
+// once it has ended.
+TEST(XmlLoader, LongTokensAreReadInGrowingPieces) {
+    const std::string token(std::size_t{8} << 20, 'a');
+    struct Case {
+        const char* name;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"attribute", "<r v=\"" + token + "\"><e/></r>"},
+        {"comment", "<r><!--" + token + "--><e/></r>"},
+        {"element name", "<r><" + token + "/><e/></r>"},
+    };
+    for (const Case& c : cases) {
+        CountingSource source(c.text);
+        std::istream in(&source);
+        xmlTree tree;
+        xmlTreeLoader(in, tree).Load();
+        xmlElement* r = tree.GetDocumentElement();
+        ASSERT_NE(r, nullptr) << c.name;
+        EXPECT_EQ(r->ChildElement(r->ChildCount() - 1).GetName(), "e") << c.name;
+        if (c.name[0] == 'a') {
+            EXPECT_EQ(r->FindAttribute("v")->size(), token.size());
+        }
+        if (c.name[0] == 'e') {
+            EXPECT_EQ(r->ChildElement(0).GetName().size(), token.size());
+        }
+        EXPECT_LT(source.reads, 16) << c.name;
+    }
+    // After a long token the pieces are small again: a long document of short elements around one
+    // long attribute is read in about as many pieces as its size asks for.
+    std::string doc = "<r v=\"" + std::string(std::size_t{1} << 19, 'a') + "\">";
+    for (int i = 0; i < 500000; ++i) doc += "<e/>";  // 2 MB, four times the largest piece
+    doc += "</r>";
+    CountingSource source(doc);
+    std::istream in(&source);
+    xmlTree tree;
+    xmlTreeLoader loader(in, tree);
+    int pieces = 0;
+    while (loader.ParseSome()) ++pieces;
+    EXPECT_TRUE(loader.Finished());
+    EXPECT_FALSE(loader.ParseSome());
+    EXPECT_EQ(tree.GetDocumentElement()->ChildCount(), 500000u);
+    EXPECT_GT(pieces, 20);  // 2 MB in 64 KiB pieces, but for the few large ones
+}
+
+// A document fed piece by piece grows its tree as the pieces come; a failure finishes the loader.
+TEST(XmlLoader, ParsesPieceByPiece) {
+    std::string doc = "<r>";
+    for (int i = 0; i < 50000; ++i) doc += "<e v=\"" + std::to_string(i) + "\"/>";
+    std::istringstream in(doc + "</r>");
+    xmlTree tree;
+    xmlTreeLoader loader(in, tree);
+    ASSERT_TRUE(loader.ParseSome());
+    const std::size_t first = tree.GetDocumentElement()->ChildCount();
+    EXPECT_GT(first, 0u);
+    EXPECT_LT(first, 50000u);
+    while (loader.ParseSome()) {
+    }
+    EXPECT_EQ(tree.GetDocumentElement()->ChildCount(), 50000u);
+
+    std::istringstream bad(doc + "</q>");
+    xmlTree other;
+    xmlTreeLoader failing(bad, other);
+    EXPECT_THROW(failing.Load(), xmlException);
+    EXPECT_TRUE(failing.Finished());
+    EXPECT_FALSE(failing.ParseSome());
 }
 
 TEST(XmlTree, ClassesAreInternedAndFoundWithoutCreating) {
