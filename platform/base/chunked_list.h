@@ -13,7 +13,7 @@
 #include "base/huge_pages.h"
 
 // Items in chunks that double in size (First items, then 2 * First, ...) up to Largest items
-// each: stable addresses, a few allocations however long the list grows, and little unused room
+// each (rounded up to a power of two): stable addresses, a few allocations however long the list grows, and little unused room
 // in a short one (nor more than one chunk in a long one, with Largest); reserve on an empty list
 // sizes the first chunk to fit. Large chunks sit on huge pages; items are made as they are added.
 template <class T, std::size_t First = 1024, std::size_t Largest = SIZE_MAX>
@@ -54,10 +54,12 @@ public:
 
 private:
     // Chunks 0 to doubling_ - 1 hold first_ << k items (first_ * (2^k - 1) up to first_ *
-    // (2^(k+1) - 1)); the later ones largest_ each, from first_ * (2^doubling_ - 1) on.
+    // (2^(k+1) - 1)); the later ones largest_ each, from first_ * (2^doubling_ - 1) on. The
+    // largest is a power of two, so that finding an item there takes no division.
     void Shape(std::size_t first) {
         first_ = first;
-        largest_ = std::max(Largest, first);
+        largest_ = Largest == SIZE_MAX ? SIZE_MAX : std::bit_ceil(std::max(Largest, first));
+        largestShift_ = static_cast<unsigned>(std::countr_zero(largest_));
         doubling_ = 0;
         const std::size_t limit = static_cast<std::size_t>(std::numeric_limits<std::size_t>::digits - std::bit_width(first));
         while (doubling_ < limit && (first << doubling_) < largest_) ++doubling_;
@@ -67,13 +69,14 @@ private:
         if (i < first_) return reinterpret_cast<T*>(chunks_[0].get()) + i;
         if (i >= doubled_) {
             const std::size_t past = i - doubled_;
-            return reinterpret_cast<T*>(chunks_[doubling_ + past / largest_].get()) + past % largest_;
+            return reinterpret_cast<T*>(chunks_[doubling_ + (past >> largestShift_)].get()) + (past & (largest_ - 1));
         }
         const std::size_t k = static_cast<std::size_t>(std::bit_width(i / first_ + 1)) - 1;
         return reinterpret_cast<T*>(chunks_[k].get()) + (i - first_ * ((std::size_t{1} << k) - 1));
     }
     std::size_t first_ = First;
     std::size_t largest_ = Largest;
+    unsigned largestShift_ = 0;
     std::size_t doubling_ = 0;
     std::size_t doubled_ = 0;
     std::vector<LargeBlock> chunks_;

@@ -48,7 +48,14 @@ private:
     xmlTree* tree_ = nullptr;
 };
 class xmlElementClass : public xmlName {
+public:
     using xmlName::xmlName;
+    // Among its tree's element classes, in the order they were interned: 0, 1, 2, ...
+    std::uint32_t Index() const { return index_; }
+
+private:
+    friend class xmlTree;
+    std::uint32_t index_ = 0;
 };
 class xmlAttributeClass : public xmlName {
 public:
@@ -221,6 +228,8 @@ public:
 
     // Removes child i with its subtree; the later children move down by one.
     void PurgeChild(std::size_t i);
+    // Removes the first n children with their subtrees; the later ones move down by n.
+    void PurgeFirstChildren(std::size_t n);
     // Frees the element's children and attributes; the element itself stays in its parent.
     void Purge();
 
@@ -295,6 +304,8 @@ public:
     // Without creating: null when no element (attribute) of the tree ever had that name.
     const xmlElementClass* FindElementClass(std::string_view name) const;
     const xmlAttributeClass* FindAttributeClass(std::string_view name) const;
+    // Attribute classes interned so far: a cache of lookups that missed is stale once it grows.
+    std::size_t AttributeClassCount() const { return attributeClassAt_.size(); }
 
 private:
     friend class xmlElement;
@@ -397,19 +408,33 @@ private:
 };
 
 // Builds the tree from the document: elements and attributes only (no white space, comments or
-// processing instructions).
+// processing instructions). A reader that takes elements out of the tree while the document is
+// still being parsed skips each element it frees before its end tag: the rest of that element is
+// then not built, only shown to OnSkippedElement.
 class xmlTreeLoader : public xmlLoader {
 public:
     xmlTreeLoader(std::istream& in, xmlTree& tree) : xmlLoader(in), tree_(tree) {}
 
+    // Whether the element was built and its end tag is still to come.
+    bool IsOpen(const xmlElement& element) const;
+    // Builds nothing more inside the element, when it is open (else does nothing). The loader
+    // never looks at the element or what was built inside it again.
+    void Skip(const xmlElement& element);
+
 protected:
     void OnStartElement(const char* name, const char** attributes) override;
     void OnEndElement() override;
-    xmlElement* Current() const { return current_; }
+    // An element built with its attributes, not yet with its children.
+    virtual void OnElementBuilt(xmlElement&) {}
+    // An element inside a skipped one, with its attributes as the parser gives them.
+    virtual void OnSkippedElement(const char* /*name*/, const char** /*attributes*/) {}
+    xmlElement* Current() const { return open_.empty() ? nullptr : open_.back(); }
+    bool Skipping() const { return skipping_ != 0; }
 
 private:
     xmlTree& tree_;
-    xmlElement* current_ = nullptr;
+    std::vector<xmlElement*> open_;  // the built elements whose end tag is still to come
+    std::size_t skipping_ = 0;       // open levels not built, from the skipped element down
     // The parser hands out each name from its own tables, mostly at one address per name.
     xmlNameCache<xmlElementClass, 64> elements_;
     xmlNameCache<xmlAttributeClass> attributes_;

@@ -136,13 +136,29 @@ bool xmlLoader::ParseSome() {
 
 // ---- tree loaders -------------------------------------------------------------------------
 
+bool xmlTreeLoader::IsOpen(const xmlElement& element) const {
+    return std::find(open_.rbegin(), open_.rend(), &element) != open_.rend();
+}
+
+void xmlTreeLoader::Skip(const xmlElement& element) {
+    auto it = std::find(open_.begin(), open_.end(), &element);
+    if (it == open_.end()) return;
+    skipping_ += static_cast<std::size_t>(open_.end() - it);
+    open_.erase(it, open_.end());
+}
+
 void xmlTreeLoader::OnStartElement(const char* name, const char** attributes) {
+    if (skipping_) {
+        ++skipping_;
+        OnSkippedElement(name, attributes);
+        return;
+    }
     xmlElement* element;
-    if (!current_) {
+    if (open_.empty()) {
         element = &tree_.CreateDocumentElement(name);
     } else {
         const xmlElementClass* cls = elements_.Get(name, [&](const char* n) { return &tree_.InternElementClass(n); });
-        element = &current_->ChildElement(current_->CreateChildElement(*cls));
+        element = &open_.back()->ChildElement(open_.back()->CreateChildElement(*cls));
     }
     // The parser has refused duplicate attributes already.
     constexpr std::size_t kKnown = 32;  // lengths kept for the first attributes
@@ -161,10 +177,17 @@ void xmlTreeLoader::OnStartElement(const char* name, const char** attributes) {
         element->AppendAttribute(*cls,
                                  std::string_view(value, i < kKnown ? lengths[i] : std::strlen(value)));
     }
-    current_ = element;
+    open_.push_back(element);
+    OnElementBuilt(*element);
 }
 
-void xmlTreeLoader::OnEndElement() { current_ = current_->GetParent(); }
+void xmlTreeLoader::OnEndElement() {
+    if (skipping_) {
+        --skipping_;
+        return;
+    }
+    open_.pop_back();
+}
 
 void xmlTreeAndLeafTextLoader::OnStartElement(const char* name, const char** attributes) {
     text_.clear();  // text before a child element is mixed content, not leaf text
@@ -172,8 +195,10 @@ void xmlTreeAndLeafTextLoader::OnStartElement(const char* name, const char** att
 }
 
 void xmlTreeAndLeafTextLoader::OnEndElement() {
-    xmlElement* element = Current();
-    if (element->ChildCount() == 0 && !text_.empty()) element->AddText(text_);
+    if (!Skipping()) {
+        xmlElement* element = Current();
+        if (element->ChildCount() == 0 && !text_.empty()) element->AddText(text_);
+    }
     text_.clear();
     xmlTreeLoader::OnEndElement();
 }

@@ -44,7 +44,7 @@ TEST(ChunkedList, ItemsAcrossChunkBoundariesKeepTheirPlaceAndValue) {
 }
 
 // With a largest chunk of 16 from 4: boundaries at 4, 12, 28, 44, 60, ...; a reserve beyond the
-// largest makes every chunk that large.
+// largest makes every chunk that large (rounded up to a power of two).
 TEST(ChunkedList, ChunksStopGrowingAtTheLargest) {
     for (std::size_t reserved : {0, 20}) {
         SCOPED_TRACE(reserved);

@@ -237,6 +237,59 @@ TEST(XmlTree, ClassesAreInternedAndFoundWithoutCreating) {
     xmlElement& child = a->ChildElement(a->CreateChildElement(other.InternElementClass("b")));
     EXPECT_EQ(&child.GetClass(), tree->FindElementClass("b"));
     EXPECT_EQ(&child.GetTree(), tree.get());
+    // Element classes are numbered in the order they were interned, per tree.
+    EXPECT_EQ(tree->FindElementClass("a")->Index(), 0u);
+    EXPECT_EQ(tree->FindElementClass("b")->Index(), 1u);
+    EXPECT_EQ(tree->InternElementClass("c").Index(), 2u);
+    EXPECT_EQ(other.FindElementClass("b")->Index(), 0u);
+    EXPECT_EQ(tree->AttributeClassCount(), 3u);  // ID, Other, Made
+}
+
+// A reader that frees an element before the parser has reached its end skips it: the rest of it
+// is shown, not built, and the loader never touches what was freed.
+class RecordingLoader : public xmlTreeLoader {
+public:
+    using xmlTreeLoader::xmlTreeLoader;
+    std::vector<std::string> built, skipped;
+
+protected:
+    void OnElementBuilt(xmlElement& e) override { built.push_back(e.GetName()); }
+    void OnSkippedElement(const char* name, const char** attributes) override {
+        skipped.push_back(std::string(name) + (attributes[0] ? std::string("@") + attributes[0] : ""));
+    }
+};
+
+TEST(XmlLoader, ElementsFreedBeforeTheirEndAreSkipped) {
+    std::string filler;
+    for (int i = 0; i < 20000; ++i) filler += "<f/>";  // beyond the first piece
+    std::istringstream in("<r><a><b>" + filler + "<c x=\"1\"><e/></c></b></a><d/></r>");
+    xmlTree tree;
+    RecordingLoader loader(in, tree);
+    ASSERT_TRUE(loader.ParseSome());
+    xmlElement& r = *tree.GetDocumentElement();
+    xmlElement& a = r.ChildElement(0);
+    xmlElement& b = a.ChildElement(0);
+    EXPECT_TRUE(loader.IsOpen(r));
+    EXPECT_TRUE(loader.IsOpen(b));
+    EXPECT_FALSE(loader.IsOpen(b.ChildElement(0)));  // an <f/> has ended
+    loader.Skip(a);
+    EXPECT_FALSE(loader.IsOpen(a));
+    EXPECT_FALSE(loader.IsOpen(b));
+    loader.Skip(b);  // no longer open: nothing happens
+    a.Purge();
+    r.PurgeFirstChildren(1);
+    while (loader.ParseSome()) {
+    }
+    // The fillers the first piece did not reach, then the rest of b.
+    const auto builtFillers = static_cast<std::size_t>(std::count(loader.built.begin(), loader.built.end(), "f"));
+    ASSERT_EQ(loader.skipped.size(), 20000 - builtFillers + 2);
+    EXPECT_EQ(std::count(loader.skipped.begin(), loader.skipped.end(), "f"), static_cast<long>(20000 - builtFillers));
+    EXPECT_EQ(loader.skipped[loader.skipped.size() - 2], "c@x");
+    EXPECT_EQ(loader.skipped.back(), "e");
+    ASSERT_EQ(r.ChildCount(), 1u);
+    EXPECT_EQ(r.ChildElement(0).GetName(), "d");
+    EXPECT_EQ(loader.built.back(), "d");
+    EXPECT_EQ(tree.ElementCount(), 2u);  // r and d
 }
 
 TEST(XmlTree, ChildIndicesPurgeAndAttributes) {
@@ -251,6 +304,15 @@ TEST(XmlTree, ChildIndicesPurgeAndAttributes) {
     ASSERT_EQ(root.ChildCount(), 2u);
     EXPECT_EQ(root.ChildElement(0).GetName(), "b");
     EXPECT_THROW(root.PurgeChild(5), xmlException);
+    root.ChildElement(0).CreateChildElement("deep");
+    root.CreateChildElement("c");
+    root.PurgeFirstChildren(2);  // b with its child, and the text
+    ASSERT_EQ(root.ChildCount(), 1u);
+    EXPECT_EQ(root.ChildElement(0).GetName(), "c");
+    EXPECT_EQ(tree.ElementCount(), 2u);
+    EXPECT_THROW(root.PurgeFirstChildren(2), xmlException);
+    root.PurgeFirstChildren(0);
+    EXPECT_EQ(root.ChildCount(), 1u);
 
     root.AddAttribute("X", "1");
     EXPECT_THROW(root.AddAttribute("X", "2"), xmlException);
