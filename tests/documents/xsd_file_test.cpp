@@ -50,6 +50,16 @@ TEST(XsdFile, FailuresComeBackAsResultsAndClearOnlyWhatWasRead) {
     EXPECT_EQ(Cfx::GetLastError().description, "\nElement 'TreeRoot' (ID=1) - None, or too few, child Elements provided");
     EXPECT_EQ(root.NumChildren(), 0u);
 
+    // Not XML only far into the stream, where the target had begun to load: cleared as well.
+    root.CreateChild<xxTreeRoot>().SetName("kept");
+    std::string children;
+    for (int id = 2; id < 5002; ++id) children += "<TreeRoot ID=\"" + std::to_string(id) + "\"/>";
+    EXPECT_EQ(LoadXsd("<XSD Version=\"5.5\"><TreeRoot ID=\"1\" Children=\"5000\">" + children + "</TreeRoot></XSD", root),
+              E_FAIL);
+    EXPECT_EQ(Cfx::GetLastError().description.rfind("Unable to parse XSD as valid XML - unclosed token at line 1", 0), 0u)
+        << Cfx::GetLastError().description;
+    EXPECT_EQ(root.NumChildren(), 0u);
+
     EXPECT_EQ(LoadXsd("<XSD Version=\"5.5\"><TreeRoot ID=\"1\"/></XSD>", root), S_OK);
     EXPECT_EQ(xxLoadXSD().LoadObjectFromStreamHR(*std::make_unique<std::istringstream>("<a/>"), nullptr, ""), E_POINTER);
 }
