@@ -35,7 +35,7 @@ template <class Place>
 // though a reading that stops at the first other character would make one of it.
 bool IsIdNumber(std::string_view text) {
     if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
