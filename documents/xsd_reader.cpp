@@ -308,7 +308,8 @@ std::uint32_t* XSDToDM::IdSlot(std::int64_t n, bool create) {
     const std::uint64_t bound = 4 * std::uint64_t{records_.size()} + 65536;
     if (create && static_cast<std::uint64_t>(n) < bound) {
         dense_.resize(static_cast<std::size_t>(
-            std::min<std::uint64_t>(bound, std::max<std::uint64_t>(n + 1, dense_.size() + dense_.size() / 2))));
+            std::min<std::uint64_t>(bound, std::max<std::uint64_t>(static_cast<std::uint64_t>(n) + 1,
+                                                                   dense_.size() + dense_.size() / 2))));
         for (auto it = sparse_.begin(); it != sparse_.end();) {  // numbers the table now covers
             if (static_cast<std::uint64_t>(it->first) < dense_.size()) {
                 dense_[static_cast<std::size_t>(it->first)] = it->second;

@@ -46,7 +46,7 @@ TEST(ChunkedList, ItemsAcrossChunkBoundariesKeepTheirPlaceAndValue) {
 // With a largest chunk of 16 from 4: boundaries at 4, 12, 28, 44, 60, ...; a reserve beyond the
 // largest makes every chunk that large (rounded up to a power of two).
 TEST(ChunkedList, ChunksStopGrowingAtTheLargest) {
-    for (std::size_t reserved : {0, 20}) {
+    for (std::size_t reserved : {std::size_t{0}, std::size_t{20}}) {
         SCOPED_TRACE(reserved);
         ChunkedList<Counted, 4, 16> list;
         list.reserve(reserved);
@@ -55,7 +55,7 @@ TEST(ChunkedList, ChunksStopGrowingAtTheLargest) {
             list.emplace_back().value = i;
             addresses.push_back(&list[static_cast<std::size_t>(i)]);
         }
-        for (std::size_t i : {0, 3, 4, 11, 12, 27, 28, 43, 44, 59, 60, 61, 100, 199}) {
+        for (std::size_t i : std::initializer_list<std::size_t>{0, 3, 4, 11, 12, 27, 28, 43, 44, 59, 60, 61, 100, 199}) {
             EXPECT_EQ(list[i].value, static_cast<int>(i));
             EXPECT_EQ(&list[i], addresses[i]);
         }
