@@ -4,9 +4,11 @@
 #include <cstring>
 #include <istream>
 #include <limits>
-#include <type_traits>
 #include <new>
+#include <system_error>
+#include <type_traits>
 
+#include "base/text.h"
 #include "cfx/cfx.h"
 #include "datamodel/object.h"
 #include "datamodel/object_serialise.h"
@@ -30,12 +32,15 @@ template <class Place>
     throw xmlException(place() + " - " + caught.result.Description());
 }
 
-// Identifiers are written as decimal digits; a sign is read so that a negative one is out of
-// range rather than a different number. Anything else ("1e99", "abc", "7 ") names no identifier,
-// though a reading that stops at the first other character would make one of it.
-bool IsIdNumber(std::string_view text) {
-    if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+// An identifier's number. Identifiers are written as decimal numbers; any other text ("1e99",
+// "abc", "7 ") is none, though a reading that stops at the first other character would make one
+// of it. A number beyond 32 bits is out of range, not cut to another one.
+enum class IdNumber { Valid, NotANumber, OutOfRange };
+IdNumber ReadIdNumber(std::string_view text, std::int64_t& n) {
+    const std::errc read = cartovane::text::ParseExact(text, n);
+    if (read == std::errc::invalid_argument) return IdNumber::NotANumber;
+    if (read != std::errc{} || n < std::numeric_limits<std::int32_t>::min() || n > kMaxId) return IdNumber::OutOfRange;
+    return IdNumber::Valid;
 }
 
 }  // namespace
@@ -326,26 +331,28 @@ std::uint32_t* XSDToDM::IdSlot(std::int64_t n, bool create) {
 }
 
 void XSDToDM::RegisterId(std::string_view text, std::uint32_t entry) {
-    if (!text.empty() && !IsIdNumber(text)) throw xmlException("The ID '" + std::string(text) + "' is not a number");
-    std::optional<std::int64_t> n = text.empty() ? std::optional<std::int64_t>(0) : LeadingInteger(text);
-    // Out of 32 bits, or negative: no slot for it, whatever a 32-bit reading would make of it.
-    if (!n || *n < 0) throw xmlException("The ID '" + std::string(text) + "' is out of range");
-    std::uint32_t* slot = *n == 0 ? nullptr : IdSlot(*n, true);
+    std::int64_t n = 0;
+    const IdNumber read = text.empty() ? IdNumber::Valid : ReadIdNumber(text, n);
+    if (read == IdNumber::NotANumber) throw xmlException("The ID '" + std::string(text) + "' is not a number");
+    // Negative, or beyond 32 bits: no slot for it.
+    if (read == IdNumber::OutOfRange || n < 0) throw xmlException("The ID '" + std::string(text) + "' is out of range");
+    std::uint32_t* slot = n == 0 ? nullptr : IdSlot(n, true);
     if (!slot || *slot)
         throw xmlException("More than one object has the ID " + std::string(text) + ". IDs must be unique.");
     *slot = entry;
-    if (*n > maxId_) maxId_ = *n;
+    if (n > maxId_) maxId_ = n;
 }
 
 // An identifier not met yet may come later in the stream: the parse goes on until it comes or
 // the stream ends, so that only a document without it is told apart as before.
 XSDToDM::Record* XSDToDM::FindRecordById(std::string_view text) {
     if (text.empty()) return &records_.front();
-    std::optional<std::int64_t> n = IsIdNumber(text) ? LeadingInteger(text) : std::nullopt;
-    if (!n || *n <= 0) throw xmlException("Invalid ID reference: '" + std::string(text) + "'");
-    std::uint32_t* slot = IdSlot(*n, false);
-    while ((!slot || !*slot) && ParseMore()) slot = IdSlot(*n, false);
-    if (*n > maxId_) throw xmlException("Invalid ID reference: '" + std::string(text) + "'");
+    std::int64_t n = 0;
+    if (ReadIdNumber(text, n) != IdNumber::Valid || n <= 0)
+        throw xmlException("Invalid ID reference: '" + std::string(text) + "'");
+    std::uint32_t* slot = IdSlot(n, false);
+    while ((!slot || !*slot) && ParseMore()) slot = IdSlot(n, false);
+    if (n > maxId_) throw xmlException("Invalid ID reference: '" + std::string(text) + "'");
     if (!slot || !*slot) throw xmlException("Missing object with ID '" + std::string(text) + "'");
     return &records_[*slot - 1];
 }
