@@ -268,6 +268,11 @@ bool XSDToDM::ParseMore() {
         throw Abandoned{};
     }
     if (indexFailure_) throw Abandoned{};
+    // The tree gains attribute classes as the parser goes on: a name that had none may have one.
+    if (tree_->AttributeClassCount() != attributeClassesSeen_) {
+        attributeClasses_.Clear();
+        attributeClassesSeen_ = tree_->AttributeClassCount();
+    }
     return true;
 }
 
@@ -620,11 +625,6 @@ xmlElement* XSDToDM::CurrentElement() const {
 
 const xmlAttributeClass* XSDToDM::AttributeClass(const char* name) {
     if (!tree_ || !name) return nullptr;
-    // The tree gains classes as the parser goes on: a name that had none may have one now.
-    if (tree_->AttributeClassCount() != attributeClassesSeen_) {
-        attributeClasses_.Clear();
-        attributeClassesSeen_ = tree_->AttributeClassCount();
-    }
     return attributeClasses_.Get(name, [&](const char* n) { return tree_->FindAttributeClass(n); });
 }
 
