@@ -1,5 +1,6 @@
 #include "documents/xsd_file.h"
 
+#include <exception>
 #include <istream>
 #include <ostream>
 
@@ -36,12 +37,16 @@ private:
 HRESULT xxLoadXSD::LoadObjectFromStreamHR(std::istream& in, xxObject* target, std::string) {
     return Cfx::Guarded(GUID_NULL, GUID_NULL, [&]() -> HRESULT {
         if (!target) throw Cfx::CfxResult(E_POINTER, "No object to load into");
-        xmlTree tree;
-        Cfx::WithinPrefixedLevels("Unable to parse XSD as valid XML", [&] { xmlTreeLoader(in, tree).Load(); });
         ClearTargetOnFailure guard(*target);
-        {
-            XSDToDM reader(*target);
-            reader.Load(tree);
+        XSDToDM reader(*target);  // parses as it reads; goes before the guard clears the target
+        try {
+            reader.Load(in);
+        } catch (const XSDToDM::ParseFailure& failure) {
+            // Not well-formed XML: found before the target began to load (within the first piece
+            // of the stream, for a small document), it leaves the target as it was.
+            if (!reader.TargetTouched()) guard.Disarm();
+            Cfx::WithinPrefixedLevels("Unable to parse XSD as valid XML",
+                                            [&] { std::rethrow_exception(failure.Cause()); });
         }
         guard.Disarm();
         return S_OK;

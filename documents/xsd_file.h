@@ -1,5 +1,5 @@
-// The XSD file reader and writer in the shape of the loader bases: an XML document parsed into a
-// tree and read by XSDToDM; written by DMToXSD through the streaming saver.
+// The XSD file reader and writer in the shape of the loader bases: an XML document read by XSDToDM
+// as it is parsed; written by DMToXSD through the streaming saver.
 #pragma once
 
 #include <iosfwd>

@@ -1,9 +1,14 @@
 #include "documents/xsd_reader.h"
 
+#include <algorithm>
+#include <cstring>
+#include <istream>
 #include <limits>
-#include <type_traits>
 #include <new>
+#include <system_error>
+#include <type_traits>
 
+#include "base/text.h"
 #include "cfx/cfx.h"
 #include "datamodel/object.h"
 #include "datamodel/object_serialise.h"
@@ -27,104 +32,294 @@ template <class Place>
     throw xmlException(place() + " - " + caught.result.Description());
 }
 
+// An identifier's number. Identifiers are written as decimal numbers; any other text ("1e99",
+// "abc", "7 ") is none, though a reading that stops at the first other character would make one
+// of it. A number beyond 32 bits is out of range, not cut to another one.
+enum class IdNumber { Valid, NotANumber, OutOfRange };
+IdNumber ReadIdNumber(std::string_view text, std::int64_t& n) {
+    const std::errc read = cartovane::text::ParseExact(text, n);
+    if (read == std::errc::invalid_argument) return IdNumber::NotANumber;
+    if (read != std::errc{} || n < std::numeric_limits<std::int32_t>::min() || n > kMaxId) return IdNumber::OutOfRange;
+    return IdNumber::Valid;
+}
+
 }  // namespace
+
+XSDToDM::ParseFailure::ParseFailure(std::exception_ptr cause)
+    : xmlException([&] {
+          try {
+              std::rethrow_exception(cause);
+          } catch (const std::exception& e) {
+              return std::string(e.what());
+          } catch (...) {
+              return std::string("Internal Error");
+          }
+      }()),
+      cause_(std::move(cause)) {}
+
+// Builds the tree as the parser reads and indexes each element as it comes. The content of a
+// "Null" element is neither built nor indexed (nothing reads it).
+class XSDToDM::Builder final : public xmlTreeLoader {
+public:
+    Builder(std::istream& in, xmlTree& tree, XSDToDM& reader) : xmlTreeLoader(in, tree), reader_(reader) {}
+
+protected:
+    void OnStartElement(const char* name, const char** attributes) override {
+        if (nullDepth_) ++nullDepth_;
+        xmlTreeLoader::OnStartElement(name, attributes);
+    }
+    void OnEndElement() override {
+        if (nullDepth_) --nullDepth_;
+        xmlTreeLoader::OnEndElement();
+    }
+    void OnElementBuilt(xmlElement& element) override {
+        if (reader_.IsNull(element.GetClass()) && element.GetParent()) {
+            nullDepth_ = 1;
+            Skip(element);
+            return;
+        }
+        Guard([&] { reader_.IndexElement(element); });
+    }
+    void OnSkippedElement(const char* name, const char** attributes) override {
+        if (nullDepth_) return;
+        if (std::strcmp(name, "Null") == 0) {
+            nullDepth_ = 1;
+            return;
+        }
+        Guard([&] { reader_.IndexSkipped(name, attributes); });
+    }
+
+private:
+    // A failure to index stops the read but not the parse, whose failures come first.
+    template <class F>
+    void Guard(F&& index) {
+        if (reader_.indexFailure_) return;
+        try {
+            index();
+        } catch (...) {
+            reader_.indexFailure_ = std::current_exception();
+        }
+    }
+    XSDToDM& reader_;
+    std::size_t nullDepth_ = 0;  // levels inside a "Null" element
+};
 
 XSDToDM::XSDToDM(xxSerializable& target) : target_(target) {}
 
-XSDToDM::~XSDToDM() = default;
+XSDToDM::~XSDToDM() {
+    tree_ = nullptr;  // a tree that failed to load stays as it is
+    Clear();
+}
 
 // ---- the document walk -----------------------------------------------------------------------
 
 void XSDToDM::Load(xmlTree& tree) {
     tree_ = &tree;
-    idClass_ = tree.FindAttributeClass("ID");
-    nullClass_ = tree.FindElementClass("Null");
     xmlElement* document = tree.GetDocumentElement();
     if (!document) throw xmlException("No root node found");
-    const xmlAttributeClass* versionClass = tree.FindAttributeClass("Version");
-    std::optional<std::string_view> version;
-    if (versionClass) version = document->FindAttribute(*versionClass);
-    if (!version) throw xmlException("No version found");
-    SetDocumentVersion(version_, *version);
-
     records_.reserve(tree.ElementCount());  // a record per element, one chunk
     dense_.reserve(tree.ElementCount() + 1);  // identifiers are mostly 1..n: the table grows in place
-    Record& root = NewRecord(document, "root");
-    IndexElements(root);
+    IndexTree(*document);
+    Read();
+    Clear();
+}
 
+void XSDToDM::Load(std::istream& in) {
+    xmlTree tree;
+    Builder builder(in, tree, *this);
+    tree_ = &tree;
+    loader_ = &builder;
+    try {
+        while (!tree.GetDocumentElement() && ParseMore()) {
+        }
+        if (indexFailure_) throw Abandoned{};  // the document element's version
+        Read();
+    } catch (...) {
+        Fail(std::current_exception());
+    }
+    Clear();
+}
+
+// Indexes an element as the parser (or the walk of a parsed tree) meets it: the first one is the
+// document element, whose "Version" is checked and whose record is the root record.
+void XSDToDM::Index(xmlElement* element, const xmlElementClass& cls, std::optional<std::string_view> id,
+                    std::uint64_t bytes) {
+    if (records_.size() >= std::numeric_limits<std::uint32_t>::max() - 1) throw xmlException("Too many elements");
+    if (draining_) {
+        if (id) RegisterId(*id, std::numeric_limits<std::uint32_t>::max());
+        return;
+    }
+    const bool document = records_.size() == 0;
+    if (document) {
+        const xmlAttributeClass* versionClass = tree_->FindAttributeClass("Version");
+        std::optional<std::string_view> version;
+        if (versionClass && element) version = element->FindAttribute(*versionClass);
+        if (!version) throw xmlException("No version found");
+        SetDocumentVersion(version_, *version);
+        listBudget_ = kListFloor;
+    } else {
+        listBudget_ += kListBytesPerByte * bytes;
+    }
+    Record& r = records_.emplace_back();
+    r.cls = cls.Index() + 1;
+    ClassEntry(cls);
+    const auto number = static_cast<std::uint32_t>(records_.size());
+    if (element) {
+        r.flags = kLive;
+        element->SetUserIndex(number);
+    } else {
+        unread_.emplace(&r, Unread{&cls, id ? ids_.Store(*id) : std::string_view("<No ID>"), number});
+    }
+    if (document) dense_.assign(1, 1);  // the root record is entry 0, the empty identifier
+    else if (id) RegisterId(*id, number);
+}
+
+void XSDToDM::IndexElement(xmlElement& element) {
+    std::uint64_t bytes = 0;
+    std::optional<std::string_view> id;
+    const xmlAttributeClass* idClass = IdClass();
+    for (const auto [cls, value] : element.Attributes()) {
+        bytes += value.size() + cls->GetName().size();
+        if (cls == idClass) id = value;
+    }
+    Index(&element, element.GetClass(), id, bytes);
+}
+
+void XSDToDM::IndexSkipped(const char* name, const char** attributes) {
+    std::uint64_t bytes = 0;
+    std::optional<std::string_view> id;
+    for (std::size_t i = 0; attributes[i]; i += 2) {
+        const std::string_view value(attributes[i + 1]);
+        bytes += value.size() + std::strlen(attributes[i]);
+        if (std::strcmp(attributes[i], "ID") == 0) id = value;
+    }
+    Index(nullptr, tree_->InternElementClass(name), id, bytes);
+}
+
+// A parsed tree, depth first in document order; the content of "Null" elements is skipped.
+void XSDToDM::IndexTree(xmlElement& document) {
+    IndexElement(document);
+    struct Step {
+        xmlElement* element;
+        std::size_t next;
+    };
+    std::vector<Step> path{{&document, 0}};
+    while (!path.empty()) {
+        Step& step = path.back();
+        if (step.next >= step.element->ChildCount()) {
+            path.pop_back();
+            continue;
+        }
+        xmlElement* child = step.element->Child(step.next++).AsElement();
+        if (!child || IsNull(child->GetClass())) continue;
+        IndexElement(*child);
+        path.push_back({child, 0});
+    }
+}
+
+void XSDToDM::Read() {
+    Record& root = records_.front();
+    xmlElement* document = tree_->GetDocumentElement();
     frames_.push_back({&root, nullptr, Cursor{document, 0}});
     frames_.back().cursor = &frames_.back().own;
     root.state = 2;
+    touched_ = true;
     ReadContainedObject(target_, nullptr, xxSaveKind::WithId);
     root.state = 3;
-    root.element = nullptr;
-
+    // Nothing reads the rest of the document, but it is indexed (and reported when unread).
+    if (loader_) {
+        loader_->Skip(*document);
+        while (ParseMore()) {
+        }
+    }
+    Release(*document);
     ReportUnloadedObjects();
     NotifyAllObjectsLoaded();
+}
+
+// A failure while the stream is still being parsed: the rest is parsed (identifiers registered,
+// nothing built), so that a failure of the parser later in the stream, or of an identifier,
+// is the one reported, as when the whole stream is parsed and indexed before the read.
+void XSDToDM::Fail(std::exception_ptr failure) {
     frames_.clear();
+    if (!parseFailure_ && !loader_->Finished()) {
+        draining_ = true;
+        if (xmlElement* document = tree_->GetDocumentElement()) loader_->Skip(*document);
+        try {
+            while (loader_->ParseSome()) {
+            }
+        } catch (...) {
+            parseFailure_ = std::current_exception();
+        }
+    }
+    loader_ = nullptr;
+    tree_ = nullptr;
+    if (parseFailure_) throw ParseFailure(parseFailure_);
+    if (indexFailure_) std::rethrow_exception(indexFailure_);
+    std::rethrow_exception(failure);  // Abandoned comes with one of the two
+}
+
+bool XSDToDM::ParseMore() {
+    if (!loader_ || loader_->Finished()) return false;
+    try {
+        loader_->ParseSome();
+    } catch (...) {
+        parseFailure_ = std::current_exception();
+        throw Abandoned{};
+    }
+    if (indexFailure_) throw Abandoned{};
+    // The tree gains attribute classes as the parser goes on: a name that had none may have one.
+    if (tree_->AttributeClassCount() != attributeClassesSeen_) {
+        attributeClasses_.Clear();
+        attributeClassesSeen_ = tree_->AttributeClassCount();
+    }
+    return true;
+}
+
+void XSDToDM::Clear() {
+    frames_.clear();
+    // Objects made for references to elements that were never read.
+    for (std::size_t i = 0; owned_ && i < records_.size(); ++i) {
+        Record& r = records_[i];
+        if (!(r.flags & kOwned) || (r.flags & kOther)) continue;
+        --owned_;
+        if (xxObject* o = r.weak.GetObject()) {
+            r.weak.Reset();
+            delete o;
+        }
+    }
+    owned_ = 0;
     dense_ = {};
     sparse_.clear();
     records_.clear();
+    merged_.clear();
+    others_.clear();
+    unread_.clear();
     ids_.clear();
     attributeClasses_.Clear();
-    objectClasses_.clear();
-    tree.Clear();
+    classes_.clear();
+    unknownClasses_.clear();
+    if (tree_) tree_->Clear();
     tree_ = nullptr;
+    loader_ = nullptr;
     idClass_ = nullptr;
     nullClass_ = nullptr;
 }
 
-XSDToDM::Record& XSDToDM::NewRecord(xmlElement* element, std::string_view idText) {
-    Record& r = records_.emplace_back();
-    r.element = element;
-    r.cls = element ? &element->GetClass() : nullptr;
-    r.idText = idText;
-    return r;
+XSDToDM::Record* XSDToDM::RecordOf(const xmlElement& element) {
+    const std::size_t i = element.GetUserIndex();
+    return i == 0 || i > records_.size() ? nullptr : &records_[i - 1];
 }
 
-void XSDToDM::IndexElements(Record& root) {
-    std::uint64_t bytes = 0;
-    struct Step {
-        Record* record;
-        std::size_t next;
-    };
-    std::vector<Step> path{{&root, 0}};
-    root.element->SetUserIndex(records_.size());
-    while (!path.empty()) {
-        Step& step = path.back();
-        xmlElement* element = step.record->element;
-        if (step.next >= element->ChildCount()) {
-            path.pop_back();
-            continue;
-        }
-        xmlElement* child = element->Child(step.next++).AsElement();
-        if (!child || &child->GetClass() == nullClass_) continue;
-        for (const auto [cls, value] : child->Attributes()) bytes += value.size() + cls->GetName().size();
-        std::optional<std::string_view> id;
-        if (idClass_) id = child->FindAttribute(*idClass_);
-        Record& r = NewRecord(child, id ? ids_.Store(*id) : std::string_view("<No ID>"));
-        if (id) RegisterId(*id, r);
-        child->SetUserIndex(records_.size());
-        path.push_back({&r, 0});
-    }
-    repeatBudget_ = kMinRepeatBudget + kRepeatsPerByte * bytes;
-}
-
-XSDToDM::Record* XSDToDM::RecordOf(const xmlElement& element) const {
-    std::size_t i = element.GetUserIndex();
-    if (i == 0 || i > records_.size()) return nullptr;
-    Record* r = const_cast<Record*>(&records_[i - 1]);
-    return r->element == &element ? r : nullptr;
-}
-
-XSDToDM::Record** XSDToDM::IdSlot(std::int64_t n, bool create) {
+std::uint32_t* XSDToDM::IdSlot(std::int64_t n, bool create) {
     if (static_cast<std::uint64_t>(n) < dense_.size()) return &dense_[static_cast<std::size_t>(n)];
     // Identifiers are dense in the documents we write; a table by number is bounded by the
     // element count, and a hostile identifier far beyond it goes to the map instead.
     const std::uint64_t bound = 4 * std::uint64_t{records_.size()} + 65536;
     if (create && static_cast<std::uint64_t>(n) < bound) {
         dense_.resize(static_cast<std::size_t>(
-            std::min<std::uint64_t>(bound, std::max<std::uint64_t>(n + 1, dense_.size() + dense_.size() / 2))));
+            std::min<std::uint64_t>(bound, std::max<std::uint64_t>(static_cast<std::uint64_t>(n) + 1,
+                                                                   dense_.size() + dense_.size() / 2))));
         for (auto it = sparse_.begin(); it != sparse_.end();) {  // numbers the table now covers
             if (static_cast<std::uint64_t>(it->first) < dense_.size()) {
                 dense_[static_cast<std::size_t>(it->first)] = it->second;
@@ -140,36 +335,48 @@ XSDToDM::Record** XSDToDM::IdSlot(std::int64_t n, bool create) {
     return it == sparse_.end() ? nullptr : &it->second;
 }
 
-void XSDToDM::RegisterId(std::string_view text, Record& record) {
-    std::optional<std::int64_t> n = text.empty() ? std::optional<std::int64_t>(0) : LeadingInteger(text);
-    // Out of 32 bits, or negative: no slot for it, whatever a 32-bit reading would make of it.
-    if (!n || *n < 0) throw xmlException("The ID '" + std::string(text) + "' is out of range");
-    Record** slot = *n == 0 ? nullptr : IdSlot(*n, true);
+void XSDToDM::RegisterId(std::string_view text, std::uint32_t entry) {
+    std::int64_t n = 0;
+    const IdNumber read = text.empty() ? IdNumber::Valid : ReadIdNumber(text, n);
+    if (read == IdNumber::NotANumber) throw xmlException("The ID '" + std::string(text) + "' is not a number");
+    // Negative, or beyond 32 bits: no slot for it.
+    if (read == IdNumber::OutOfRange || n < 0) throw xmlException("The ID '" + std::string(text) + "' is out of range");
+    std::uint32_t* slot = n == 0 ? nullptr : IdSlot(n, true);
     if (!slot || *slot)
         throw xmlException("More than one object has the ID " + std::string(text) + ". IDs must be unique.");
-    *slot = &record;
-    if (*n > maxId_) maxId_ = *n;
+    *slot = entry;
+    if (n > maxId_) maxId_ = n;
 }
 
+// An identifier not met yet may come later in the stream: the parse goes on until it comes or
+// the stream ends, so that only a document without it is told apart as before.
 XSDToDM::Record* XSDToDM::FindRecordById(std::string_view text) {
     if (text.empty()) return &records_.front();
-    std::optional<std::int64_t> n = LeadingInteger(text);
-    if (!n || *n <= 0 || *n > maxId_) throw xmlException("Invalid ID reference: '" + std::string(text) + "'");
-    Record** slot = IdSlot(*n, false);
+    std::int64_t n = 0;
+    if (ReadIdNumber(text, n) != IdNumber::Valid || n <= 0)
+        throw xmlException("Invalid ID reference: '" + std::string(text) + "'");
+    std::uint32_t* slot = IdSlot(n, false);
+    while ((!slot || !*slot) && ParseMore()) slot = IdSlot(n, false);
+    if (n > maxId_) throw xmlException("Invalid ID reference: '" + std::string(text) + "'");
     if (!slot || !*slot) throw xmlException("Missing object with ID '" + std::string(text) + "'");
-    return *slot;
+    return &records_[*slot - 1];
+}
+
+xxSerializable* XSDToDM::ObjectOf(const Record& record) const {
+    if (record.flags & kOther) return others_.at(&record).object;
+    return record.weak.GetObject();
 }
 
 bool XSDToDM::Alive(const Record& record) const {
-    return record.object && (!record.referenceable || record.weak.GetObject() != nullptr);
+    return record.state != 0 && ((record.flags & kOther) || record.weak.GetObject() != nullptr);
 }
 
 xxSerializable* XSDToDM::ResolveRecord(Record& record) {
-    if (record.object) return Alive(record) ? record.object : nullptr;  // deleted while loading
-    if (!record.element)
-        throw xmlException("The element of " + Describe(record) + " was released before it was read");
+    if (record.state != 0) return Alive(record) ? ObjectOf(record) : nullptr;  // deleted while loading
+    if (!(record.flags & kLive))
+        throw xmlException("The element of " + Describe(record, nullptr) + " was released before it was read");
     CreateObjectForRecord(record);
-    return record.object;
+    return ObjectOf(record);
 }
 
 xxSerializable* XSDToDM::ResolveReference(std::string_view text) {
@@ -185,17 +392,23 @@ xxSerializable* XSDToDM::ResolveNumber(std::int64_t id) {
     return ResolveReference(std::to_string(id));
 }
 
-// What the reader needs of the data-model class of each element name, found once per name.
-const XSDToDM::ObjectClass& XSDToDM::ObjectClassOf(const xmlElementClass& element) {
-    auto it = objectClasses_.find(&element);
-    if (it != objectClasses_.end()) return it->second;
-    const xxClass* cls = xxClass::FindClassIfExists(element.GetName());
-    return objectClasses_.emplace(&element, ObjectClass{cls, cls && cls->IsA(xxObject::classType)}).first->second;
+// What the reader keeps of each element name; the data-model class is found once per name, when
+// an object of it is first made.
+XSDToDM::ElementClass& XSDToDM::ClassEntry(const xmlElementClass& cls) {
+    if (cls.Index() >= classes_.size()) classes_.resize(std::size_t{cls.Index()} + 1);
+    ElementClass& entry = classes_[cls.Index()];
+    entry.element = &cls;
+    return entry;
 }
 
 void XSDToDM::CreateObjectForRecord(Record& record) {
-    const std::string& name = record.element->GetName();
-    const ObjectClass& info = ObjectClassOf(record.element->GetClass());
+    ElementClass& info = classes_[record.cls - 1];
+    const std::string& name = info.element->GetName();
+    if (!info.found) {
+        info.cls = xxClass::FindClassIfExists(name);
+        info.isObject = info.cls && info.cls->IsA(xxObject::classType);
+        info.found = true;
+    }
     if (!info.cls) throw xmlException("'" + name + "' is an unknown object type");
     std::unique_ptr<xxClassInstance> instance;
     if (!info.cls->IsAbstract()) instance = info.cls->CreateNew();
@@ -207,39 +420,60 @@ void XSDToDM::CreateObjectForRecord(Record& record) {
         object = dynamic_cast<xxSerializable*>(instance.get());
     if (!object) throw xmlException("Unable to create object of type '" + name + "'");
     instance.release();
-    record.owned.reset(object);
+    std::unique_ptr<xxSerializable> owned(object);
     Attach(record, object);
+    if (record.flags & kOther) others_[&record].owned = std::move(owned);
+    else owned.release();  // the record's weak reference holds it until it is handed over
+    record.flags |= kOwned;
+    ++owned_;
 }
 
 void XSDToDM::Attach(Record& record, xxSerializable* object) {
-    record.object = object;
     if (xxObject* o = object->IsA(xxObject::classType) ? static_cast<xxObject*>(object) : nullptr) {
-        record.referenceable = true;
         record.weak.Reset(o);
+    } else {
+        others_[&record].object = object;
+        record.flags |= kOther;
     }
     record.state = 1;
 }
 
-std::string XSDToDM::Describe(const Record& record) {
-    std::string name = record.cls ? record.cls->GetName() : std::string("?");
-    return "Element '" + name + "' (ID=" + std::string(record.idText) + ")";
+std::string XSDToDM::Describe(const Record& record, const xmlElement* element) {
+    std::string name = "?";
+    std::string_view id = "<No ID>";
+    if (element) {
+        name = element->GetName();
+        if (std::optional<std::string_view> found = IdOf(*element)) id = *found;
+    } else if (auto it = unread_.find(&record); it != unread_.end()) {
+        name = it->second.cls->GetName();
+        id = it->second.idText;
+    }
+    if (&record == &records_.front()) id = "root";
+    return "Element '" + name + "' (ID=" + std::string(id) + ")";
 }
 
-// Every record below the element forgets it before it is freed, so no record points at freed
-// memory (an element its object never read stays unread, and is reported).
-void XSDToDM::ForgetSubtree(xmlElement& element) {
+// Every record below the element forgets it before it is freed; one whose element was never read
+// keeps what later messages name it by (it stays unread, and is reported).
+void XSDToDM::Release(xmlElement& element) {
+    if (loader_) loader_->Skip(element);  // what the parser has not reached yet is not built
     pending_.assign(1, &element);
     while (!pending_.empty()) {
         xmlElement* e = pending_.back();
         pending_.pop_back();
-        if (Record* r = RecordOf(*e)) r->element = nullptr;
+        if (Record* r = RecordOf(*e); r && (r->flags & kLive)) {
+            r->flags &= static_cast<std::uint8_t>(~kLive);
+            if (r->state != 3) {
+                std::optional<std::string_view> id = IdOf(*e);
+                unread_.emplace(r, Unread{&e->GetClass(), id ? ids_.Store(*id) : std::string_view("<No ID>"),
+                                          static_cast<std::uint32_t>(e->GetUserIndex())});
+            }
+        }
         for (std::size_t i = 0; i < e->ChildCount(); ++i)
             if (xmlElement* c = e->Child(i).AsElement()) pending_.push_back(c);
     }
 }
 
-void XSDToDM::LoadRecord(Record& record, bool ownCursor) {
-    xmlElement* element = record.element;
+void XSDToDM::LoadRecord(Record& record, xmlElement* element, bool ownCursor) {
     if (ownCursor) {
         frames_.push_back({&record, nullptr, Cursor{element, 0}});
         frames_.back().cursor = &frames_.back().own;
@@ -252,11 +486,10 @@ void XSDToDM::LoadRecord(Record& record, bool ownCursor) {
     } pop{frames_};
     auto body = [&] {
         record.state = 2;
-        if (Alive(record)) record.object->Load(*this);
+        if (Alive(record)) ObjectOf(record)->Load(*this);
         record.state = 3;
-        record.element = nullptr;
-        if (ownCursor && element) {
-            ForgetSubtree(*element);
+        if (ownCursor) {
+            Release(*element);
             element->Purge();
         }
     };
@@ -264,91 +497,131 @@ void XSDToDM::LoadRecord(Record& record, bool ownCursor) {
     try {
         body();
     } catch (...) {
-        RethrowAtPlace([&] { return "\n" + Describe(record); });
+        RethrowAtPlace([&] { return "\n" + Describe(record, element); });
     }
 }
 
 void XSDToDM::ReportUnloadedObjects() {
+    std::vector<const Unread*> unread;
+    for (const auto& [record, u] : unread_)
+        if (record->state != 3) unread.push_back(&u);
+    if (unread.empty()) return;
+    std::sort(unread.begin(), unread.end(), [](const Unread* a, const Unread* b) { return a->number < b->number; });
     std::string list;
-    for (std::size_t i = 0; i < records_.size(); ++i) {
-        const Record& r = records_[i];
-        if (r.state == 3) continue;
+    for (const Unread* u : unread) {
         if (!list.empty()) list += ", ";
-        list += r.idText;
+        list += u->idText;
     }
-    if (!list.empty()) throw xmlException("The objects with the following ID(s) did not get loaded: " + list);
+    throw xmlException("The objects with the following ID(s) did not get loaded: " + list);
 }
 
 void XSDToDM::NotifyAllObjectsLoaded() {
     constexpr std::size_t kAhead = 16;  // a large model lies far beyond the caches
-    for (std::size_t i = 0; i < records_.size(); ++i) {
-        if (i + kAhead < records_.size()) __builtin_prefetch(records_[i + kAhead].object);
-        Record& r = records_[i];
-        if (!r.referenceable || !Alive(r)) continue;
-        frames_.push_back({&r, nullptr, Cursor{nullptr, 0}});
-        struct Pop {
-            std::deque<Frame>& frames;
-            ~Pop() { frames.pop_back(); }
-        } pop{frames_};
-        r.object->OnAllObjectsLoaded(*this);
-    }
+    auto notify = [&](auto& records) {
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (i + kAhead < records.size()) __builtin_prefetch(records[i + kAhead].weak.GetObject());
+            Record& r = records[i];
+            if ((r.flags & kOther) || !Alive(r)) continue;
+            frames_.push_back({&r, nullptr, Cursor{nullptr, 0}});
+            struct Pop {
+                std::deque<Frame>& frames;
+                ~Pop() { frames.pop_back(); }
+            } pop{frames_};
+            r.weak.GetObject()->OnAllObjectsLoaded(*this);
+        }
+    };
+    notify(records_);
+    notify(merged_);
 }
 
 // ---- children and objects --------------------------------------------------------------------
 
+bool XSDToDM::IsNull(const xmlElementClass& cls) {
+    if (nullClass_) return &cls == nullClass_;
+    if (cls.GetName() != "Null") return false;
+    nullClass_ = &cls;
+    return true;
+}
+
+const xmlAttributeClass* XSDToDM::IdClass() {
+    if (!idClass_ && tree_) idClass_ = tree_->FindAttributeClass("ID");
+    return idClass_;
+}
+
+std::optional<std::string_view> XSDToDM::IdOf(const xmlElement& element) {
+    const xmlAttributeClass* cls = IdClass();
+    return cls ? element.FindAttribute(*cls) : std::nullopt;
+}
+
+// The next child of the current element, once the parser has reached it. Children read are
+// dropped from the element now and then, so that a long list of them does not stay behind.
 xmlElement& XSDToDM::NextChild(const char* noneLeft) {
     Cursor* c = frames_.empty() ? nullptr : frames_.back().cursor;
-    if (!c || !c->element || c->next >= c->element->ChildCount()) throw xmlException(noneLeft);
-    xmlElement* e = c->element->Child(c->next++).AsElement();
+    if (!c || !c->element) throw xmlException(noneLeft);
+    xmlElement& parent = *c->element;
+    constexpr std::size_t kKept = 256;
+    if (c->next >= kKept && 2 * c->next >= parent.ChildCount()) {
+        xmlElement* last = parent.Child(c->next - 1).AsElement();
+        if (loader_ && last) loader_->Skip(*last);  // it may not have ended yet
+        parent.PurgeFirstChildren(c->next);
+        c->next = 0;
+    }
+    while (c->next >= parent.ChildCount() && loader_ && loader_->IsOpen(parent) && ParseMore()) {
+    }
+    if (c->next >= parent.ChildCount()) throw xmlException(noneLeft);
+    xmlElement* e = parent.Child(c->next++).AsElement();
     if (!e) throw xmlException("Invalid child");
     return *e;
 }
 
 void XSDToDM::ReadContainedObject(xxSerializable& object, xxSerializable*, xxSaveKind) {
     xmlElement& e = NextChild("No children available");
-    if (&e.GetClass() == nullClass_) throw xmlException("Contained objects cannot be NULL");
+    if (IsNull(e.GetClass())) throw xmlException("Contained objects cannot be NULL");
     Record* r = RecordOf(e);
     if (!r) throw xmlException("Unable to find contained child record");
-    if (r->state != 0) throw xmlException("Contained object " + Describe(*r) + " had already been loaded");
+    if (r->state != 0) throw xmlException("Contained object " + Describe(*r, &e) + " had already been loaded");
     Attach(*r, &object);
-    LoadRecord(*r, true);
+    LoadRecord(*r, &e, true);
 }
 
 void XSDToDM::ReadReferencedChild(std::unique_ptr<xxSerializable>& child) {
     child.reset();
     xmlElement& e = NextChild("None, or too few, child Elements provided");
-    if (&e.GetClass() == nullClass_) return;
-    std::optional<std::string_view> found;
-    if (idClass_) found = e.FindAttribute(*idClass_);
+    if (IsNull(e.GetClass())) return;
+    std::optional<std::string_view> found = IdOf(e);
     if (!found) throw xmlException("Missing ID attribute on the Element '" + e.GetName() + "'");
     const std::string id(*found);
     Record* r = FindRecordById(id);
-    if (!r || r->element != &e)
+    if (!r || r != RecordOf(e))
         throw xmlException("No object exists with the ID " + id + " referenced on Element '" + e.GetName() + "' (ID=" + id + ")");
     ResolveRecord(*r);
-    if (r->state == 1) LoadRecord(*r, true);
-    if (!r->owned) {
+    if (r->state == 1) LoadRecord(*r, &e, true);
+    if (!(r->flags & kOwned)) {
         if (!Alive(*r)) return;  // its own Load deleted it
-        throw xmlException("Child " + Describe(*r) + " had already been loaded");
+        throw xmlException("Child " + Describe(*r, &e) + " had already been loaded");
     }
-    child = std::move(r->owned);
+    r->flags &= static_cast<std::uint8_t>(~kOwned);
+    --owned_;
+    if (r->flags & kOther) child = std::move(others_.at(r).owned);
+    else child.reset(r->weak.GetObject());  // null when its own Load deleted it
 }
 
 void XSDToDM::MergeAttributes(xxSerializable& object, xxSerializable& owner) {
     if (&owner != GetCurrentObject()) throw xmlException("Unable to merge attributes for requested object");
-    Record* current = frames_.back().record;
-    Record& r = NewRecord(current->element, current->idText);
+    Record& r = merged_.emplace_back();
     Attach(r, &object);
-    LoadRecord(r, false);
+    LoadRecord(r, nullptr, false);
 }
 
 xxSerializable* XSDToDM::GetCurrentObject() {
     if (frames_.empty()) return nullptr;
     Record* r = frames_.back().record;
-    return Alive(*r) ? r->object : nullptr;
+    return Alive(*r) ? ObjectOf(*r) : nullptr;
 }
 
-xmlElement* XSDToDM::CurrentElement() const { return frames_.empty() ? nullptr : frames_.back().record->element; }
+xmlElement* XSDToDM::CurrentElement() const {
+    return frames_.empty() || !frames_.back().cursor ? nullptr : frames_.back().cursor->element;
+}
 
 const xmlAttributeClass* XSDToDM::AttributeClass(const char* name) {
     if (!tree_ || !name) return nullptr;
@@ -379,6 +652,12 @@ std::optional<std::string_view> XSDToDM::FindValue(const char* name) {
 
 std::string_view XSDToDM::GetAttribute(const char* name) {
     const xmlAttributeClass* cls = AttributeClass(name);
+    if (!cls && name && loader_) {
+        // Unknown means no element of the document has it, a later one included.
+        while (ParseMore()) {
+        }
+        cls = AttributeClass(name);
+    }
     if (!cls) throw xmlException("Unknown attribute class");
     xmlElement* e = CurrentElement();
     if (!e) throw xmlException("No element to read attributes from");
@@ -389,8 +668,13 @@ std::string_view XSDToDM::GetAttribute(const char* name) {
 
 unsigned XSDToDM::GetClassVersion(const xxClass& cls, bool silent) {
     if (unsigned cached = cls.CachedDocumentVersion()) return cached;
+    // A class the document's format does not know is not cached (0 means none), but it is asked
+    // for once per object: remember the silent misses, or an old document would search every
+    // table again for each of its atoms.
+    if (silent && std::find(unknownClasses_.begin(), unknownClasses_.end(), &cls) != unknownClasses_.end()) return 0;
     unsigned version = ClassVersionAt(version_, cls, silent);
     cls.SetCachedDocumentVersion(version);
+    if (!version) unknownClasses_.push_back(&cls);
     return version;
 }
 
@@ -400,9 +684,9 @@ void XSDToDM::ReadReference(const char* name, xxSerializable*& object) {
     WithContext("reference Attribute", name, [&] { object = ResolveReference(GetAttribute(name)); });
 }
 
-void XSDToDM::ConsumeRepeats(std::uint64_t n) {
-    if (n > repeatBudget_) throw xmlException("Repeated items exceed what the document can hold");
-    repeatBudget_ -= n;
+void XSDToDM::Charge(std::uint64_t bytes) {
+    if (bytes > listBudget_) throw xmlException("Repeated items exceed what the document can hold");
+    listBudget_ -= bytes;
 }
 
 void XSDToDM::ReadReferenceCollection(const char* name, xxReferenceCollection& collection) {
@@ -414,8 +698,11 @@ void XSDToDM::ReadReferenceCollection(const char* name, xxReferenceCollection& c
         StrToken tokens(text, ',', '\\');
         collection.Reserve(tokens.CountSeparators() + 1);
         std::string item;
-        while (tokens.Next(item))
-            if (!item.empty()) collection.Append(ResolveReference(item));
+        while (tokens.Next(item)) {
+            if (item.empty()) continue;
+            Charge(kReferenceCost);
+            collection.Append(ResolveReference(item));
+        }
     });
 }
 
@@ -441,6 +728,7 @@ void XSDToDM::ReadCompressedReferences(std::string_view text, xxReferenceCollect
         std::size_t plus = item.find('+');
         if (x == std::string::npos && plus == std::string::npos) {
             take(1);
+            Charge(kReferenceCost);
             collection.Append(ResolveReference(item));
             continue;
         }
@@ -448,14 +736,19 @@ void XSDToDM::ReadCompressedReferences(std::string_view text, xxReferenceCollect
         std::optional<std::int64_t> n = LeadingInteger(std::string_view(item).substr(0, at));
         if (!n || *n < 1) FormatError("Invalid format - expected repeat count.");
         take(*n);
-        ConsumeRepeats(static_cast<std::uint64_t>(*n));
         if (x != std::string::npos) {
+            Charge(static_cast<std::uint64_t>(*n) * kReferenceCost);
             collection.AppendRepeated(ResolveReference(item.substr(x + 1)), static_cast<std::size_t>(*n));
         } else {
             std::optional<std::int64_t> first = LeadingInteger(std::string_view(item).substr(plus + 1));
             if (!first || *first < 0 || *first + *n - 1 > kMaxId)
                 FormatError("Invalid format - identifier run out of range.");
-            for (std::int64_t i = 0; i < *n; ++i) collection.Append(ResolveNumber(*first + i));
+            // Charged as it goes: resolving a later identifier parses on, and what the document
+            // may hold grows with what has been parsed.
+            for (std::int64_t i = 0; i < *n; ++i) {
+                Charge(kReferenceCost);
+                collection.Append(ResolveNumber(*first + i));
+            }
         }
     }
 }
@@ -467,8 +760,11 @@ void XSDToDM::ReadPropertyTemplates(const char* name, std::vector<const xxProper
         StrToken tokens(GetAttribute(name), ',', '\\');
         templates.reserve(tokens.CountSeparators() + 1);
         std::string item;
-        while (tokens.Next(item))
-            if (!item.empty()) templates.push_back(FindPropertyTemplate(item, GetCurrentObject()));
+        while (tokens.Next(item)) {
+            if (item.empty()) continue;
+            Charge(sizeof(const xxPropertyBase*));
+            templates.push_back(FindPropertyTemplate(item, GetCurrentObject()));
+        }
     });
 }
 
@@ -518,11 +814,12 @@ void XSDToDM::ParseCompressedArray(const char* name, C& values) {
                 if (!have) throw FromStringException(item, "Compressed Array", "repeat instruction found in first item.");
                 unsigned n = 0;
                 FromString(std::string_view(item).substr(1), n);
-                ConsumeRepeats(n);
+                Charge(std::uint64_t{n} * sizeof(V));
                 values.insert(values.end(), n, last);
             } else {
                 V v{};
                 FromString(item, v);
+                Charge(sizeof(V));
                 values.push_back(v);
                 last = v;
                 have = true;
@@ -545,6 +842,7 @@ void XSDToDM::ReadBoolList(const char* name, C& values) {
                 if (item.empty()) continue;
                 bool b = false;
                 FromString(item, b);
+                Charge(sizeof(bool));
                 values.push_back(b);
             }
         } else {
@@ -552,6 +850,7 @@ void XSDToDM::ReadBoolList(const char* name, C& values) {
             for (char c : text) {
                 bool b = false;
                 FromString(std::string_view(&c, 1), b);
+                Charge(sizeof(bool));
                 values.push_back(b);
             }
         }
@@ -565,8 +864,11 @@ void XSDToDM::GetArray(const char* name, C& values) {
         WithContext("array Attribute", name, [&] {
             StrToken tokens(GetAttribute(name), ',', '\\');
             std::string item;
-            while (tokens.Next(item))
-                if (!item.empty()) values.push_back(item);
+            while (tokens.Next(item)) {
+                if (item.empty()) continue;
+                Charge(sizeof(std::string) + item.size());
+                values.push_back(item);
+            }
         });
     } else if constexpr (std::is_same_v<K, bool>) {
         ReadBoolList(name, values);

@@ -94,9 +94,12 @@ private:
     std::vector<const xxSerializable*> objects_;
     unsigned mode_ = 3;
     bool childMet_ = false;
-    // Save records by object. Every pass walks the tree in the same order, so the first pass
-    // logs which record each registration met and later passes try the logged record first: their
-    // lookups then run through memory in sequence instead of missing the cache at random.
+
+public:  // the table on its own, for tests
+    // Save records by object (platform/base/address_table.h). Every pass walks the tree in the
+    // same order, so the first pass logs which record each registration met and later passes try
+    // the logged record first: their lookups then run through memory in sequence instead of
+    // missing the cache at random.
     class RecordTable {
     public:
         // Starts a pass; the first one logs, later ones follow the log.
@@ -120,6 +123,8 @@ private:
         std::size_t cursor_ = 0;
         bool logging_ = false;
     };
+
+private:
     RecordTable records_;
     const xmlAttributeClass* AttributeClass(const char* name);
     const xmlElementClass& ElementClass(const xxSerializable* object);

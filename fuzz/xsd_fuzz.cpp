@@ -24,10 +24,8 @@ void Check(bool ok) {
 
 bool Load(const std::string& text, xxSerializable& target) {
     try {
-        xmlTree tree;
         std::istringstream in(text);
-        xmlTreeLoader(in, tree).Load();
-        XSDToDM(target).Load(tree);
+        XSDToDM(target).Load(in);
         return true;
     } catch (const std::exception&) {
     } catch (const Cfx::CfxResult&) {

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -11,23 +12,25 @@
 
 #include "base/huge_pages.h"
 
-// Items in chunks that double in size (First items, then 2 * First, ...): stable addresses, a
-// few allocations however long the list grows, and little unused room in a short one; reserve
-// on an empty list sizes the first chunk to fit. Large chunks sit on huge pages; items are made
-// as they are added.
-template <class T, std::size_t First = 1024>
+// Items in chunks that double in size (First items, then 2 * First, ...) up to Largest items
+// each (rounded up to a power of two): stable addresses, a few allocations however long the list grows, and little unused room
+// in a short one (nor more than one chunk in a long one, with Largest); reserve on an empty list
+// sizes the first chunk to fit. Large chunks sit on huge pages; items are made as they are added.
+template <class T, std::size_t First = 1024, std::size_t Largest = SIZE_MAX>
 class ChunkedList {
     static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+    static_assert(First > 0 && Largest >= First);
 
 public:
-    ChunkedList() = default;
+    ChunkedList() { Shape(First); }
     ChunkedList(const ChunkedList&) = delete;
     ChunkedList& operator=(const ChunkedList&) = delete;
     ~ChunkedList() { clear(); }
 
     T& emplace_back() {
         if (size_ == capacity_) {
-            const std::size_t items = first_ << chunks_.size();
+            const std::size_t k = chunks_.size();
+            const std::size_t items = k < doubling_ ? first_ << k : largest_;
             chunks_.push_back(AllocateLargeBlock(items * sizeof(T)));
             capacity_ += items;
         }
@@ -40,23 +43,42 @@ public:
     T& front() { return (*this)[0]; }
     std::size_t size() const { return size_; }
     void reserve(std::size_t n) {
-        if (chunks_.empty()) first_ = std::max(First, n);
+        if (chunks_.empty()) Shape(std::max(First, n));
     }
     void clear() {
         while (size_) (*this)[--size_].~T();
         chunks_.clear();
         capacity_ = 0;
-        first_ = First;
+        Shape(First);
     }
 
 private:
-    // Chunk k holds items first_ * (2^k - 1) up to first_ * (2^(k+1) - 1).
+    // Chunks 0 to doubling_ - 1 hold first_ << k items (first_ * (2^k - 1) up to first_ *
+    // (2^(k+1) - 1)); the later ones largest_ each, from first_ * (2^doubling_ - 1) on. The
+    // largest is a power of two, so that finding an item there takes no division.
+    void Shape(std::size_t first) {
+        first_ = first;
+        largest_ = Largest == SIZE_MAX ? SIZE_MAX : std::bit_ceil(std::max(Largest, first));
+        largestShift_ = static_cast<unsigned>(std::countr_zero(largest_));
+        doubling_ = 0;
+        const std::size_t limit = static_cast<std::size_t>(std::numeric_limits<std::size_t>::digits - std::bit_width(first));
+        while (doubling_ < limit && (first << doubling_) < largest_) ++doubling_;
+        doubled_ = first * ((std::size_t{1} << doubling_) - 1);
+    }
     T* Address(std::size_t i) const {
         if (i < first_) return reinterpret_cast<T*>(chunks_[0].get()) + i;
+        if (i >= doubled_) {
+            const std::size_t past = i - doubled_;
+            return reinterpret_cast<T*>(chunks_[doubling_ + (past >> largestShift_)].get()) + (past & (largest_ - 1));
+        }
         const std::size_t k = static_cast<std::size_t>(std::bit_width(i / first_ + 1)) - 1;
         return reinterpret_cast<T*>(chunks_[k].get()) + (i - first_ * ((std::size_t{1} << k) - 1));
     }
     std::size_t first_ = First;
+    std::size_t largest_ = Largest;
+    unsigned largestShift_ = 0;
+    std::size_t doubling_ = 0;
+    std::size_t doubled_ = 0;
     std::vector<LargeBlock> chunks_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;

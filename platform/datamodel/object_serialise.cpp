@@ -24,6 +24,7 @@ void ClassChain(const xxClass& cls, std::vector<const xxClass*>& out) {
 // What a save or load walks for objects of one class, found once per class: classes and their
 // parts are registered statically, and there are millions of atoms of a few classes.
 struct ClassPlan {
+    std::vector<const xxClass*> chain;
     std::vector<const xxPropertyBase*> templates;
     std::vector<const xxClassSerialiser*> parts;
 };
@@ -35,9 +36,8 @@ const ClassPlan& PlanOf(const xxObject& object) {
     if (it != plans.end()) return it->second;
     ClassPlan plan;
     plan.templates = object.PropertyTemplates();
-    std::vector<const xxClass*> chain;
-    ClassChain(cls, chain);
-    for (const xxClass* c : chain) {
+    ClassChain(cls, plan.chain);
+    for (const xxClass* c : plan.chain) {
         auto part = ClassSerialisers().find(c);
         if (part != ClassSerialisers().end()) plan.parts.push_back(&part->second);
     }
@@ -66,9 +66,14 @@ void xxObject::Save(xxOutput& out) const {
 }
 
 void xxObject::Load(xxInput& in) {
+    const ClassPlan& plan = PlanOf(*this);
+    // Every class of the chain asks for its version in the document before anything is read, so
+    // that a document of a format that cannot hold the object fails. The object's own class is
+    // named by the document and must be known at its version; a base may have come into the chain
+    // later than the class (Matter, BondableInteraction, BaseSymmetrySystem) and asks silently.
+    for (const xxClass* c : plan.chain) in.GetClassVersion(*c, c != &GetClass());
     in.ReadValue("Name", name_, "");
     in.ReadValue("ObjectID", id_, 0);
-    const ClassPlan& plan = PlanOf(*this);
     if (const xxObject* from = in.ValuesSourceOf(*this)) {
         for (const xxPropertyBase* p : plan.templates) p->CopyValue(*from, *this);
         for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);

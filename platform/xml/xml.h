@@ -1,6 +1,7 @@
 // The host's XML library: a tree of elements with interned element and attribute names, a
-// parser into the tree (expat underneath, no namespace processing, no entities) and a saver
-// that writes either a whole tree or one element at a time as a writer builds and purges it.
+// parser into the tree (expat underneath, no namespace processing, no document type declarations,
+// no entities) and a saver that writes either a whole tree or one element at a time as a writer
+// builds and purges it.
 #pragma once
 
 #include <array>
@@ -47,7 +48,14 @@ private:
     xmlTree* tree_ = nullptr;
 };
 class xmlElementClass : public xmlName {
+public:
     using xmlName::xmlName;
+    // Among its tree's element classes, in the order they were interned: 0, 1, 2, ...
+    std::uint32_t Index() const { return index_; }
+
+private:
+    friend class xmlTree;
+    std::uint32_t index_ = 0;
 };
 class xmlAttributeClass : public xmlName {
 public:
@@ -220,6 +228,8 @@ public:
 
     // Removes child i with its subtree; the later children move down by one.
     void PurgeChild(std::size_t i);
+    // Removes the first n children with their subtrees; the later ones move down by n.
+    void PurgeFirstChildren(std::size_t n);
     // Frees the element's children and attributes; the element itself stays in its parent.
     void Purge();
 
@@ -294,6 +304,8 @@ public:
     // Without creating: null when no element (attribute) of the tree ever had that name.
     const xmlElementClass* FindElementClass(std::string_view name) const;
     const xmlAttributeClass* FindAttributeClass(std::string_view name) const;
+    // Attribute classes interned so far: a cache of lookups that missed is stale once it grows.
+    std::size_t AttributeClassCount() const { return attributeClassAt_.size(); }
 
 private:
     friend class xmlElement;
@@ -353,21 +365,31 @@ inline xmlElement::Attribute xmlElement::AttributeAt(std::size_t i) const {
 
 // ---- parsing ----------------------------------------------------------------------------
 
-// Parses a whole stream, fed to the parser in chunks. Documents with entity declarations,
-// entity references other than the predefined ones, or nesting deeper than the limit are
-// refused. A failure throws xmlException with the parser's text and position.
+struct xmlLoaderCallbacks;
+
+// Parses a stream, fed to the parser in pieces: all of it (Load), or piece by piece as a reader
+// needs more of the document (ParseSome). A piece in which the parser met nothing, being inside
+// one long token, makes the next piece twice as large, so that no token is scanned again for each
+// piece and a long one costs its length. Documents with a document type declaration, entity
+// references other than the predefined ones, or nesting deeper than the limit are refused. A
+// failure throws xmlException with the parser's text and position (or what a handler threw);
+// the loader is finished then.
 class xmlLoader {
 public:
     static constexpr std::size_t kDefaultMaxDepth = 256;
+    static constexpr std::size_t kPiece = std::size_t{1} << 16;  // and pieces grow to 1 GiB
 
-    explicit xmlLoader(std::istream& in) : in_(in) {}
-    virtual ~xmlLoader() = default;
+    explicit xmlLoader(std::istream& in);
+    virtual ~xmlLoader();
     xmlLoader(const xmlLoader&) = delete;
     xmlLoader& operator=(const xmlLoader&) = delete;
 
     void Load();
     // There is no validation against a DTD in any case.
     void LoadWithoutDTDValidation() { Load(); }
+    // Parses the next piece; false once the document has been parsed to its end (or failed).
+    bool ParseSome();
+    bool Finished() const { return finished_; }
     void SetMaxDepth(std::size_t depth) { maxDepth_ = depth; }
 
 protected:
@@ -381,22 +403,38 @@ private:
     friend struct xmlLoaderCallbacks;
     std::istream& in_;
     std::size_t maxDepth_ = kDefaultMaxDepth;
+    std::unique_ptr<xmlLoaderCallbacks> parse_;  // from the first piece to the last
+    bool finished_ = false;
 };
 
 // Builds the tree from the document: elements and attributes only (no white space, comments or
-// processing instructions).
+// processing instructions). A reader that takes elements out of the tree while the document is
+// still being parsed skips each element it frees before its end tag: the rest of that element is
+// then not built, only shown to OnSkippedElement.
 class xmlTreeLoader : public xmlLoader {
 public:
     xmlTreeLoader(std::istream& in, xmlTree& tree) : xmlLoader(in), tree_(tree) {}
 
+    // Whether the element was built and its end tag is still to come.
+    bool IsOpen(const xmlElement& element) const;
+    // Builds nothing more inside the element, when it is open (else does nothing). The loader
+    // never looks at the element or what was built inside it again.
+    void Skip(const xmlElement& element);
+
 protected:
     void OnStartElement(const char* name, const char** attributes) override;
     void OnEndElement() override;
-    xmlElement* Current() const { return current_; }
+    // An element built with its attributes, not yet with its children.
+    virtual void OnElementBuilt(xmlElement&) {}
+    // An element inside a skipped one, with its attributes as the parser gives them.
+    virtual void OnSkippedElement(const char* /*name*/, const char** /*attributes*/) {}
+    xmlElement* Current() const { return open_.empty() ? nullptr : open_.back(); }
+    bool Skipping() const { return skipping_ != 0; }
 
 private:
     xmlTree& tree_;
-    xmlElement* current_ = nullptr;
+    std::vector<xmlElement*> open_;  // the built elements whose end tag is still to come
+    std::size_t skipping_ = 0;       // open levels not built, from the skipped element down
     // The parser hands out each name from its own tables, mostly at one address per name.
     xmlNameCache<xmlElementClass, 64> elements_;
     xmlNameCache<xmlAttributeClass> attributes_;

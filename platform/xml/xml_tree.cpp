@@ -240,6 +240,15 @@ void xmlElement::PurgeChild(std::size_t i) {
     GetTree().FreeSubtree(*node);
 }
 
+void xmlElement::PurgeFirstChildren(std::size_t n) {
+    if (n > childCount_) throw xmlException("No " + std::to_string(n) + " children to purge");
+    if (n == 0) return;
+    xmlTree& tree = GetTree();
+    for (std::size_t i = 0; i < n; ++i) tree.FreeSubtree(*children_[i]);
+    std::memmove(children_, children_ + n, (childCount_ - n) * sizeof(xmlNode*));
+    childCount_ -= static_cast<std::uint32_t>(n);
+}
+
 void xmlElement::Purge() {
     xmlTree& tree = GetTree();
     FreeAttributes();
@@ -320,7 +329,11 @@ C& xmlTree::AddClass(Table<C>& table, std::string_view name) {
 
 const xmlElementClass& xmlTree::InternElementClass(std::string_view name) {
     auto it = elementClasses_.find(name);
-    return it != elementClasses_.end() ? *it->second : AddClass(elementClasses_, name);
+    if (it != elementClasses_.end()) return *it->second;
+    const std::uint32_t index = Checked32(elementClasses_.size());
+    xmlElementClass& cls = AddClass(elementClasses_, name);
+    cls.index_ = index;
+    return cls;
 }
 
 const xmlAttributeClass& xmlTree::InternAttributeClass(std::string_view name) {

@@ -84,26 +84,28 @@ Saved SaveDocument(const xxSerializable& root, bool streaming, bool indent = tru
     return {out.str(), writer.SaveCalls()};
 }
 
-void LoadDocument(const std::string& text, xxSerializable& target) {
-    xmlTree tree;
+// From the stream, parsed as it is read; or parsed whole first.
+void LoadDocument(const std::string& text, xxSerializable& target, bool parsedFirst = false) {
     std::istringstream in(text);
-    xmlTreeLoader(in, tree).Load();
     XSDToDM reader(target);
+    if (!parsedFirst) return reader.Load(in);
+    xmlTree tree;
+    xmlTreeLoader(in, tree).Load();
     reader.Load(tree);
 }
 
 template <class T>
-std::unique_ptr<T> Load(const std::string& text) {
+std::unique_ptr<T> Load(const std::string& text, bool parsedFirst = false) {
     auto target = std::make_unique<T>();
-    LoadDocument(text, *target);
+    LoadDocument(text, *target, parsedFirst);
     return target;
 }
 
 // The failure text of a load, "" when it succeeds; a CfxResult as "HRESULT: text".
 template <class T = TestRoot>
-std::string LoadFailure(const std::string& text) {
+std::string LoadFailure(const std::string& text, bool parsedFirst = false) {
     try {
-        Load<T>(text);
+        Load<T>(text, parsedFirst);
     } catch (const xmlException& e) {
         return e.what();
     } catch (const Cfx::CfxResult& r) {
@@ -320,8 +322,12 @@ TEST(XsdDocument, ReaderRefusesBadDocuments) {
          Doc("<TestRoot ID=\"1\" Slots=\"2\"><TestLeaf ID=\"7\" Value=\"1\"/><TestLeaf ID=\"7\" Value=\"2\"/></TestRoot>"),
          "More than one object has the ID 7. IDs must be unique."},
         {"ID 0", Doc("<TestRoot ID=\"0\" Slots=\"0\"/>"), "More than one object has the ID 0. IDs must be unique."},
-        {"ID without digits", Doc("<TestRoot ID=\"abc\" Slots=\"0\"/>"),
-         "More than one object has the ID abc. IDs must be unique."},
+        {"ID without digits", Doc("<TestRoot ID=\"abc\" Slots=\"0\"/>"), "The ID 'abc' is not a number"},
+        // Read up to the first other character these would be 1 and 7, and clash with the root.
+        {"ID with an exponent", Doc("<TestRoot ID=\"1\" Slots=\"1\"><TestLeaf ID=\"1e99\" Value=\"1\"/></TestRoot>"),
+         "The ID '1e99' is not a number"},
+        {"ID with a tail", Doc("<TestRoot ID=\"7abc\" Slots=\"0\"/>"), "The ID '7abc' is not a number"},
+        {"empty ID", Doc("<TestRoot ID=\"\" Slots=\"0\"/>"), "More than one object has the ID . IDs must be unique."},
         {"negative ID", Doc("<TestRoot ID=\"-5\" Slots=\"0\"/>"), "The ID '-5' is out of range"},
         {"33-bit ID", Doc("<TestRoot ID=\"4294967297\" Slots=\"0\"/>"), "The ID '4294967297' is out of range"},
         {"huge ID", Doc("<TestRoot ID=\"2000000000\" Slots=\"0\"/>"), ""},
@@ -354,6 +360,9 @@ TEST(XsdDocument, ReaderRefusesBadDocuments) {
         {"reference into a gap",
          Doc("<TestRoot ID=\"1\" Slots=\"2\"><TestLeaf ID=\"2\" Value=\"1\" Ref=\"3\"/><TestLeaf ID=\"4\" Value=\"1\"/></TestRoot>"),
          "\nElement 'TestRoot' (ID=1) - \nElement 'TestLeaf' (ID=2) - reference Attribute='Ref' - Missing object with ID '3'"},
+        {"reference with a tail",
+         Doc("<TestRoot ID=\"1\" Slots=\"1\"><TestLeaf ID=\"2\" Value=\"1\" Ref=\"2abc\"/></TestRoot>"),
+         "\nElement 'TestRoot' (ID=1) - \nElement 'TestLeaf' (ID=2) - reference Attribute='Ref' - Invalid ID reference: '2abc'"},
         {"33-bit reference",
          Doc("<TestRoot ID=\"1\" Slots=\"1\"><TestLeaf ID=\"2\" Value=\"1\" Ref=\"4294967297\"/></TestRoot>"),
          "\nElement 'TestRoot' (ID=1) - \nElement 'TestLeaf' (ID=2) - reference Attribute='Ref' - Invalid ID reference: "
@@ -366,7 +375,10 @@ TEST(XsdDocument, ReaderRefusesBadDocuments) {
         {"unread child", Doc("<TestRoot ID=\"1\" Slots=\"1\"><TestRoot ID=\"2\" Slots=\"0\"><TestLeaf ID=\"3\" Value=\"1\"/></TestRoot></TestRoot>"),
          "The objects with the following ID(s) did not get loaded: 3"},
     };
-    for (const Case& c : cases) EXPECT_EQ(LoadFailure(c.document), c.message) << c.name;
+    for (const Case& c : cases) {
+        EXPECT_EQ(LoadFailure(c.document), c.message) << c.name;
+        EXPECT_EQ(LoadFailure(c.document, true), c.message) << c.name << ", parsed first";
+    }
     xmlTree empty;
     TestRoot target;
     try {
@@ -391,6 +403,83 @@ TEST(XsdDocument, IdentifiersFarApartResolveAndStayUnique) {
     ASSERT_EQ(root->slots.size(), 1302u);
     EXPECT_EQ(static_cast<TestLeaf&>(*root->slots.back()).ref.Get(), root->slots.front().get());
     EXPECT_EQ(LoadFailure(document(70001)), "More than one object has the ID 70001. IDs must be unique.");
+}
+
+// Leaves with identifiers first, first + 1, ..., some 30 bytes each: a few thousand lie beyond
+// the first pieces a stream is parsed in.
+std::string Leaves(int first, int count, const std::string& attributes = "Value=\"0\"") {
+    std::string body;
+    for (int id = first; id < first + count; ++id)
+        body += "<TestLeaf ID=\"" + std::to_string(id) + "\" " + attributes + "/>";
+    return body;
+}
+
+// A stream is read while it is parsed, yet a document reads and fails as when it is parsed whole
+// first: references to elements the parser has not reached, attributes only later elements have,
+// elements released before the parser reached their end, and which failure comes first.
+TEST(XsdDocument, StreamsReadAsDocumentsParsedFirst) {
+    const int n = 5000;
+    const std::string slots = "<TestRoot ID=\"1\" Slots=\"" + std::to_string(n + 2) + "\">";
+    // A reference to the last leaf and one back from it; and a name, which only the last leaf
+    // has, though the reader asked every leaf before it for one.
+    const std::string far = Doc(slots + "<TestLeaf ID=\"2\" Value=\"1\" Ref=\"" + std::to_string(n + 3) + "\"/>" +
+                                Leaves(3, n) + "<TestLeaf ID=\"" + std::to_string(n + 3) +
+                                "\" Name=\"last\" Value=\"9\" Ref=\"2\"/></TestRoot>");
+    for (bool parsedFirst : {false, true}) {
+        auto root = Load<TestRoot>(far, parsedFirst);
+        ASSERT_EQ(root->slots.size(), static_cast<std::size_t>(n + 2));
+        auto& first = static_cast<TestLeaf&>(*root->slots.front());
+        auto& last = static_cast<TestLeaf&>(*root->slots.back());
+        EXPECT_EQ(first.ref.Get(), &last);
+        EXPECT_EQ(last.ref.Get(), &first);
+        EXPECT_EQ(last.value, 9);
+        EXPECT_EQ(last.GetName(), "last");
+    }
+
+    const std::string broken = "</TestRoot></XSD";  // cut before its end, far from where reading failed
+    const std::string late = std::to_string(n + 3);
+    struct Case {
+        const char* name;
+        std::string document;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"a parse failure after a read failure",
+         "<XSD Version=\"5.5\">" + slots + "<TestLeaf ID=\"2\" Value=\"abc\"/>" + Leaves(3, n) + broken,
+         "unclosed token at line 1, column "},
+        {"a duplicate identifier after a read failure",
+         Doc(slots + "<TestLeaf ID=\"2\" Value=\"abc\"/>" + Leaves(3, n) + Leaves(3, 1) + "</TestRoot>"),
+         "More than one object has the ID 3. IDs must be unique."},
+        {"an identifier that is no number after the read",
+         Doc("<TestRoot ID=\"1\" Slots=\"0\"/>" + Leaves(3, n) + "<TestLeaf ID=\"x\"/>"),
+         "The ID 'x' is not a number"},
+        {"an attribute only a later element has",
+         Doc(slots + "<TestLeaf ID=\"2\" Name=\"a\"/>" + Leaves(3, n, "Name=\"b\"") + "<TestLeaf ID=\"" + late +
+             "\" Value=\"1\"/></TestRoot>"),
+         "\nElement 'TestRoot' (ID=1) - \nElement 'TestLeaf' (ID=2) - Attribute='Value' - Attribute missing"},
+        {"unread elements beyond the parser when their parent was read",
+         Doc("<TestRoot ID=\"1\" Slots=\"1\"><TestRoot ID=\"2\" Slots=\"0\">" + Leaves(3, n) +
+             "<TestLeaf Value=\"0\"/></TestRoot></TestRoot>"),
+         ""},
+        {"a reference to an element released before the parser reached it",
+         Doc("<TestRoot ID=\"1\" Slots=\"2\"><TestRoot ID=\"2\" Slots=\"0\">" + Leaves(3, n) +
+             "</TestRoot><TestLeaf ID=\"" + late + "\" Value=\"0\" Ref=\"" + std::to_string(n + 2) +
+             "\"/></TestRoot>"),
+         "\nElement 'TestRoot' (ID=1) - \nElement 'TestLeaf' (ID=" + late + ") - reference Attribute='Ref' - The element "
+         "of Element 'TestLeaf' (ID=" + std::to_string(n + 2) + ") was released before it was read"},
+        {"the content of a Null element, which nothing indexes",
+         Doc("<TestRoot ID=\"1\" Slots=\"2\"><Null>" + Leaves(2, n) + Leaves(2, n) + "</Null><TestLeaf ID=\"2\" "
+             "Value=\"0\"/></TestRoot>"),
+         ""},
+    };
+    for (const Case& c : cases) {
+        const std::string streamed = LoadFailure(c.document);
+        EXPECT_EQ(streamed, LoadFailure(c.document, true)) << c.name;
+        EXPECT_EQ(streamed.substr(0, c.message.size()), c.message) << c.name;
+    }
+    std::string unread;
+    for (int id = 3; id < n + 3; ++id) unread += std::to_string(id) + ", ";
+    EXPECT_EQ(LoadFailure(cases[4].document), "The objects with the following ID(s) did not get loaded: " + unread + "<No ID>");
 }
 
 TEST(XsdDocument, ForwardReferencesAndContainedObjects) {
@@ -481,6 +570,74 @@ TEST(XsdReads, CompressedValueLists) {
         Probe(std::string("A=\"") + c.text + "\"", [&](xxInput& in) { in.ReadArray("A", q); });
         EXPECT_EQ(std::vector<int>(q.begin(), q.end()), c.values) << c.text;
     }
+}
+
+// What the lists of one load hold is bounded by the document's size: 8 MiB and 16 bytes for each
+// byte of its attribute texts. Items cost what they occupy, references 64 bytes each.
+TEST(XsdReads, ListsAreBoundedByTheDocumentSize) {
+    const std::string exceeds = "Repeated items exceed what the document can hold";
+    const std::string padding = " P=\"" + std::string(65536, 'p') + "\"";
+    std::vector<int> ints, more;
+    std::vector<double> doubles;
+    std::vector<xxObject*> objects;
+    xxPointerCollection<xxObject> references(objects);
+    struct Case {
+        const char* name;
+        std::string attributes;
+        std::function<void(xxInput&)> read;
+        std::string failure;
+    };
+    auto readInts = [&](xxInput& in) { in.ReadArray("A", ints); };
+    auto runs = [](int n) {
+        std::string text = "R=\"ci(" + std::to_string(2 * n) + "):";
+        for (int i = 0; i < n; ++i) text += "2+0,";
+        return text + "\"";
+    };
+    const Case cases[] = {
+        {"8 MB of ints", "A=\"1,x1999999\"", readInts, ""},
+        {"8.8 MB of ints", "A=\"1,x2199999\"", readInts, "array Attribute='A' - " + exceeds},
+        {"8.8 MB of ints in a larger document", "A=\"1,x2199999\"" + padding, readInts, ""},
+        {"8.8 MB of doubles", "A=\"1,x1099999\"", [&](xxInput& in) { in.ReadArray("A", doubles); },
+         "array Attribute='A' - " + exceeds},
+        {"two lists of 6 MB",
+         "A=\"1,x1499999\" B=\"1,x1499999\"",
+         [&](xxInput& in) {
+             in.ReadArray("A", ints);
+             in.ReadArray("B", more);
+         },
+         "array Attribute='B' - " + exceeds},
+        {"8.3 MB of references", "R=\"ci(130000):130000x1\"",
+         [&](xxInput& in) { in.ReadReferenceCollection("R", references); }, ""},
+        {"9 MB of references", "R=\"ci(140000):140000x1\"",
+         [&](xxInput& in) { in.ReadReferenceCollection("R", references); },
+         "reference array Attribute='R' - " + exceeds},
+        // Runs of two (null and the probe), 4 bytes for 128: within 16 per byte of themselves
+        // and the floor, or not.
+        {"15 MB of runs", runs(120000), [&](xxInput& in) { in.ReadReferenceCollection("R", references); }, ""},
+        {"18 MB of runs", runs(140000), [&](xxInput& in) { in.ReadReferenceCollection("R", references); },
+         "reference array Attribute='R' - " + exceeds},
+    };
+    for (const Case& c : cases) {
+        const std::string failure = Probe(c.attributes, c.read);
+        EXPECT_EQ(failure, c.failure.empty() ? "" : "\nElement 'TestProbe' (ID=1) - " + c.failure) << c.name;
+    }
+
+    // A run over elements the parser has not reached yet is charged as it reaches them, so a
+    // list before what it lists may hold what the whole document allows (13 MB here).
+    const int n = 200000;
+    std::vector<std::unique_ptr<TestLeaf>> leaves;
+    TestProbe::onLoad = [&](xxInput& in) {
+        in.ReadReferenceCollection("R", references);
+        leaves.clear();
+        for (int k = 0; k < n; ++k) leaves.push_back(in.ReadChild<TestLeaf>());
+    };
+    const std::string ahead = Doc("<TestProbe ID=\"1\" R=\"ci(" + std::to_string(n) + "):" + std::to_string(n) +
+                                  "+2\">" + Leaves(2, n) + "</TestProbe>");
+    for (bool parsedFirst : {false, true}) {
+        EXPECT_EQ(LoadFailure<TestProbe>(ahead, parsedFirst), "") << parsedFirst;
+        EXPECT_EQ(objects.size(), static_cast<std::size_t>(n));
+    }
+    TestProbe::onLoad = nullptr;
 }
 
 TEST(XsdReads, BoolListsAndBitVectors) {

@@ -50,8 +50,34 @@ TEST(XsdFile, FailuresComeBackAsResultsAndClearOnlyWhatWasRead) {
     EXPECT_EQ(Cfx::GetLastError().description, "\nElement 'TreeRoot' (ID=1) - None, or too few, child Elements provided");
     EXPECT_EQ(root.NumChildren(), 0u);
 
+    // Not XML only far into the stream, where the target had begun to load: cleared as well.
+    root.CreateChild<xxTreeRoot>().SetName("kept");
+    std::string children;
+    for (int id = 2; id < 5002; ++id) children += "<TreeRoot ID=\"" + std::to_string(id) + "\"/>";
+    EXPECT_EQ(LoadXsd("<XSD Version=\"5.5\"><TreeRoot ID=\"1\" Children=\"5000\">" + children + "</TreeRoot></XSD", root),
+              E_FAIL);
+    EXPECT_EQ(Cfx::GetLastError().description.rfind("Unable to parse XSD as valid XML - unclosed token at line 1", 0), 0u)
+        << Cfx::GetLastError().description;
+    EXPECT_EQ(root.NumChildren(), 0u);
+
     EXPECT_EQ(LoadXsd("<XSD Version=\"5.5\"><TreeRoot ID=\"1\"/></XSD>", root), S_OK);
     EXPECT_EQ(xxLoadXSD().LoadObjectFromStreamHR(*std::make_unique<std::istringstream>("<a/>"), nullptr, ""), E_POINTER);
+}
+
+// Attribute defaults of a document type would become values of the model, a missing "Version"
+// among them; such documents are refused before anything is read.
+TEST(XsdFile, DocumentTypeDeclarationsAreRefused) {
+    xxTreeRoot root;
+    root.SetName("kept");
+    EXPECT_EQ(LoadXsd("<!DOCTYPE XSD [<!ATTLIST XSD Version CDATA \"5.5\"><!ATTLIST TreeRoot Name CDATA "
+                      "\"injected\">]><XSD><TreeRoot ID=\"1\"/></XSD>",
+                      root),
+              E_FAIL);
+    EXPECT_EQ(Cfx::GetLastError().description.rfind(
+                  "Unable to parse XSD as valid XML - document type declarations are not allowed at line 1", 0),
+              0u)
+        << Cfx::GetLastError().description;
+    EXPECT_EQ(root.GetName(), "kept");
 }
 
 // A water molecule with every kind of atomistic content the data model has so far.
@@ -166,6 +192,71 @@ TEST(XsdFile, FrameEnergiesAndStressesReadBack) {
     ASSERT_EQ(systems.size(), 1u);
     EXPECT_EQ(xxMatterSymmetrySystem::m_pptPotentialStress.GetValue(*systems[0]), stress);
     EXPECT_FALSE(xxMatterSymmetrySystem::m_ppt_TrajectoryStress.IsAssigned(*systems[0]));
+}
+
+// A few hundred bytes once asked for a set of 16 million members, a gigabyte of memory.
+TEST(XsdFile, SmallDocumentsCannotAskForLargeLists) {
+    xxAtomisticTreeRoot back;
+    EXPECT_EQ(LoadXsd("<XSD Version=\"5.5\"><AtomisticTreeRoot ID=\"1\" Children=\"2\"><Atom3d ID=\"2\" "
+                      "ElementSymbol=\"C\"/><Set ID=\"3\" Members=\"ci(16777216):16777216x2\"/></AtomisticTreeRoot></XSD>",
+                      back),
+              E_FAIL);
+    EXPECT_EQ(Cfx::GetLastError().description,
+              "\nElement 'AtomisticTreeRoot' (ID=1) - \nElement 'Set' (ID=3) - reference array Attribute='Members' - "
+              "Repeated items exceed what the document can hold");
+    EXPECT_EQ(back.NumChildren(), 0u);
+}
+
+// The loads ask for the versions of their classes, so a document of an older format loads only
+// with the classes it could hold. The root element's name is not looked at: the target's class
+// is the one asked for. Bases that came later than their classes (Matter, BondableInteraction)
+// and classes dropped since ("SubUnit" after 4.2) do not stop a load.
+TEST(XsdFile, OlderFormatsLoadOnlyTheClassesTheyKnew) {
+    const std::string current = SaveXsd(*Water());
+    auto at = [&](const char* version, bool multiScale = false) {
+        std::string text = current;
+        text.replace(text.find("Version=\"5.5\""), 13, std::string("Version=\"") + version + "\"");
+        if (multiScale) {
+            text.replace(text.find("<Molecule "), 10, "<MultiScaleMolecule ");
+            text.replace(text.find("</Molecule>"), 11, "</MultiScaleMolecule>");
+        }
+        return text;
+    };
+    struct Case {
+        const char* version;
+        bool treeRoot;  // loaded into a plain tree root instead of an atomistic one
+        bool multiScale;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {"5.5", false, false, ""},
+        {"4.3", false, false, ""},
+        {"2.1", false, false, ""},
+        {"2.0", false, false, "\nElement 'AtomisticTreeRoot' (ID=1) - Class 'AtomisticTreeRoot' is unknown at version 2.0"},
+        {"1", true, false, ""},
+        {"0", true, false, "\nElement 'AtomisticTreeRoot' (ID=1) - Class 'TreeRoot' is unknown at version 0"},
+        {"5.5", false, true, ""},
+        {"5.0", false, true,
+         "\nElement 'AtomisticTreeRoot' (ID=1) - \nElement 'MultiScaleMolecule' (ID=2) - Class 'MultiScaleMolecule' is "
+         "unknown at version 5.0"},
+    };
+    for (const Case& c : cases) {
+        std::unique_ptr<xxTreeRoot> back;
+        if (c.treeRoot) back = std::make_unique<xxTreeRoot>();
+        else back = std::make_unique<xxAtomisticTreeRoot>();
+        const HRESULT hr = LoadXsd(at(c.version, c.multiScale), *back);
+        if (c.failure[0]) {
+            EXPECT_EQ(hr, E_FAIL) << c.version;
+            EXPECT_EQ(Cfx::GetLastError().description, c.failure) << c.version;
+            EXPECT_EQ(back->NumChildren(), 0u) << c.version;
+            continue;
+        }
+        ASSERT_EQ(hr, S_OK) << c.version << ": " << Cfx::GetLastError().description;
+        if (!c.treeRoot && !c.multiScale) {
+            EXPECT_EQ(SaveXsd(*back), current) << c.version;
+        }
+        EXPECT_EQ(back->DescendentsOf<xxAtom3d>().size(), 3u) << c.version;
+    }
 }
 
 // Another XML parser than ours reads what the saver writes: well-formed, the newest version,

@@ -43,6 +43,32 @@ TEST(ChunkedList, ItemsAcrossChunkBoundariesKeepTheirPlaceAndValue) {
     }
 }
 
+// With a largest chunk of 16 from 4: boundaries at 4, 12, 28, 44, 60, ...; a reserve beyond the
+// largest makes every chunk that large (rounded up to a power of two).
+TEST(ChunkedList, ChunksStopGrowingAtTheLargest) {
+    for (std::size_t reserved : {std::size_t{0}, std::size_t{20}}) {
+        SCOPED_TRACE(reserved);
+        ChunkedList<Counted, 4, 16> list;
+        list.reserve(reserved);
+        std::vector<const Counted*> addresses;
+        for (int i = 0; i < 200; ++i) {
+            list.emplace_back().value = i;
+            addresses.push_back(&list[static_cast<std::size_t>(i)]);
+        }
+        for (std::size_t i : std::initializer_list<std::size_t>{0, 3, 4, 11, 12, 27, 28, 43, 44, 59, 60, 61, 100, 199}) {
+            EXPECT_EQ(list[i].value, static_cast<int>(i));
+            EXPECT_EQ(&list[i], addresses[i]);
+        }
+        // Items of one chunk lie side by side, so a chunk of 16 ends where the next begins.
+        if (reserved == 0) {
+            EXPECT_EQ(&list[43] - &list[28], 15);
+            EXPECT_NE(&list[44], &list[43] + 1);
+        }
+        list.clear();
+    }
+    EXPECT_EQ(Counted::alive, 0);
+}
+
 TEST(ChunkedText, ViewsOutliveLaterStoresIncludingTextsLargerThanAChunk) {
     ChunkedText texts;
     const std::string big(100000, 'x');

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <istream>
+#include <random>
 #include <sstream>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -73,14 +79,18 @@ TEST(XmlLoader, RefusesWhatIsNotASafeWellFormedDocument) {
         {"name starting with a digit", "<2ndDerivative/>", "not well-formed"},
         {"duplicate attribute", "<a X=\"1\" X=\"2\"/>", "duplicate attribute"},
         {"second document element", "<a/><b/>", "junk after document element"},
-        {"entity expansion", laughs, "entity declarations are not allowed"},
+        {"entity expansion", laughs, "document type declarations are not allowed at line 1"},
         {"external entity", "<!DOCTYPE a [<!ENTITY e SYSTEM \"/etc/passwd\">]><a>&e;</a>",
-         "entity declarations are not allowed"},
+         "document type declarations are not allowed"},
         {"parameter entity", "<!DOCTYPE a [<!ENTITY % p SYSTEM \"/etc/passwd\"> %p;]><a/>",
-         "entity declarations are not allowed"},
+         "document type declarations are not allowed"},
         {"undefined entity", "<a>&nope;</a>", "undefined entity"},
         {"external subset with undefined entity", "<!DOCTYPE a SYSTEM \"/etc/x.dtd\"><a>&nope;</a>",
-         "undefined entity"},
+         "document type declarations are not allowed"},
+        // Defaults would give elements attributes the document does not show.
+        {"attribute defaults", "<?xml version=\"1.0\"?>\n<!DOCTYPE a [<!ATTLIST a V CDATA \"5.5\">]><a/>",
+         "document type declarations are not allowed at line 2"},
+        {"bare document type", "<!DOCTYPE a><a/>", "document type declarations are not allowed"},
         {"deep nesting", deep, "nested deeper than 256"},
     };
     for (const Case& c : cases) EXPECT_NE(ParseError(c.text).find(c.expected), std::string::npos) << c.name << ": " << ParseError(c.text);
@@ -95,6 +105,97 @@ TEST(XmlLoader, ReadsDocumentsLargerThanOneChunk) {
     xmlElement* r = tree->GetDocumentElement();
     ASSERT_EQ(r->ChildCount(), 20000u);
     for (std::size_t i : {0u, 4567u, 19999u}) EXPECT_EQ(*r->ChildElement(i).FindAttribute("v"), std::to_string(i));
+}
+
+// Counts the reads the loader makes of its stream.
+class CountingSource : public std::streambuf {
+public:
+    explicit CountingSource(const std::string& text) : text_(text) {}
+    int reads = 0;
+
+protected:
+    std::streamsize xsgetn(char* out, std::streamsize n) override {
+        ++reads;
+        const auto take = std::min<std::size_t>(static_cast<std::size_t>(n), text_.size() - pos_);
+        std::memcpy(out, text_.data() + pos_, take);
+        pos_ += take;
+        return static_cast<std::streamsize>(take);
+    }
+    int_type underflow() override { return traits_type::eof(); }
+
+private:
+    const std::string& text_;
+    std::size_t pos_ = 0;
+};
+
+// Tokens far longer than a piece read back whole; the pieces grow while the parser is inside one,
+// so that it is not scanned again for each 64 KiB (an 8 MiB token in 128 pieces), and shrink again
+// once it has ended.
+TEST(XmlLoader, LongTokensAreReadInGrowingPieces) {
+    const std::string token(std::size_t{8} << 20, 'a');
+    struct Case {
+        const char* name;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"attribute", "<r v=\"" + token + "\"><e/></r>"},
+        {"comment", "<r><!--" + token + "--><e/></r>"},
+        {"element name", "<r><" + token + "/><e/></r>"},
+    };
+    for (const Case& c : cases) {
+        CountingSource source(c.text);
+        std::istream in(&source);
+        xmlTree tree;
+        xmlTreeLoader(in, tree).Load();
+        xmlElement* r = tree.GetDocumentElement();
+        ASSERT_NE(r, nullptr) << c.name;
+        EXPECT_EQ(r->ChildElement(r->ChildCount() - 1).GetName(), "e") << c.name;
+        if (c.name[0] == 'a') {
+            EXPECT_EQ(r->FindAttribute("v")->size(), token.size());
+        }
+        if (c.name[0] == 'e') {
+            EXPECT_EQ(r->ChildElement(0).GetName().size(), token.size());
+        }
+        EXPECT_LT(source.reads, 16) << c.name;
+    }
+    // After a long token the pieces are small again: a long document of short elements around one
+    // long attribute is read in about as many pieces as its size asks for.
+    std::string doc = "<r v=\"" + std::string(std::size_t{1} << 19, 'a') + "\">";
+    for (int i = 0; i < 500000; ++i) doc += "<e/>";  // 2 MB, four times the largest piece
+    doc += "</r>";
+    CountingSource source(doc);
+    std::istream in(&source);
+    xmlTree tree;
+    xmlTreeLoader loader(in, tree);
+    int pieces = 0;
+    while (loader.ParseSome()) ++pieces;
+    EXPECT_TRUE(loader.Finished());
+    EXPECT_FALSE(loader.ParseSome());
+    EXPECT_EQ(tree.GetDocumentElement()->ChildCount(), 500000u);
+    EXPECT_GT(pieces, 20);  // 2 MB in 64 KiB pieces, but for the few large ones
+}
+
+// A document fed piece by piece grows its tree as the pieces come; a failure finishes the loader.
+TEST(XmlLoader, ParsesPieceByPiece) {
+    std::string doc = "<r>";
+    for (int i = 0; i < 50000; ++i) doc += "<e v=\"" + std::to_string(i) + "\"/>";
+    std::istringstream in(doc + "</r>");
+    xmlTree tree;
+    xmlTreeLoader loader(in, tree);
+    ASSERT_TRUE(loader.ParseSome());
+    const std::size_t first = tree.GetDocumentElement()->ChildCount();
+    EXPECT_GT(first, 0u);
+    EXPECT_LT(first, 50000u);
+    while (loader.ParseSome()) {
+    }
+    EXPECT_EQ(tree.GetDocumentElement()->ChildCount(), 50000u);
+
+    std::istringstream bad(doc + "</q>");
+    xmlTree other;
+    xmlTreeLoader failing(bad, other);
+    EXPECT_THROW(failing.Load(), xmlException);
+    EXPECT_TRUE(failing.Finished());
+    EXPECT_FALSE(failing.ParseSome());
 }
 
 TEST(XmlTree, ClassesAreInternedAndFoundWithoutCreating) {
@@ -136,6 +237,59 @@ TEST(XmlTree, ClassesAreInternedAndFoundWithoutCreating) {
     xmlElement& child = a->ChildElement(a->CreateChildElement(other.InternElementClass("b")));
     EXPECT_EQ(&child.GetClass(), tree->FindElementClass("b"));
     EXPECT_EQ(&child.GetTree(), tree.get());
+    // Element classes are numbered in the order they were interned, per tree.
+    EXPECT_EQ(tree->FindElementClass("a")->Index(), 0u);
+    EXPECT_EQ(tree->FindElementClass("b")->Index(), 1u);
+    EXPECT_EQ(tree->InternElementClass("c").Index(), 2u);
+    EXPECT_EQ(other.FindElementClass("b")->Index(), 0u);
+    EXPECT_EQ(tree->AttributeClassCount(), 3u);  // ID, Other, Made
+}
+
+// A reader that frees an element before the parser has reached its end skips it: the rest of it
+// is shown, not built, and the loader never touches what was freed.
+class RecordingLoader : public xmlTreeLoader {
+public:
+    using xmlTreeLoader::xmlTreeLoader;
+    std::vector<std::string> built, skipped;
+
+protected:
+    void OnElementBuilt(xmlElement& e) override { built.push_back(e.GetName()); }
+    void OnSkippedElement(const char* name, const char** attributes) override {
+        skipped.push_back(std::string(name) + (attributes[0] ? std::string("@") + attributes[0] : ""));
+    }
+};
+
+TEST(XmlLoader, ElementsFreedBeforeTheirEndAreSkipped) {
+    std::string filler;
+    for (int i = 0; i < 20000; ++i) filler += "<f/>";  // beyond the first piece
+    std::istringstream in("<r><a><b>" + filler + "<c x=\"1\"><e/></c></b></a><d/></r>");
+    xmlTree tree;
+    RecordingLoader loader(in, tree);
+    ASSERT_TRUE(loader.ParseSome());
+    xmlElement& r = *tree.GetDocumentElement();
+    xmlElement& a = r.ChildElement(0);
+    xmlElement& b = a.ChildElement(0);
+    EXPECT_TRUE(loader.IsOpen(r));
+    EXPECT_TRUE(loader.IsOpen(b));
+    EXPECT_FALSE(loader.IsOpen(b.ChildElement(0)));  // an <f/> has ended
+    loader.Skip(a);
+    EXPECT_FALSE(loader.IsOpen(a));
+    EXPECT_FALSE(loader.IsOpen(b));
+    loader.Skip(b);  // no longer open: nothing happens
+    a.Purge();
+    r.PurgeFirstChildren(1);
+    while (loader.ParseSome()) {
+    }
+    // The fillers the first piece did not reach, then the rest of b.
+    const auto builtFillers = static_cast<std::size_t>(std::count(loader.built.begin(), loader.built.end(), "f"));
+    ASSERT_EQ(loader.skipped.size(), 20000 - builtFillers + 2);
+    EXPECT_EQ(std::count(loader.skipped.begin(), loader.skipped.end(), "f"), static_cast<long>(20000 - builtFillers));
+    EXPECT_EQ(loader.skipped[loader.skipped.size() - 2], "c@x");
+    EXPECT_EQ(loader.skipped.back(), "e");
+    ASSERT_EQ(r.ChildCount(), 1u);
+    EXPECT_EQ(r.ChildElement(0).GetName(), "d");
+    EXPECT_EQ(loader.built.back(), "d");
+    EXPECT_EQ(tree.ElementCount(), 2u);  // r and d
 }
 
 TEST(XmlTree, ChildIndicesPurgeAndAttributes) {
@@ -150,6 +304,15 @@ TEST(XmlTree, ChildIndicesPurgeAndAttributes) {
     ASSERT_EQ(root.ChildCount(), 2u);
     EXPECT_EQ(root.ChildElement(0).GetName(), "b");
     EXPECT_THROW(root.PurgeChild(5), xmlException);
+    root.ChildElement(0).CreateChildElement("deep");
+    root.CreateChildElement("c");
+    root.PurgeFirstChildren(2);  // b with its child, and the text
+    ASSERT_EQ(root.ChildCount(), 1u);
+    EXPECT_EQ(root.ChildElement(0).GetName(), "c");
+    EXPECT_EQ(tree.ElementCount(), 2u);
+    EXPECT_THROW(root.PurgeFirstChildren(2), xmlException);
+    root.PurgeFirstChildren(0);
+    EXPECT_EQ(root.ChildCount(), 1u);
 
     root.AddAttribute("X", "1");
     EXPECT_THROW(root.AddAttribute("X", "2"), xmlException);
@@ -346,6 +509,44 @@ TEST(XmlSaver, StreamingDefersStartTagsAndNeverLooksBack) {
     t2.CreateDocumentElement("XSD").ChildElement(t2.GetDocumentElement()->CreateChildElement("A")).CreateChildElement("B");
     xmlTreeSaver(indented, t2, true).Save(kXmlEncodingUtf8, kXmlHeaderNone);
     EXPECT_EQ(indented.str(), "<XSD>\n\t<A>\n\t\t<B/>\n\t</A>\n</XSD>\n");
+}
+
+// The cache answers what its lookup answers, whatever the addresses: names rewritten in place,
+// one text at several addresses, a name that is the tail of another, names too long to be
+// remembered without a class, and more names than it has entries.
+TEST(XmlNameCache, AnswersAsItsLookupWouldOnRandomNames) {
+    std::unordered_map<std::string, std::unique_ptr<xmlElementClass>> classes;
+    std::vector<std::string> names = {"FormalCharge", "Charge", "Name", "Nam", "Na", "N", "XYZ", "ID",
+                                      std::string(40, 'L'), std::string(40, 'M'), std::string(31, 'S')};
+    for (int i = 0; i < 12; ++i) names.push_back("c" + std::to_string(i));
+    for (const std::string& name : names)
+        if (name != "FormalCharge" && name != "Nam" && name[0] != 'M' && name[0] != 'S' && name != "c3")
+            classes.emplace(name, std::make_unique<xmlElementClass>(name));
+    auto lookup = [&](const char* name) -> const xmlElementClass* {
+        auto it = classes.find(name);
+        return it == classes.end() ? nullptr : it->second.get();
+    };
+    xmlNameCache<xmlElementClass, 4> cache;
+    std::array<std::array<char, 48>, 16> buffers{};
+    std::mt19937 random(11);
+    for (auto& b : buffers) std::strcpy(b.data(), names[random() % names.size()].c_str());
+    for (int op = 0; op < 20000; ++op) {
+        auto& buffer = buffers[random() % buffers.size()];
+        switch (random() % 6) {
+            case 0:
+                std::strcpy(buffer.data(), names[random() % names.size()].c_str());
+                break;
+            case 1:
+                if (random() % 50 == 0) cache.Clear();
+                break;
+            default:
+                break;
+        }
+        // Sometimes from inside the buffer: "Charge" within "FormalCharge", "a" within "Na".
+        const std::size_t length = std::strlen(buffer.data());
+        const char* name = buffer.data() + (random() % 4 == 0 && length > 1 ? random() % length : 0);
+        ASSERT_EQ(cache.Get(name, lookup), lookup(name)) << op << " " << name;
+    }
 }
 
 }  // namespace
