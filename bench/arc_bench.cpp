@@ -16,51 +16,15 @@
 #include <fstream>
 #include <string>
 
+#include "bench/arc_files.h"
 #include "bench/bench_support.h"
 #include "bench/component_host.h"
 #include "formats/carmdf/arc_loader.h"
-#include "tests/support/car_lines.h"
 #include "utilities/trajectory.h"
 
 namespace {
 
-using namespace cvtest::carmdf;
-
-constexpr int kFrames = 100;
-constexpr int kAtoms = 10'000;
-constexpr int kMoleculeSize = 100;
-
-// "<name>.arc" and its companion "<name>.car" (the first frame as a CAR file), written once.
-std::string ArcFile(bool unequal) {
-    const std::string name = unequal ? "unequal" : "equal";
-    const std::string arc = cvbench::ScratchFile(name + ".arc");
-    const ArcLayout layout{.periodicity = "PBC=ON"};
-    std::ofstream out(arc, std::ios::binary | std::ios::trunc);
-    std::ofstream car(cvbench::ScratchFile(name + ".car"), std::ios::binary | std::ios::trunc);
-    const std::string header = ArcHeader(layout);
-    out << header;
-    car << header;
-    for (int f = 0; f < kFrames; ++f) {
-        ArcFrame frame;
-        frame.value = -1000.0 - f;
-        frame.cell = {40 + f / 100.0, 40, 40, 90, 90, 90};
-        for (int i = 0; i < kAtoms; ++i) {
-            if (i % kMoleculeSize == 0) frame.molecules.emplace_back();
-            frame.molecules.back().push_back({"C" + std::to_string(i % kMoleculeSize + 1), (i % 25) * 1.5 + f / 100.0,
-                                              (i / 25 % 25) * 1.5, (i / 625) * 1.5 - f / 100.0});
-        }
-        if (unequal && f % 7 == 3) frame.comments = {"restart"};
-        const std::string text = ArcFrameText(layout, frame);
-        out << text;
-        if (f == 0) car << text;
-    }
-    return out && car ? arc : std::string();
-}
-
-const std::string& Input(bool unequal) {
-    static const std::string equal = ArcFile(false), differing = ArcFile(true);
-    return unequal ? differing : equal;
-}
+constexpr int kFrames = cvbench::kArcFrames;
 
 // Imports the file, then shows each frame of frames (1-based) in turn; the trajectory, or null.
 template <class Frames>
@@ -83,7 +47,7 @@ bool Play(const std::string& arc, const Frames& frames, std::size_t* indexBytes 
 
 template <class Frames>
 void Run(benchmark::State& state, bool unequal, const Frames& frames) {
-    const std::string& arc = Input(unequal);
+    const std::string& arc = cvbench::ArcInput(unequal);
     if (arc.empty()) return state.SkipWithError("the ARC file could not be written");
     std::size_t indexBytes = 0;
     if (!Play(arc, frames, &indexBytes)) return state.SkipWithError("the trajectory did not play");

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -359,6 +360,151 @@ TEST(CartovaneTool, CarProblemsNameTheirLine) {
             EXPECT_NE(run.output.find("Line 5: the text ends inside molecule 1"), std::string::npos) << run.output;
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::string ExampleArc() { return std::string(CARTOVANE_TEST_DATA) + "/../../examples/water_ethanol.arc"; }
+
+// "<name>.arc" (the example's frames, changed by edit) with the example's model beside it as
+// "<name>.car" and "<name>.mdf", in a directory of its own.
+std::string ArcBesideItsModel(const std::string& name, const std::function<std::string(std::string)>& edit = {}) {
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / ("arc_" + name);
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path example = std::filesystem::path(ExampleArc()).parent_path();
+    for (const char* extension : {".car", ".mdf"})
+        std::filesystem::copy_file(example / (std::string("water_ethanol") + extension), dir / (name + extension),
+                                   std::filesystem::copy_options::overwrite_existing);
+    std::string frames = Slurp(ExampleArc());
+    std::ofstream(dir / (name + ".arc"), std::ios::binary | std::ios::trunc) << (edit ? edit(frames) : frames);
+    return (dir / (name + ".arc")).string();
+}
+
+// The lines of text that begin with prefix.
+std::vector<std::string> LinesFrom(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+    return lines;
+}
+
+// The example's four frames: energy and cell edge as its lines give them.
+constexpr std::pair<double, double> kExampleFrames[] = {
+    {-152.3817, 12.0}, {-151.9042, 12.1}, {-152.6675, 12.2}, {-152.1208, 12.15}};
+
+TEST(CartovaneTool, FramesPlaysTheExampleArcTrajectory) {
+    ToolRun text = Tool("frames " + ExampleArc());
+    ASSERT_EQ(text.status, 0) << text.output;
+    EXPECT_EQ(text.output.rfind(ExampleArc() + " trajectory \"arc\" frames 4\n", 0), 0u) << text.output;
+    EXPECT_EQ(LinesFrom(text.output, "frame ").size(), 4u) << text.output;
+    EXPECT_NE(text.output.find("\nframe 3 step 0.0000 energy -152.6675 cell 12.2000 12.2000 12.2000 90.0000 90.0000 "
+                               "90.0000\n"),
+              std::string::npos)
+        << text.output;
+
+    // Standard output alone: the JSON document.
+    ToolRun json = Tool("frames --json " + ExampleArc() + " 2>/dev/null; : ");
+    ASSERT_EQ(json.status, 0) << json.output;
+    nlohmann::ordered_json doc = nlohmann::ordered_json::parse(json.output);
+    EXPECT_EQ(doc["trajectory"], (nlohmann::ordered_json{{"type", "arc"}, {"frames", 4}}));
+    ASSERT_EQ(doc["frames"].size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const nlohmann::ordered_json& frame = doc["frames"][i];
+        EXPECT_EQ(frame["frame"], i + 1);
+        EXPECT_EQ(frame["energy"], kExampleFrames[i].first);
+        EXPECT_TRUE(frame["time"].is_null()) << "an ARC frame gives no time";
+        EXPECT_EQ(frame["third"], 0.0);
+        EXPECT_EQ(frame["timeStep"], 0.0);
+        EXPECT_TRUE(frame["energies"].empty());
+        EXPECT_EQ(frame["cell"]["a"], kExampleFrames[i].second);
+        EXPECT_EQ(frame["cell"]["gamma"], 90.0);
+    }
+    EXPECT_TRUE(doc["failed"].is_null());
+
+    ToolRun shown = Tool("show " + ExampleArc() + " --frame 3");
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    EXPECT_NE(shown.output.find("cell 12.2000 12.2000 12.2000 90.0000 90.0000 90.0000 group P1\n"), std::string::npos);
+    EXPECT_EQ(LinesFrom(shown.output, "  Trajectory ").at(0), "  Trajectory \"Trajectory\" #0 type \"arc\" frame 3 of 4");
+    nlohmann::ordered_json model = nlohmann::ordered_json::parse(Tool("show --json --frame 4 " + ExampleArc()).output);
+    EXPECT_EQ(model["trajectory"], (nlohmann::ordered_json{{"type", "arc"},
+                                                           {"frames", 4},
+                                                           {"frame", 4},
+                                                           {"energy", kExampleFrames[3].first},
+                                                           {"time", nullptr},
+                                                           {"third", 0.0},
+                                                           {"timeStep", 0.0}}));
+    EXPECT_EQ(model["document"]["children"][0]["cell"]["a"], 12.15);
+}
+
+// A damaged frame ends the play with the loader's text; the frames before it stay.
+TEST(CartovaneTool, AnArcFrameThatCannotBeReadKeepsTheFramesBeforeIt) {
+    // The third frame's "!DATE" line spelt otherwise: the frames keep their length, so only
+    // reading that frame finds it.
+    const std::string arc = ArcBesideItsModel("damaged", [](std::string text) {
+        std::size_t at = 0;
+        for (int k = 0; k < 3; ++k) at = text.find("\n!DATE", at + 1);
+        return text.replace(at + 1, 5, "!DATX");
+    });
+    const std::string why = "Unexpected error reading frame 2.\nWill attempt to display frames read in so far.";
+    ToolRun text = Tool("frames " + arc);
+    EXPECT_NE(text.status, 0);
+    EXPECT_EQ(LinesFrom(text.output, "frame ").size(), 2u) << text.output;
+    EXPECT_NE(text.output.find("cartovane: " + arc + ": frame 3 cannot be loaded: " + why), std::string::npos)
+        << text.output;
+
+    ToolRun json = Tool("frames --json " + arc + " 2>/dev/null; : ");
+    nlohmann::ordered_json doc = nlohmann::ordered_json::parse(json.output);
+    EXPECT_EQ(doc["frames"].size(), 2u);
+    EXPECT_EQ(doc["failed"], (nlohmann::ordered_json{{"frame", 3}, {"error", why}}));
+
+    ToolRun shown = Tool("show " + arc + " --frame 3 2>/dev/null; : ");
+    EXPECT_EQ(shown.output, "");
+}
+
+// An ARC import converts like any model: a trajectory document takes its trajectory file along
+// and plays the same frames; a CAR file gets the model as the import left it (frame 1); there is
+// no ARC exporter.
+TEST(CartovaneTool, ArcImportsConvert) {
+    // The companion's first atom stands elsewhere than in frame 1.
+    const std::string arc = ArcBesideItsModel("converted");
+    std::filesystem::path car = std::filesystem::path(arc).replace_extension(".car");
+    const std::string model = Slurp(car.string());
+    std::ofstream(car, std::ios::binary | std::ios::trunc) << Replaced(model, "O1       2.000000000", "O1       5.000000000");
+    const std::filesystem::path dir = std::filesystem::path(arc).parent_path();
+    auto played = [](const std::string& path) {
+        std::vector<std::string> lines = LinesFrom(Tool("frames " + path).output, "frame ");
+        EXPECT_EQ(lines.size(), 4u) << path;
+        return lines;
+    };
+
+    const std::string xtd = (dir / "run.xtd").string(), again = (dir / "again.xtd").string();
+    ToolRun toXtd = Tool("convert " + arc + " " + xtd);
+    ASSERT_EQ(toXtd.status, 0) << toXtd.output;
+    EXPECT_EQ(Slurp((dir / "run.arc").string()), Slurp(arc));
+    EXPECT_EQ(played(xtd), played(arc));
+    ToolRun toAgain = Tool("convert " + xtd + " " + again);
+    ASSERT_EQ(toAgain.status, 0) << toAgain.output;
+    EXPECT_EQ(Slurp((dir / "again.arc").string()), Slurp(arc));
+    EXPECT_EQ(played(again), played(arc));
+
+    const std::string out = (dir / "first_frame.car").string();
+    ToolRun toCar = Tool("convert " + arc + " " + out);
+    ASSERT_EQ(toCar.status, 0) << toCar.output;
+    std::vector<std::string> atoms = LinesFrom(Tool("show " + out).output, "        Atom3d ");
+    ASSERT_FALSE(atoms.empty());
+    EXPECT_EQ(atoms, LinesFrom(Tool("show " + arc + " --frame 1").output, "        Atom3d "));
+    EXPECT_NE(atoms, LinesFrom(Tool("show " + car.string()).output, "        Atom3d "));
+
+    const std::string arcOut = (dir / "exported.arc").string();
+    ToolRun toArc = Tool("convert " + arc + " " + arcOut);
+    EXPECT_NE(toArc.status, 0);
+    EXPECT_NE(toArc.output.find("cannot export " + arcOut + ": No such interface supported"), std::string::npos)
+        << toArc.output;
+    EXPECT_FALSE(std::filesystem::exists(arcOut));
 }
 
 }  // namespace

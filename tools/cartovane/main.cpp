@@ -14,7 +14,7 @@
 #include "library/formats.h"
 #include "tools/cartovane/host.h"
 #include "tools/cartovane/session.h"
-#include "tools/cartovane/show.h"
+#include "tools/cartovane/commands.h"
 
 namespace {
 
@@ -29,9 +29,14 @@ std::string Usage() {
         "commands:\n"
         "  components   list the registered components: CLSID, ProgID, description and\n"
         "               whether the component can be created yet\n"
-        "  show FILE [--json] [--arg NAME=VALUE]...\n"
+        "  show FILE [--frame K] [--json] [--arg NAME=VALUE]...\n"
         "               import FILE into a new document and print its data-model tree\n"
-        "               (indented text, or one JSON document with --json)\n"
+        "               (indented text, or one JSON document with --json); with --frame,\n"
+        "               the model after frame K (1 ... the frame count) of its trajectory\n"
+        "  frames FILE [--json] [--arg NAME=VALUE]...\n"
+        "               import FILE and play every frame of its trajectory in order: a line\n"
+        "               per frame with what it gave (time, step, energy, the model's\n"
+        "               energies, the cell), or one JSON document with --json\n"
         "  convert INPUT OUTPUT [--arg NAME=VALUE]...\n"
         "               import INPUT and export the document to OUTPUT, each through the\n"
         "               component for its file type\n"
@@ -74,63 +79,9 @@ int ListComponents() {
     return 0;
 }
 
-// "true"/"false" -> bool, an integer -> int, else text.
-CfxVariant ArgumentValue(const std::string& text) {
-    if (text == "true") return CfxVariant(true);
-    if (text == "false") return CfxVariant(false);
-    std::int32_t number = 0;
-    if (cartovane::text::ParseExact(text, number) == std::errc{}) return CfxVariant(number);
-    return CfxVariant(std::string_view(text));
-}
-
-struct Options {
-    std::vector<std::string> positional;
-    bool json = false;
-    CfxComPtr<host::Arguments> arguments = host::Arguments::Create();
-};
-
-// Throws std::runtime_error for malformed options.
-Options ParseOptions(const std::vector<std::string>& args) {
-    Options o;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--json") {
-            o.json = true;
-        } else if (args[i] == "--arg") {
-            if (i + 1 >= args.size()) throw std::runtime_error("--arg needs NAME=VALUE");
-            const std::string& pair = args[++i];
-            auto eq = pair.find('=');
-            if (eq == std::string::npos || eq == 0) throw std::runtime_error("--arg needs NAME=VALUE, got '" + pair + "'");
-            o.arguments->SetValue(pair.substr(0, eq), ArgumentValue(pair.substr(eq + 1)));
-        } else if (args[i].rfind("--", 0) == 0) {
-            throw std::runtime_error("unknown option '" + args[i] + "'");
-        } else {
-            o.positional.push_back(args[i]);
-        }
-    }
-    return o;
-}
-
-int Show(cartovane::tool::Session& session, const Options& o) {
-    if (o.positional.size() != 1) throw std::runtime_error("show takes one FILE");
-    if (!o.json) session.EchoDiagnostics();
-    CfxComPtr<host::Model3dDocument> document;
-    cartovane::tool::Outcome outcome = session.Import(o.positional[0], *o.arguments.Get(), document);
-    if (o.json) {
-        cartovane::tool::PrintJson(std::cout, outcome, session.Diagnostics(),
-                                   SUCCEEDED(outcome.hr) && document ? &document->Tree() : nullptr);
-    } else if (SUCCEEDED(outcome.hr)) {
-        cartovane::tool::PrintTree(std::cout, document->Tree());
-    }
-    if (FAILED(outcome.hr)) {
-        std::fprintf(stderr, "cartovane: cannot import %s: %s [0x%08X]\n", o.positional[0].c_str(),
-                     outcome.error.c_str(), static_cast<unsigned>(outcome.hr));
-        return 1;
-    }
-    return 0;
-}
-
-int Convert(cartovane::tool::Session& session, const Options& o) {
+int Convert(cartovane::tool::Session& session, const cartovane::tool::Options& o) {
     if (o.positional.size() != 2) throw std::runtime_error("convert takes INPUT and OUTPUT");
+    if (o.frame) throw std::runtime_error("convert takes no --frame");
     session.EchoDiagnostics();
     CfxComPtr<host::Model3dDocument> document;
     cartovane::tool::Outcome in = session.Import(o.positional[0], *o.arguments.Get(), document);
@@ -164,11 +115,13 @@ int main(int argc, char** argv) {
     try {
         cartovane::tool::LoadedLibrary lib(library.empty() ? cartovane::tool::DefaultLibraryPath(argv[0]) : library);
         if (args[0] == "components") return ListComponents();
-        if (args[0] == "show" || args[0] == "convert") {
-            Options options = ParseOptions(args);
+        if (args[0] == "show" || args[0] == "frames" || args[0] == "convert") {
+            const cartovane::tool::Options options = cartovane::tool::ParseOptions(args);
             cartovane::tool::Session session;
             session.messageText = lib.MessageTextFunction();
-            return args[0] == "show" ? Show(session, options) : Convert(session, options);
+            if (args[0] == "show") return cartovane::tool::Show(session, options, std::cout);
+            if (args[0] == "frames") return cartovane::tool::Frames(session, options, std::cout);
+            return Convert(session, options);
         }
         std::fprintf(stderr, "cartovane: unknown command '%s'\n\n%s", args[0].c_str(), Usage().c_str());
         return 2;

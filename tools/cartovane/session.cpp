@@ -39,15 +39,19 @@ void Session::EchoDiagnostics() {
     });
 }
 
-Outcome Session::Failure(HRESULT hr) const {
-    Outcome out{hr, {}};
+std::string Session::LastErrorText() const {
     const Cfx::LastErrorRecord& last = Cfx::GetLastError();
-    if (last.hr == hr) out.error = last.description;
-    if (out.error.empty()) out.error = Cfx::CfxResult::StandardDescription(hr);
-    if (last.hr == hr && last.messageId != 0 && messageText) {
-        if (const char* text = messageText(last.messageId)) out.error += std::string(" (") + text + ")";
+    if (!FAILED(last.hr)) return {};
+    std::string text = last.description.empty() ? Cfx::CfxResult::StandardDescription(last.hr) : last.description;
+    if (last.messageId != 0 && messageText) {
+        if (const char* message = messageText(last.messageId)) text += std::string(" (") + message + ")";
     }
-    return out;
+    return text;
+}
+
+Outcome Session::Failure(HRESULT hr) const {
+    if (Cfx::GetLastError().hr == hr) return {hr, LastErrorText()};
+    return {hr, Cfx::CfxResult::StandardDescription(hr)};
 }
 
 Outcome Session::Import(const std::string& path, host::Arguments& arguments, CfxComPtr<host::Model3dDocument>& document) {

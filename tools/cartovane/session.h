@@ -35,6 +35,10 @@ public:
     // Set by the tool from the loaded library: the text of a message identifier.
     const char* (*messageText)(std::int32_t) = nullptr;
 
+    // The description of the last error, with the text of its message identifier; empty when
+    // the last error is no failure.
+    std::string LastErrorText() const;
+
 private:
     Outcome Failure(HRESULT hr) const;
     CfxComPtr<host::ContainerRoot> root_;
