@@ -107,7 +107,7 @@ TEST(PropertyBits, SettersMarkTheirTemplatesBit) {
         {"bond",
          [] {
              auto bond = std::make_unique<xxBond>();
-             bond->SetOrder(2.0);
+             bond->SetBondType(xxBondType::Aromatic);  // a type its order (1.5) does not tell
              return bond;
          }},
     };
