@@ -4,36 +4,41 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
 #include "datamodel/forward.h"
 
+class xxBondable;
 class xxIterator;
 
 namespace cartovane {
 
 class FrameAtomMap {
 public:
-    static constexpr int kUnmapped = -1;
+    // An object the iterator yields that stands at a position of the order.
+    struct Mapped {
+        xxBondable* object;
+        std::size_t atom;  // its position in the order: the file atom it takes
+    };
 
-    // Orders the objects of the class types at or below model and finds, for every object the
-    // iterator yields (in its order), its position there, or kUnmapped for an object the order
-    // does not list (an image, a model without a valid order). The iterator is reset before
-    // and after. A null model maps nothing.
+    // Orders the bondable objects of the class types at or below model and finds, for every
+    // object the iterator yields, its position there; objects the order does not list (images,
+    // objects of a model without a valid order) are left out. The iterator is reset before and
+    // after. A null model maps nothing.
     void Build(xxObject* model, std::span<const unsigned> classTypes, xxIterator& objects);
     void Clear();
-    bool IsBuilt() const { return built_; }
+    // Built, and no tree has changed shape since: the objects are still there and in place.
+    bool IsCurrent() const;
 
-    // Per object of the iterator, in its order: the file atom it takes, or kUnmapped.
-    std::span<const int> Atoms() const { return atoms_; }
-    // The objects that take a file atom.
-    std::size_t MappedCount() const { return mapped_; }
+    // The mapped objects in the iterator's order.
+    std::span<const Mapped> Objects() const { return mapped_; }
+    std::size_t MappedCount() const { return mapped_.size(); }
 
 private:
-    std::vector<int> atoms_;
-    std::size_t mapped_ = 0;
-    bool built_ = false;
+    std::vector<Mapped> mapped_;
+    std::uint64_t builtAt_ = 0;  // the trees' structure version when built; 0: never
 };
 
 }  // namespace cartovane

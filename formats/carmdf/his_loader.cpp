@@ -26,6 +26,7 @@ constexpr std::uint64_t kH13Rest = 18 * 8 + 32928 + 4 + 4 * 8 + 4 + 6 * 8 + 6 * 
 constexpr std::size_t kStressValues = 54;      // six blocks of 9
 constexpr std::uint64_t kFrameFixed = 636;     // F without the atoms and the counted energies
 constexpr double kTimeStepUnit = 1000;
+constexpr std::size_t kAhead = 8;  // objects prefetched ahead of the one being moved
 
 // "V >= x" of the format: above, or within 1e-4.
 bool AtLeast(double version, double x) { return version > x || std::fabs(version - x) <= 1e-4; }
@@ -201,6 +202,9 @@ bool xxLoadHIS::ReadHeader(std::uint64_t size) {
     g_ = g;
     e_ = e;
     movable_ = std::move(movable);
+    everyAtomInOrder_ = movable_.size() == Count(n);
+    for (std::size_t k = 0; k < movable_.size() && everyAtomInOrder_; ++k)
+        everyAtomInOrder_ = movable_[k] == static_cast<int>(k + 1);
     timeStep_ = timeStep / kTimeStepUnit;
     stepsBetweenFrames_ = steps;
     firstStep_ = first == 0 ? 1 : first;
@@ -276,25 +280,33 @@ bool xxLoadHIS::ReadFrameBody(int frame) {
         if (!ReadTranslate(cell, sizeof(double), kCellValues, false) || !next()) return false;
         std::copy_n(cell, 6, staged_.cell.begin());
     }
+    // The positions and velocities are read as they lie and turned into our byte order as the
+    // model takes them (MoveAtoms): one pass over them instead of two.
     const std::size_t values = 3 * Count(frame == 0 ? atoms_ : storedPerFrame_);
-    return ReadTranslate(stagedPositions_.data(), sizeof(float), values, false) && next() &&
-           ReadTranslate(stagedVelocities_.data(), sizeof(float), values, false) && Read(none, 4, true);
+    auto raw = [&](std::vector<float>& into) {
+        GetIstream64().read(reinterpret_cast<char*>(into.data()), static_cast<std::streamsize>(values * sizeof(float)));
+        return !GetIstream64().fail();
+    };
+    return raw(stagedPositions_) && next() && raw(stagedVelocities_) && Read(none, 4, true);
 }
 
-// The staged frame becomes the loader's. A frame that stores every atom in order replaces the
-// atoms' values; a later frame of a file with movable atoms gives them theirs by number, and
-// the other atoms keep what was read for them last.
+// The staged frame becomes the loader's. A frame that stores every atom in order (frame 0, a
+// file before 2.6, or one whose movable atoms are all atoms in order) replaces the atoms'
+// values; a later frame of a file with movable atoms gives them theirs by number, and the other
+// atoms keep what was read for them last.
 void xxLoadHIS::CommitFrame(int frame) {
     kept_ = staged_;
-    if (frame == 0 || !AtLeast(version_, 2.6)) {
+    if (frame == 0 || !AtLeast(version_, 2.6) || everyAtomInOrder_) {
         positions_.swap(stagedPositions_);
         velocities_.swap(stagedVelocities_);
         return;
     }
-    for (std::size_t k = 0; k < movable_.size(); ++k) {
+    const float* p = stagedPositions_.data();
+    const float* v = stagedVelocities_.data();
+    for (std::size_t k = 0; k < movable_.size(); ++k, p += 3, v += 3) {
         const std::size_t to = 3 * static_cast<std::size_t>(movable_[k] - 1);
-        std::copy_n(stagedPositions_.begin() + static_cast<std::ptrdiff_t>(3 * k), 3, positions_.begin() + static_cast<std::ptrdiff_t>(to));
-        std::copy_n(stagedVelocities_.begin() + static_cast<std::ptrdiff_t>(3 * k), 3, velocities_.begin() + static_cast<std::ptrdiff_t>(to));
+        std::copy(p, p + 3, positions_.data() + to);
+        std::copy(v, v + 3, velocities_.data() + to);
     }
 }
 
@@ -305,6 +317,13 @@ void xxLoadHIS::WriteResults(int frame, double* energy, double* time, double* th
     if (time) *time = static_cast<double>(step) * timeStep_;
     if (third) *third = timeStep_;
     if (timeStep) *timeStep = stepsBetweenFrames_ * timeStep_;
+}
+
+// The map is kept while the model keeps its shape, so a frame costs no walk of the model.
+void xxLoadHIS::MapAtoms(xxIterator& objects) {
+    if (atomMap_.IsCurrent()) return;
+    const unsigned bondables[] = {xxBondable::classType};
+    atomMap_.Build(modelObject_, bondables, objects);
 }
 
 void xxLoadHIS::CheckTreeRoot() const {
@@ -328,6 +347,28 @@ bool xxLoadHIS::ApplyCell(const std::array<double, 6>& cell, xxTransformMatrix& 
     }
     transformed = !orientation.IsTranslation(true);
     return true;
+}
+
+template <bool Swapped>
+void xxLoadHIS::MoveAtoms(const xxTransformMatrix& orientation, bool transformed) const {
+    auto value = [](const float* at) {
+        float f = *at;
+        if constexpr (Swapped) cartovane::ByteSwap4(f);
+        return static_cast<double>(f);
+    };
+    const std::span<const cartovane::FrameAtomMap::Mapped> mapped = atomMap_.Objects();
+    for (std::size_t i = 0; i < mapped.size(); ++i) {
+        // The objects lie apart in memory: ask for the ones a few steps ahead early.
+        if (i + kAhead < mapped.size()) __builtin_prefetch(mapped[i + kAhead].object, 1);
+        const cartovane::FrameAtomMap::Mapped& m = mapped[i];
+        if (m.atom >= static_cast<std::size_t>(atoms_)) continue;
+        const float* p = positions_.data() + 3 * m.atom;
+        const float* v = velocities_.data() + 3 * m.atom;
+        const xxPoint3d position{value(p), value(p + 1), value(p + 2)};
+        const xxPoint3d velocity{value(v), value(v + 1), value(v + 2)};
+        m.object->SetXYZ(transformed ? orientation.Apply(position) : position);
+        m.object->SetVelocity(1000.0 * (transformed ? orientation.TransformCartesianVector(velocity) : velocity));
+    }
 }
 
 void xxLoadHIS::ApplyEnergies() const {
@@ -369,10 +410,7 @@ xxBool xxLoadHIS::LoadFrame(int frame, xxIterator& objects, double* energy, doub
         return true;
     }
     CheckTreeRoot();
-    if (!atomMap_.IsBuilt()) {
-        const unsigned bondables[] = {xxBondable::classType};
-        atomMap_.Build(modelObject_, bondables, objects);
-    }
+    MapAtoms(objects);
     const bool read = frame != currentFrame_;
     if (read && ReadFrame(frame) != 0) {
         SetErrorMessage(Cfx::CfxFormat("Frame %1 of the HIS file %2 cannot be read.", {std::to_string(frame), fileName_}));
@@ -392,21 +430,8 @@ xxBool xxLoadHIS::LoadFrame(int frame, xxIterator& objects, double* energy, doub
         currentFrame_ = frame;
     }
 
-    objects.Copy(snapshot_);
-    const std::span<const int> atomOf = atomMap_.Atoms();
-    const std::size_t count = std::min(snapshot_.GetSize(), atomOf.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        const int j = atomOf[i];
-        if (j < 0 || j >= atoms_) continue;
-        auto* matter = snapshot_.Objects()[i]->As<xxMatter>();
-        if (!matter) continue;
-        const float* p = positions_.data() + 3 * static_cast<std::size_t>(j);
-        const float* v = velocities_.data() + 3 * static_cast<std::size_t>(j);
-        const xxPoint3d position{p[0], p[1], p[2]};
-        const xxPoint3d velocity{v[0], v[1], v[2]};
-        matter->SetXYZ(transformed ? orientation.Apply(position) : position);
-        matter->SetVelocity(1000.0 * (transformed ? orientation.TransformCartesianVector(velocity) : velocity));
-    }
+    if (SwapsBytes()) MoveAtoms<true>(orientation, transformed);
+    else MoveAtoms<false>(orientation, transformed);
     ApplyEnergies();
     ApplyStresses(transform);
     WriteResults(frame, energy, time, third, timeStep);
@@ -420,10 +445,7 @@ xxBool xxLoadHIS::IsCompatibleWith(xxIterator* objects) {
                                   : "The HIS file has no cell and the model has one.");
         return false;
     }
-    if (!atomMap_.IsBuilt()) {
-        const unsigned bondables[] = {xxBondable::classType};
-        atomMap_.Build(modelObject_, bondables, *objects);
-    }
+    MapAtoms(*objects);
     if (atomMap_.MappedCount() == static_cast<std::size_t>(atoms_)) return true;
     SetErrorMessage(Cfx::CfxFormat("The HIS file moves %1 atoms and the model has %2.",
                                    {std::to_string(atoms_), std::to_string(atomMap_.MappedCount())}));

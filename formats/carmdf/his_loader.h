@@ -94,10 +94,14 @@ private:
     bool ReadFrameBody(int frame);
     void CommitFrame(int frame);
     void WriteResults(int frame, double* energy, double* time, double* third, double* timeStep) const;
+    void MapAtoms(xxIterator& objects);
     // Throws E_ABORT unless the tree root can hold the frame's energies.
     void CheckTreeRoot() const;
     // The cell and orientation of a space group; false when the definition refuses the cell.
     bool ApplyCell(const std::array<double, 6>& cell, xxTransformMatrix& orientation, bool& transformed);
+    // The frame's positions and velocities to the mapped objects.
+    template <bool Swapped>
+    void MoveAtoms(const xxTransformMatrix& orientation, bool transformed) const;
     void ApplyEnergies() const;
     void ApplyStresses(const xxTransformMatrix* transform) const;
 
@@ -114,6 +118,7 @@ private:
     int storedPerFrame_ = 0;       // m: what a frame after frame 0 stores
     int g_ = 0, e_ = 0;
     std::vector<int> movable_;     // 1-based atom numbers, from V 2.6 on
+    bool everyAtomInOrder_ = false;  // the movable atoms are 1 ... N in order
     double timeStep_ = 0;          // dt, already divided by 1000
     int stepsBetweenFrames_ = 0;   // I
     int firstStep_ = 1;            // S, with 0 counted as 1
@@ -128,9 +133,10 @@ private:
 
     FrameValues kept_;                                  // the current frame's
     FrameValues staged_;                                // of the frame being read
-    std::vector<float> positions_, velocities_;         // 3 per atom, as last read
-    std::vector<float> stagedPositions_, stagedVelocities_;  // 3 per stored atom of the frame being read
+    // 3 per atom, as last read, in the file's byte order.
+    std::vector<float> positions_, velocities_;
+    // 3 per stored atom of the frame being read, in the file's byte order.
+    std::vector<float> stagedPositions_, stagedVelocities_;
 
     cartovane::FrameAtomMap atomMap_;
-    xxObjectSnapshot snapshot_;
 };

@@ -3,6 +3,7 @@
 #include "datamodel/reference.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -92,7 +93,15 @@ xxTreeNode* xxObject::FindCommonRoot(const std::vector<xxObject*>& objects) {
 
 // ---- xxTreeNode ------------------------------------------------------------
 
+namespace {
+std::atomic<std::uint64_t> gStructureVersion{1};
+void StructureChanged() { gStructureVersion.fetch_add(1, std::memory_order_relaxed); }
+}  // namespace
+
+std::uint64_t xxTreeNode::StructureVersion() { return gStructureVersion.load(std::memory_order_relaxed); }
+
 xxTreeNode::~xxTreeNode() {
+    if (!children_.empty()) StructureChanged();
     // Last first, each child out of the list before it dies: a dying child may delete a
     // sibling (an atom its bonds), which must then still be found here or already be gone.
     while (!children_.empty()) {
@@ -108,6 +117,7 @@ xxObject& xxTreeNode::AdoptChild(std::unique_ptr<xxObject> child) {
     if (child->parent_) throw Cfx::CfxResult(E_INVALIDARG, "The object already has a parent");
     child->parent_ = this;
     children_.push_back(std::move(child));
+    StructureChanged();
     return *children_.back();
 }
 
@@ -118,6 +128,7 @@ std::unique_ptr<xxObject> xxTreeNode::DetachChild(xxObject& child) {
             std::unique_ptr<xxObject> out = std::move(*it);
             children_.erase(std::next(it).base());
             out->parent_ = nullptr;
+            StructureChanged();
             return out;
         }
     }
@@ -125,6 +136,7 @@ std::unique_ptr<xxObject> xxTreeNode::DetachChild(xxObject& child) {
 }
 
 void xxTreeNode::RemoveDescendents() {
+    if (!children_.empty()) StructureChanged();
     while (!children_.empty()) {
         std::unique_ptr<xxObject> child = std::move(children_.back());
         children_.pop_back();

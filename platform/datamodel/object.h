@@ -137,6 +137,11 @@ public:
     std::unique_ptr<xxObject> DetachChild(xxObject& child);
     void RemoveDescendents();
 
+    // A number that changes whenever any tree of the process changes shape: an object added,
+    // taken out, moved or destroyed with its node. What was found by walking a tree (the
+    // objects a trajectory moves, say) stays valid while the number stays the same.
+    static std::uint64_t StructureVersion();
+
     // The object's own values, then the children in order.
     void Save(xxOutput& out) const override;
     void Load(xxInput& in) override;

@@ -267,6 +267,27 @@ TEST(HisLoader, FramesOutsideTheFileAreRefusedWithoutReading) {
     }
 }
 
+// The atoms a frame moves are found again once the model changed shape: never an object that
+// is gone, and the file's atoms go to the model's by its CAR/MDF order as it now stands.
+TEST(HisLoader, AModelThatChangesShapeBetweenFramesIsMappedAfresh) {
+    HisParameters params;
+    params.frames = 3;
+    params.atoms = 3;
+    Played p(params, cvtest::MakeHis(params).writer.Bytes());
+    ASSERT_TRUE(p.trajectory.SetCurrentFrame(1));
+    std::vector<xxAtom3d*> atoms = p.Atoms();
+    atoms[1]->Delete();
+    ASSERT_TRUE(p.trajectory.SetCurrentFrame(2));
+    atoms = p.Atoms();
+    ASSERT_EQ(atoms.size(), 2u);
+    EXPECT_EQ(atoms[0]->GetXYZ(), ExpectedAtom(params, 1, 0).position);
+    EXPECT_EQ(atoms[1]->GetXYZ(), ExpectedAtom(params, 1, 1).position);
+    // An atom added at the end takes the file's third atom.
+    xxAtom3d& added = atoms[1]->GetParent()->CreateChild<xxAtom3d>("O");
+    ASSERT_TRUE(p.trajectory.SetCurrentFrame(3));
+    EXPECT_EQ(added.GetXYZ(), ExpectedAtom(params, 2, 2).position);
+}
+
 // ---- files that cannot be played ----------------------------------------------------------
 
 TEST(HisLoader, AHeaderThatDoesNotFitRefusesTheFile) {
