@@ -1,7 +1,6 @@
 #include "formats/carmdf/his_component.h"
 
 #include <fstream>
-#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -9,8 +8,7 @@
 #include "formats/carmdf/car_reader.h"
 #include "formats/carmdf/trajectory_import.h"
 #include "frame/clsids.h"
-#include "host/documents.h"
-#include "utilities/diagnostics_utilities.h"
+#include "frame/component_io.h"
 
 namespace cartovane {
 
@@ -28,22 +26,13 @@ std::string CompanionCar(const std::string& hisPath) {
 HRESULT CMHistImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT&) {
     return Cfx::Guarded(CLSID_HistImportExport, IID_ISBImporter, [&]() -> HRESULT {
         if (!stream || !root) throw Cfx::CfxResult::WithStandardDescription(E_INVALIDARG);
-        CfxComPtr<IModel3dDocumentDirect> direct;
-        HRESULT hr = root->QueryInterface(IID_IModel3dDocumentDirect, direct.OutVoid());
-        if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_IModel3dDocumentDirect);
-        xxTreeRoot* tree = nullptr;
-        if (FAILED(direct->GetTreeRoot(&tree)) || !tree)
-            throw Cfx::CfxResult(E_UNEXPECTED, "Failed To Import Into Document:\n");
+        xxTreeRoot& tree = TreeRootOf(root, Cfx::CfxResult(E_UNEXPECTED, "Failed To Import Into Document:\n"));
 
-        CfxComPtr<ISBFileStream> file;
-        hr = stream->QueryInterface(IID_ISBFileStream, file.OutVoid());
+        std::string hisPath;
+        HRESULT hr = FilePathOf(stream, hisPath, Cfx::CfxResult(E_UNEXPECTED, "Failed To Determine HIS File\n"));
         if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_ISBFileStream);
-        CfxBSTR pathText;
-        if (FAILED(file->GetFilePath(pathText.Out()))) throw Cfx::CfxResult(E_UNEXPECTED, "Failed To Determine HIS File\n");
-        const std::string hisPath = pathText.ToString();
 
-        CfxComPtr<ISBDiagnosticsConnection> connection =
-            DiagnosticsUtilities::GetDiagnosticsConnection(ContainerRoot(true), "HIS file importer");
+        CfxComPtr<ISBDiagnosticsConnection> connection = DiagnosticsFor(*this, "HIS file importer", DiagnosticsNeed::Required);
 
         const std::string carPath = CompanionCar(hisPath);
         std::ifstream car(carPath, std::ios::in | std::ios::binary);
@@ -51,10 +40,10 @@ HRESULT CMHistImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, con
             throw Cfx::CfxResult(kOpenFailed, Cfx::CfxFormat("Cannot open CAR file %1 during import of HIS File", {carPath}));
         // A failure of the reader stays the last error, as the reader recorded it.
         xxLoadCAR reader;
-        hr = reader.LoadCarMdfFile(car, *tree, carPath, connection.Get(), true);
+        hr = reader.LoadCarMdfFile(car, tree, carPath, connection.Get(), true);
         if (FAILED(hr)) return hr;
 
-        StartTrajectory(ContainerRoot(true), *tree, "his", hisPath, connection.Get());
+        StartTrajectory(ContainerRoot(true), tree, "his", hisPath, connection.Get());
         return S_OK;
     });
 }

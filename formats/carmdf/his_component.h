@@ -6,7 +6,7 @@
 
 namespace cartovane {
 
-class CMHistImportExport final : public FrameB {
+class CMHistImportExport final : public ImportOnlyFrame {
 public:
     static HRESULT CreateInstance(CCfxUnknown** out) { return CreateOnHeap<CMHistImportExport>(out); }
 

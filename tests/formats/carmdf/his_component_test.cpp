@@ -13,6 +13,7 @@
 #include "his_support.h"
 #include "host/documents.h"
 #include "host/streams.h"
+#include "support/host_doubles.h"
 #include "support/library_components.h"
 #include "support/temp_dir.h"
 
@@ -166,6 +167,14 @@ TEST_F(HisComponent, ImportFailures) {
     CfxComPtr<host::Arguments> notADocument = host::Arguments::Create();
     EXPECT_EQ(importer->Import(file.Get(), reinterpret_cast<ISBDocumentRoot*>(notADocument.Get()), VARIANT{}),
               E_NOINTERFACE);
+    // A document that gives no tree, a file stream that gives no path: the import's own texts.
+    CfxComPtr<cvtest::ForwardingDocument> noTree = cvtest::ForwardingDocument::Over(target);
+    noTree->nullTree = true;
+    EXPECT_EQ(importer->Import(file.Get(), static_cast<ISBDocumentRoot*>(noTree.Get()), VARIANT{}), E_UNEXPECTED);
+    EXPECT_EQ(Cfx::GetLastError().description, "Failed To Import Into Document:\n");
+    CfxComPtr<cvtest::PathlessFileStream> pathless = cvtest::PathlessFileStream::Create();
+    EXPECT_EQ(importer->Import(pathless.Get(), static_cast<ISBDocumentRoot*>(target.Get()), VARIANT{}), E_UNEXPECTED);
+    EXPECT_EQ(Cfx::GetLastError().description, "Failed To Determine HIS File\n");
     // Nothing at all.
     EXPECT_EQ(importer->Import(nullptr, static_cast<ISBDocumentRoot*>(target.Get()), VARIANT{}), E_INVALIDARG);
     EXPECT_EQ(importer->Import(file.Get(), nullptr, VARIANT{}), E_INVALIDARG);
