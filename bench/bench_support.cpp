@@ -103,6 +103,8 @@ void BeginCounting() {
     gStart = std::chrono::steady_clock::now();
 }
 
+std::int64_t CountedHeld() { return gHeld.load() - gBase; }
+
 CountedPass EndCounting() {
     const auto end = std::chrono::steady_clock::now();
     gCounting = false;

@@ -23,6 +23,8 @@ struct CountedPass {
 };
 void BeginCounting();
 CountedPass EndCounting();
+// Heap bytes held now above what was held when the counted pass began (during a pass).
+std::int64_t CountedHeld();
 
 template <class F>
 CountedPass Counted(F&& pass) {

@@ -4,15 +4,19 @@
 
 namespace cartovane {
 
-HRESULT FilePathOf(ISBStream* stream, std::string& path) {
+HRESULT FilePathOf(ISBStream* stream, std::string& path, const Cfx::CfxResult& noPath) {
     Cfx::CheckNullDereference(stream);
     CfxComPtr<ISBFileStream> file;
     HRESULT hr = stream->QueryInterface(IID_ISBFileStream, file.OutVoid());
     if (FAILED(hr)) return hr;
     CfxBSTR text;
-    if (FAILED(file->GetFilePath(text.Out()))) throw Cfx::CfxResult(E_UNEXPECTED, "Failed to obtain the stream name");
+    if (FAILED(file->GetFilePath(text.Out()))) throw noPath;
     path = text.ToString();
     return S_OK;
+}
+
+HRESULT FilePathOf(ISBStream* stream, std::string& path) {
+    return FilePathOf(stream, path, Cfx::CfxResult(E_UNEXPECTED, "Failed to obtain the stream name"));
 }
 
 CfxComPtr<ISBDiagnosticsConnection> DiagnosticsFor(const CSBContainerRootConsumerImpl& component,

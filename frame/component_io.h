@@ -19,8 +19,9 @@ namespace cartovane {
 using host::TreeRootOf;
 
 // The path of the file behind a host stream. A stream with no file behind it returns its
-// refusal of ISBFileStream (path untouched); a failed path query throws E_UNEXPECTED "Failed
-// to obtain the stream name". A null stream is a null dereference.
+// refusal of ISBFileStream (path untouched); a failed path query throws noPath, by default
+// E_UNEXPECTED "Failed to obtain the stream name". A null stream is a null dereference.
+HRESULT FilePathOf(ISBStream* stream, std::string& path, const Cfx::CfxResult& noPath);
 HRESULT FilePathOf(ISBStream* stream, std::string& path);
 
 // Whether a component cannot work without its diagnostics connection.

@@ -5,6 +5,7 @@
 #include "documents/xsd_components.h"
 #include "formats/carmdf/arc_component.h"
 #include "formats/carmdf/car_component.h"
+#include "formats/carmdf/his_component.h"
 #include "frame/clsids.h"
 #include "frame/component_frame.h"
 #include "library/formats.h"
@@ -24,7 +25,8 @@ constexpr CfxCreator kNotBuiltInvalidPointer = &CreateNotBuiltChecked<kInvalidCr
 
 constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
     CARTOVANE_ROW(CLSID_QORImportExport, kNotBuilt, "QORImportExport component", "QORImportExport"),
-    CARTOVANE_ROW(CLSID_HistImportExport, kNotBuilt, "HistImportExport component", "HistImportExport"),
+    CARTOVANE_ROW(CLSID_HistImportExport, &CMHistImportExport::CreateInstance, "HistImportExport component",
+                  "HistImportExport"),
     CARTOVANE_ROW(CLSID_ARCImportExport, &CARCImportExport::CreateInstance, "ARCImportExport component", "ARCImportExport"),
     CARTOVANE_ROW(CLSID_CARImportExport, &CCARImportExport::CreateInstance, "CARImportExport component", "CARImportExport"),
     CARTOVANE_ROW(CLSID_XTLImportExport, kNotBuilt, "XTLImportExport component", "XTLImportExport"),

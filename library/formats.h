@@ -25,6 +25,7 @@ struct FormatRow {
 inline constexpr FormatRow kFormats[] = {
     {"car", "mdf", "SDCartovane.CARImportExport", kAtomisticDocument},
     {"arc", "car", "SDCartovane.ARCImportExport", kAtomisticDocument},
+    {"his", "car", "SDCartovane.HistImportExport", kAtomisticDocument},
     {"xsd", "", "SDCartovane.XSDImportExport", kAtomisticDocument},
     {"xtd", "", "SDCartovane.XTDImportExport", kAtomisticDocument},
     {"xod", "", "SDCartovane.XODImportExport", kAtomisticDocument},

@@ -7,14 +7,11 @@
 #include <string>
 
 #include "base/file_names.h"
-#include "datamodel/atomistic.h"
 #include "formats/carmdf/car_reader.h"
 #include "formats/carmdf/car_scan.h"
+#include "formats/carmdf/trajectory_import.h"
 #include "frame/clsids.h"
 #include "frame/component_io.h"
-#include "host/documents.h"
-#include "utilities/import_utilities.h"
-#include "utilities/load.h"
 
 namespace cartovane {
 
@@ -29,13 +26,6 @@ std::string ModelPath(const std::string& arcPath) {
     std::optional<std::string> car = FindFileIgnoringCase(carscan::CompanionPath(arcPath, ".car").path);
     return car ? *car : arcPath;
 }
-
-// Why the trajectory does not play: what its loader said, if anything.
-std::string LoaderError(xxTrajectory& trajectory) {
-    if (!trajectory.GetLoaderError().empty()) return trajectory.GetLoaderError();
-    const auto* load = dynamic_cast<const xxLoad*>(trajectory.GetFrameLoader());
-    return load ? load->GetErrorMessage() : std::string();
-}
 }  // namespace
 
 HRESULT CARCImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT&) {
@@ -43,12 +33,9 @@ HRESULT CARCImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const
         if (!stream || !root) throw Cfx::CfxResult::WithStandardDescription(E_INVALIDARG);
         xxTreeRoot& tree = TreeRootOf(root, Cfx::CfxResult(E_UNEXPECTED, "Failed To Import Into Document:\n"));
 
-        CfxComPtr<ISBFileStream> file;
-        HRESULT hr = stream->QueryInterface(IID_ISBFileStream, file.OutVoid());
+        std::string arcPath;
+        HRESULT hr = FilePathOf(stream, arcPath, Cfx::CfxResult(E_UNEXPECTED, "Failed To Determine ARC File\n"));
         if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_ISBFileStream);
-        CfxBSTR pathText;
-        if (FAILED(file->GetFilePath(pathText.Out()))) throw Cfx::CfxResult(E_UNEXPECTED, "Failed To Determine ARC File\n");
-        const std::string arcPath = pathText.ToString();
 
         CfxComPtr<ISBDiagnosticsConnection> connection =
             DiagnosticsFor(*this, "ARC file importer", DiagnosticsNeed::Required);
@@ -69,14 +56,7 @@ HRESULT CARCImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const
         hr = reader.LoadCarMdfFile(model, tree, modelPath, connection.Get(), true);
         if (FAILED(hr)) return hr;
 
-        xxTrajectory* trajectory =
-            ImportUtilities::CreateDefaultedTrajectory(ContainerRoot(true), tree, "arc", xxBondable::classType);
-        if (trajectory && !(trajectory->IsTrajectoryValid() && trajectory->SetCurrentFrame(1)) && connection) {
-            std::string text =
-                Cfx::CfxFormat("The trajectory file %1 cannot be played; only the model was imported.", {arcPath});
-            if (const std::string why = LoaderError(*trajectory); !why.empty()) text += "\n" + why;
-            connection->PostMessage(SB_DIAG_WARNING, CfxBSTR(text).Get());
-        }
+        StartTrajectory(ContainerRoot(true), tree, "arc", arcPath, connection.Get());
         return S_OK;
     });
 }

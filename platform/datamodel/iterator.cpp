@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cfx/cfx.h"
+#include "datamodel/class.h"
 #include "datamodel/object.h"
 #include "datamodel/symmetry/system.h"
 
@@ -32,8 +33,17 @@ void xxModelIterator::Reset() {
     done_ = false;
 }
 
-bool xxModelIterator::Wanted(const xxObject& object) const {
-    return std::any_of(classTypes_.begin(), classTypes_.end(), [&](unsigned type) { return object.IsA(type); });
+const xxModelIterator::ClassKind& xxModelIterator::KindOf(const xxObject& object) {
+    const xxClass* cls = &object.GetClass();
+    // Siblings are mostly of one class: the last answer first.
+    if (lastKind_ < kinds_.size() && kinds_[lastKind_].cls == cls) return kinds_[lastKind_];
+    for (std::size_t k = 0; k < kinds_.size(); ++k)
+        if (kinds_[k].cls == cls) return kinds_[lastKind_ = k];
+    const bool wanted =
+        std::any_of(classTypes_.begin(), classTypes_.end(), [&](unsigned type) { return cls->IsA(type); });
+    kinds_.push_back({cls, cls->IsA(xxTreeNode::classType), cls->IsA(xxSymmetrySystem::classType), wanted});
+    lastKind_ = kinds_.size() - 1;
+    return kinds_.back();
 }
 
 xxObject* xxModelIterator::GetNext() {
@@ -51,12 +61,14 @@ xxObject* xxModelIterator::GetNext() {
         const xxSymmetrySystem* system = level.system;
         // An image made on demand is left out with whatever hangs below it.
         if (system && system->IsImageMadeOnDemand(object)) continue;
-        if (const auto* node = object.As<xxTreeNode>()) {
-            const auto* inner = node->As<xxSymmetrySystem>();
+        const ClassKind& kind = KindOf(object);
+        if (kind.node) {
+            const auto& node = static_cast<const xxTreeNode&>(object);
+            const auto* inner = kind.system ? static_cast<const xxSymmetrySystem*>(&node) : nullptr;
             // Only a system that has images needs asking about each object below it.
-            stack_.push_back({node, 0, inner ? (inner->GetNumSymmetryImages() ? inner : nullptr) : system});
+            stack_.push_back({&node, 0, inner ? (inner->GetNumSymmetryImages() ? inner : nullptr) : system});
         }
-        if (Wanted(object)) return &object;
+        if (kind.wanted) return &object;
     }
     return nullptr;
 }

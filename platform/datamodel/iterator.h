@@ -63,10 +63,21 @@ private:
         std::size_t next;                 // the child to look at next
         const xxSymmetrySystem* system;   // the innermost system around the node with images
     };
-    bool Wanted(const xxObject& object) const;
+    // What the walk needs to know of an object's class, asked once per class: a model holds
+    // objects of a few classes, and asking the class registry per object (IsA through the
+    // bases) would cost more than the whole walk otherwise.
+    struct ClassKind {
+        const xxClass* cls;
+        bool node;    // a tree node: its children are walked
+        bool system;  // a symmetry system
+        bool wanted;  // of one of the class types
+    };
+    const ClassKind& KindOf(const xxObject& object);
 
     const xxTreeNode* model_;
     std::vector<unsigned> classTypes_;
     std::vector<Level> stack_;
+    std::vector<ClassKind> kinds_;
+    std::size_t lastKind_ = 0;
     bool done_ = false;
 };

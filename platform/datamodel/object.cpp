@@ -3,6 +3,7 @@
 #include "datamodel/reference.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -95,7 +96,7 @@ xxTreeNode* xxObject::FindCommonRoot(const std::vector<xxObject*>& objects) {
 // ---- xxTreeNode ------------------------------------------------------------
 
 xxTreeNode::~xxTreeNode() {
-    if (!children_.empty()) ++structureGeneration_;
+    if (!children_.empty()) StructureChanged();
     // Last first, each child out of the list before it dies: a dying child may delete a
     // sibling (an atom its bonds), which must then still be found here or already be gone.
     while (!children_.empty()) {
@@ -111,7 +112,7 @@ xxObject& xxTreeNode::AdoptChild(std::unique_ptr<xxObject> child) {
     if (child->parent_) throw Cfx::CfxResult(E_INVALIDARG, "The object already has a parent");
     child->parent_ = this;
     children_.push_back(std::move(child));
-    ++structureGeneration_;
+    StructureChanged();
     return *children_.back();
 }
 
@@ -122,7 +123,7 @@ std::unique_ptr<xxObject> xxTreeNode::DetachChild(xxObject& child) {
             std::unique_ptr<xxObject> out = std::move(*it);
             children_.erase(std::next(it).base());
             out->parent_ = nullptr;
-            ++structureGeneration_;
+            StructureChanged();
             return out;
         }
     }
@@ -130,7 +131,7 @@ std::unique_ptr<xxObject> xxTreeNode::DetachChild(xxObject& child) {
 }
 
 void xxTreeNode::RemoveDescendents() {
-    if (!children_.empty()) ++structureGeneration_;
+    if (!children_.empty()) StructureChanged();
     while (!children_.empty()) {
         std::unique_ptr<xxObject> child = std::move(children_.back());
         children_.pop_back();

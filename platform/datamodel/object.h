@@ -2,6 +2,7 @@
 // the tree root. Each class registers with xxClass under the name documents use for it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -138,9 +139,10 @@ public:
     std::unique_ptr<xxObject> DetachChild(xxObject& child);
     void RemoveDescendents();
 
-    // Changes whenever any node gains or loses a child: what a walk found below a node still
-    // holds while it is unchanged.
-    static std::uint64_t StructureGeneration() noexcept { return structureGeneration_; }
+    // A number that changes whenever any tree of the process changes shape: an object added,
+    // taken out, moved or destroyed with its node. What was found by walking a tree (the
+    // objects a trajectory moves, a symmetry build's walk) stays valid while it stays the same.
+    static std::uint64_t StructureGeneration() noexcept { return structureGeneration_.load(std::memory_order_relaxed); }
 
     // The object's own values, then the children in order.
     void Save(xxOutput& out) const override;
@@ -173,7 +175,8 @@ protected:
 
 private:
     std::vector<std::unique_ptr<xxObject>> children_;
-    static inline std::uint64_t structureGeneration_ = 1;
+    static void StructureChanged() noexcept { structureGeneration_.fetch_add(1, std::memory_order_relaxed); }
+    static inline std::atomic<std::uint64_t> structureGeneration_{1};
 };
 
 // The root of a document's tree.

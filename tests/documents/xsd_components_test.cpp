@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "datamodel/atomistic.h"
@@ -14,6 +16,7 @@
 #include "host/documents.h"
 #include "host/streams.h"
 #include "support/car_lines.h"
+#include "support/his_file.h"
 #include "support/host_doubles.h"
 #include "support/recording_stream.h"
 #include "support/library_components.h"
@@ -292,40 +295,66 @@ TEST_F(XmlDocumentComponents, ATrajectoryDocumentWithoutTrajectoryGetsNoneWhenNo
     }
 }
 
-// A trajectory document saved without a trajectory takes the ARC file beside it, "<stem>.arc",
-// when that file fits its model; one that does not fit leaves the document without.
-TEST_F(XmlDocumentComponents, ATrajectoryDocumentWithoutTrajectoryTakesTheArcFileBesideItThatFits) {
+// A trajectory document saved without a trajectory takes the first file beside it, "<stem>.his"
+// before "<stem>.arc", that fits its model; none that fits leaves the document without.
+TEST_F(XmlDocumentComponents, ATrajectoryDocumentWithoutTrajectoryTakesTheFirstFileBesideItThatFits) {
     CfxComPtr<host::Model3dDocument> source = Model();
     source->Tree().ChildrenOf<xxTrajectory>().front()->Delete();
     const std::string saved = Direct(source);
     using cvtest::carmdf::ArcText;
     using cvtest::carmdf::MovingFrame;
+    struct His {
+        int atoms;  // the model has 2
+        bool periodic;
+    };
     struct Case {
         const char* what;
-        std::vector<int> molecules;  // of the ARC file's frames
-        bool kept;
+        std::optional<His> his;
+        std::optional<std::vector<int>> arc;  // the molecules of the ARC file's frames
+        const char* type;                     // of the trajectory kept; null: none
     };
-    const Case cases[] = {{"two atoms, as the model", {2}, true}, {"three atoms", {3}, false}};
+    const Case cases[] = {
+        {"an ARC file of two atoms, as the model", {}, std::vector<int>{2}, "arc"},
+        {"an ARC file of three atoms", {}, std::vector<int>{3}, nullptr},
+        {"a HIS file that fits", His{2, false}, {}, "his"},
+        {"a HIS file of more atoms", His{3, false}, {}, nullptr},
+        {"a HIS file with a cell the model does not have", His{2, true}, {}, nullptr},
+        {"HIS and ARC files that fit: HIS first", His{2, false}, std::vector<int>{2}, "his"},
+        {"a HIS file that does not fit, an ARC file that does", His{3, false}, std::vector<int>{2}, "arc"},
+    };
     for (const char* component : {kXTD, kMTD})
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(component) + ", " + c.what);
             cvtest::TempDir dir;
-            dir.Put("saved.arc", ArcText({}, {MovingFrame(0, c.molecules, -1), MovingFrame(1, c.molecules, -2)}));
+            if (c.arc) dir.Put("saved.arc", ArcText({}, {MovingFrame(0, *c.arc, -1), MovingFrame(1, *c.arc, -2)}));
+            if (c.his) {
+                cvtest::HisParameters params;
+                params.atoms = c.his->atoms;
+                params.periodic = c.his->periodic;
+                params.frames = 2;
+                dir.Put("saved.his", cvtest::MakeHis(params).writer.Bytes());
+            }
             CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
             document->SetURL(dir.File("saved.xtd"));
             CfxComPtr<ISBStream> stream = host::CreateMemoryStream({saved.begin(), saved.end()});
             ASSERT_EQ(Import(component, stream.Get(), Root(document)), S_OK) << Cfx::GetLastError().description;
             std::vector<xxTrajectory*> trajectories = document->Tree().ChildrenOf<xxTrajectory>();
-            ASSERT_EQ(trajectories.size(), c.kept ? 1u : 0u);
-            if (!c.kept) continue;
+            ASSERT_EQ(trajectories.size(), c.type ? 1u : 0u);
+            if (!c.type) continue;
             xxTrajectory& t = *trajectories.front();
-            EXPECT_EQ(t.GetTrajectoryType(), "arc");
+            EXPECT_EQ(t.GetTrajectoryType(), c.type);
             EXPECT_EQ(t.GetNumFrames(), 2);
             ASSERT_TRUE(t.SetCurrentFrame(2));
             const std::vector<xxAtom3d*> atoms = document->Tree().ChildrenOf<xxAtom3d>();
             ASSERT_EQ(atoms.size(), 2u);
-            EXPECT_NEAR(atoms[1]->GetXYZ().y, 2.01, 1e-9);
-            EXPECT_EQ(t.GetFrameResults().energy, -2);
+            if (std::string_view(c.type) == "arc") {
+                EXPECT_NEAR(atoms[1]->GetXYZ().y, 2.01, 1e-9);
+                EXPECT_EQ(t.GetFrameResults().energy, -2);
+            } else {
+                EXPECT_EQ(atoms[1]->GetXYZ(), (xxPoint3d{cvtest::HisParameters::Position(1, 1, 0),
+                                                         cvtest::HisParameters::Position(1, 1, 1),
+                                                         cvtest::HisParameters::Position(1, 1, 2)}));
+            }
         }
 }
 

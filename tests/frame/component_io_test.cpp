@@ -57,6 +57,15 @@ TEST(ComponentIo, FilePathOfAFileStreamOnly) {
     std::string untouched = "before";
     EXPECT_EQ(FilePathOf(host::CreateMemoryStream().Get(), untouched), E_NOINTERFACE);
     EXPECT_EQ(untouched, "before");
+
+    // A file stream that cannot say where it is: the default failure or the component's own.
+    CfxComPtr<cvtest::PathlessFileStream> pathless = cvtest::PathlessFileStream::Create();
+    Cfx::CfxResult byDefault = Thrown([&] { FilePathOf(pathless.Get(), untouched); });
+    EXPECT_EQ(byDefault.Hr(), E_UNEXPECTED);
+    EXPECT_EQ(byDefault.Description(), "Failed to obtain the stream name");
+    Cfx::CfxResult own = Thrown([&] { FilePathOf(pathless.Get(), untouched, Cfx::CfxResult(E_UNEXPECTED, "own text")); });
+    EXPECT_EQ(own.Description(), "own text");
+    EXPECT_EQ(untouched, "before");
 }
 
 class Component final : public ConnectedImporterExporterFrame {

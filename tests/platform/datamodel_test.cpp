@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -610,6 +611,36 @@ TEST_F(Model, ASnapshotHoldsWhatTheWalkYieldsAndKeepsItsRoom) {
     it.Copy(snapshot);  // the next frame's snapshot
     EXPECT_EQ(snapshot.GetSize(), 4u) << "a copy replaces what the snapshot held";
     EXPECT_EQ(snapshot.Objects().data(), room) << "a second copy allocated";
+}
+
+// What was found by walking a tree stays valid exactly while no tree changes shape.
+TEST_F(Model, TheStructureGenerationChangesWithEveryChangeOfShapeAndOnlyThen) {
+    auto spare = std::make_unique<xxMultiScaleMolecule>();
+    spare->CreateChild<xxAtom3d>("C");
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        bool shape;
+    } cases[] = {
+        {"a position set", [&] { a.SetXYZ({9, 9, 9}); }, false},
+        {"a name set", [&] { b.SetName("renamed"); }, false},
+        {"a walk", [&] { (void)root->DescendentsOf<xxAtom>(); }, false},
+        {"nothing to remove", [&] { xxMultiScaleMolecule().RemoveDescendents(); }, false},
+        {"a child created", [&] { AddAtom(mol2, "N", {5, 0, 0}); }, true},
+        {"a child adopted", [&] { mol2.AdoptChild(std::make_unique<xxAtom3d>("S")); }, true},
+        {"an object moved", [&] { d.SetParent(su2); }, true},
+        {"an object deleted", [&] { c.Delete(); }, true},
+        {"a bond made", [&] { xxBondable::MakeBond(a, b); }, true},
+        {"a child taken out", [&] { (void)root->DetachChild(mol2); }, true},
+        {"the descendents removed", [&] { su1.RemoveDescendents(); }, true},
+        {"a node with children destroyed", [&] { spare.reset(); }, true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const std::uint64_t before = xxTreeNode::StructureGeneration();
+        k.change();
+        EXPECT_EQ(xxTreeNode::StructureGeneration() != before, k.shape);
+    }
 }
 
 // ---- charge groups, pi systems -----------------------------------------------------------------

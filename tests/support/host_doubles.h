@@ -1,5 +1,5 @@
 // Host doubles for the document components: a container root whose managers can be swapped or
-// watched, a document that forwards to a real one with faults, a scope that never empties, and
+// watched, a document that forwards to a real one with faults, a file stream without a path, a scope that never empties, and
 // a stand-in for the host's own import component that counts its lives.
 #pragma once
 
@@ -62,6 +62,31 @@ public:
 private:
     explicit ForwardingDocument(CfxComPtr<host::Model3dDocument> real) : real_(std::move(real)) {}
     CfxComPtr<host::Model3dDocument> real_;
+};
+
+// A file stream that cannot tell its path: GetFilePath fails; it holds no bytes.
+class PathlessFileStream final : public com::ComObject<ISBStream, ISBFileStream> {
+public:
+    static CfxComPtr<PathlessFileStream> Create() { return CfxComPtr<PathlessFileStream>::Adopt(new PathlessFileStream); }
+    HRESULT GetFilePath(BSTR*) override { return E_FAIL; }
+    HRESULT Read(void*, ULONG, ULONG* done) override {
+        if (done) *done = 0;
+        return S_OK;
+    }
+    HRESULT Write(const void*, ULONG, ULONG*) override { return E_FAIL; }
+    HRESULT Seek(LONG, DWORD, ULONG*) override { return E_FAIL; }
+    HRESULT GetBinaryMode(VARIANT_BOOL* binary) override {
+        *binary = VARIANT_TRUE;
+        return S_OK;
+    }
+    HRESULT SetBinaryMode(VARIANT_BOOL) override { return S_OK; }
+    HRESULT GetSize(ULONG* size) override {
+        *size = 0;
+        return S_OK;
+    }
+
+private:
+    PathlessFileStream() = default;
 };
 
 // Forwards to the host's document manager and records what it is asked; the documents it

@@ -1,0 +1,36 @@
+#include "formats/carmdf/trajectory_import.h"
+
+#include "cfx/cfx.h"
+#include "datamodel/atomistic.h"
+#include "utilities/import_utilities.h"
+#include "utilities/load.h"
+#include "utilities/trajectory.h"
+
+namespace cartovane {
+
+namespace {
+// Why the trajectory does not play: the refusal the trajectory kept, else what its loader says
+// of the frame it could not load.
+std::string LoaderReason(xxTrajectory& trajectory) {
+    if (!trajectory.GetLoaderError().empty()) return trajectory.GetLoaderError();
+    const auto* load = dynamic_cast<const xxLoad*>(trajectory.GetFrameLoader());
+    return load ? load->GetErrorMessage() : std::string();
+}
+}  // namespace
+
+xxTrajectory* StartTrajectory(ISBContainerRoot* containerRoot, xxTreeRoot& tree, const std::string& type,
+                              const std::string& trajectoryPath, ISBDiagnosticsConnection* connection) {
+    xxTrajectory* trajectory =
+        ImportUtilities::CreateDefaultedTrajectory(containerRoot, tree, type, xxBondable::classType);
+    if (!trajectory) return nullptr;
+    if (trajectory->IsTrajectoryValid() && trajectory->SetCurrentFrame(1)) return trajectory;
+    if (connection) {
+        std::string text = Cfx::CfxFormat("The trajectory file %1 cannot be played; only the model was imported.",
+                                          {trajectoryPath});
+        if (const std::string reason = LoaderReason(*trajectory); !reason.empty()) text += "\n" + reason;
+        connection->PostMessage(SB_DIAG_WARNING, CfxBSTR(text).Get());
+    }
+    return trajectory;
+}
+
+}  // namespace cartovane

@@ -1,0 +1,22 @@
+// What the trajectory imports (ARC, HIS) do once the model is read: give the document a trajectory
+// of the file's type and show its first frame.
+#pragma once
+
+#include <string>
+
+#include "host/diagnostics.h"
+
+class xxTrajectory;
+class xxTreeRoot;
+
+namespace cartovane {
+
+// A trajectory of type over the tree's bondable objects, showing its first frame. It stays
+// whether or not it plays; when it cannot be played, or its first frame cannot be loaded, the
+// import's connection (when there is one) is told once, severity 2: "The trajectory file
+// <trajectoryPath> cannot be played; only the model was imported.", then a line end and the
+// loader's reason when it gave one. What the loader throws reaches the caller.
+xxTrajectory* StartTrajectory(ISBContainerRoot* containerRoot, xxTreeRoot& tree, const std::string& type,
+                              const std::string& trajectoryPath, ISBDiagnosticsConnection* connection);
+
+}  // namespace cartovane
