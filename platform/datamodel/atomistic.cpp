@@ -28,6 +28,7 @@ bool IsOccupancy(const double& v) { return v >= 0 && v <= 1; }
 bool IsFinite(const double& v) { return std::isfinite(v); }
 bool IsAppliedTF(const int& v) { return v >= xxAtom3d::kNoTF && v <= xxAtom3d::kAnisotropicTF; }
 bool IsBondOrder(const double& v) { return std::isfinite(v) && v >= 0; }
+bool IsStoredBondType(const int& v) { return v == 0 || IsBondType(v); }
 
 constexpr double kBPerU = 8 * std::numbers::pi * std::numbers::pi;
 
@@ -68,11 +69,16 @@ double BondOrderOf(xxBondType type) {
     switch (type) {
         case xxBondType::Single: return 1.0;
         case xxBondType::Partial: return 1.5;
+        case xxBondType::Aromatic: return 1.5;
         case xxBondType::Double: return 2.0;
+        case xxBondType::TriplePartial: return 2.5;
         case xxBondType::Triple: return 3.0;
+        case xxBondType::Quadruple: return 4.0;
     }
-    throw Cfx::CfxResult(E_INVALIDARG, "Bond type " + std::to_string(static_cast<int>(type)) + " is not 1, 2, 4 or 6");
+    throw Cfx::CfxResult(E_INVALIDARG, "Bond type " + std::to_string(static_cast<int>(type)) + " is not 1 to 7");
 }
+
+bool IsBondType(int code) { return code >= 1 && code <= 7; }
 
 // ---- class records and property templates ------------------------------------------------
 
@@ -96,7 +102,9 @@ XX_IMPLEMENT_ABSTRACT_CLASS(xxBondableInteraction, "BondableInteraction", xxObje
 
 const xxCheckedPropertyTemplate<double> xxBond::m_pptOrder("Order", &xxBond::Class, XX_FIELD(xxBond, order_),
                                                            xxPropertyBit::kBondOrder, 1.0, IsBondOrder);
-XX_IMPLEMENT_CLASS(xxBond, "Bond", xxBondableInteraction, 2, &xxBond::m_pptOrder)
+const xxCheckedPropertyTemplate<int> xxBond::m_pptBondType("BondType", &xxBond::Class, XX_FIELD(xxBond, type_),
+                                                            xxPropertyBit::kBondType, 0, IsStoredBondType);
+XX_IMPLEMENT_CLASS(xxBond, "Bond", xxBondableInteraction, 2, &xxBond::m_pptOrder, &xxBond::m_pptBondType)
 XX_IMPLEMENT_CLASS(xxPiSystemBond, "PiSystemBond", xxBondableInteraction, 1)
 
 const xxPropertyTemplate<bool> xxAtom::m_pptIsOutOfPlane("IsOutOfPlane", &xxAtom::Class, XX_FIELD(xxAtom, outOfPlane_),
@@ -202,7 +210,7 @@ xxBond* xxBondable::FindBond(const xxBondable& other) const {
 
 xxBond& xxBondable::MakeBond(xxBondable& a, xxBondable& b, xxBondType type) {
     if (&a == &b) throw Cfx::CfxResult(E_INVALIDARG, "An object cannot be bonded to itself");
-    const double order = BondOrderOf(type);
+    BondOrderOf(type);  // refuses a code that is not a bond type before anything changes
     if (xxBond* existing = a.FindBond(b)) return *existing;
     const auto* piA = a.As<xxPiSystem>();
     const auto* piB = b.As<xxPiSystem>();
@@ -211,7 +219,7 @@ xxBond& xxBondable::MakeBond(xxBondable& a, xxBondable& b, xxBondType type) {
     xxTreeNode* home = LowestCommonNode(a, b);
     if (!home) throw Cfx::CfxResult(E_INVALIDARG, "Objects that share no tree node cannot be bonded");
     auto bond = std::make_unique<xxBond>();
-    bond->SetOrder(order);
+    bond->SetBondType(type);
     bond->Connect(a, b);
     xxBond& ref = *bond;
     home->AdoptChild(std::move(bond));
@@ -324,10 +332,22 @@ void xxBond::SetOrder(double order) {
     if (!IsBondOrder(order))
         throw Cfx::CfxResult(E_INVALIDARG, "A bond order must be finite and not negative");
     order_ = order;
+    type_ = 0;
     AssignedMask() |= Mask(xxPropertyBit::kBondOrder);
+    AssignedMask() &= ~Mask(xxPropertyBit::kBondType);
+}
+
+void xxBond::SetBondType(xxBondType type) {
+    SetOrder(BondOrderOf(type));
+    if (type == GetBondType()) return;  // the order tells it
+    type_ = static_cast<int>(type);
+    AssignedMask() |= Mask(xxPropertyBit::kBondType);
 }
 
 xxBondType xxBond::GetBondType() const {
+    // A stored type whose order was changed since (through the property) no longer holds.
+    if (type_ != 0 && IsBondType(type_) && BondOrderOf(static_cast<xxBondType>(type_)) == order_)
+        return static_cast<xxBondType>(type_);
     if (order_ >= 2.5) return xxBondType::Triple;
     if (order_ >= 1.75) return xxBondType::Double;
     if (order_ >= 1.25) return xxBondType::Partial;

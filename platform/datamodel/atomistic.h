@@ -58,10 +58,22 @@ private:
     Check check_;
 };
 
-// Bond types as documents store them, with their orders.
-enum class xxBondType : int { Single = 1, Partial = 2, Double = 4, Triple = 6 };
-// 1, 1.5, 2 or 3; throws Cfx::CfxResult E_INVALIDARG for a value that is not a bond type.
+// Bond types as documents store them, with their orders. Partial (a partial double bond) and
+// Aromatic share the order 1.5; a bond keeps the type it was given, so the two stay apart.
+enum class xxBondType : int {
+    Single = 1,
+    Partial = 2,
+    Aromatic = 3,
+    Double = 4,
+    TriplePartial = 5,
+    Triple = 6,
+    Quadruple = 7,
+};
+// 1, 1.5, 1.5, 2, 2.5, 3 or 4; throws Cfx::CfxResult E_INVALIDARG for a value that is not a bond
+// type.
 double BondOrderOf(xxBondType type);
+// True for the codes 1 to 7.
+bool IsBondType(int code);
 
 // ---- matter -------------------------------------------------------------------
 
@@ -179,18 +191,29 @@ class xxBond : public xxBondableInteraction {
     XX_DECLARE_CLASS(xxBond)
 public:
     static const xxCheckedPropertyTemplate<double> m_pptOrder;
+    // The type the bond was given, assigned only when its order alone does not tell it
+    // (aromatic, triple partial, quadruple), so documents of ordinary bonds do not change.
+    static const xxCheckedPropertyTemplate<int> m_pptBondType;
 
     xxBond() = default;
 
     double GetOrder() const { return order_; }
-    // Throws Cfx::CfxResult E_INVALIDARG for an order that is negative or not finite.
+    // Throws Cfx::CfxResult E_INVALIDARG for an order that is negative or not finite. The bond
+    // then has the type its order gives.
     void SetOrder(double order);
-    // The standard type nearest to the order (orders below 1.25 read as single).
+    // The type the bond was given while its order is still that type's; otherwise the type
+    // nearest to the order among single, partial, double and triple (orders below 1.25 read as
+    // single).
     xxBondType GetBondType() const;
-    void SetBondType(xxBondType type) { SetOrder(BondOrderOf(type)); }
+    // Sets the order of the type and keeps the type. Throws E_INVALIDARG for a value that is
+    // not a bond type.
+    void SetBondType(xxBondType type);
+    // The stored type as its code (1 to 7).
+    int GetHeavy() const { return static_cast<int>(GetBondType()); }
 
 private:
     double order_ = 1.0;
+    int type_ = 0;  // 0: the order tells the type
 };
 
 // A pi system's link to one of its members.

@@ -12,7 +12,7 @@
 //       xxDummyBase                       12-15   DummySymbol 12
 //       xxPiSystem                        12-15   HasDynamicPosition 12
 //   xxBondableInteraction                 0-7     (none)
-//     xxBond                              8-11    Order 8
+//     xxBond                              8-11    Order 8, BondType 9
 //   xxMonitor                             0-7     (none)
 //     xxGeometryMonitor                   8-11    LabeledMeasurement 8
 //   xxTreeRoot                            (none)
@@ -45,6 +45,7 @@ inline constexpr unsigned kDummySymbol = 12;
 inline constexpr unsigned kHasDynamicPosition = 12;
 
 inline constexpr unsigned kBondOrder = 8;
+inline constexpr unsigned kBondType = 9;
 
 inline constexpr unsigned kLabeledMeasurement = 8;
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <vector>
 #include <string>
 
 #include "cfx/cfx.h"
@@ -135,6 +136,26 @@ TEST(XsdFile, AtomisticModelsReadBackTheSame) {
     auto tuples = back.ChildrenOf<xxSubstructure>();
     ASSERT_EQ(tuples.size(), 1u);
     EXPECT_EQ(tuples[0]->GetAtoms(), (std::vector<xxBondable*>{atoms[2], atoms[0]}));
+}
+
+TEST(XsdFile, AromaticAndPartialDoubleBondsStayApart) {
+    xxAtomisticTreeRoot model;
+    auto& ring = model.CreateChild<xxMolecule>();
+    std::vector<xxAtom3d*> atoms;
+    for (int i = 0; i < 4; ++i) atoms.push_back(&ring.CreateChild<xxAtom3d>("C"));
+    xxBondable::MakeBond(*atoms[0], *atoms[1], xxBondType::Aromatic);
+    xxBondable::MakeBond(*atoms[1], *atoms[2], xxBondType::Partial);
+    xxBondable::MakeBond(*atoms[2], *atoms[3], xxBondType::Quadruple);
+    const std::string text = SaveXsd(model);
+
+    xxAtomisticTreeRoot back;
+    ASSERT_EQ(LoadXsd(text, back), S_OK) << Cfx::GetLastError().description;
+    auto read = back.DescendentsOf<xxAtom3d>();
+    ASSERT_EQ(read.size(), 4u);
+    EXPECT_EQ(read[0]->FindBond(*read[1])->GetBondType(), xxBondType::Aromatic);
+    EXPECT_EQ(read[1]->FindBond(*read[2])->GetBondType(), xxBondType::Partial);
+    EXPECT_EQ(read[2]->FindBond(*read[3])->GetBondType(), xxBondType::Quadruple);
+    EXPECT_EQ(SaveXsd(back), text);
 }
 
 // A frame's values live in the root and its symmetry system: they read back, and a model that

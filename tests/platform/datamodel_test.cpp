@@ -96,21 +96,44 @@ TEST_F(Model, BondTypesGiveTheirOrders) {
     struct Case {
         xxBondType type;
         double order;
-    } cases[] = {{xxBondType::Single, 1.0}, {xxBondType::Partial, 1.5}, {xxBondType::Double, 2.0}, {xxBondType::Triple, 3.0}};
+        bool stored;  // the order alone does not tell the type
+    } cases[] = {{xxBondType::Single, 1.0, false},       {xxBondType::Partial, 1.5, false},
+                 {xxBondType::Aromatic, 1.5, true},      {xxBondType::Double, 2.0, false},
+                 {xxBondType::TriplePartial, 2.5, true}, {xxBondType::Triple, 3.0, false},
+                 {xxBondType::Quadruple, 4.0, true}};
     for (const Case& k : cases) {
         auto& x = AddAtom(su1, "C", {});
         auto& y = AddAtom(su1, "C", {});
         xxBond& bond = xxBondable::MakeBond(x, y, k.type);
         EXPECT_EQ(bond.GetOrder(), k.order);
         EXPECT_EQ(bond.GetBondType(), k.type);
+        EXPECT_EQ(bond.GetHeavy(), static_cast<int>(k.type));
+        EXPECT_EQ(xxBond::m_pptBondType.IsAssigned(bond), k.stored) << bond.GetHeavy();
     }
+    for (int code : {0, 8, -1}) EXPECT_THROW(BondOrderOf(static_cast<xxBondType>(code)), Cfx::CfxResult) << code;
+}
+
+TEST_F(Model, AnOrderSetLaterReplacesTheStoredType) {
+    auto& x = AddAtom(su1, "C", {});
+    auto& y = AddAtom(su1, "C", {});
+    xxBond& bond = xxBondable::MakeBond(x, y, xxBondType::Aromatic);
+    bond.SetOrder(1.5);
+    EXPECT_EQ(bond.GetBondType(), xxBondType::Partial);
+    EXPECT_FALSE(xxBond::m_pptBondType.IsAssigned(bond));
+    bond.SetBondType(xxBondType::Aromatic);
+    // Through the properties, as a document reader sets them: the order wins over a type it no
+    // longer matches.
+    ASSERT_TRUE(xxBond::m_pptOrder.SetFromText(bond, "2"));
+    EXPECT_EQ(bond.GetBondType(), xxBondType::Double);
+    EXPECT_FALSE(xxBond::m_pptBondType.SetFromText(bond, "8"));
+    EXPECT_FALSE(xxBond::m_pptBondType.SetFromText(bond, "-1"));
 }
 
 TEST_F(Model, MakeBondRefusesWhatCannotBeBonded) {
     auto loose = std::make_unique<xxAtom3d>("C");
     EXPECT_EQ(ResultOf([&] { xxBondable::MakeBond(a, a); }), E_INVALIDARG);
     EXPECT_EQ(ResultOf([&] { xxBondable::MakeBond(a, *loose); }), E_INVALIDARG);
-    EXPECT_EQ(ResultOf([&] { xxBondable::MakeBond(a, b, static_cast<xxBondType>(3)); }), E_INVALIDARG);
+    EXPECT_EQ(ResultOf([&] { xxBondable::MakeBond(a, b, static_cast<xxBondType>(8)); }), E_INVALIDARG);
     EXPECT_TRUE(a.GetBonds().empty());
     EXPECT_TRUE(loose->GetBonds().empty());
 }
