@@ -1,6 +1,6 @@
-// Finding a file by a name whose letter case may differ from the name on disk: files written on
-// systems that ignore case ("RUN.ARC" beside "run.car") are opened by the name their partner
-// implies.
+// File names: the stem that names what a file holds, and finding a file by a name whose letter
+// case may differ from the name on disk (files written on systems that ignore case, "RUN.ARC"
+// beside "run.car", are opened by the name their partner implies).
 #pragma once
 
 #include <filesystem>
@@ -11,6 +11,10 @@
 #include "base/text.h"
 
 namespace cartovane {
+
+// The file name of path without its directory and its last extension ("/d/run.1.qor" gives
+// "run.1"; a name that only begins with a dot keeps it); empty for an empty path.
+inline std::string FileStem(const std::string& path) { return std::filesystem::path(path).stem().string(); }
 
 // The file to open for path: path itself when it names a regular file, else the one regular file
 // of its directory whose name equals path's without regard to ASCII case; nullopt when there is

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/file_names.h"
 #include "host/document_copy.h"
 
 namespace host {
@@ -225,6 +226,12 @@ HRESULT Model3dDocument::GetTreeRoot(xxTreeRoot** root) {
 HRESULT DocumentInfo::GetURL(BSTR* url) {
     if (!url) return E_POINTER;
     *url = com::AllocBstrFromUtf8(document_->URL());
+    return S_OK;
+}
+
+HRESULT DocumentInfo::GetName(BSTR* name) {
+    if (!name) return E_POINTER;
+    *name = com::AllocBstrFromUtf8(cartovane::FileStem(document_->URL()));
     return S_OK;
 }
 

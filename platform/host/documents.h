@@ -155,11 +155,13 @@ private:
 // The document whose tree this is (no reference added); null for a tree no document holds.
 IUnknown* GetDocumentInterface(const xxTreeRoot& tree);
 
-// The file a document lives in; GetURL gives the plain path.
+// The file a document lives in; GetURL gives the plain path, GetName its file name without
+// directory and extension.
 class DocumentInfo final : public com::ComObject<ISBDocumentInfo> {
 public:
     explicit DocumentInfo(Model3dDocument& document) : document_(&document) {}
     HRESULT GetURL(BSTR* url) override;
+    HRESULT GetName(BSTR* name) override;
     Model3dDocument& Document() const { return *document_.Get(); }
 
 private:

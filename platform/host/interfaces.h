@@ -61,6 +61,7 @@ CV_DECLARE_IID(ISBDocumentExport, IID_ISBDocumentExport);
 // Where a document lives.
 struct ISBDocumentInfo : IUnknown {
     virtual HRESULT GetURL(BSTR* url) = 0;  // the plain file path
+    virtual HRESULT GetName(BSTR* name) = 0;  // the file name without directory and extension
 
 protected:
     ~ISBDocumentInfo() = default;

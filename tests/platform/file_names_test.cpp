@@ -6,7 +6,21 @@
 
 namespace {
 
+using cartovane::FileStem;
 using cartovane::FindFileIgnoringCase;
+
+TEST(FileNames, StemLosesDirectoryAndLastExtension) {
+    struct Case {
+        const char* path;
+        const char* stem;
+    } cases[] = {
+        {"/data/run.qor", "run"},          {"/data/v1.2/run", "run"},  // a "." in a directory is no extension
+        {"/data/run.two.qor", "run.two"},  {"relative.xsd", "relative"},
+        {"/data/.hidden", ".hidden"},      {"/data/dir/", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FileStem(c.path), c.stem) << c.path;
+}
 
 TEST(FileNames, FoundWithoutRegardToCase) {
     cvtest::TempDir dir;

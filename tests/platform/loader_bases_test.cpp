@@ -374,6 +374,29 @@ TEST(FrameLoader, InitTakesTheFileAndTheModelFromTheTrajectorysDocument) {
     }
 }
 
+TEST(DocumentInfo, NameIsTheFileNameWithoutDirectoryAndExtension) {
+    struct Case {
+        const char* url;
+        const char* name;
+    } cases[] = {{"/data/run.qor", "run"}, {"/data/v1.2/run.two.xsd", "run.two"}, {"water", "water"}};
+    for (const Case& c : cases) {
+        DocumentModel model(c.url);
+        CfxComPtr<ISBDocumentRoot> root;
+        ASSERT_EQ(model.document->QueryInterface(IID_ISBDocumentRoot, root.OutVoid()), S_OK);
+        CfxComPtr<ISBDocumentInfo> info = host::GetDocumentInfo(root.Get());
+        ASSERT_TRUE(info) << c.url;
+        CfxBSTR name;
+        ASSERT_EQ(info->GetName(name.Out()), S_OK);
+        EXPECT_EQ(name.ToString(), c.name) << c.url;
+        EXPECT_EQ(info->GetName(nullptr), E_POINTER);
+    }
+    // A document without a file gives no information at all.
+    DocumentModel unsaved("");
+    CfxComPtr<ISBDocumentRoot> root;
+    ASSERT_EQ(unsaved.document->QueryInterface(IID_ISBDocumentRoot, root.OutVoid()), S_OK);
+    EXPECT_FALSE(host::GetDocumentInfo(root.Get()));
+}
+
 TEST(FrameLoader, InitRefusesATrajectoryNoDocumentWithAFileHolds) {
     ProbeLoader loader;
     EXPECT_FALSE(loader.Init(nullptr, {3}));
