@@ -395,6 +395,13 @@ void xxAtom3d::SetIsotope(int massNumber) {
     AssignedMask() |= Mask(xxPropertyBit::kIsotope);
 }
 
+double xxAtom3d::GetMass() const {
+    const xxElement& element = GetElement();
+    if (isotope_ == 0) return element.GetAtomicWeight();
+    const xxIsotope* isotope = element.FindIsotope(isotope_);
+    return isotope ? isotope->mass : static_cast<double>(isotope_);
+}
+
 void xxAtom3d::SetFormalCharge(int numerator, int denominator) {
     if (denominator == 0) throw Cfx::CfxResult(E_INVALIDARG, "A formal charge cannot have the denominator 0");
     std::int64_t n = numerator;

@@ -299,6 +299,9 @@ public:
     void SetIsotope(int massNumber);
     int GetIsotope() const { return isotope_; }
     bool IsIsotope() const { return isotope_ != 0; }
+    // The isotope's atomic mass when the atom has an isotope (its mass number when the isotope
+    // table does not hold it), else the element's atomic weight.
+    double GetMass() const;
 
     // Stored reduced, with a positive denominator. Throws E_INVALIDARG for a zero denominator
     // or a value that does not reduce into int.

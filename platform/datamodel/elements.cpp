@@ -1,5 +1,6 @@
 #include "datamodel/elements.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/text.h"
@@ -22,12 +23,43 @@ constexpr bool TableIsConsistent() {
 }
 static_assert(TableIsConsistent());
 
+// Sorted by element, then mass number, every isotope of an element that exists.
+constexpr bool IsotopesAreSorted() {
+    for (std::size_t i = 0; i < kIsotopeTable.size(); ++i) {
+        const xxIsotope& x = kIsotopeTable[i];
+        if (x.element < 1 || x.element > kMaxElementNumber || x.massNumber < x.element || x.mass <= 0) return false;
+        if (i == 0) continue;
+        const xxIsotope& before = kIsotopeTable[i - 1];
+        if (before.element > x.element || (before.element == x.element && before.massNumber >= x.massNumber))
+            return false;
+    }
+    return true;
+}
+static_assert(IsotopesAreSorted());
+
 [[noreturn]] void ThrowNotFound(std::string_view what, std::string_view value) {
     throw Cfx::CfxResult(E_INVALIDARG, std::string("No element has the ") + std::string(what) +
                                            " \"" + std::string(value) + "\".");
 }
 
 }  // namespace
+
+std::span<const xxIsotope> xxElement::Isotopes() const noexcept {
+    const xxIsotope* begin = kIsotopeTable.data();
+    const xxIsotope* end = begin + kIsotopeTable.size();
+    const xxIsotope* first =
+        std::lower_bound(begin, end, number, [](const xxIsotope& x, int z) { return x.element < z; });
+    const xxIsotope* last = std::upper_bound(first, end, number, [](int z, const xxIsotope& x) { return z < x.element; });
+    return {first, last};
+}
+
+const xxIsotope* xxElement::FindIsotope(int massNumber) const noexcept {
+    const std::span<const xxIsotope> own = Isotopes();
+    const xxIsotope* end = own.data() + own.size();
+    const xxIsotope* it =
+        std::lower_bound(own.data(), end, massNumber, [](const xxIsotope& x, int a) { return x.massNumber < a; });
+    return it != end && it->massNumber == massNumber ? it : nullptr;
+}
 
 const xxElement* xxElementFactory::FindElementByType(int number) noexcept {
     if (number < 0 || number > kMaxElementNumber) return nullptr;

@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "datamodel/isotopes.h"
+
 struct xxElement {
     int number;                  // atomic number; 0 is the unknown element
     std::string_view symbol;
@@ -13,6 +15,13 @@ struct xxElement {
     double mass;                 // standard atomic weight (u); mass number of the longest-lived
                                  // isotope for elements without a standard weight
     double covalentRadius;       // single-bond covalent radius (Angstrom)
+
+    double GetAtomicWeight() const noexcept { return mass; }
+    // The element's isotopes of kIsotopeTable, by mass number.
+    std::span<const xxIsotope> Isotopes() const noexcept;
+    // The isotope of that mass number; null when the table has none.
+    const xxIsotope* FindIsotope(int massNumber) const noexcept;
+    bool HasIsotope(int massNumber) const noexcept { return FindIsotope(massNumber) != nullptr; }
 };
 
 // Masses: IUPAC standard atomic weights (conventional values where IUPAC gives an interval).

@@ -831,4 +831,21 @@ TEST(References, ResetLeavesTheOldObject) {
     EXPECT_EQ(xxReferenceBase::CountReferencesTo(y), 0u);
 }
 
+TEST(Atom3d, MassIsTheIsotopesOrTheElementsWeight) {
+    struct Case {
+        const char* element;
+        int isotope;
+        double mass;
+    } cases[] = {
+        {"H", 0, 1.008}, {"H", 2, 2.014101778}, {"C", 13, 13.003354835},
+        {"C", 20, 20.0},  // not in the isotope table: its mass number
+        {"unknown", 0, 0.0},
+    };
+    for (const Case& c : cases) {
+        xxAtom3d atom(c.element);
+        atom.SetIsotope(c.isotope);
+        EXPECT_NEAR(atom.GetMass(), c.mass, 1e-8) << c.element << c.isotope;
+    }
+}
+
 }  // namespace

@@ -97,4 +97,34 @@ TEST(ElementLookup, GetThrowsNamingTheValue) {
     expectThrow([] { xxElementFactory::GetElementByName("Kryptonite"); }, "\"Kryptonite\"");
 }
 
+// Masses checked against values taken independently of the table.
+TEST(Isotopes, MassesAndLookups) {
+    struct Case {
+        const char* symbol;
+        int massNumber;
+        double mass;  // 0: the table has no such isotope
+    } cases[] = {
+        {"H", 2, 2.014101778},   {"H", 3, 3.01604928},  {"C", 12, 12.0},        {"C", 13, 13.003354835},
+        {"C", 14, 14.003241989}, {"U", 235, 235.043928}, {"U", 238, 238.050788}, {"Cl", 37, 36.96590260},
+        {"Tc", 99, 98.9062508},  {"C", 20, 0},           {"H", 4, 0},           {"Fe", 0, 0},
+        {"Fe", -56, 0},          {"Xx", 1, 0},
+    };
+    for (const Case& c : cases) {
+        const xxElement& e = xxElementFactory::GetElement(c.symbol);
+        const xxIsotope* isotope = e.FindIsotope(c.massNumber);
+        EXPECT_EQ(e.HasIsotope(c.massNumber), c.mass != 0) << c.symbol << c.massNumber;
+        if (!isotope) continue;
+        EXPECT_EQ(isotope->element, e.number);
+        EXPECT_NEAR(isotope->mass, c.mass, 1e-5) << c.symbol << c.massNumber;
+    }
+    // Every isotope is found through its element, and an element's list is its own.
+    for (const xxIsotope& x : kIsotopeTable) {
+        const xxElement& e = *xxElementFactory::FindElementByType(x.element);
+        EXPECT_EQ(e.FindIsotope(x.massNumber), &x);
+        EXPECT_NEAR(x.mass, x.massNumber, 0.1) << e.symbol << x.massNumber;  // a typo shows here
+    }
+    EXPECT_EQ(xxElementFactory::GetElement("Sn").Isotopes().size(), 13u);  // ten stable, three long-lived
+    EXPECT_TRUE(xxElementFactory::Unknown().Isotopes().empty());
+}
+
 }  // namespace
