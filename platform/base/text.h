@@ -316,6 +316,13 @@ inline char* WriteFixed(char* first, char* last, double value, int decimals) noe
     return ec == std::errc{} ? end : nullptr;
 }
 
+// "%.*g" in the "C" locale: that many significant digits (1..17 fit kNumberTextSize), fixed or
+// scientific by the exponent as %g chooses, trailing zeros dropped ("0.1000000014901", "1e-20").
+inline char* WriteGeneral(char* first, char* last, double value, int precision) noexcept {
+    const auto [end, ec] = std::to_chars(first, last, value, std::chars_format::general, precision);
+    return ec == std::errc{} ? end : nullptr;
+}
+
 template <class N>
 std::string NumberText(N value) {
     char buffer[kNumberTextSize];

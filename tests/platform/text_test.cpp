@@ -148,6 +148,36 @@ TEST(TextNumbers, WholeTextsAndAtoiTexts) {
     for (const AtoiCase& c : atoi) EXPECT_EQ(tx::LeadingInteger(c.text), c.value) << c.text;
 }
 
+TEST(TextNumbers, GeneralNotationAsPercentG) {
+    struct Case {
+        double value;
+        int precision;
+        const char* text;
+    } cases[] = {
+        {0.1f, 13, "0.1000000014901"},  // a float widened
+        {-0.82f, 13, "-0.8199999928474"},
+        {1.0 / 3, 13, "0.3333333333333"},
+        {10, 13, "10"},
+        {0.05, 13, "0.05"},
+        {1e-20, 13, "1e-20"},
+        {123456789012345.0, 13, "1.234567890123e+14"},
+        {1e12, 13, "1000000000000"},
+        {1e13, 13, "1e+13"},
+        {-0.0, 13, "-0"},
+        {0.0001, 13, "0.0001"},
+        {0.00001, 13, "1e-05"},
+        {2.5, 1, "2"},
+    };
+    for (const Case& c : cases) {
+        char buffer[tx::kNumberTextSize];
+        char* end = tx::WriteGeneral(buffer, buffer + sizeof buffer, c.value, c.precision);
+        ASSERT_NE(end, nullptr) << c.text;
+        EXPECT_EQ(std::string(buffer, end), c.text);
+    }
+    char small[3];
+    EXPECT_EQ(tx::WriteGeneral(small, small + sizeof small, 1.0 / 3, 13), nullptr);
+}
+
 TEST(TextNumbers, ShortestAndFixedTexts) {
     EXPECT_EQ(tx::NumberText(0.1), "0.1");
     EXPECT_EQ(tx::NumberText(1e300), "1e+300");
