@@ -24,6 +24,7 @@ struct FormatRow {
 
 inline constexpr FormatRow kFormats[] = {
     {"car", "mdf", "SDCartovane.CARImportExport", kAtomisticDocument},
+    {"qor", "", "SDCartovane.QORImportExport", kAtomisticDocument},
     {"arc", "car", "SDCartovane.ARCImportExport", kAtomisticDocument},
     {"xsd", "", "SDCartovane.XSDImportExport", kAtomisticDocument},
     {"xtd", "", "SDCartovane.XTDImportExport", kAtomisticDocument},
