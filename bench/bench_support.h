@@ -24,6 +24,11 @@ struct CountedPass {
 void BeginCounting();
 CountedPass EndCounting();
 
+// The process's resident bytes now, and the most it has had since ResetPeak (from /proc).
+std::size_t Resident();
+void ResetPeak();
+std::size_t Peak();
+
 template <class F>
 CountedPass Counted(F&& pass) {
     BeginCounting();

@@ -190,8 +190,8 @@ private:
             first_ = false;
             if (line_.starts_with(kByteOrderMark)) line_.erase(0, kByteOrderMark.size());
         }
-        std::replace(line_.begin(), line_.end(), '\r', ' ');
-        std::replace(line_.begin(), line_.end(), '\0', ' ');
+        for (char& c : line_)
+            if (c == '\r' || c == '\0') c = ' ';  // a stray CR or NUL separates like a blank
         return true;
     }
 
@@ -281,7 +281,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_MODELAT);
             if (lk == LineKind::Close) return S_OK;
-            std::string work = line_;
+            std::string& work = Work();
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, '(');
@@ -313,7 +313,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_UNKEOF);
             if (lk == LineKind::Close) return S_OK;
-            std::string work = line_;
+            std::string& work = Work();
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, '(');
             HRESULT hr = S_OK;
@@ -328,7 +328,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_SUBUAT);
             if (lk == LineKind::Close) return S_OK;
-            std::string work = line_;
+            std::string& work = Work();
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, '(');
             const Attribute a = SplitAttribute(work);
@@ -386,7 +386,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_ATOMAT);
             if (lk == LineKind::Close) break;
-            std::string work = line_;
+            std::string& work = Work();
             q::BlankAllUnescaped(work, ')');
             q::BlankAllUnescaped(work, '(');
             q::BlankAllUnescaped(work, '"');
@@ -541,7 +541,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_BONDAT);
             if (lk == LineKind::Close) break;
-            std::string work = line_;
+            std::string& work = Work();
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, '(');
             const Attribute a = SplitAttribute(work);
@@ -665,8 +665,16 @@ private:
         }
     }
 
+    // The current line, for blanking its delimiters; its room is kept from line to line. A
+    // nested record overwrites it, so a reader uses it only until it dispatches one.
+    std::string& Work() {
+        work_.assign(line_);
+        return work_;
+    }
+
     CTextIOStreamParser parser_;
     xxObject& target_;
+    std::string work_;
     std::string documentName_;
     std::string line_;
     bool first_ = true;

@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <string_view>
-#include <unordered_map>
 
+#include "base/address_table.h"
 #include "base/text.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/elements.h"
@@ -23,18 +23,6 @@ public:
     ~Writer() { Flush(); }
 
     void Write(xxObject& model) {
-        Number(model);
-        model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
-            if (o.As<xxBondable>()) Number(o);
-            return true;
-        });
-        model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
-            if (auto* group = o.As<xxChargeGroup>()) {
-                const int centre = NumberOf(group->GetSwitchingCenter());
-                for (xxAtom* atom : group->GetAtoms()) switches_[atom] = centre;
-            }
-            return true;
-        });
         Text(q::kHeaderVersionText);
         Text(" ");
         Integer(q::kWrittenMajorVersion);
@@ -45,19 +33,38 @@ public:
         Flush();
     }
 
+    // Numbers the model and its bondable objects and notes charge groups and fixed positions.
+    void Prepare(xxObject& model) {
+        Number(model);
+        model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
+            if (o.As<xxBondable>()) Number(o);
+            return true;
+        });
+        model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
+            if (auto* group = o.As<xxChargeGroup>()) {
+                const int centre = NumberOf(group->GetSwitchingCenter());
+                for (xxAtom* atom : group->GetAtoms())
+                    if (Numbered* record = table_.Find(atom)) record->switchCentre = centre;
+            }
+            if (auto* restriction = o.As<xxCompleteRestriction>())
+                for (xxRestrictable* r : restriction->GetRestrictables())
+                    if (Numbered* record = table_.Find(r->GetAssociatedObject())) record->fixed = true;
+            return true;
+        });
+    }
+
 private:
     // ---- numbering -----------------------------------------------------------------------
 
-    int Number(const xxObject& o) {
-        const auto [it, added] = numbers_.emplace(&o, counter_);
-        if (added) ++counter_;
-        return it->second;
+    void Number(const xxObject& o) {
+        bool added = false;
+        Numbered& record = table_.At(table_.FindOrAdd(&o, added));
+        if (added) record.number = counter_++;
     }
     int NextNumber() { return counter_++; }
     int NumberOf(const xxObject* o) const {
-        if (!o) return 0;
-        const auto it = numbers_.find(o);
-        return it == numbers_.end() ? 0 : it->second;
+        const Numbered* record = o ? table_.Find(o) : nullptr;
+        return record ? record->number : 0;
     }
 
     // ---- text ----------------------------------------------------------------------------
@@ -239,10 +246,10 @@ private:
     }
 
     void WriteSwitch(const xxObject& o, int depth) {
-        const auto it = switches_.find(&o);
-        if (it == switches_.end() || it->second <= 0) return;
+        const Numbered* record = table_.Find(&o);
+        if (!record || record->switchCentre <= 0) return;
         Open(depth, "O", "Switch");
-        Integer(it->second);
+        Integer(record->switchCentre);
         Text(")\n");
     }
 
@@ -293,17 +300,9 @@ private:
         }
     }
 
-    bool IsFixed(const xxObject& o) const { return fixed_.contains(&o); }
-
-public:
-    // Positions held by a complete restriction.
-    void CollectFixed(xxObject& model) {
-        model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
-            if (auto* restriction = o.As<xxCompleteRestriction>())
-                for (xxRestrictable* r : restriction->GetRestrictables())
-                    if (xxObject* owner = r->GetAssociatedObject()) fixed_.emplace(owner, true);
-            return true;
-        });
+    bool IsFixed(const xxObject& o) const {
+        const Numbered* record = table_.Find(&o);
+        return record && record->fixed;
     }
 
 private:
@@ -311,9 +310,14 @@ private:
     std::ostream& out_;
     std::string buffer_;
     int counter_ = 1;
-    std::unordered_map<const xxObject*, int> numbers_;
-    std::unordered_map<const xxObject*, int> switches_;
-    std::unordered_map<const xxObject*, bool> fixed_;
+    // The model and its bondable objects: record number, the number of the switching centre of
+    // the charge group an atom is in, whether its position is fixed.
+    struct Numbered {
+        int number = 0;
+        int switchCentre = 0;
+        bool fixed = false;
+    };
+    AddressTable<xxObject, Numbered> table_;
 };
 
 }  // namespace
@@ -330,7 +334,7 @@ xxBool xxSaveQOR::SaveObjectToStream(std::ostream& out, xxObject* source, std::s
             return false;
         }
     Writer writer(out);
-    writer.CollectFixed(*source);
+    writer.Prepare(*source);
     writer.Write(*source);
     return true;
 }
