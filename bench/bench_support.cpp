@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -109,6 +111,33 @@ CountedPass EndCounting() {
     const auto end = std::chrono::steady_clock::now();
     gCounting = false;
     return {gPeak.load() - gBase, gHeld.load() - gBase, std::chrono::duration<double>(end - gStart).count()};
+}
+
+
+std::size_t Resident() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+void ResetPeak() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+}
+
+std::size_t Peak() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            std::size_t kb = 0;
+            status >> kb;
+            return kb * 1024;
+        }
+        status.ignore(1 << 20, '\n');
+    }
+    return 0;
 }
 
 }  // namespace cvbench

@@ -26,6 +26,11 @@ CountedPass EndCounting();
 // Heap bytes held now above what was held when the counted pass began (during a pass).
 std::int64_t CountedHeld();
 
+// The process's resident bytes now, and the most it has had since ResetPeak (from /proc).
+std::size_t Resident();
+void ResetPeak();
+std::size_t Peak();
+
 template <class F>
 CountedPass Counted(F&& pass) {
     BeginCounting();

@@ -105,33 +105,6 @@ const Files& FilesFor(int atoms, bool withMdf, bool periodic = false) {
     return f;
 }
 
-long PageSize() { return ::sysconf(_SC_PAGESIZE); }
-
-// Resident bytes of the process now, and the most it has had since ResetPeak.
-std::size_t Resident() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * static_cast<std::size_t>(PageSize());
-}
-void ResetPeak() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-}
-std::size_t Peak() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            std::size_t kb = 0;
-            status >> kb;
-            return kb * 1024;
-        }
-        status.ignore(1 << 20, '\n');
-    }
-    return 0;
-}
-
 // One load into a fresh tree.
 bool LoadOnce(const Files& files, std::unique_ptr<xxAtomisticTreeRoot>& root) {
     root = std::make_unique<xxAtomisticTreeRoot>();
@@ -148,17 +121,17 @@ void LoadCar(benchmark::State& state, bool withMdf, bool periodic = false) {
     // Cold: the first load after the heap gave its free memory back, so every page the model
     // takes is a fresh one from the kernel. It also gives the memory figures.
     malloc_trim(0);
-    const std::size_t before = Resident();
-    ResetPeak();
+    const std::size_t before = cvbench::Resident();
+    cvbench::ResetPeak();
     const auto start = std::chrono::steady_clock::now();
     if (!LoadOnce(files, root) || root->DescendentsOf<xxAtom>().size() != static_cast<std::size_t>(atoms)) {
         state.SkipWithError("the model did not load");
         return;
     }
     const double coldSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double peakPerAtom = static_cast<double>(Peak() - before) / atoms;
+    const double peakPerAtom = static_cast<double>(cvbench::Peak() - before) / atoms;
     malloc_trim(0);  // what the reader freed is no part of the model
-    const double residentPerAtom = static_cast<double>(Resident() - before) / atoms;
+    const double residentPerAtom = static_cast<double>(cvbench::Resident() - before) / atoms;
     root.reset();
 
     // Warm: loads into memory the heap has kept from the loads before (see main).

@@ -6,6 +6,7 @@
 #include "formats/carmdf/arc_component.h"
 #include "formats/carmdf/car_component.h"
 #include "formats/carmdf/his_component.h"
+#include "formats/qor_trj_xtl_chemxml/qor_component.h"
 #include "frame/clsids.h"
 #include "frame/component_frame.h"
 #include "library/formats.h"
@@ -24,7 +25,8 @@ constexpr CfxCreator kNotBuiltInvalidPointer = &CreateNotBuiltChecked<kInvalidCr
 }  // namespace
 
 constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
-    CARTOVANE_ROW(CLSID_QORImportExport, kNotBuilt, "QORImportExport component", "QORImportExport"),
+    CARTOVANE_ROW(CLSID_QORImportExport, &CQORImportExport::CreateInstance, "QORImportExport component",
+                  "QORImportExport"),
     CARTOVANE_ROW(CLSID_HistImportExport, &CMHistImportExport::CreateInstance, "HistImportExport component",
                   "HistImportExport"),
     CARTOVANE_ROW(CLSID_ARCImportExport, &CARCImportExport::CreateInstance, "ARCImportExport component", "ARCImportExport"),
@@ -52,7 +54,7 @@ constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
     CARTOVANE_ROW(CLSID_ChemistryXMLImportExport, kNotBuiltInvalidPointer,
                   "Vintrell Chemistry XML ImportExport component", "ChemistryXMLImportExport"),
     CARTOVANE_ROW(CLSID_XSDToXODImport, &XSDToXODImport::CreateInstance, "XSD insertion component", "XSDToXODImport"),
-    CARTOVANE_ROW(CLSID_QORToXODImport, kNotBuilt, "QOR insertion component", "QORToXODImport"),
+    CARTOVANE_ROW(CLSID_QORToXODImport, &QORToXODImport::CreateInstance, "QOR insertion component", "QORToXODImport"),
     CARTOVANE_ROW(CLSID_CARToXODImport, &CARToXODImport::CreateInstance, "CAR insertion component", "CARToXODImport"),
     CARTOVANE_ROW(CLSID_XTLToXODImport, kNotBuilt, "XTL insertion component", "XTLToXODImport"),
     CARTOVANE_ROW(CLSID_ChemistryXMLToXODImport, kNotBuilt,

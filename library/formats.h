@@ -24,6 +24,7 @@ struct FormatRow {
 
 inline constexpr FormatRow kFormats[] = {
     {"car", "mdf", "SDCartovane.CARImportExport", kAtomisticDocument},
+    {"qor", "", "SDCartovane.QORImportExport", kAtomisticDocument},
     {"arc", "car", "SDCartovane.ARCImportExport", kAtomisticDocument},
     {"his", "car", "SDCartovane.HistImportExport", kAtomisticDocument},
     {"xsd", "", "SDCartovane.XSDImportExport", kAtomisticDocument},

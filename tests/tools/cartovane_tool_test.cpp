@@ -260,6 +260,40 @@ TEST(CartovaneTool, ConvertRoundTripKeepsTheModel) {
     EXPECT_EQ(body(copy.output, "round_trip_2"), body(original.output, "water_ethanol"));
 }
 
+TEST(CartovaneTool, QorFilesConvertThroughXsdToTheSameFile) {
+    const std::string dir = ::testing::TempDir();
+    const std::string input = dir + "/tool_in.qor", direct = dir + "/tool_direct.qor", xsd = dir + "/tool_mid.xsd",
+                      back = dir + "/tool_back.qor";
+    std::ofstream(input) << "# QOR DRAVIK4 DataModel File Version 4 0\n"
+                            "(1 Model\n  (A C Label \"pair\")\n"
+                            "  (2 Subunit\n    (A C Label \"RES\")\n    (A I Id 5)\n"
+                            "    (3 Atom\n      (A C ACL \"8 O\")\n      (A C Label \"O1\")\n      (A D XYZ (0 0 0.125))\n"
+                            "      (A F Charge -0.75)\n      (A C FFType \"o*\")\n      (A I Moveable 0)\n      (A O Switch 3)\n    )\n"
+                            "    (4 Atom\n      (A C ACL \"1 H\")\n      (A D XYZ (0 0.75 -0.5))\n      (A O Switch 3)\n    )\n"
+                            "    (5 Bond\n      (A O Atom1 3)\n      (A O Atom2 4)\n      (A I Type 8)\n    )\n  )\n"
+                            "  (6 Atom\n    (A C ACL \"116 **\")\n  )\n)\n";
+    ToolRun a = Tool("convert " + input + " " + direct + " --arg UnixFormat=true");
+    ASSERT_EQ(a.status, 0) << a.output;
+    ToolRun b = Tool("convert " + direct + " " + xsd);
+    ASSERT_EQ(b.status, 0) << b.output;
+    ToolRun c = Tool("convert " + xsd + " " + back + " --arg UnixFormat=true");
+    ASSERT_EQ(c.status, 0) << c.output;
+    auto slurp = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string written = slurp(direct);
+    EXPECT_NE(written.find("(A C ACL \"0 H\")"), std::string::npos) << written;
+    EXPECT_NE(written.find("(A F Mass 2.014101743698)"), std::string::npos) << written;  // deuterium
+    EXPECT_EQ(written.find('\r'), std::string::npos);
+    EXPECT_EQ(slurp(back), written);
+
+    ToolRun show = Tool("show --json " + direct);
+    ASSERT_EQ(show.status, 0) << show.output;
+    const auto json = nlohmann::json::parse(show.output);
+    EXPECT_EQ(json["document"]["name"], "pair") << show.output;  // the model's label
+}
+
 TEST(CartovaneTool, XmlDocumentsConvertBothWaysWithoutLoss) {
     std::string dir = ::testing::TempDir();
     std::string xsd = dir + "/xml_model.xsd";

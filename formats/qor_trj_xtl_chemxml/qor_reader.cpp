@@ -1,0 +1,723 @@
+#include "formats/qor_trj_xtl_chemxml/qor_reader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "base/text.h"
+#include "cfx/cfx.h"
+#include "datamodel/atomistic.h"
+#include "datamodel/elements.h"
+#include "datamodel/sets.h"
+#include "formats/qor_trj_xtl_chemxml/qor_format.h"
+#include "frame/clsids.h"
+#include "frame/messages.h"
+#include "sdk/text_parser.h"
+
+namespace {
+
+namespace tx = cartovane::text;
+namespace q = cartovane::qor;
+using cartovane::CLSID_QORImportExport;
+
+constexpr std::string_view kSeparators = " \t\n";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// A record number as the file gives it ("(12", "12"); none when it does not parse or fit.
+std::optional<int> RecordNumber(std::string_view token) {
+    if (!token.empty() && token.front() == '(') token.remove_prefix(1);
+    int value = 0;
+    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (ec != std::errc{} || end == token.data()) return std::nullopt;
+    return value;
+}
+
+// An attribute line after its record's delimiters were blanked: the first three tokens and the
+// text after the third.
+struct Attribute {
+    std::string_view first, type, name, value;
+};
+Attribute SplitAttribute(std::string_view text) {
+    tx::Tokens tokens(text, kSeparators);
+    Attribute a;
+    a.first = tokens.Next().value_or("");
+    a.type = tokens.Next().value_or("");
+    a.name = tokens.Next().value_or("");
+    a.value = tokens.Rest();
+    return a;
+}
+
+// The first word of a value, its escapes removed ("%s" then the unescape).
+std::string FirstWord(std::string_view value) {
+    tx::Tokens tokens(value, kSeparators);
+    const auto word = tokens.Next();
+    return word ? q::UnescapeBackslashes(*word) : std::string();
+}
+
+// The quoted text of a value whose quotes were not blanked yet: the last two unescaped quotes
+// blanked, then the first word.
+std::string QuotedWord(std::string_view value) {
+    std::string text(value);
+    q::BlankLastUnescaped(text, '"');
+    q::BlankLastUnescaped(text, '"');
+    return FirstWord(text);
+}
+
+// "F" values: the file writes them from single precision.
+std::optional<double> SingleReal(std::string_view value) {
+    std::size_t pos = 0;
+    float v = 0;
+    if (!tx::ScanFloat(value, pos, v)) return std::nullopt;
+    return static_cast<double>(v);
+}
+std::optional<int> Integer(std::string_view value) {
+    std::size_t pos = 0;
+    int v = 0;
+    if (!tx::ScanInt(value, pos, v)) return std::nullopt;
+    return v;
+}
+template <std::size_t N>
+std::optional<std::array<double, N>> Reals(std::string_view value) {
+    std::array<double, N> out{};
+    std::size_t pos = 0;
+    for (double& v : out)
+        if (!tx::ScanDouble(value, pos, v)) return std::nullopt;
+    return out;
+}
+template <std::size_t N>
+std::optional<std::array<int, N>> Integers(std::string_view value) {
+    std::array<int, N> out{};
+    std::size_t pos = 0;
+    for (int& v : out)
+        if (!tx::ScanInt(value, pos, v)) return std::nullopt;
+    return out;
+}
+
+// The scratch state of one Atom record.
+struct AtomScratch {
+    std::optional<int> number;
+    int fileId = 0;
+    std::optional<int> switchValue;
+    q::AclKind kind = q::AclKind::Element;
+    std::string symbol;
+    std::string_view dummyKind;
+    bool elementSet = false;
+    bool deuterium = false;
+    std::optional<double> mass;
+    bool drop = false;
+    int imageKind = 0;  // 1 periodic, 2 symmetry
+    bool fixed = false;
+};
+
+struct BondScratch {
+    std::optional<int> atom1, atom2;
+    int id = 0;
+    int kind = q::kBondKindSingle;
+    std::string label;
+    int imageKind = 0;
+    bool symChildren = false;
+    bool drop = false;
+};
+
+class Reader {
+public:
+    Reader(std::istream& in, xxObject& target, std::string name)
+        : parser_(in), target_(target), documentName_(name.empty() ? "xxx" : std::move(name)) {}
+
+    // Repeat units without a name of their own are named after the document.
+    const std::string& DocumentName() const { return documentName_; }
+
+    HRESULT Load() {
+        if (!FindHeader()) return Report(cartovane::msg::QORLOAD_NOHEADER);
+        while (NextLine(false)) {
+            if (tx::IsBlankLine(line_) || line_.front() == '#') continue;
+            tx::Tokens tokens(line_, kSeparators);
+            const auto first = tokens.Next();
+            if (!first || first->size() < 2 || !tx::IsDigit((*first)[1])) continue;
+            const auto kind = tokens.Next();
+            auto* parent = target_.As<xxTreeNode>();
+            if (!parent) throw Cfx::CfxResult(E_INVALIDARG, "A QOR model is read into a tree node");
+            const std::string number(*first);
+            if (HRESULT hr = Dispatch(*parent, number, kind.value_or(""), true); hr != S_OK) return hr;
+        }
+        // Periodic models (their cell, group and images) are not built yet: refused rather than
+        // read without their cell.
+        if (periodicity_ == 3) return Report(cartovane::msg::QORLOAD_BAD3D);
+        if (periodicity_ == 2) return Report(cartovane::msg::QORLOAD_BAD2D);
+        PostProcess();
+        return S_OK;
+    }
+
+    const std::string& Warnings() const { return warnings_; }
+
+private:
+    // ---- lines ---------------------------------------------------------------------------
+
+    // The next line into line_; false at the end of the text. Inside a record a line that ends
+    // in a blank and a backslash is joined with the next (the backslash dropped, the blank
+    // kept); a stray CR reads as a blank.
+    bool NextLine(bool inRecord) {
+        if (!ReadPhysical()) return false;
+        if (inRecord && !line_.empty() && line_.front() != '#') {
+            while (q::IsContinued(line_)) {
+                line_.pop_back();
+                const std::size_t kept = line_.size();
+                std::string head = std::move(line_);
+                if (!ReadPhysical()) {
+                    line_ = std::move(head);
+                    break;
+                }
+                if (kept + line_.size() > parser_.GetMaxLineLength())
+                    throw Cfx::CfxResult(E_FAIL, "A continued line of the QOR file is too long (line " +
+                                                     std::to_string(parser_.GetLineNumber()) + ")");
+                head += line_;
+                line_ = std::move(head);
+            }
+        }
+        return true;
+    }
+
+    bool ReadPhysical() {
+        const char* text = parser_.ReadStringAlloc();
+        if (!text) return false;
+        line_.assign(text, parser_.GetLineLength());
+        if (first_) {
+            first_ = false;
+            if (line_.starts_with(kByteOrderMark)) line_.erase(0, kByteOrderMark.size());
+        }
+        for (char& c : line_)
+            if (c == '\r' || c == '\0') c = ' ';  // a stray CR or NUL separates like a blank
+        return true;
+    }
+
+    bool FindHeader() {
+        while (NextLine(false)) {
+            if (!line_.starts_with(q::kHeaderPrefix)) continue;
+            // "# QOR DRAVIK4 DataModel File Version %d %d": an unreadable version is too old.
+            int major = 0;
+            bool readable = false;
+            if (line_.starts_with(q::kHeaderVersionText)) {
+                std::size_t pos = q::kHeaderVersionText.size();
+                readable = tx::ScanInt(line_, pos, major);
+            }
+            if (!readable || major < q::kOldestMajorVersion) {
+                badVersion_ = true;
+                return true;
+            }
+            return true;
+        }
+        return false;
+    }
+
+    HRESULT Report(std::int32_t id) { return CfxReportError(E_UNEXPECTED, CLSID_QORImportExport, id); }
+
+    // A data-model refusal with the line it came from.
+    template <class F>
+    void Apply(F&& f) {
+        try {
+            std::forward<F>(f)();
+        } catch (const Cfx::CfxResult& e) {
+            throw Cfx::CfxResult(e.Hr(), e.Description() + " (QOR line " + std::to_string(parser_.GetLineNumber()) + ")");
+        }
+    }
+
+    void Warn(std::string_view text) {
+        if (warnings_.find(text) == std::string::npos) warnings_ += text;
+    }
+
+    // Reads the next line of a record; nullopt at the end of the text, "" for the closing line,
+    // else the line, comments and blank lines skipped.
+    enum class LineKind { End, Close, Content };
+    LineKind NextRecordLine() {
+        while (NextLine(true)) {
+            if (tx::IsBlankLine(line_) || line_.front() == '#') continue;
+            tx::Tokens tokens(line_, kSeparators);
+            if (tokens.Next() == std::optional<std::string_view>(")")) return LineKind::Close;
+            return LineKind::Content;
+        }
+        return LineKind::End;
+    }
+
+    // After blanking: a nested record when the first token begins with a digit.
+    static bool IsNested(const Attribute& a) { return !a.first.empty() && tx::IsDigit(a.first.front()); }
+
+    // ---- records -------------------------------------------------------------------------
+
+    HRESULT Dispatch(xxTreeNode& parent, std::string_view numberToken, std::string_view kindText, bool topLevel) {
+        if (badVersion_) return Report(cartovane::msg::QORLOAD_BADVERS);
+        const std::optional<int> number = RecordNumber(numberToken);
+        q::RecordKind kind = q::KindOf(kindText);
+        if (kind == q::RecordKind::Model && !topLevel) kind = q::RecordKind::Unknown;
+        switch (kind) {
+            case q::RecordKind::Model: return ReadModel(parent);
+            case q::RecordKind::Atom: return ReadAtom(parent, number);
+            case q::RecordKind::Bond: return ReadBond();
+            case q::RecordKind::Linkage: return ReadLinkage();
+            case q::RecordKind::Subunit: return ReadSubunit(parent, number);
+            case q::RecordKind::Symmetry: return ReadSymmetry();
+            case q::RecordKind::Surface:
+            case q::RecordKind::Unknown: return SkipUnknown(parent);
+        }
+        return SkipUnknown(parent);
+    }
+
+    // Blanks the record's delimiters in work; dispatches a nested record. Answers the nested
+    // record's result through hr and true when the line was one.
+    bool Nested(xxTreeNode& parent, const Attribute& a, HRESULT& hr) {
+        if (!IsNested(a)) return false;
+        const std::string number(a.first);
+        const std::string kind(a.type);
+        hr = Dispatch(parent, number, kind, false);
+        return true;
+    }
+
+    HRESULT ReadModel(xxTreeNode& model) {
+        for (;;) {
+            const LineKind lk = NextRecordLine();
+            if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_MODELAT);
+            if (lk == LineKind::Close) return S_OK;
+            std::string& work = Work();
+            q::BlankLastUnescaped(work, ')');
+            q::BlankLastUnescaped(work, ')');
+            q::BlankLastUnescaped(work, '(');
+            const Attribute a = SplitAttribute(work);
+            HRESULT hr = S_OK;
+            if (Nested(model, a, hr)) {
+                if (hr != S_OK) return hr;
+                continue;
+            }
+            if (a.name == "Label") {
+                const std::string word = QuotedWord(a.value);
+                if (!word.empty()) model.SetName(word);
+            } else if (a.name == "Id") {
+                if (auto id = Integer(a.value); id && *id != 0) model.SetID(*id);
+            } else if (a.name == "PeriodicType") {
+                if (auto type = Integer(a.value)) {
+                    if (*type == 100) periodicity_ = 3;
+                    else if (*type == 101) periodicity_ = 2;
+                    else if (*type == 102) periodicity_ = 1;
+                }
+            }
+            // The cell and the symmetry of periodic models are not built yet: their attributes
+            // are accepted and have no effect.
+        }
+    }
+
+    HRESULT SkipUnknown(xxTreeNode& parent) {
+        for (;;) {
+            const LineKind lk = NextRecordLine();
+            if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_UNKEOF);
+            if (lk == LineKind::Close) return S_OK;
+            std::string& work = Work();
+            q::BlankLastUnescaped(work, ')');
+            q::BlankLastUnescaped(work, '(');
+            HRESULT hr = S_OK;
+            if (Nested(parent, SplitAttribute(work), hr) && hr != S_OK) return hr;
+        }
+    }
+
+    HRESULT ReadSubunit(xxTreeNode& parent, std::optional<int> number) {
+        (void)number;
+        auto& subunit = parent.CreateChild<xxMultiScaleSubUnit>();
+        for (;;) {
+            const LineKind lk = NextRecordLine();
+            if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_SUBUAT);
+            if (lk == LineKind::Close) return S_OK;
+            std::string& work = Work();
+            q::BlankLastUnescaped(work, ')');
+            q::BlankLastUnescaped(work, '(');
+            const Attribute a = SplitAttribute(work);
+            HRESULT hr = S_OK;
+            if (Nested(subunit, a, hr)) {
+                if (hr != S_OK) return hr;  // the innermost record's identifier ends the load
+                continue;
+            }
+            if (a.name == "Id" || a.name == "SubId") {
+                std::string value(a.value);
+                q::BlankLastUnescaped(value, '"');
+                q::BlankLastUnescaped(value, '"');
+                if (auto id = Integer(value)) subunit.SetID(*id);
+            } else if (a.name == "Label") {
+                const std::string word = QuotedWord(a.value);
+                if (!word.empty()) subunit.SetName(word);
+            }
+            // "Monomer" marks a repeat unit, which the data model does not hold yet: the record
+            // stays a plain sub-unit.
+        }
+    }
+
+    HRESULT ReadLinkage() {
+        for (;;) {
+            const LineKind lk = NextRecordLine();
+            if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_LINKAT);
+            if (lk == LineKind::Close) return S_OK;
+        }
+    }
+
+    HRESULT ReadSymmetry() {
+        for (;;) {
+            const LineKind lk = NextRecordLine();
+            if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_SYMMAT);
+            if (lk == LineKind::Close) return S_OK;
+            tx::Tokens tokens(line_, kSeparators);
+            tokens.Next();
+            if (tokens.Next() != std::optional<std::string_view>("SymOp")) continue;
+            for (;;) {
+                const LineKind inner = NextRecordLine();
+                if (inner == LineKind::End) return Report(cartovane::msg::QORLOAD_SYMOPAT);
+                if (inner == LineKind::Close) break;
+            }
+        }
+    }
+
+    // ---- atoms ---------------------------------------------------------------------------
+
+    HRESULT ReadAtom(xxTreeNode& parent, std::optional<int> number) {
+        auto& atom = parent.CreateChild<xxAtom3d>();
+        if (number) atom.SetID(*number);
+        AtomScratch s;
+        s.number = number;
+        for (;;) {
+            const LineKind lk = NextRecordLine();
+            if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_ATOMAT);
+            if (lk == LineKind::Close) break;
+            std::string& work = Work();
+            q::BlankAllUnescaped(work, ')');
+            q::BlankAllUnescaped(work, '(');
+            q::BlankAllUnescaped(work, '"');
+            const Attribute a = SplitAttribute(work);
+            HRESULT hr = S_OK;
+            // Atoms hold no children: a record nested in an atom is read under the atom's parent.
+            if (Nested(parent, a, hr)) {
+                if (hr != S_OK) return hr;
+                continue;
+            }
+            if (const auto row = q::FindAtomAttribute(a.name)) ReadAtomAttribute(atom, s, *row, a.value);
+        }
+        return CloseAtom(parent, atom, s);
+    }
+
+    void ReadAtomAttribute(xxAtom3d& atom, AtomScratch& s, q::AtomAttribute row, std::string_view v) {
+        using A = q::AtomAttribute;
+        switch (row) {
+            case A::ACL: {
+                std::size_t pos = 0;
+                int code = 0;
+                if (!tx::ScanInt(v, pos, code)) break;
+                const std::string symbol(tx::ScanString(v, pos).value_or(""));
+                s.elementSet = true;
+                s.kind = q::AclKind::Element;
+                s.deuterium = false;
+                const q::AclCode* special = q::FindAclCode(code);
+                if (!special) {
+                    Apply([&] { atom.SetElement(symbol); });
+                    break;
+                }
+                s.kind = special->kind;
+                s.symbol = symbol;
+                switch (special->kind) {
+                    case q::AclKind::Deuterium:
+                        Apply([&] { atom.SetElement("H"); });
+                        s.deuterium = true;
+                        break;
+                    case q::AclKind::Mixture:
+                        // The site's major component: Si for T, Al for TT, copper.
+                        Apply([&] { atom.SetElement(code == 106 ? "Si" : code == 107 ? "Al" : "Cu"); });
+                        s.kind = q::AclKind::Element;
+                        break;
+                    case q::AclKind::Dummy:
+                        s.dummyKind = special->dummyKind;
+                        if (!special->warning.empty()) Warn(special->warning);
+                        break;
+                    case q::AclKind::PiCentre:
+                    case q::AclKind::Element: break;
+                }
+                break;
+            }
+            case A::Charge:
+                if (auto c = SingleReal(v)) Apply([&] { atom.SetCharge(*c); });
+                break;
+            case A::FChg:
+                if (auto f = Integers<2>(v)) Apply([&] { atom.SetFormalCharge((*f)[0], (*f)[1]); });
+                break;
+            case A::FFType: atom.SetForcefieldType(FirstWord(v)); break;
+            case A::Id:
+                if (auto id = tx::LeadingInteger(v)) s.fileId = static_cast<int>(*id);
+                break;
+            case A::XYZ:
+                if (auto p = Reals<3>(v)) Apply([&] { atom.SetXYZ({(*p)[0], (*p)[1], (*p)[2]}); });
+                break;
+            case A::Label: atom.SetName(FirstWord(v)); break;
+            case A::BackboneData: atom.SetIsBackboneAtom(true); break;
+            case A::SymType: {
+                const std::string type = FirstWord(v);
+                if (type == "Periodic") s.imageKind = 1;
+                else if (type == "Symmetry") s.imageKind = 2;
+                else s.drop = true;
+                break;
+            }
+            case A::Occupancy:
+                if (auto o = SingleReal(v)) Apply([&] { atom.SetOccupancy(*o); });
+                break;
+            case A::IsoTempFactor:
+                if (auto t = SingleReal(v)) Apply([&] { atom.SetIsotropicTF(*t, xxAtom3d::kTFFormatU); });
+                break;
+            case A::TempFactorType:
+                if (auto t = Integer(v)) Apply([&] { atom.SetAppliedTF(*t); });
+                break;
+            case A::Mass: s.mass = SingleReal(v); break;
+            case A::Moveable:
+                if (Integer(v) == std::optional<int>(0)) s.fixed = true;
+                break;
+            case A::Switch:
+                if (auto sw = Integer(v)) s.switchValue = *sw;
+                break;
+            // Periodic images, colours, hybridisation, anisotropic factors and chirality are
+            // accepted; the data model does not hold them yet.
+            case A::SymChildren:
+            case A::PerParent:
+            case A::PerTrans:
+            case A::Cell0Offset:
+            case A::faceFlags:
+            case A::COLOR:
+            case A::Hybridization:
+            case A::AnisoTempFactor:
+            case A::Tacticity: break;
+        }
+    }
+
+    HRESULT CloseAtom(xxTreeNode& parent, xxAtom3d& atom, AtomScratch& s) {
+        if (s.drop || s.imageKind != 0) {
+            // Images are rebuilt from their parents by a periodic model's symmetry.
+            atom.Delete();
+            return S_OK;
+        }
+        if (!s.elementSet) Apply([&] { atom.SetElement("H"); });
+        // Applied once the element is final, so the order of the lines does not matter.
+        if (s.deuterium) Apply([&] { atom.SetIsotope(2); });
+        if (s.mass) {
+            const xxElement& element = atom.GetElement();
+            const int massNumber = tx::RoundHalfAwayFromZero(*s.mass);
+            if (*s.mass != element.GetAtomicWeight() && element.HasIsotope(massNumber))
+                Apply([&] { atom.SetIsotope(massNumber); });
+        }
+        xxBondable* filed = &atom;
+        if (s.kind == q::AclKind::Dummy || s.kind == q::AclKind::PiCentre) {
+            xxBondable* pseudo = nullptr;
+            if (s.kind == q::AclKind::Dummy) {
+                auto& dummy = parent.CreateChild<xxDummy>();
+                dummy.SetDummySymbol(s.symbol);
+                pseudo = &dummy;
+            } else {
+                pseudo = &parent.CreateChild<xxPiSystem>();
+            }
+            pseudo->SetID(atom.GetID());
+            pseudo->SetName(atom.GetName());
+            pseudo->SetXYZ(atom.GetXYZ());
+            pseudo->SetCharge(atom.GetCharge());
+            pseudo->SetForcefieldType(atom.GetForcefieldType());
+            atom.Delete();
+            filed = pseudo;
+        }
+        if (s.number) {
+            objects_.emplace(*s.number, filed);  // the first object filed under a number keeps it
+            if (s.fileId != 0) ids_.emplace_back(filed, s.fileId);
+        }
+        if (s.switchValue && *s.switchValue >= 0) switches_.emplace_back(*s.switchValue, filed);
+        if (s.fixed) fixed_.push_back(filed);
+        return S_OK;
+    }
+
+    // ---- bonds ---------------------------------------------------------------------------
+
+    HRESULT ReadBond() {
+        BondScratch b;  // reset whole for every record
+        for (;;) {
+            const LineKind lk = NextRecordLine();
+            if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_BONDAT);
+            if (lk == LineKind::Close) break;
+            std::string& work = Work();
+            q::BlankLastUnescaped(work, ')');
+            q::BlankLastUnescaped(work, '(');
+            const Attribute a = SplitAttribute(work);
+            const auto row = q::FindBondAttribute(a.name);
+            if (!row) continue;
+            using B = q::BondAttribute;
+            switch (*row) {
+                case B::Atom1: b.atom1 = RecordNumber(tx::TrimBlanks(a.value)); break;
+                case B::Atom2: b.atom2 = RecordNumber(tx::TrimBlanks(a.value)); break;
+                case B::Id:
+                    if (auto id = tx::LeadingInteger(a.value)) b.id = static_cast<int>(*id);
+                    break;
+                case B::Type:
+                    if (auto t = tx::LeadingInteger(a.value)) b.kind = static_cast<int>(*t);
+                    break;
+                case B::Label: b.label = QuotedWord(a.value); break;
+                case B::SymChildren: b.symChildren = true; break;
+                case B::SymType: {
+                    const std::string type = QuotedWord(a.value);
+                    if (type == "Periodic") b.imageKind = 1;
+                    else if (type == "Symmetry") b.imageKind = 2;
+                    else b.drop = true;
+                    break;
+                }
+                case B::Order:
+                case B::XYZ:
+                case B::PerParent:
+                case B::PerTrans:
+                case B::Cell0Offset:
+                case B::FaceFlag: break;
+            }
+        }
+        // An image bond is rebuilt by the symmetry, never made from its record.
+        if (!b.drop && b.imageKind == 0) bonds_.push_back(std::move(b));
+        return S_OK;
+    }
+
+    // ---- after the last line -------------------------------------------------------------
+
+    xxBondable* Object(std::optional<int> number) const {
+        if (!number) return nullptr;
+        const auto it = objects_.find(*number);
+        return it == objects_.end() ? nullptr : it->second;
+    }
+
+    void PostProcess() {
+        for (const auto& [object, id] : ids_) object->SetID(id);
+        MakeChargeGroups();
+        if (!fixed_.empty()) {
+            auto* root = target_.As<xxTreeNode>();
+            auto& restriction = root->CreateChild<xxCompleteRestriction>();
+            for (xxBondable* object : fixed_) restriction.AddRestrictable(object->GetXYZRestrictable());
+        }
+        MakeBonds();
+    }
+
+    void MakeChargeGroups() {
+        // One group per distinct switch value, in increasing order; members in reading order.
+        std::stable_sort(switches_.begin(), switches_.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+        for (std::size_t i = 0; i < switches_.size();) {
+            std::size_t end = i;
+            std::vector<xxAtom*> members;
+            std::vector<xxObject*> placed;
+            while (end < switches_.size() && switches_[end].first == switches_[i].first) {
+                if (auto* atom = switches_[end].second->As<xxAtom>()) members.push_back(atom);
+                placed.push_back(switches_[end].second);
+                ++end;
+            }
+            xxAtom* centre = nullptr;
+            if (xxBondable* named = Object(switches_[i].first)) {
+                centre = named->As<xxAtom>();
+                placed.push_back(named);
+            }
+            i = end;
+            if (members.empty() && !centre) continue;
+            xxTreeNode* home = xxObject::FindCommonRoot(placed);
+            if (!home) home = target_.As<xxTreeNode>();
+            auto& group = home->CreateChild<xxChargeGroup>();
+            group.SetAtoms(members);
+            group.SetSwitchingCenter(centre);
+        }
+    }
+
+    void MakeBonds() {
+        for (const BondScratch& b : bonds_) {
+            xxBondable* first = Object(b.atom1);
+            xxBondable* second = Object(b.atom2);
+            if (!first || !second) continue;  // an end that names no atom
+            if (first == second) {
+                Warn("\nA bond that joins an atom to itself was not made\n");
+                continue;
+            }
+            try {
+                auto* pi = first->As<xxPiSystem>();
+                xxBondable* other = second;
+                if (!pi) {
+                    pi = second->As<xxPiSystem>();
+                    other = first;
+                }
+                const auto* carbon = other->As<xxAtom3d>();
+                if (pi && carbon && carbon->GetElementNumber() == 6) {
+                    pi->MakePiSystemBond(*other);
+                    continue;
+                }
+                xxBond& bond = xxBondable::MakeBond(*first, *second, BondTypeOf(b.kind));
+                if (b.id != 0) bond.SetID(b.id);
+                if (!b.label.empty()) bond.SetName(b.label);
+            } catch (const Cfx::CfxResult& e) {
+                Warn("\nA bond was not made: " + e.Description() + "\n");
+            }
+        }
+    }
+
+    static xxBondType BondTypeOf(int kind) {
+        switch (kind) {
+            case q::kBondKindDouble: return xxBondType::Double;
+            case q::kBondKindTriple: return xxBondType::Triple;
+            case q::kBondKindAromatic: return xxBondType::Aromatic;
+            default: return xxBondType::Single;
+        }
+    }
+
+    // The current line, for blanking its delimiters; its room is kept from line to line. A
+    // nested record overwrites it, so a reader uses it only until it dispatches one.
+    std::string& Work() {
+        work_.assign(line_);
+        return work_;
+    }
+
+    CTextIOStreamParser parser_;
+    xxObject& target_;
+    std::string work_;
+    std::string documentName_;
+    std::string line_;
+    bool first_ = true;
+    bool badVersion_ = false;
+    int periodicity_ = 0;
+    std::string warnings_;
+    std::unordered_map<int, xxBondable*> objects_;
+    std::vector<std::pair<xxBondable*, int>> ids_;
+    std::vector<std::pair<int, xxBondable*>> switches_;
+    std::vector<xxBondable*> fixed_;
+    std::vector<BondScratch> bonds_;
+};
+
+}  // namespace
+
+xxBool xxLoadQOR::IsLoadable(std::istream& in) const {
+    const auto start = in.tellg();
+    bool loadable = false;
+    {
+        CTextIOStreamParser parser(in);
+        if (const char* text = parser.ReadStringAlloc()) {
+            std::string_view first(text, parser.GetLineLength());
+            if (first.starts_with(kByteOrderMark)) first.remove_prefix(kByteOrderMark.size());
+            loadable = first.starts_with(q::kHeaderPrefix);
+        }
+    }
+    in.clear();
+    if (start != std::istream::pos_type(-1)) in.seekg(start);
+    return loadable;
+}
+
+HRESULT xxLoadQOR::LoadObjectFromStreamHR(std::istream& in, xxObject* target, std::string name) {
+    if (!target) return E_POINTER;
+    SetWarningMessage({});
+    Reader reader(in, *target, std::move(name));
+    const HRESULT hr = [&] {
+        try {
+            return reader.Load();
+        } catch (...) {
+            SetWarningMessage(reader.Warnings());
+            throw;
+        }
+    }();
+    SetWarningMessage(reader.Warnings());
+    return hr;
+}

@@ -1,0 +1,340 @@
+#include "formats/qor_trj_xtl_chemxml/qor_writer.h"
+
+#include <cmath>
+#include <string_view>
+
+#include "base/address_table.h"
+#include "base/text.h"
+#include "datamodel/atomistic.h"
+#include "datamodel/elements.h"
+#include "datamodel/sets.h"
+#include "datamodel/symmetry/system.h"
+#include "formats/qor_trj_xtl_chemxml/qor_format.h"
+
+namespace {
+
+namespace tx = cartovane::text;
+namespace q = cartovane::qor;
+
+// Lines are put together in one buffer and handed to the stream in large pieces.
+class Writer {
+public:
+    explicit Writer(std::ostream& out) : out_(out) {}
+    ~Writer() { Flush(); }
+
+    void Write(xxObject& model) {
+        Text(q::kHeaderVersionText);
+        Text(" ");
+        Integer(q::kWrittenMajorVersion);
+        Text(" ");
+        Integer(q::kWrittenMinorVersion);
+        Text("\n");
+        WriteTree(model, 0);
+        Flush();
+    }
+
+    // Numbers the model and its bondable objects and notes charge groups and fixed positions.
+    void Prepare(xxObject& model) {
+        Number(model);
+        model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
+            if (o.As<xxBondable>()) Number(o);
+            return true;
+        });
+        model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
+            if (auto* group = o.As<xxChargeGroup>()) {
+                const int centre = NumberOf(group->GetSwitchingCenter());
+                for (xxAtom* atom : group->GetAtoms())
+                    if (Numbered* record = table_.Find(atom)) record->switchCentre = centre;
+            }
+            if (auto* restriction = o.As<xxCompleteRestriction>())
+                for (xxRestrictable* r : restriction->GetRestrictables())
+                    if (Numbered* record = table_.Find(r->GetAssociatedObject())) record->fixed = true;
+            return true;
+        });
+    }
+
+private:
+    // ---- numbering -----------------------------------------------------------------------
+
+    void Number(const xxObject& o) {
+        bool added = false;
+        Numbered& record = table_.At(table_.FindOrAdd(&o, added));
+        if (added) record.number = counter_++;
+    }
+    int NextNumber() { return counter_++; }
+    int NumberOf(const xxObject* o) const {
+        const Numbered* record = o ? table_.Find(o) : nullptr;
+        return record ? record->number : 0;
+    }
+
+    // ---- text ----------------------------------------------------------------------------
+
+    void Text(std::string_view text) {
+        buffer_.append(text);
+        if (buffer_.size() >= kFlushSize) Flush();
+    }
+    void Flush() {
+        if (buffer_.empty()) return;
+        out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+        buffer_.clear();
+    }
+    void Indent(int depth) { buffer_.append(static_cast<std::size_t>(depth), ' '); }
+    void Integer(long long value) {
+        char text[tx::kNumberTextSize];
+        buffer_.append(text, tx::WriteNumber(text, text + sizeof text, value));
+    }
+    void Real(double value) {
+        char text[tx::kNumberTextSize];
+        buffer_.append(text, tx::WriteGeneral(text, text + sizeof text, value, q::kPrecision));
+    }
+    // "F" values are the value at single precision.
+    void Single(double value) { Real(static_cast<double>(static_cast<float>(value))); }
+    void Quoted(std::string_view text) {
+        Text("\"");
+        Text(q::EscapeQuotes(text));
+        Text("\"");
+    }
+
+    // The indentation of the record and "  (A <type> <name> ".
+    void Open(int depth, std::string_view type, std::string_view name) {
+        Indent(depth);
+        Text("  (A ");
+        Text(type);
+        Text(" ");
+        Text(name);
+        Text(" ");
+    }
+    void Record(int depth, int number, std::string_view kind) {
+        Indent(depth);
+        Text("(");
+        Integer(number);
+        Text(" ");
+        Text(kind);
+        Text("\n");
+    }
+    void Label(int depth, const xxObject& o) {
+        if (o.GetName().empty()) return;
+        Open(depth, "C", "Label");
+        Quoted(o.GetName());
+        Text(")\n");
+    }
+    void Id(int depth, int id) {
+        Open(depth, "I", "Id");
+        Integer(id);
+        Text(")\n");
+    }
+    void Position(int depth, const xxPoint3d& p) {
+        if (p.x == 0 && p.y == 0 && p.z == 0) return;
+        Open(depth, "D", "XYZ");
+        Text("(");
+        Real(p.x);
+        Text(" ");
+        Real(p.y);
+        Text(" ");
+        Real(p.z);
+        Text("))\n");
+    }
+    void Acl(int depth, int code, std::string_view symbol) {
+        Open(depth, "C", "ACL");
+        Text("\"");
+        Integer(code);
+        Text(" ");
+        Text(q::EscapeQuotes(symbol));
+        Text("\")\n");
+    }
+
+    // ---- the walk ------------------------------------------------------------------------
+
+    void WriteTree(xxObject& o, int depth) {
+        const bool record = WriteObject(o, depth);
+        if (auto* node = o.As<xxTreeNode>())
+            for (const auto& child : node->Children()) WriteTree(*child, depth + (record ? 2 : 0));
+        if (record) {
+            Indent(depth);
+            Text(")\n");
+        }
+    }
+
+    bool WriteObject(xxObject& o, int depth) {
+        if (o.As<xxTreeRoot>()) {
+            Record(0, NumberOf(&o), "Model");
+            Label(0, o);
+            if (o.GetID() != 0) {
+                Text("  (A I Id ");
+                Integer(o.GetID());
+                Text(" )\n");
+            }
+            return true;
+        }
+        if (o.As<xxMolecule>() || o.As<xxSymmetrySystem>()) return false;
+        if (o.As<xxSubUnit>()) {
+            Record(depth, NextNumber(), "Subunit");
+            Label(depth, o);
+            if (o.GetID() != 0) Id(depth, o.GetID());
+            return true;
+        }
+        if (auto* atom = o.As<xxAtom3d>()) {
+            WriteAtom(*atom, depth);
+            return true;
+        }
+        if (auto* bond = o.As<xxBond>()) {
+            WriteBond(*bond, depth);
+            return true;
+        }
+        if (o.As<xxDummy>() || o.As<xxPiSystem>()) {
+            WritePseudoAtom(static_cast<xxBondable&>(o), depth);
+            return true;
+        }
+        return false;
+    }
+
+    void WriteAtom(const xxAtom3d& atom, int depth) {
+        const xxElement& element = atom.GetElement();
+        Record(depth, NumberOf(&atom), "Atom");
+        Acl(depth, element.number == 1 ? 0 : element.number, element.symbol);
+        Label(depth, atom);
+        Position(depth, atom.GetXYZ());
+        if (atom.GetID() != 0) Id(depth, atom.GetID());
+        if (atom.GetCharge() != 0) {
+            Open(depth, "F", "Charge");
+            Single(atom.GetCharge());
+            Text(")\n");
+        }
+        const xxRational charge = atom.GetFormalCharge();
+        if (charge != xxRational{}) {
+            Open(depth, "I", "FChg");
+            Text("(");
+            Integer(charge.numerator);
+            Text(" ");
+            Integer(charge.denominator);
+            Text("))\n");
+        }
+        if (atom.IsBackboneAtom()) {
+            Indent(depth);
+            Text("  (A I BackboneData 1)\n");
+        }
+        if (!atom.GetForcefieldType().empty()) {
+            Open(depth, "C", "FFType");
+            Quoted(atom.GetForcefieldType());
+            Text(")\n");
+        }
+        if (atom.GetOccupancy() != 1) {
+            Open(depth, "F", "Occupancy");
+            Single(atom.GetOccupancy());
+            Text(")\n");
+        }
+        if (atom.GetMass() != element.GetAtomicWeight()) {
+            Open(depth, "F", "Mass");
+            Single(atom.GetMass());
+            Text(")\n");
+        }
+        if (atom.GetAppliedTF() > 0) {
+            Open(depth, "I", "TempFactorType");
+            Integer(atom.GetAppliedTF());
+            Text(")\n");
+        }
+        if (atom.GetIsotropicTF() != 0) {
+            Open(depth, "F", "IsoTempFactor");
+            Single(atom.GetIsotropicTF());
+            Text(")\n");
+        }
+        if (IsFixed(atom)) {
+            Indent(depth);
+            Text("  (A I Moveable 0)\n");
+        }
+        WriteSwitch(atom, depth);
+    }
+
+    void WriteSwitch(const xxObject& o, int depth) {
+        const Numbered* record = table_.Find(&o);
+        if (!record || record->switchCentre <= 0) return;
+        Open(depth, "O", "Switch");
+        Integer(record->switchCentre);
+        Text(")\n");
+    }
+
+    void WritePseudoAtom(const xxBondable& o, int depth) {
+        const auto* dummy = o.As<xxDummyBase>();
+        const std::string_view symbol = dummy ? std::string_view(dummy->GetDummySymbol()) : q::kPiCentreSymbol;
+        const int code = q::PseudoElementCode(symbol);
+        Record(depth, NumberOf(&o), "Atom");
+        Acl(depth, code, code == q::kUnlistedDummyCode ? std::string_view("X") : symbol);
+        Position(depth, o.GetXYZ());
+        if (o.GetID() > 0) Id(depth, o.GetID());
+        if (o.GetCharge() != 0) {
+            Open(depth, "F", "Charge");
+            Single(o.GetCharge());
+            Text(")\n");
+        }
+        Label(depth, o);
+        if (!o.GetForcefieldType().empty()) {
+            Open(depth, "C", "FFType");
+            Quoted(o.GetForcefieldType());
+            Text(")\n");
+        }
+    }
+
+    void WriteBond(const xxBond& bond, int depth) {
+        int kind = q::kBondKindSingle;
+        switch (bond.GetBondType()) {
+            case xxBondType::Partial:
+            case xxBondType::Aromatic: kind = q::kBondKindAromatic; break;
+            case xxBondType::Double: kind = q::kBondKindDouble; break;
+            case xxBondType::Triple: kind = q::kBondKindTriple; break;
+            default: break;
+        }
+        const auto ends = bond.GetAtoms();
+        Record(depth, NextNumber(), "Bond");
+        Open(depth, "O", "Atom1");
+        Integer(NumberOf(ends[0]));
+        Text(")\n");
+        Open(depth, "O", "Atom2");
+        Integer(NumberOf(ends[1]));
+        Text(")\n");
+        Label(depth, bond);
+        if (bond.GetID() != 0) Id(depth, bond.GetID());
+        if (kind > q::kBondKindSingle) {
+            Open(depth, "I", "Type");
+            Integer(kind);
+            Text(")\n");
+        }
+    }
+
+    bool IsFixed(const xxObject& o) const {
+        const Numbered* record = table_.Find(&o);
+        return record && record->fixed;
+    }
+
+private:
+    static constexpr std::size_t kFlushSize = 1 << 16;
+    std::ostream& out_;
+    std::string buffer_;
+    int counter_ = 1;
+    // The model and its bondable objects: record number, the number of the switching centre of
+    // the charge group an atom is in, whether its position is fixed.
+    struct Numbered {
+        int number = 0;
+        int switchCentre = 0;
+        bool fixed = false;
+    };
+    AddressTable<xxObject, Numbered> table_;
+};
+
+}  // namespace
+
+xxBool xxSaveQOR::SaveObjectToStream(std::ostream& out, xxObject* source, std::string) {
+    error_.clear();
+    if (!source || !source->As<xxTreeRoot>()) {
+        error_ = "Only a document's tree can be written as a QOR file";
+        return false;
+    }
+    for (const auto& child : source->As<xxTreeNode>()->Children())
+        if (auto* system = child->As<xxMatterSymmetrySystem>(); system && system->GetPeriodicDimension() > 0) {
+            error_ = "Periodic models cannot be written as QOR files yet";
+            return false;
+        }
+    Writer writer(out);
+    writer.Prepare(*source);
+    writer.Write(*source);
+    return true;
+}
