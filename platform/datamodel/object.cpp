@@ -95,6 +95,13 @@ xxTreeNode* xxObject::FindCommonRoot(const std::vector<xxObject*>& objects) {
 
 // ---- xxTreeNode ------------------------------------------------------------
 
+namespace {
+std::atomic<std::uint64_t> gStructureGeneration{1};
+}  // namespace
+
+std::uint64_t xxTreeNode::StructureGeneration() noexcept { return gStructureGeneration.load(std::memory_order_relaxed); }
+void xxTreeNode::StructureChanged() noexcept { gStructureGeneration.fetch_add(1, std::memory_order_relaxed); }
+
 xxTreeNode::~xxTreeNode() {
     if (!children_.empty()) StructureChanged();
     // Last first, each child out of the list before it dies: a dying child may delete a

@@ -2,7 +2,6 @@
 // the tree root. Each class registers with xxClass under the name documents use for it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -142,7 +141,8 @@ public:
     // A number that changes whenever any tree of the process changes shape: an object added,
     // taken out, moved or destroyed with its node. What was found by walking a tree (the
     // objects a trajectory moves, a symmetry build's walk) stays valid while it stays the same.
-    static std::uint64_t StructureGeneration() noexcept { return structureGeneration_.load(std::memory_order_relaxed); }
+    // Out of line, so that every library and program that links the data model shares one.
+    static std::uint64_t StructureGeneration() noexcept;
 
     // The object's own values, then the children in order.
     void Save(xxOutput& out) const override;
@@ -175,8 +175,7 @@ protected:
 
 private:
     std::vector<std::unique_ptr<xxObject>> children_;
-    static void StructureChanged() noexcept { structureGeneration_.fetch_add(1, std::memory_order_relaxed); }
-    static inline std::atomic<std::uint64_t> structureGeneration_{1};
+    static void StructureChanged() noexcept;
 };
 
 // The root of a document's tree.
