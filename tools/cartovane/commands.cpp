@@ -123,10 +123,7 @@ public:
         json_.Key("trajectory");
         if (trajectory) {
             json_.BeginObject();
-            json_.Key("type");
-            json_.String(trajectory->GetTrajectoryType());
-            json_.Key("frames");
-            json_.Integer(frames);
+            TrajectoryMembers(json_, trajectory->GetTrajectoryType(), frames);
             json_.EndObject();
         } else {
             json_.Null();

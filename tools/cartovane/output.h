@@ -227,6 +227,14 @@ inline void OutcomeMembers(JsonWriter& json, const Outcome& outcome, const std::
     json.EndArray();
 }
 
+// "type" and "frames" (the count) of a trajectory.
+inline void TrajectoryMembers(JsonWriter& json, std::string_view type, int frames) {
+    json.Key("type");
+    json.String(type);
+    json.Key("frames");
+    json.Integer(frames);
+}
+
 // "energy", "time", "third" and "timeStep" of a frame, null where it gave nothing.
 inline void ResultMembers(JsonWriter& json, const xxTrajectory::FrameResults& results) {
     const std::pair<const char*, const std::optional<double>*> members[] = {

@@ -153,10 +153,7 @@ void PrintLine(BlockWriter& out, const xxObject& object, std::size_t depth, cons
 void TrajectoryJson(JsonWriter& json, const ShownFrame& shown) {
     if (!shown.trajectory) return json.Null();
     json.BeginObject();
-    json.Key("type");
-    json.String(shown.type);
-    json.Key("frames");
-    json.Integer(shown.frames);
+    TrajectoryMembers(json, shown.type, shown.frames);
     json.Key("frame");
     if (shown.frame > 0) json.Integer(shown.frame);
     else json.Null();
