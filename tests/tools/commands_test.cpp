@@ -2,6 +2,7 @@
 // a trajectory document whose trajectory the test's "PLAYLoader" plays (any fault on request).
 #include <gtest/gtest.h>
 
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@
 
 #include "datamodel/atomistic.h"
 #include "datamodel/iterator.h"
+#include "formats/carmdf/his_support.h"
+#include "support/his_file.h"
 #include "support/library_components.h"
 #include "support/play_loader.h"
 #include "support/temp_dir.h"
@@ -257,6 +260,44 @@ TEST_F(ToolCommands, AFileWithoutATrajectoryThatPlaysSaysSo) {
         EXPECT_TRUE(doc["frames"].empty());
         EXPECT_TRUE(doc["failed"].is_null());
     }
+}
+
+// A HIS trajectory through its component: each frame's time, step, energies and cell.
+TEST_F(ToolCommands, FramesPlaysAHisTrajectoryWithItsEnergies) {
+    cvtest::HisParameters params;
+    params.frames = 3;
+    const std::string his = dir.Put("md.his", cvtest::MakeHis(params).writer.Bytes());
+    dir.Put("md.car", cvtest::carmdf::HisModelCar(params));
+
+    Printed run = Frames({his, "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    ordered_json doc = Parsed(run);
+    EXPECT_EQ(doc["trajectory"], (ordered_json{{"type", "his"}, {"frames", 3}}));
+    ASSERT_EQ(doc["frames"].size(), 3u);
+    // The stored time step 1000 reads as 1; 10 steps between frames, from step 1.
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const ordered_json& frame = doc["frames"][static_cast<std::size_t>(i)];
+        const auto energies = cvtest::HisParameters::Energies(i);  // total, potential, kinetic
+        EXPECT_EQ(frame["frame"], i + 1);
+        EXPECT_EQ(frame["energy"], energies[0]);
+        EXPECT_EQ(frame["time"], 10.0 * (i + 1));
+        EXPECT_EQ(frame["third"], 1.0);
+        EXPECT_EQ(frame["timeStep"], 10.0);
+        EXPECT_EQ(frame["energies"], (ordered_json{{"TotalEnergy", energies[0]},
+                                                   {"KineticEnergy", energies[2]},
+                                                   {"PotentialEnergy", energies[1]}}));
+        EXPECT_DOUBLE_EQ(frame["cell"]["a"].get<double>(), params.Cell(i)[0]);
+        EXPECT_DOUBLE_EQ(frame["cell"]["alpha"].get<double>(), params.Cell(i)[3] * 180 / std::numbers::pi);
+    }
+    EXPECT_TRUE(doc["failed"].is_null());
+
+    Printed text = Frames({his});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("\nframe 2 time 20.0000 step 10.0000 energy -101.0000 TotalEnergy -101.0000 "
+                            "KineticEnergy -39.0000 PotentialEnergy -61.0000 cell 10.1000 11.1000 12.1000 "),
+              std::string::npos)
+        << text.out;
 }
 
 }  // namespace
