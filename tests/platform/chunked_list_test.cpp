@@ -17,7 +17,7 @@ struct Counted {
 // Chunks double from the first: from 4 the boundaries fall at 4, 12, 28, 60; reserved to 10,
 // at 10, 30, 70 (and 101 items fit in the first chunk when 101 are reserved).
 TEST(ChunkedList, ItemsAcrossChunkBoundariesKeepTheirPlaceAndValue) {
-    for (std::size_t reserved : {0, 10, 101}) {
+    for (std::size_t reserved : {0u, 10u, 101u}) {
         SCOPED_TRACE(reserved);
         {
             ChunkedList<Counted, 4> list;
@@ -31,7 +31,7 @@ TEST(ChunkedList, ItemsAcrossChunkBoundariesKeepTheirPlaceAndValue) {
             }
             EXPECT_EQ(Counted::alive, 100);
             ASSERT_EQ(list.size(), 100u);
-            for (std::size_t i : {0, 3, 4, 9, 10, 11, 12, 27, 28, 29, 30, 59, 60, 69, 70, 99}) {
+            for (std::size_t i : {0u, 3u, 4u, 9u, 10u, 11u, 12u, 27u, 28u, 29u, 30u, 59u, 60u, 69u, 70u, 99u}) {
                 EXPECT_EQ(list[i].value, static_cast<int>(i));
                 EXPECT_EQ(&list[i], addresses[i]);
             }
