@@ -40,14 +40,26 @@ enum class WriteOutcome {
 };
 // Runs write(std::ostream&) -> bool over the host stream, then flushes what the adapter still
 // holds, so that a failed or short final write is seen rather than lost in its destructor.
+// When the writer fails, what it wrote still goes out, but its report (CfxReportError) stays
+// the last error: a stream that fails too would otherwise put its own failure in its place.
 template <class Write>
 WriteOutcome WriteThrough(ISBStream* stream, Write&& write) {
-    CSBStreamBuf buffer(stream);
-    std::ostream out(&buffer);
-    const bool written = std::forward<Write>(write)(out);
-    out.flush();
-    if (!written) return WriteOutcome::WriterFailed;
-    return out ? WriteOutcome::Written : WriteOutcome::StreamFailed;
+    bool written = false;
+    bool flushed = false;
+    Cfx::LastErrorRecord report;
+    {
+        CSBStreamBuf buffer(stream);
+        std::ostream out(&buffer);
+        written = std::forward<Write>(write)(out);
+        if (!written) report = Cfx::GetLastError();
+        out.flush();
+        flushed = static_cast<bool>(out);
+    }  // the adapter's destructor may try the bytes once more
+    if (!written) {
+        Cfx::SetLastError(Cfx::CfxResult(report.hr, std::move(report.description), report.messageId));
+        return WriteOutcome::WriterFailed;
+    }
+    return flushed ? WriteOutcome::Written : WriteOutcome::StreamFailed;
 }
 
 }  // namespace cartovane

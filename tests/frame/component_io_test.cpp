@@ -125,4 +125,26 @@ TEST(ComponentIo, WriteThroughSeesTheLastBytesFail) {
     }
 }
 
+// A writer that gives up on a stream that fails as well (a full disk): the host must get the
+// writer's report, not the stream's failure of the bytes left in the adapter.
+TEST(ComponentIo, WriteThroughKeepsTheReportOfAWriterThatFailed) {
+    constexpr std::int32_t kMessage = 400;
+    for (bool streamFails : {false, true}) {
+        SCOPED_TRACE(streamFails ? "the stream fails too" : "the stream takes the bytes");
+        cvtest::RecordingStream stream;
+        stream.RecordLastError(true);
+        if (streamFails) stream.FailFrom(Op::Write, 1, STG_E_WRITEFAULT);
+        Cfx::ClearLastError();
+        const WriteOutcome outcome = WriteThrough(&stream, [&](std::ostream& out) {
+            out << "partial";
+            CfxReportError(E_UNEXPECTED, CLSID{}, kMessage);
+            return false;
+        });
+        EXPECT_EQ(outcome, WriteOutcome::WriterFailed);
+        EXPECT_EQ(stream.CallsOf(Op::Write).empty(), false) << "what the writer wrote still goes out";
+        EXPECT_EQ(Cfx::GetLastError().hr, E_UNEXPECTED);
+        EXPECT_EQ(Cfx::GetLastError().messageId, kMessage);
+    }
+}
+
 }  // namespace
