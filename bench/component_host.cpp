@@ -39,7 +39,9 @@ bool ComponentHost::Export(const char* progId, host::Model3dDocument& document, 
         FAILED(root_->Connect(exporter.Get())) ||
         FAILED(host::CreateFileStream(output, host::FileMode::Write, stream.Out())))
         return false;
-    return SUCCEEDED(exporter->Export(stream.Get(), static_cast<ISBDocumentRoot*>(&document), args.Get()));
+    // As the tool does: a complete export replaces the file.
+    return SUCCEEDED(exporter->Export(stream.Get(), static_cast<ISBDocumentRoot*>(&document), args.Get())) &&
+           SUCCEEDED(host::CommitFileStream(stream.Get()));
 }
 
 const ComponentHost& TheHost() {

@@ -8,6 +8,7 @@
 #include "frame/component_io.h"
 #include "frame/component_options.h"
 #include "frame/messages.h"
+#include "host/streams.h"
 
 namespace cartovane {
 
@@ -63,6 +64,8 @@ HRESULT CCARImportExport::Export(ISBStream* stream, ISBDocumentRoot* root, const
             if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
         }
 
+        // The CAR takes its file's place together with the MDF, once both are complete.
+        writer.SetCarCommit([stream] { return SUCCEEDED(host::CommitFileStream(stream)); });
         bool noAtomSetWarnings = true;
         const bool written = WriteThrough(stream, [&](std::ostream& out) {
             return writer.WriteCarAndMdf(out, tree, path, connection.Get(), noAtomSetWarnings, unixFormat);

@@ -17,6 +17,7 @@
 #include "formats/carmdf/car_scan.h"
 #include "frame/clsids.h"
 #include "frame/messages.h"
+#include "host/streams.h"
 
 using cartovane::carmdf::TextBuffer;
 namespace msg = cartovane::msg;
@@ -73,6 +74,8 @@ std::string_view QualifierHead(const std::string& qualifier) {
 
 void xxSaveCAR::SetClock(Clock clock) { clock_ = clock ? std::move(clock) : Clock(&LocalTime); }
 
+void xxSaveCAR::SetCarCommit(std::function<bool()> commit) { carCommit_ = std::move(commit); }
+
 std::tm xxSaveCAR::LocalTime() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -97,6 +100,11 @@ xxBool xxSaveCAR::WriteCarAndMdf(std::ostream& car, xxObject& object, const std:
                                  ISBDiagnosticsConnection* diagnostics, xxBool& allSetsWritten, xxBool unixFormat) {
     allSetsWritten = true;
     state_ = {};
+    // However the export ends, its MDF stream goes with it: uncommitted, its temporary file.
+    struct ReleaseMdf {
+        CfxComPtr<ISBStream>& mdf;
+        ~ReleaseMdf() { mdf.Reset(); }
+    } releaseMdf{state_.mdf};
     state_.diagnostics = diagnostics;
     state_.crlf = !unixFormat;
     // The MDF goes beside the CAR file: without a path there is nowhere to put it.
@@ -126,6 +134,15 @@ xxBool xxSaveCAR::WriteCarAndMdf(std::ostream& car, xxObject& object, const std:
         result = false;
     }
     if (!WriteMdf(mdfPath)) return false;
+    // Both files are complete: the CAR first, then the MDF take their files' places.
+    if (carCommit_ && !carCommit_()) {
+        Report(msg::CARSAVE);
+        return false;
+    }
+    if (FAILED(host::CommitFileStream(state_.mdf.Get()))) {
+        Report(msg::CARSAVE_MDF_FILE);
+        return false;
+    }
     allSetsWritten = allSetsWritten && !state_.setFailed;
     return result;
 }
@@ -250,15 +267,21 @@ void xxSaveCAR::Line() {
 
 void xxSaveCAR::FlushMdf(bool force) {
     if (state_.mdfText.Size() >= kFlushSize || (force && state_.mdfText.Size() > 0)) {
-        state_.mdf.write(state_.mdfText.View().data(), static_cast<std::streamsize>(state_.mdfText.Size()));
+        if (!state_.mdfFailed) {
+            // A piece is at most kFlushSize and a line: it fits the stream's count.
+            const auto size = static_cast<ULONG>(state_.mdfText.Size());
+            ULONG written = 0;
+            state_.mdfFailed = FAILED(state_.mdf->Write(state_.mdfText.View().data(), size, &written)) || written != size;
+        }
         state_.mdfText.Clear();
     }
 }
 
 bool xxSaveCAR::WriteMdf(const std::string& mdfPath) {
-    state_.mdf.open(mdfPath, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!state_.mdf) {
-        Report(msg::CARSAVE_MDF_TITLE);
+    // The writer puts in the CR of CR LF itself: the stream passes bytes as they are.
+    if (FAILED(host::CreateFileStream(mdfPath, host::FileMode::Write, state_.mdf.Out())) ||
+        FAILED(state_.mdf->SetBinaryMode(VARIANT_TRUE))) {
+        Report(msg::CARSAVE_MDF_FILE);
         return false;
     }
     WriteMdfHeader();
@@ -285,9 +308,8 @@ bool xxSaveCAR::WriteMdf(const std::string& mdfPath) {
     state_.mdfText.Text("#end");
     Line();
     FlushMdf(true);
-    state_.mdf.close();
-    if (state_.mdf.fail()) {
-        Report(msg::CARSAVE);
+    if (state_.mdfFailed) {
+        Report(msg::CARSAVE_MDF_FILE);
         return false;
     }
     return true;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <ctime>
-#include <fstream>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -17,6 +16,7 @@
 #include "datamodel_extras/carmdf_atom_order.h"
 #include "formats/carmdf/carmdf_text.h"
 #include "host/diagnostics.h"
+#include "host/stream.h"
 #include "utilities/load.h"
 
 class xxBondable;
@@ -35,6 +35,11 @@ public:
     // The clock of this writer's date lines (tests fix it so files compare byte for byte); an
     // empty clock restores the system's local time.
     void SetClock(Clock clock);
+    // Called once the CAR and the MDF are both complete, before the new MDF takes the old one's
+    // place: makes the CAR stream's content the CAR file's (the host stream's commit). False
+    // fails the export (message 400) with neither file replaced. Without one the CAR stream is
+    // the caller's to commit.
+    void SetCarCommit(std::function<bool()> commit);
 
     xxSaveCAR();
     ~xxSaveCAR() override;
@@ -43,8 +48,10 @@ public:
     // the CAR file. allSetsWritten comes back false when an atom set could not be written whole
     // (the warnings are posted on diagnostics, which may be null). With unixFormat both files end
     // their lines with LF (car must then be a binary stream); otherwise car is expected to turn
-    // LF into CR LF and the MDF gets CR LF written out. False when the export failed; its
-    // message is reported (CfxReportError). The files are then incomplete or missing.
+    // LF into CR LF and the MDF gets CR LF written out. The MDF is written to a temporary file
+    // and takes its file's place only once both files are complete (host::FileMode::Write); when
+    // it cannot be written the export fails with message 408 and no file is replaced. False
+    // when the export failed; its message is reported (CfxReportError).
     xxBool WriteCarAndMdf(std::ostream& car, xxObject& object, const std::string& fileName,
                           ISBDiagnosticsConnection* diagnostics, xxBool& allSetsWritten, xxBool unixFormat);
 
@@ -119,7 +126,9 @@ private:
         xxTransformMatrix toCarOrientation;
         bool transform = false;
 
-        std::ofstream mdf;
+        // The MDF as a host file stream, replaced on commit; mdfFailed once a write failed.
+        CfxComPtr<ISBStream> mdf;
+        bool mdfFailed = false;
         cartovane::carmdf::TextBuffer mdfText;
         bool atomSetHeader = false;
         bool setFailed = false;
@@ -134,6 +143,7 @@ private:
     };
 
     Clock clock_ = &LocalTime;
+    std::function<bool()> carCommit_;
     ExportState state_;
     // Resets itself on each DefineAtomOrder.
     xxCarMdfAtomOrder order_;

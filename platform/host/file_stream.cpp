@@ -2,9 +2,14 @@
 //
 // I/O goes through pread/pwrite at the stream's own position, so the descriptor's offset is
 // never relied on. Reads are buffered (kFileStreamBufferSize bytes of raw file data); writes
-// go straight to the file, so nothing is pending when the last reference goes.
+// go straight to the file, so nothing is pending when the last reference goes. A file opened
+// for writing is replaced only by Commit: a rename of the temporary file written instead, so
+// a reader never sees the file half written, whatever stops the writer.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -26,9 +31,17 @@ std::string ErrnoText(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
 
+// Where a stream opened for writing puts its bytes until Commit; no temporary for a file
+// written in place.
+struct Replacement {
+    std::string target;     // the file Commit replaces (a symbolic link's target)
+    std::string temporary;  // removed unless committed
+};
+
 class FileStream final : public detail::StreamBase<ISBStream, ISBFileStream> {
 public:
-    FileStream(int fd, std::string path, FileMode mode) : fd_(fd), path_(std::move(path)), mode_(mode) {}
+    FileStream(int fd, std::string path, FileMode mode, Replacement replacement)
+        : fd_(fd), path_(std::move(path)), mode_(mode), replacement_(std::move(replacement)) {}
 
     HRESULT Read(void* buffer, ULONG count, ULONG* bytesRead) override {
         if (!bytesRead) return Fail(E_POINTER, "Read: null bytes-read pointer");
@@ -163,8 +176,21 @@ public:
         return *path ? S_OK : Fail(E_OUTOFMEMORY, "GetFilePath: out of memory");
     }
 
+    HRESULT Commit() override {
+        if (replacement_.temporary.empty()) return S_OK;
+        if (::rename(replacement_.temporary.c_str(), replacement_.target.c_str()) != 0) {
+            const int error = errno;
+            return Fail(STG_E_WRITEFAULT, ErrnoText("Commit: " + path_ + " cannot be replaced", error));
+        }
+        replacement_.temporary.clear();
+        return S_OK;
+    }
+
 private:
-    ~FileStream() { ::close(fd_); }
+    ~FileStream() {
+        ::close(fd_);
+        if (!replacement_.temporary.empty()) ::unlink(replacement_.temporary.c_str());
+    }
 
     void Advance(std::size_t n) {
         rpos_ += n;
@@ -225,6 +251,7 @@ private:
     int fd_;
     std::string path_;
     FileMode mode_;
+    Replacement replacement_;
     std::uint64_t pos_ = 0;       // raw offset of the next byte read or written
     std::uint64_t bufStart_ = 0;  // file offset of buf_[0]
     std::size_t rpos_ = 0;        // next unread byte of buf_; pos_ == bufStart_ + rpos_ while rlen_ > 0
@@ -232,50 +259,120 @@ private:
     char buf_[kFileStreamBufferSize];
 };
 
+HRESULT OpenFailure(const std::string& path, int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return Fail(STG_E_FILENOTFOUND, Cfx::CfxFormat(Cfx::CfxResult::StandardDescription(STG_E_FILENOTFOUND), {path}));
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+            return Fail(E_ACCESSDENIED, ErrnoText("Cannot open " + path, error));
+        default:
+            return Fail(E_FAIL, ErrnoText("Cannot open " + path, error));
+    }
+}
+
+int OpenRetrying(const std::string& path, int flags) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// A name no other writer picks: ".<name>.<6 characters>" beside the file.
+std::string TemporaryName(const std::string& target) {
+    // Streams may be opened on several threads at once.
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t v = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                      (static_cast<std::uint64_t>(::getpid()) << 40) ^ ((counter.fetch_add(1) + 1) * 0x9e3779b97f4a7c15ull);
+    v ^= v >> 31;
+    v *= 0xbf58476d1ce4e5b9ull;
+    v ^= v >> 29;
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string suffix;
+    for (int i = 0; i < 6; ++i, v /= 62) suffix.push_back(kLetters[v % 62]);
+    const std::size_t slash = target.rfind('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return target.substr(0, start) + "." + target.substr(start) + "." + suffix;
+}
+
+// Opens the file a write of path fills: a new temporary file beside the target, which takes the
+// target's permissions, or path itself when it names something other than a regular file.
+HRESULT OpenForReplacing(const std::string& path, int& fd, Replacement& replacement) {
+    replacement.target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // The link stays; the file it names is replaced.
+        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+            replacement.target = resolved;
+            std::free(resolved);
+        }
+    }
+    const bool exists = ::stat(replacement.target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return Fail(E_ACCESSDENIED, "Cannot open " + path + ": it is a directory");
+    if (exists && !S_ISREG(st.st_mode)) {
+        fd = OpenRetrying(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0) return OpenFailure(path, errno);
+        replacement = {};
+        return S_OK;
+    }
+    // A file that may not be written is not replaced either.
+    if (exists && ::faccessat(AT_FDCWD, replacement.target.c_str(), W_OK, AT_EACCESS) != 0)
+        return OpenFailure(path, errno);
+    for (int attempt = 0;; ++attempt) {
+        replacement.temporary = TemporaryName(replacement.target);
+        fd = OpenRetrying(replacement.temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC);
+        if (fd >= 0) break;
+        if (errno != EEXIST || attempt == 100) {
+            const int error = errno;
+            replacement.temporary.clear();
+            return OpenFailure(path, error);
+        }
+    }
+    if (exists) ::fchmod(fd, st.st_mode & 07777);  // a file of another owner keeps what it can
+    return S_OK;
+}
+
 }  // namespace
 
 HRESULT CreateFileStream(const std::string& path, FileMode mode, ISBStream** out) {
     if (!out) return Fail(E_POINTER, "CreateFileStream: null out pointer");
     *out = nullptr;
-    int flags = O_CLOEXEC;
+    int fd = -1;
+    Replacement replacement;
     switch (mode) {
-        case FileMode::Read: flags |= O_RDONLY; break;
-        case FileMode::Write: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-        case FileMode::ReadWrite: flags |= O_RDWR | O_CREAT; break;
+        case FileMode::Read: fd = OpenRetrying(path, O_RDONLY | O_CLOEXEC); break;
+        case FileMode::ReadWrite: fd = OpenRetrying(path, O_RDWR | O_CREAT | O_CLOEXEC); break;
+        case FileMode::Write: {
+            if (HRESULT hr = OpenForReplacing(path, fd, replacement); FAILED(hr)) return hr;
+            break;
+        }
         default: return Fail(E_INVALIDARG, "CreateFileStream: unknown mode");
     }
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        const int error = errno;
-        switch (error) {
-            case ENOENT:
-            case ENOTDIR:
-                return Fail(STG_E_FILENOTFOUND,
-                            Cfx::CfxFormat(Cfx::CfxResult::StandardDescription(STG_E_FILENOTFOUND), {path}));
-            case EACCES:
-            case EPERM:
-            case EISDIR:
-            case EROFS:
-                return Fail(E_ACCESSDENIED, ErrnoText("Cannot open " + path, error));
-            default:
-                return Fail(E_FAIL, ErrnoText("Cannot open " + path, error));
-        }
-    }
+    if (fd < 0) return OpenFailure(path, errno);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         return Fail(E_ACCESSDENIED, "Cannot open " + path + ": it is a directory");
     }
     try {
-        *out = static_cast<ISBStream*>(new FileStream(fd, path, mode));
+        *out = static_cast<ISBStream*>(new FileStream(fd, path, mode, replacement));
     } catch (const std::bad_alloc&) {
         ::close(fd);
+        if (!replacement.temporary.empty()) ::unlink(replacement.temporary.c_str());
         return Fail(E_OUTOFMEMORY, "CreateFileStream: out of memory");
     }
     return S_OK;
+}
+
+HRESULT CommitFileStream(ISBStream* stream) {
+    if (!stream) return Fail(E_POINTER, "CommitFileStream: null stream");
+    CfxComPtr<ISBFileStream> file;
+    if (FAILED(stream->QueryInterface(IID_ISBFileStream, file.OutVoid()))) return S_OK;
+    return file->Commit();
 }
 
 }  // namespace host

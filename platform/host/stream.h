@@ -25,6 +25,11 @@ CV_DECLARE_IID(ISBStream, IID_ISBStream);
 // Asked of a stream that has a file behind it.
 struct ISBFileStream : IUnknown {
     virtual HRESULT GetFilePath(BSTR* path) = 0;
+    // Makes what was written the file's content. A stream opened to write a file writes to a
+    // temporary file beside it and puts that in the file's place here, so a failed or abandoned
+    // write leaves the file as it was; S_OK and nothing done for a stream opened otherwise or
+    // committed before, and for a stream that writes its file in place (the default).
+    virtual HRESULT Commit() { return S_OK; }
 
 protected:
     ~ISBFileStream() = default;

@@ -28,8 +28,13 @@ namespace host {
 
 enum class FileMode {
     Read,       // existing file, reading only
-    Write,      // created, or truncated when it exists; writing only
-    ReadWrite,  // created when missing, never truncated; reading and writing
+    // Writing only, into a new file that ISBFileStream::Commit puts in the file's place (with the
+    // old file's permissions; a new file gets 0666 under the umask). Until then the bytes lie in
+    // a temporary file beside it, ".<name>.<6 characters>", which the stream removes when it is
+    // released uncommitted. A path that names no regular file (a device, a pipe) is written in
+    // place.
+    Write,
+    ReadWrite,  // created when missing, never truncated; reading and writing; in place
 };
 
 // Size of the file stream's internal read buffer; a CR LF pair that straddles two fills still
@@ -37,12 +42,16 @@ enum class FileMode {
 inline constexpr std::size_t kFileStreamBufferSize = 4096;
 
 // Opens path. A missing file (or directory on the way) gives STG_E_FILENOTFOUND, a path that
-// cannot be opened for the mode (permissions, a directory) E_ACCESSDENIED, other failures
-// E_FAIL; a null out gives E_POINTER. On success *out holds one reference; the stream also
-// answers QueryInterface for ISBFileStream, whose GetFilePath gives path back as a BSTR.
-// Reads fail with STG_E_READFAULT, writes with STG_E_WRITEFAULT (E_ACCESSDENIED when the mode
-// does not allow the operation). The file is closed when the last reference goes.
+// cannot be opened for the mode (permissions, a directory; for writing also a directory that
+// takes no temporary file) E_ACCESSDENIED, other failures E_FAIL; a null out gives E_POINTER.
+// On success *out holds one reference; the stream also answers QueryInterface for
+// ISBFileStream, whose GetFilePath gives path back as a BSTR. Reads fail with STG_E_READFAULT,
+// writes and a failed Commit with STG_E_WRITEFAULT (E_ACCESSDENIED when the mode does not
+// allow the operation). The file is closed when the last reference goes.
 HRESULT CreateFileStream(const std::string& path, FileMode mode, ISBStream** out);
+
+// ISBFileStream::Commit of the stream; S_OK for a stream with no file behind it.
+HRESULT CommitFileStream(ISBStream* stream);
 
 // A readable and writable stream over a byte vector, positioned at 0, in text mode. It does
 // not answer ISBFileStream.

@@ -512,6 +512,7 @@ TEST(StreamBuf, TextModeRoundTripOverTheHostFileStream) {
         for (int i = 0; i < 500; ++i) out << "atom " << i << "\n";
         out << "end\n";
         EXPECT_TRUE(out.flush());
+        EXPECT_EQ(host::CommitFileStream(s.Get()), S_OK);
     }
     const std::string raw = cvtest::TempDir::Slurp(path);
     EXPECT_EQ(raw.substr(0, 19), "!BIOSYM archive 3\r\n");

@@ -1,9 +1,13 @@
 // The host's own streams (platform/host/streams.h): file and memory streams.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -11,6 +15,7 @@
 #include "cfx/cfx.h"
 #include "host/streams.h"
 #include "support/temp_dir.h"
+#include "support/unwritable_file.h"
 
 namespace {
 
@@ -74,6 +79,7 @@ std::vector<Kind> Kinds() {
              [](const TempDir& d, std::string_view raw) { return Open(d.Put("in.txt", raw), host::FileMode::Read); },
              [](const TempDir& d) { return Open(d.File("out.txt"), host::FileMode::Write); },
              [](const TempDir& d, CfxComPtr<ISBStream>& s) {
+                 EXPECT_EQ(host::CommitFileStream(s.Get()), S_OK);
                  s.Reset();
                  return TempDir::Slurp(d.File("out.txt"));
              }},
@@ -342,13 +348,16 @@ TEST(FileStream, ModesOpenAsStated) {
     }
     EXPECT_EQ(TempDir::Slurp(path), "old NEWtent");
     {
-        CfxComPtr<ISBStream> w = Open(path, host::FileMode::Write);  // truncated
+        CfxComPtr<ISBStream> w = Open(path, host::FileMode::Write);  // a new file, once committed
         char buf[4];
         ULONG got = 0;
         EXPECT_EQ(w->Read(buf, 4, &got), E_ACCESSDENIED);
         ULONG size = 99;
         ASSERT_EQ(w->GetSize(&size), S_OK);
         EXPECT_EQ(size, 0u);
+        EXPECT_EQ(TempDir::Slurp(path), "old NEWtent");
+        EXPECT_EQ(host::CommitFileStream(w.Get()), S_OK);
+        EXPECT_EQ(TempDir::Slurp(path), "");
     }
     {
         std::string fresh = dir.File("fresh.txt");
@@ -449,6 +458,147 @@ TEST(FileStream, FailedWriteIsAWriteFault) {
     EXPECT_EQ(written, 0u);
 }
 
+// ---- writing replaces the file only on Commit
+
+// The hidden temporary files beside name (".name.xxxxxx").
+std::vector<std::string> Temporaries(const TempDir& dir, const std::string& name) {
+    std::vector<std::string> out;
+    for (const std::string& n : dir.Names())
+        if (n.size() == name.size() + 8 && n.starts_with("." + name + ".")) out.push_back(n);
+    return out;
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+TEST(FileStream, AWriteReplacesTheFileOnlyWhenCommitted) {
+    struct Case {
+        const char* what;
+        bool existed;
+        bool commit;
+    } cases[] = {
+        {"over a file, committed", true, true},
+        {"over a file, abandoned", true, false},
+        {"a new file, committed", false, true},
+        {"a new file, abandoned", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string path = c.existed ? dir.Put("f.car", "old\n") : dir.File("f.car");
+        {
+            CfxComPtr<ISBStream> w = Open(path, host::FileMode::Write);
+            ASSERT_EQ(w->SetBinaryMode(VARIANT_TRUE), S_OK);
+            ASSERT_EQ(WriteText(w.Get(), "new\n"), S_OK);
+            // Until the commit the file is as it was; the bytes lie beside it.
+            EXPECT_EQ(std::filesystem::exists(path), c.existed);
+            if (c.existed) {
+                EXPECT_EQ(TempDir::Slurp(path), "old\n");
+            }
+            ASSERT_EQ(Temporaries(dir, "f.car").size(), 1u) << testing::PrintToString(dir.Names());
+            if (c.commit) {
+                EXPECT_EQ(host::CommitFileStream(w.Get()), S_OK);
+                EXPECT_EQ(host::CommitFileStream(w.Get()), S_OK) << "a second commit does nothing";
+                EXPECT_EQ(TempDir::Slurp(path), "new\n");
+            }
+        }
+        EXPECT_TRUE(Temporaries(dir, "f.car").empty()) << testing::PrintToString(dir.Names());
+        if (c.commit) {
+            EXPECT_EQ(TempDir::Slurp(path), "new\n");
+        } else {
+            EXPECT_EQ(std::filesystem::exists(path), c.existed);
+            if (c.existed) {
+                EXPECT_EQ(TempDir::Slurp(path), "old\n");
+            }
+        }
+    }
+}
+
+TEST(FileStream, AReplacedFileKeepsItsPermissionsAndANewOneFollowsTheUmask) {
+    TempDir dir;
+    const mode_t umask = ::umask(022);
+    ::umask(umask);
+    for (mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0755}}) {
+        const std::string path = dir.Put("kept.car", "old");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        CfxComPtr<ISBStream> w = Open(path, host::FileMode::Write);
+        ASSERT_EQ(host::CommitFileStream(w.Get()), S_OK);
+        EXPECT_EQ(ModeOf(path), mode);
+    }
+    const std::string fresh = dir.File("fresh.car");
+    CfxComPtr<ISBStream> w = Open(fresh, host::FileMode::Write);
+    ASSERT_EQ(host::CommitFileStream(w.Get()), S_OK);
+    EXPECT_EQ(ModeOf(fresh), 0666 & ~umask);
+}
+
+TEST(FileStream, WhatCannotBeReplacedIsRefusedOrWrittenInPlace) {
+    TempDir dir;
+    // A file this process may not write is not replaced either.
+    const std::string locked = dir.Put("locked.mdf", "old");
+    {
+        cvtest::UnwritableFile unwritable(locked);
+        if (unwritable.Possible()) {
+            ISBStream* s = nullptr;
+            EXPECT_EQ(host::CreateFileStream(locked, host::FileMode::Write, &s), E_ACCESSDENIED);
+            EXPECT_EQ(s, nullptr);
+            EXPECT_TRUE(Temporaries(dir, "locked.mdf").empty());
+        }
+    }
+    EXPECT_EQ(TempDir::Slurp(locked), "old");
+
+    // A link: the file it names is replaced, the link stays.
+    const std::string real = dir.Put("real.car", "old");
+    const std::string link = dir.File("link.car");
+    std::filesystem::create_symlink(real, link);
+    {
+        CfxComPtr<ISBStream> w = Open(link, host::FileMode::Write);
+        ASSERT_EQ(WriteText(w.Get(), "new"), S_OK);
+        ASSERT_EQ(host::CommitFileStream(w.Get()), S_OK);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(TempDir::Slurp(real), "new");
+
+    // Something other than a file is written in place: nothing to commit.
+    CfxComPtr<ISBStream> null = Open("/dev/null", host::FileMode::Write);
+    EXPECT_EQ(WriteText(null.Get(), "gone"), S_OK);
+    EXPECT_EQ(host::CommitFileStream(null.Get()), S_OK);
+    EXPECT_EQ(host::CommitFileStream(host::CreateMemoryStream().Get()), S_OK) << "no file behind it";
+}
+
+// A writer stopped mid-write, by a failed write or killed outright: the file stays as it was.
+TEST(FileStream, AStoppedWriteLeavesTheFileAsItWas) {
+    TempDir dir;
+    const std::string path = dir.Put("big.car", "old");
+    auto write = [&] {
+        // Past the limit a write fails (the signal ignored) or kills the process.
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        CfxComPtr<ISBStream> w;
+        if (FAILED(host::CreateFileStream(path, host::FileMode::Write, w.Out()))) std::_Exit(2);
+        const std::string chunk(1000, 'x');
+        HRESULT hr = S_OK;
+        for (int i = 0; i < 10 && SUCCEEDED(hr); ++i) hr = WriteText(w.Get(), chunk);
+        if (hr != STG_E_WRITEFAULT) std::_Exit(3);
+        std::_Exit(0);  // a host that gives up without committing
+    };
+    EXPECT_EXIT(
+        {
+            std::signal(SIGXFSZ, SIG_IGN);
+            write();
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(TempDir::Slurp(path), "old");
+    // _Exit ran no destructor: the abandoned bytes stay under the temporary name, never the file's.
+    EXPECT_EQ(Temporaries(dir, "big.car").size(), 1u) << testing::PrintToString(dir.Names());
+
+    EXPECT_EXIT(write(), testing::KilledBySignal(SIGXFSZ), "");
+    EXPECT_EQ(TempDir::Slurp(path), "old");
+    EXPECT_EQ(Temporaries(dir, "big.car").size(), 2u) << testing::PrintToString(dir.Names());
+}
+
 TEST(FileStream, LongTextWriteRoundTrips) {
     TempDir dir;
     std::string logical;
@@ -465,6 +615,7 @@ TEST(FileStream, LongTextWriteRoundTrips) {
         ASSERT_EQ(WriteText(w.Get(), logical, &written), S_OK);
         EXPECT_EQ(written, logical.size());
         EXPECT_EQ(Position(w.Get()), raw.size());
+        EXPECT_EQ(host::CommitFileStream(w.Get()), S_OK);
     }
     EXPECT_TRUE(TempDir::Slurp(path) == raw);
     CfxComPtr<ISBStream> r = Open(path, host::FileMode::Read);

@@ -12,6 +12,8 @@
 //   SetWriteLimit(0) lifts the limit. SetReadLimit likewise for Read.
 // - Made to live on a test's stack: the count starts at 1 (the test's own reference) and
 //   Release never deletes; Refs() tells what the code under test left.
+// - SetFilePath(path) makes it a file stream too (ISBFileStream): GetFilePath gives path, and
+//   Commit is logged (and can be failed) like the other calls, changing nothing.
 #pragma once
 
 #include <algorithm>
@@ -27,9 +29,9 @@
 
 namespace cvtest {
 
-class RecordingStream final : public ISBStream {
+class RecordingStream final : public ISBStream, public ISBFileStream {
 public:
-    enum class Op { Read, Write, Seek, GetBinaryMode, SetBinaryMode, GetSize };
+    enum class Op { Read, Write, Seek, GetBinaryMode, SetBinaryMode, GetSize, Commit };
 
     struct Call {
         Op op;
@@ -56,6 +58,7 @@ public:
     void RecordLastError(bool on) { recordLastError_ = on; }
     void SetBinary(bool binary) { binary_ = binary; }
     void SetPosition(std::size_t pos) { pos_ = pos; }
+    void SetFilePath(std::string path) { path_ = std::move(path); }
 
     // ---- inspection
     const std::vector<Call>& Calls() const { return calls_; }
@@ -85,6 +88,11 @@ public:
         if (!out) return E_POINTER;
         if (iid == IID_IUnknown || iid == IID_ISBStream) {
             *out = static_cast<ISBStream*>(this);
+            AddRef();
+            return S_OK;
+        }
+        if (iid == IID_ISBFileStream && !path_.empty()) {
+            *out = static_cast<ISBFileStream*>(this);
             AddRef();
             return S_OK;
         }
@@ -168,6 +176,14 @@ public:
         return Log(call, S_OK);
     }
 
+    // ---- ISBFileStream, once SetFilePath was called
+    HRESULT GetFilePath(BSTR* path) override {
+        if (!path) return E_POINTER;
+        *path = com::AllocBstrFromUtf8(path_);
+        return S_OK;
+    }
+    HRESULT Commit() override { return Log(Call{Op::Commit}, Injected(Op::Commit)); }
+
     static const char* Name(Op op) {
         switch (op) {
             case Op::Read: return "Read";
@@ -176,6 +192,7 @@ public:
             case Op::GetBinaryMode: return "GetBinaryMode";
             case Op::SetBinaryMode: return "SetBinaryMode";
             case Op::GetSize: return "GetSize";
+            case Op::Commit: return "Commit";
         }
         return "?";
     }
@@ -207,6 +224,7 @@ private:
     }
 
     std::vector<char> data_;
+    std::string path_;
     std::size_t pos_ = 0;
     bool binary_ = false;
     ULONG refs_ = 1;

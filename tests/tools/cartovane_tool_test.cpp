@@ -15,6 +15,8 @@
 #include <nlohmann/json.hpp>
 
 #include "library/formats.h"
+#include "support/temp_dir.h"
+#include "support/unwritable_file.h"
 
 namespace {
 
@@ -353,6 +355,21 @@ TEST(CartovaneTool, FrameValuesShowAsPropertiesAndCopyWithTheDocument) {
 
     ASSERT_EQ(Tool("convert " + energies + " " + copy).status, 0);
     EXPECT_EQ(Tool("show --json " + copy).output, shown.output);
+}
+
+// An export that fails replaces nothing: with the MDF beside the output unwritable, the old CAR
+// stays and no temporary file is left.
+TEST(CartovaneTool, AFailedConvertLeavesTheOldFiles) {
+    cvtest::TempDir dir;
+    const std::string car = dir.Put("out.car", "old car\n");
+    const std::string mdf = dir.Put("out.mdf", "old mdf\n");
+    cvtest::UnwritableFile unwritable(mdf);
+    if (!unwritable.Possible()) GTEST_SKIP() << "no way to make a file unwritable here";
+    ToolRun run = Tool("convert " + ExamplePath() + " " + car);
+    EXPECT_NE(run.status, 0) << run.output;
+    EXPECT_EQ(cvtest::TempDir::Slurp(car), "old car\n");
+    EXPECT_EQ(cvtest::TempDir::Slurp(mdf), "old mdf\n");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"out.car", "out.mdf"}));
 }
 
 TEST(CartovaneTool, BadArgumentsAreRefused) {

@@ -86,7 +86,10 @@ Outcome Session::Export(host::Model3dDocument& document, const std::string& path
     if (FAILED(hr)) return Failure(hr);
     CfxVariant args = arguments.AsExportArgument();
     hr = exporter->Export(stream.Get(), static_cast<ISBDocumentRoot*>(&document), args.Get());
-    return FAILED(hr) ? Failure(hr) : Outcome{hr, {}};
+    if (FAILED(hr)) return Failure(hr);
+    // Only a complete export replaces the file; released uncommitted, the stream leaves it be.
+    if (HRESULT committed = host::CommitFileStream(stream.Get()); FAILED(committed)) return Failure(committed);
+    return Outcome{hr, {}};
 }
 
 }  // namespace cartovane::tool

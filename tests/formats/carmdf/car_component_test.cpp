@@ -1,8 +1,14 @@
 // The CAR/MDF component and the CAR insertion component through the host stand-in.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <utility>
 
 #include "datamodel/atomistic.h"
 #include "formats/carmdf/car_component.h"
@@ -12,7 +18,9 @@
 #include "host/documents.h"
 #include "host/streams.h"
 #include "support/library_components.h"
+#include "support/recording_stream.h"
 #include "support/temp_dir.h"
+#include "support/unwritable_file.h"
 
 namespace {
 
@@ -191,6 +199,158 @@ TEST_F(CarComponent, ExportFailureCarriesTheWritersMessage) {
     EXPECT_LE(last.messageId, msg::CARSAVE_MDF_ATOMSET);
     EXPECT_EQ(last.clsid, CLSID_CARImportExport);
     EXPECT_EQ(last.iid, IID_ISBExporter);
+}
+
+// ---- an export replaces the CAR/MDF pair whole or not at all
+
+// The files of a directory that are no temporary ones, with their contents.
+std::map<std::string, std::string> Files(const cvtest::TempDir& dir) {
+    std::map<std::string, std::string> out;
+    for (const std::string& name : dir.Names())
+        if (!name.starts_with(".")) out[name] = cvtest::TempDir::Slurp(dir.File(name));
+    return out;
+}
+std::size_t Temporaries(const cvtest::TempDir& dir) {
+    std::size_t n = 0;
+    for (const std::string& name : dir.Names()) n += name.starts_with(".") ? 1 : 0;
+    return n;
+}
+
+class CarExportSafety : public CarComponent {
+protected:
+    void SetUp() override {
+        CarComponent::SetUp();
+        ASSERT_EQ(Import(dir.Put("water.car", kCar), CfxVariant(), document), S_OK);
+        // The pair a failed export must leave as it is.
+        car = dir.Put("out.car", "old car\n");
+        mdf = dir.Put("out.mdf", "old mdf\n");
+        before = Files(dir);
+    }
+    // Export as the tool does, committing only what succeeded; the HRESULT and the message.
+    std::pair<HRESULT, std::int32_t> ExportTo(ISBStream* stream) {
+        auto exporter = Create<ISBExporter>("SDCartovane.CARImportExport");
+        CfxComPtr<host::Arguments> args = host::Arguments::Create();
+        Cfx::ClearLastError();
+        HRESULT hr = exporter->Export(stream, static_cast<ISBDocumentRoot*>(document.Get()), args->AsExportArgument().Get());
+        const std::int32_t message = Cfx::GetLastError().messageId;
+        if (SUCCEEDED(hr)) hr = host::CommitFileStream(stream);
+        return {hr, message};
+    }
+    std::pair<HRESULT, std::int32_t> ExportToFile() {
+        CfxComPtr<ISBStream> stream;
+        EXPECT_EQ(host::CreateFileStream(car, host::FileMode::Write, stream.Out()), S_OK);
+        return ExportTo(stream.Get());
+    }
+
+    CfxComPtr<host::Model3dDocument> document;
+    std::string car, mdf;
+    std::map<std::string, std::string> before;
+};
+
+TEST_F(CarExportSafety, ACompleteExportReplacesBothFilesKeepingTheirPermissions) {
+    ASSERT_EQ(::chmod(car.c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(mdf.c_str(), 0600), 0);
+    EXPECT_EQ(ExportToFile().first, S_OK);
+    EXPECT_TRUE(cvtest::TempDir::Slurp(car).starts_with("!KORVEN archive 3"));
+    EXPECT_TRUE(cvtest::TempDir::Slurp(mdf).starts_with("!KORVEN molecular_data 4"));
+    struct stat st {};
+    ASSERT_EQ(::stat(car.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    ASSERT_EQ(::stat(mdf.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(Temporaries(dir), 0u);
+}
+
+// The CAR's stream fails: a write midway, every write from one on (a full disk, the stream
+// recording its failure as the host's do: the writer's report must still be what the host gets),
+// or the commit that would put it in place.
+TEST_F(CarExportSafety, AFailedCarStreamReplacesNothing) {
+    using Op = cvtest::RecordingStream::Op;
+    struct Case {
+        const char* what;
+        Op op;
+        int nth;
+        bool onward;
+        std::size_t commits;  // asked of the CAR stream
+    } cases[] = {
+        {"a write", Op::Write, 1, false, 0},
+        {"every write from the first", Op::Write, 1, true, 0},
+        {"the commit", Op::Commit, 1, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        cvtest::RecordingStream stream;
+        stream.SetFilePath(car);
+        stream.RecordLastError(true);
+        if (c.onward) stream.FailFrom(c.op, c.nth, STG_E_WRITEFAULT);
+        else stream.FailNth(c.op, c.nth, STG_E_WRITEFAULT);
+        const auto [hr, message] = ExportTo(&stream);
+        EXPECT_EQ(hr, E_FAIL);
+        EXPECT_EQ(message, msg::CARSAVE);
+        EXPECT_EQ(stream.CallsOf(Op::Commit).size(), c.commits);
+        EXPECT_EQ(Files(dir), before);
+        EXPECT_EQ(Temporaries(dir), 0u) << testing::PrintToString(dir.Names());
+    }
+}
+
+TEST_F(CarExportSafety, AnUnwritableMdfReplacesNothing) {
+    cvtest::UnwritableFile unwritable(mdf);
+    if (!unwritable.Possible()) GTEST_SKIP() << "no way to make a file unwritable here";
+    const auto [hr, message] = ExportToFile();
+    EXPECT_EQ(hr, E_FAIL);
+    EXPECT_EQ(message, msg::CARSAVE_MDF_FILE);
+    EXPECT_EQ(Files(dir), before);
+    EXPECT_EQ(Temporaries(dir), 0u) << testing::PrintToString(dir.Names());
+}
+
+// A file-size limit stops the export in the CAR or in the MDF (a full disk fails writes alike).
+TEST_F(CarExportSafety, AFileSizeLimitReplacesNothing) {
+    const std::size_t carSize = [&] {
+        cvtest::TempDir probe;
+        CfxComPtr<ISBStream> stream;
+        EXPECT_EQ(host::CreateFileStream(probe.File("probe.car"), host::FileMode::Write, stream.Out()), S_OK);
+        auto exporter = Create<ISBExporter>("SDCartovane.CARImportExport");
+        EXPECT_EQ(exporter->Export(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), CfxVariant().Get()), S_OK);
+        EXPECT_EQ(host::CommitFileStream(stream.Get()), S_OK);
+        return cvtest::TempDir::Slurp(probe.File("probe.car")).size();
+    }();
+    ASSERT_GT(carSize, 100u);
+    struct Case {
+        const char* what;
+        rlim_t limit;
+        std::int32_t message;
+    } cases[] = {
+        {"in the CAR", static_cast<rlim_t>(carSize / 2), msg::CARSAVE},
+        {"in the MDF", static_cast<rlim_t>(carSize + 1), msg::CARSAVE_MDF_FILE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // In a child process: the limit stays with it.
+        auto limited = [&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{c.limit, c.limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const auto [hr, message] = ExportToFile();
+            std::_Exit(hr == E_FAIL && message == c.message ? 0 : 1);
+        };
+        EXPECT_EXIT(limited(), testing::ExitedWithCode(0), "");
+        EXPECT_EQ(Files(dir), before);
+        EXPECT_EQ(Temporaries(dir), 0u) << testing::PrintToString(dir.Names());
+    }
+}
+
+// Killed while writing (here by the limit's signal): the old pair stays, the bytes written lie
+// under temporary names only.
+TEST_F(CarExportSafety, AKilledExportLeavesTheOldFiles) {
+    auto killed = [&] {
+        const rlimit limit{200, 200};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ExportToFile();
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(killed(), testing::KilledBySignal(SIGXFSZ), "");
+    EXPECT_EQ(Files(dir), before);
+    EXPECT_EQ(Temporaries(dir), 1u) << testing::PrintToString(dir.Names());
 }
 
 TEST_F(CarComponent, InsertionAddsTheFilesContentToAnOpenDocument) {

@@ -343,7 +343,7 @@ TEST(CarWriter, FailedWritesFailTheExport) {
         Water w;
         Written out = WriteModel(*w.m.root, dir, "missing/model.car");
         EXPECT_FALSE(out.ok);
-        EXPECT_EQ(out.messageId, msg::CARSAVE_MDF_TITLE);
+        EXPECT_EQ(out.messageId, msg::CARSAVE_MDF_FILE);
     }
     {
         // The disk fills up while the MDF is written.
@@ -358,7 +358,7 @@ TEST(CarWriter, FailedWritesFailTheExport) {
         xxBool allSets = true;
         Cfx::ClearLastError();
         EXPECT_FALSE(writer.WriteCarAndMdf(car, *w.m.root, dir.File("model.car"), nullptr, allSets, true));
-        EXPECT_EQ(Cfx::GetLastError().messageId, msg::CARSAVE);
+        EXPECT_EQ(Cfx::GetLastError().messageId, msg::CARSAVE_MDF_FILE);
     }
 }
 

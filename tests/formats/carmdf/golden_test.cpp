@@ -119,6 +119,7 @@ void CheckGolden(const std::function<void(Model&)>& build, const std::string& na
         ASSERT_TRUE(writer.WriteCarAndMdf(car, *m.root, carPath, nullptr, allSets, false));
         EXPECT_TRUE(allSets);
         car.flush();
+        ASSERT_EQ(host::CommitFileStream(stream.Get()), S_OK);
     }
     const std::string car = TempDir::Slurp(carPath);
     const std::string mdf = TempDir::Slurp(dir.File(name + ".mdf"));

@@ -49,6 +49,7 @@ void Write(xxObject& model, const std::string& carPath, bool unixFormat = false)
     ASSERT_TRUE(writer.WriteCarAndMdf(car, model, carPath, nullptr, allSets, unixFormat));
     EXPECT_TRUE(allSets);
     car.flush();
+    ASSERT_EQ(host::CommitFileStream(stream.Get()), S_OK);
 }
 
 std::string Number(double v, int decimals) {

@@ -118,6 +118,7 @@ TEST_F(QorComponent, ExportLineEndsFollowUnixFormat) {
         ASSERT_EQ(Create<ISBExporter>("SDCartovane.QORImportExport")
                       ->Export(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), args->AsExportArgument().Get()),
                   S_OK);
+        ASSERT_EQ(host::CommitFileStream(stream.Get()), S_OK);  // as the host does after an export
         stream.Reset();
         const std::string text = cvtest::TempDir::Slurp(out);
         ASSERT_EQ(text.rfind("# QOR DRAVIK4 DataModel File Version 4 0", 0), 0u);
@@ -132,6 +133,7 @@ TEST_F(QorComponent, ExportLineEndsFollowUnixFormat) {
     ASSERT_EQ(Create<ISBExporter>("SDCartovane.QORImportExport")
                   ->Export(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), args->AsImportArgument().Get()),
               S_OK);
+    ASSERT_EQ(host::CommitFileStream(stream.Get()), S_OK);
     stream.Reset();
     EXPECT_NE(cvtest::TempDir::Slurp(out).find('\r'), std::string::npos);
 }
