@@ -121,6 +121,8 @@ std::size_t Resident() {
     return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
 }
 
+void TrimHeap() { malloc_trim(0); }
+
 void ResetPeak() {
     std::ofstream clear("/proc/self/clear_refs");
     clear << "5";

@@ -2,6 +2,8 @@
 // their peak-memory figures.
 #pragma once
 
+#include <chrono>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -30,6 +32,31 @@ std::int64_t CountedHeld();
 std::size_t Resident();
 void ResetPeak();
 std::size_t Peak();
+// Gives the heap's free memory back to the kernel.
+void TrimHeap();
+
+// The first load of a model, after the heap gave its free memory back so that every page the
+// model takes is a fresh one from the kernel: whether load() succeeded, how long it took, the
+// most the process held during it and what it kept once the heap was trimmed again (the model
+// still alive), per atom.
+struct FirstLoad {
+    bool loaded = false;
+    double seconds = 0, peakPerAtom = 0, residentPerAtom = 0;
+};
+template <class Load>
+FirstLoad MeasureFirstLoad(double atoms, Load&& load) {
+    TrimHeap();
+    const std::size_t before = Resident();
+    ResetPeak();
+    const auto start = std::chrono::steady_clock::now();
+    FirstLoad first;
+    first.loaded = load();
+    first.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    first.peakPerAtom = static_cast<double>(Peak() - before) / atoms;
+    TrimHeap();  // what the reader freed is no part of the model
+    first.residentPerAtom = static_cast<double>(Resident() - before) / atoms;
+    return first;
+}
 
 template <class F>
 CountedPass Counted(F&& pass) {

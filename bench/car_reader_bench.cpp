@@ -118,20 +118,15 @@ void LoadCar(benchmark::State& state, bool withMdf, bool periodic = false) {
     const Files& files = FilesFor(atoms, withMdf, periodic);
     std::unique_ptr<xxAtomisticTreeRoot> root;
 
-    // Cold: the first load after the heap gave its free memory back, so every page the model
-    // takes is a fresh one from the kernel. It also gives the memory figures.
-    malloc_trim(0);
-    const std::size_t before = cvbench::Resident();
-    cvbench::ResetPeak();
-    const auto start = std::chrono::steady_clock::now();
-    if (!LoadOnce(files, root) || root->DescendentsOf<xxAtom>().size() != static_cast<std::size_t>(atoms)) {
+    // Cold: the first load into memory fresh from the kernel; it also gives the memory figures.
+    const cvbench::FirstLoad first = cvbench::MeasureFirstLoad(atoms, [&] {
+        return LoadOnce(files, root) && root->DescendentsOf<xxAtom>().size() == static_cast<std::size_t>(atoms);
+    });
+    if (!first.loaded) {
         state.SkipWithError("the model did not load");
         return;
     }
-    const double coldSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double peakPerAtom = static_cast<double>(cvbench::Peak() - before) / atoms;
-    malloc_trim(0);  // what the reader freed is no part of the model
-    const double residentPerAtom = static_cast<double>(cvbench::Resident() - before) / atoms;
+    const double coldSeconds = first.seconds;
     root.reset();
 
     // Warm: loads into memory the heap has kept from the loads before (see main).
@@ -152,8 +147,8 @@ void LoadCar(benchmark::State& state, bool withMdf, bool periodic = false) {
         static_cast<double>(files.carBytes + files.mdfBytes) * iterations / 1e6, benchmark::Counter::kIsRate);
     state.counters["atoms_per_s"] = benchmark::Counter(atoms * iterations, benchmark::Counter::kIsRate);
     state.counters["cold_car_MBps"] = static_cast<double>(files.carBytes) / 1e6 / coldSeconds;
-    state.counters["resident_B_per_atom"] = residentPerAtom;
-    state.counters["peak_B_per_atom"] = peakPerAtom;
+    state.counters["resident_B_per_atom"] = first.residentPerAtom;
+    state.counters["peak_B_per_atom"] = first.peakPerAtom;
 }
 
 void BM_LoadCar(benchmark::State& state) { LoadCar(state, false); }

@@ -65,14 +65,10 @@ void BM_ReadQor(benchmark::State& state) {
     const std::string& path = WrittenFile(atoms);
     if (path.empty()) return state.SkipWithError("the file was not written");
     std::unique_ptr<xxAtomisticTreeRoot> root;
-    malloc_trim(0);
-    const std::size_t before = cvbench::Resident();
-    cvbench::ResetPeak();
-    if (!LoadOnce(path, root) || root->DescendentsOf<xxAtom>().size() != static_cast<std::size_t>(atoms))
-        return state.SkipWithError("the model did not load");
-    const double peakPerAtom = static_cast<double>(cvbench::Peak() - before) / atoms;
-    malloc_trim(0);
-    const double residentPerAtom = static_cast<double>(cvbench::Resident() - before) / atoms;
+    const cvbench::FirstLoad first = cvbench::MeasureFirstLoad(atoms, [&] {
+        return LoadOnce(path, root) && root->DescendentsOf<xxAtom>().size() == static_cast<std::size_t>(atoms);
+    });
+    if (!first.loaded) return state.SkipWithError("the model did not load");
     root.reset();
     for (auto _ : state) {
         const bool loaded = LoadOnce(path, root);
@@ -88,8 +84,8 @@ void BM_ReadQor(benchmark::State& state) {
     state.counters["read_MBps"] = benchmark::Counter(
         static_cast<double>(std::filesystem::file_size(path)) * n / 1e6, benchmark::Counter::kIsRate);
     state.counters["atoms_per_s"] = benchmark::Counter(atoms * n, benchmark::Counter::kIsRate);
-    state.counters["resident_B_per_atom"] = residentPerAtom;
-    state.counters["peak_B_per_atom"] = peakPerAtom;
+    state.counters["resident_B_per_atom"] = first.residentPerAtom;
+    state.counters["peak_B_per_atom"] = first.peakPerAtom;
 }
 
 BENCHMARK(BM_WriteQor)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -122,6 +123,16 @@ struct BondScratch {
     int imageKind = 0;
     bool symChildren = false;
     bool drop = false;
+};
+
+// A bond to make once every atom is read: plain numbers (labels, which few bonds have, lie
+// apart), so that millions of them move as bytes when the list grows.
+struct BondRecord {
+    static constexpr std::uint32_t kNoLabel = 0xFFFFFFFFu;
+    int atom1 = 0, atom2 = 0;
+    int id = 0;
+    int kind = q::kBondKindSingle;
+    std::uint32_t label = kNoLabel;  // index into the reader's labels
 };
 
 class Reader {
@@ -574,8 +585,18 @@ private:
                 case B::FaceFlag: break;
             }
         }
-        // An image bond is rebuilt by the symmetry, never made from its record.
-        if (!b.drop && b.imageKind == 0) bonds_.push_back(std::move(b));
+        // An image bond is rebuilt by the symmetry, never made from its record; a bond without
+        // both ends has nothing to join.
+        if (b.drop || b.imageKind != 0 || !b.atom1 || !b.atom2) return S_OK;
+        BondRecord& r = bonds_.emplace_back();
+        r.atom1 = *b.atom1;
+        r.atom2 = *b.atom2;
+        r.id = b.id;
+        r.kind = b.kind;
+        if (!b.label.empty()) {
+            r.label = static_cast<std::uint32_t>(bondLabels_.size());
+            bondLabels_.push_back(std::move(b.label));
+        }
         return S_OK;
     }
 
@@ -627,7 +648,7 @@ private:
     }
 
     void MakeBonds() {
-        for (const BondScratch& b : bonds_) {
+        for (const BondRecord& b : bonds_) {
             xxBondable* first = Object(b.atom1);
             xxBondable* second = Object(b.atom2);
             if (!first || !second) continue;  // an end that names no atom
@@ -649,7 +670,7 @@ private:
                 }
                 xxBond& bond = xxBondable::MakeBond(*first, *second, BondTypeOf(b.kind));
                 if (b.id != 0) bond.SetID(b.id);
-                if (!b.label.empty()) bond.SetName(b.label);
+                if (b.label != BondRecord::kNoLabel) bond.SetName(bondLabels_[b.label]);
             } catch (const Cfx::CfxResult& e) {
                 Warn("\nA bond was not made: " + e.Description() + "\n");
             }
@@ -685,7 +706,8 @@ private:
     std::vector<std::pair<xxBondable*, int>> ids_;
     std::vector<std::pair<int, xxBondable*>> switches_;
     std::vector<xxBondable*> fixed_;
-    std::vector<BondScratch> bonds_;
+    std::vector<BondRecord> bonds_;
+    std::vector<std::string> bondLabels_;
 };
 
 }  // namespace

@@ -113,16 +113,9 @@ private:
         Text("\n");
     }
     void Label(int depth, const xxObject& o) {
-        if (o.GetName().empty()) return;
-        Open(depth, "C", "Label");
-        Quoted(o.GetName());
-        Text(")\n");
+        if (!o.GetName().empty()) TextLine(depth, "Label", o.GetName());
     }
-    void Id(int depth, int id) {
-        Open(depth, "I", "Id");
-        Integer(id);
-        Text(")\n");
-    }
+    void Id(int depth, int id) { IntegerLine(depth, "I", "Id", id); }
     void Position(int depth, const xxPoint3d& p) {
         if (p.x == 0 && p.y == 0 && p.z == 0) return;
         Open(depth, "D", "XYZ");
@@ -134,6 +127,23 @@ private:
         Real(p.z);
         Text("))\n");
     }
+    // "  (A F <name> <value>)", "  (A <type> <name> <integer>)" and "  (A C <name> "<text>")".
+    void SingleLine(int depth, std::string_view name, double value) {
+        Open(depth, "F", name);
+        Single(value);
+        Text(")\n");
+    }
+    void IntegerLine(int depth, std::string_view type, std::string_view name, long long value) {
+        Open(depth, type, name);
+        Integer(value);
+        Text(")\n");
+    }
+    void TextLine(int depth, std::string_view name, std::string_view text) {
+        Open(depth, "C", name);
+        Quoted(text);
+        Text(")\n");
+    }
+
     void Acl(int depth, int code, std::string_view symbol) {
         Open(depth, "C", "ACL");
         Text("\"");
@@ -196,9 +206,7 @@ private:
         Position(depth, atom.GetXYZ());
         if (atom.GetID() != 0) Id(depth, atom.GetID());
         if (atom.GetCharge() != 0) {
-            Open(depth, "F", "Charge");
-            Single(atom.GetCharge());
-            Text(")\n");
+            SingleLine(depth, "Charge", atom.GetCharge());
         }
         const xxRational charge = atom.GetFormalCharge();
         if (charge != xxRational{}) {
@@ -214,29 +222,19 @@ private:
             Text("  (A I BackboneData 1)\n");
         }
         if (!atom.GetForcefieldType().empty()) {
-            Open(depth, "C", "FFType");
-            Quoted(atom.GetForcefieldType());
-            Text(")\n");
+            TextLine(depth, "FFType", atom.GetForcefieldType());
         }
         if (atom.GetOccupancy() != 1) {
-            Open(depth, "F", "Occupancy");
-            Single(atom.GetOccupancy());
-            Text(")\n");
+            SingleLine(depth, "Occupancy", atom.GetOccupancy());
         }
         if (atom.GetMass() != element.GetAtomicWeight()) {
-            Open(depth, "F", "Mass");
-            Single(atom.GetMass());
-            Text(")\n");
+            SingleLine(depth, "Mass", atom.GetMass());
         }
         if (atom.GetAppliedTF() > 0) {
-            Open(depth, "I", "TempFactorType");
-            Integer(atom.GetAppliedTF());
-            Text(")\n");
+            IntegerLine(depth, "I", "TempFactorType", atom.GetAppliedTF());
         }
         if (atom.GetIsotropicTF() != 0) {
-            Open(depth, "F", "IsoTempFactor");
-            Single(atom.GetIsotropicTF());
-            Text(")\n");
+            SingleLine(depth, "IsoTempFactor", atom.GetIsotropicTF());
         }
         if (IsFixed(atom)) {
             Indent(depth);
@@ -248,9 +246,7 @@ private:
     void WriteSwitch(const xxObject& o, int depth) {
         const Numbered* record = table_.Find(&o);
         if (!record || record->switchCentre <= 0) return;
-        Open(depth, "O", "Switch");
-        Integer(record->switchCentre);
-        Text(")\n");
+        IntegerLine(depth, "O", "Switch", record->switchCentre);
     }
 
     void WritePseudoAtom(const xxBondable& o, int depth) {
@@ -262,15 +258,11 @@ private:
         Position(depth, o.GetXYZ());
         if (o.GetID() > 0) Id(depth, o.GetID());
         if (o.GetCharge() != 0) {
-            Open(depth, "F", "Charge");
-            Single(o.GetCharge());
-            Text(")\n");
+            SingleLine(depth, "Charge", o.GetCharge());
         }
         Label(depth, o);
         if (!o.GetForcefieldType().empty()) {
-            Open(depth, "C", "FFType");
-            Quoted(o.GetForcefieldType());
-            Text(")\n");
+            TextLine(depth, "FFType", o.GetForcefieldType());
         }
     }
 
@@ -285,18 +277,12 @@ private:
         }
         const auto ends = bond.GetAtoms();
         Record(depth, NextNumber(), "Bond");
-        Open(depth, "O", "Atom1");
-        Integer(NumberOf(ends[0]));
-        Text(")\n");
-        Open(depth, "O", "Atom2");
-        Integer(NumberOf(ends[1]));
-        Text(")\n");
+        IntegerLine(depth, "O", "Atom1", NumberOf(ends[0]));
+        IntegerLine(depth, "O", "Atom2", NumberOf(ends[1]));
         Label(depth, bond);
         if (bond.GetID() != 0) Id(depth, bond.GetID());
         if (kind > q::kBondKindSingle) {
-            Open(depth, "I", "Type");
-            Integer(kind);
-            Text(")\n");
+            IntegerLine(depth, "I", "Type", kind);
         }
     }
 

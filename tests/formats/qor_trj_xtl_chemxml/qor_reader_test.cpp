@@ -115,6 +115,23 @@ TEST(QorReader, ContinuedLinesAreJoined) {
     EXPECT_EQ(Atoms(l.root)[0]->GetXYZ(), (xxPoint3d{1, 2, 3}));
 }
 
+// Continued lines are joined only up to the line reader's limit: an endless continuation fails
+// the load instead of growing the line without bound.
+TEST(QorReader, AJoinedLineLongerThanTheLimitFails) {
+    std::string text = Model("  (2 Atom\n    (A D XYZ (1 \\\n");
+    text.resize(text.size() - 2);  // inside the atom: without the model's closing line
+    const std::string piece = std::string(4096, '7') + " \\\n";
+    text.reserve(text.size() + 72 * 1024 * 1024);
+    while (text.size() < 72u * 1024 * 1024) text += piece;
+    Loaded l;
+    try {
+        Load(text, l);
+        FAIL() << "the load went on";
+    } catch (const Cfx::CfxResult& e) {
+        EXPECT_EQ(e.Hr(), E_FAIL);
+    }
+}
+
 TEST(QorReader, EndOfTextInsideEachKind) {
     struct Case {
         const char* body;
