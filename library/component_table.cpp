@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "documents/binary_component.h"
 #include "documents/xsd_components.h"
 #include "formats/carmdf/arc_component.h"
 #include "formats/carmdf/car_component.h"
@@ -49,7 +50,7 @@ constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
                   "PeriodicTableImportExport"),
     CARTOVANE_ROW(CLSID_BeadTypesImportExport, kNotBuiltNoPointer, "Bead Types ImportExport component",
                   "BeadTypesImportExport"),
-    CARTOVANE_ROW(CLSID_BinaryImportExport, kNotBuilt,
+    CARTOVANE_ROW(CLSID_BinaryImportExport, &CBinaryImportExport::CreateInstance,
                   "Undo/Redo Binary Document ImportExport component", "BinaryImportExport"),
     CARTOVANE_ROW(CLSID_ChemistryXMLImportExport, kNotBuiltInvalidPointer,
                   "Vintrell Chemistry XML ImportExport component", "ChemistryXMLImportExport"),
