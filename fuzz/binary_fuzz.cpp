@@ -6,31 +6,21 @@
 #include <vector>
 
 #include "documents/binary_component.h"
+#include "fuzz/fuzz_importer.h"
 #include "host/documents.h"
 #include "host/streams.h"
 
 namespace {
 
-template <class Interface>
-CfxComPtr<Interface> Component(REFIID iid) {
-    CCfxUnknown* created = nullptr;
-    if (FAILED(cartovane::CBinaryImportExport::CreateInstance(&created))) std::abort();
-    CfxComPtr<Interface> component;
-    created->DelegatedQueryInterface(iid, component.OutVoid());
-    created->DelegatedRelease();
-    if (!component) std::abort();
-    return component;
-}
-
 HRESULT Restore(const std::vector<char>& bytes, host::Model3dDocument& document) {
     CfxComPtr<ISBStream> stream = host::CreateMemoryStream(bytes);
-    return Component<ISBImporter>(IID_ISBImporter)
+    return ConnectedImporter<cartovane::CBinaryImportExport>(FuzzContainerRoot())
         ->Import(stream.Get(), static_cast<ISBDocumentRoot*>(&document), CfxVariant().Get());
 }
 
 std::vector<char> Save(host::Model3dDocument& document) {
     CfxComPtr<ISBStream> stream = host::CreateMemoryStream();
-    if (FAILED(Component<ISBExporter>(IID_ISBExporter)
+    if (FAILED(ConnectedComponent<cartovane::CBinaryImportExport, ISBExporter>(FuzzContainerRoot(), IID_ISBExporter)
                    ->Export(stream.Get(), static_cast<ISBDocumentRoot*>(&document), CfxVariant().Get())))
         std::abort();
     return host::MemoryStreamBytes(stream.Get());
@@ -39,11 +29,7 @@ std::vector<char> Save(host::Model3dDocument& document) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool registered = [] {
-        host::RegisterHostClasses();
-        return true;
-    }();
-    (void)registered;
+    FuzzContainerRoot();
     const std::vector<char> bytes(reinterpret_cast<const char*>(data), reinterpret_cast<const char*>(data) + size);
     CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
     if (FAILED(Restore(bytes, *document.Get()))) {

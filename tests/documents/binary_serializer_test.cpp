@@ -15,6 +15,7 @@
 #include "documents/xsd_writer.h"
 #include "host/streams.h"
 #include "support/recording_stream.h"
+#include "support/thrown_result.h"
 #include "xml/xml.h"
 
 using cartovane::CBinaryDMExporter;
@@ -84,15 +85,7 @@ void LoadBinary(const Bytes& bytes, xxSerializable& root, std::size_t at = 0) {
     reader.NotifyAllObjectsLoaded();
 }
 
-template <class Body>
-Cfx::CfxResult Thrown(Body&& body) {
-    try {
-        body();
-    } catch (const Cfx::CfxResult& r) {
-        return r;
-    }
-    return Cfx::CfxResult(S_OK);
-}
+using cvtest::Thrown;
 
 void PutU32(Bytes& out, std::uint32_t v) {
     for (int k = 0; k < 4; ++k) out.push_back(static_cast<unsigned char>(v >> (8 * k)));
