@@ -1,61 +1,35 @@
 // The undo/redo component's save and restore of generated water boxes, as the host runs them:
-// through the component on the host's memory stream and on a file stream, beside the XSD
-// component's save and load of the same documents. MB (10^6 bytes) of stream per second, atoms
-// per second, and the peak of heap bytes held per atom.
+// through the component, by ProgID, on the host's memory stream and on a file stream, beside the
+// XSD component's save and load of the same documents on the memory stream. MB (10^6 bytes) of
+// stream per second, atoms per second, and the peak of heap bytes held per atom.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "bench/bench_models.h"
 #include "bench/bench_support.h"
-#include "documents/binary_component.h"
-#include "documents/xsd_components.h"
-#include "host/documents.h"
+#include "bench/component_host.h"
 #include "host/streams.h"
 
 namespace {
 
-enum Component { kBinary, kXsd };
+constexpr char kBinary[] = "SDCartovane.BinaryImportExport";
+constexpr char kXsd[] = "SDCartovane.XSDImportExport";
 enum Medium { kMemory, kFile };
-
-host::ContainerRoot& Host() {
-    static CfxComPtr<host::ContainerRoot> root = [] {
-        host::RegisterHostClasses();
-        return host::ContainerRoot::Create();
-    }();
-    return *root.Get();
-}
-
-// A component connected to the host, as the host creates them.
-template <class Interface>
-CfxComPtr<Interface> Create(Component which, REFIID iid) {
-    CCfxUnknown* created = nullptr;
-    const HRESULT hr = which == kBinary ? cartovane::CBinaryImportExport::CreateInstance(&created)
-                                        : cartovane::XSDImportExport::CreateInstance(&created);
-    CfxComPtr<Interface> component;
-    if (SUCCEEDED(hr)) {
-        created->DelegatedQueryInterface(iid, component.OutVoid());
-        created->DelegatedRelease();
-        Host().Connect(component.Get());
-    }
-    return component;
-}
 
 // A document holding a water box of that many atoms.
 CfxComPtr<host::Model3dDocument> Document(std::int64_t atoms) {
-    CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
-    document->SetContainerRoot(&Host());
+    CfxComPtr<host::Model3dDocument> document = cvbench::TheHost().NewDocument("");
     auto box = cvbench::WaterBox(atoms);
     while (box->NumChildren()) box->Children().front()->SetParent(document->Tree());
     document->Tree().SetName(box->GetName());
     return document;
 }
 
-std::string FilePath() {
+const std::string& FilePath() {
     static const std::string path = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "cartovane-binary-bench-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) return std::string("/tmp/cartovane-binary-bench");
@@ -64,18 +38,16 @@ std::string FilePath() {
     return path;
 }
 
-CfxComPtr<ISBStream> Stream(Medium medium, bool write, const std::vector<char>& bytes = {}) {
+CfxComPtr<ISBStream> Stream(Medium medium, host::FileMode mode, const std::vector<char>& bytes = {}) {
     if (medium == kMemory) return host::CreateMemoryStream(bytes);
     CfxComPtr<ISBStream> stream;
-    host::CreateFileStream(FilePath(), write ? host::FileMode::Write : host::FileMode::Read, stream.Out());
+    host::CreateFileStream(FilePath(), mode, stream.Out());
     return stream;
 }
 
-// The bytes the export writes: from the memory stream, or the file's.
-std::vector<char> Saved(Component which, host::Model3dDocument& document) {
+std::vector<char> Saved(const char* component, host::Model3dDocument& document) {
     CfxComPtr<ISBStream> stream = host::CreateMemoryStream();
-    // The XSD export of a host document hands off to a copy; the binary one writes directly.
-    Create<ISBExporter>(which, IID_ISBExporter)->Export(stream.Get(), static_cast<ISBDocumentRoot*>(&document), {});
+    if (!cvbench::TheHost().Export(component, document, stream.Get())) return {};
     return host::MemoryStreamBytes(stream.Get());
 }
 
@@ -87,32 +59,34 @@ void Report(benchmark::State& state, std::size_t bytes, std::int64_t atoms, cons
     state.counters["peak_bytes_per_atom"] = static_cast<double>(counted.peak) / static_cast<double>(atoms);
 }
 
-void BM_Save(benchmark::State& state, Component which, Medium medium) {
+void BM_Save(benchmark::State& state, const char* component, Medium medium) {
     CfxComPtr<host::Model3dDocument> document = Document(state.range(0));
-    auto root = static_cast<ISBDocumentRoot*>(document.Get());
-    CfxComPtr<ISBExporter> exporter = Create<ISBExporter>(which, IID_ISBExporter);
-    const std::size_t bytes = Saved(which, *document.Get()).size();
-    const cvbench::CountedPass counted = cvbench::Counted([&] { exporter->Export(Stream(medium, true).Get(), root, {}); });
-    for (auto _ : state) {
-        CfxComPtr<ISBStream> stream = Stream(medium, true);
-        if (FAILED(exporter->Export(stream.Get(), root, {}))) state.SkipWithError("export failed");
-    }
+    const std::size_t bytes = Saved(component, *document.Get()).size();
+    if (!bytes) state.SkipWithError(Cfx::GetLastError().description.c_str());
+    auto save = [&] {
+        CfxComPtr<ISBStream> stream = Stream(medium, host::FileMode::Write);
+        if (!cvbench::TheHost().Export(component, *document.Get(), stream.Get()))
+            state.SkipWithError(Cfx::GetLastError().description.c_str());
+    };
+    const cvbench::CountedPass counted = cvbench::Counted(save);
+    for (auto _ : state) save();
     Report(state, bytes, state.range(0) / 3 * 3, counted);
 }
 
-void BM_Load(benchmark::State& state, Component which, Medium medium) {
-    const std::vector<char> bytes = Saved(which, *Document(state.range(0)).Get());
+void BM_Load(benchmark::State& state, const char* component, Medium medium) {
+    const std::vector<char> bytes = Saved(component, *Document(state.range(0)).Get());
+    if (bytes.empty()) state.SkipWithError(Cfx::GetLastError().description.c_str());
     if (medium == kFile) {
-        CfxComPtr<ISBStream> file = Stream(kFile, true);
+        CfxComPtr<ISBStream> file = Stream(kFile, host::FileMode::Write);
+        file->SetBinaryMode(VARIANT_TRUE);
         ULONG written = 0;
         file->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
     }
-    CfxComPtr<ISBImporter> importer = Create<ISBImporter>(which, IID_ISBImporter);
     auto load = [&] {
-        CfxComPtr<host::Model3dDocument> target = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
-        CfxComPtr<ISBStream> stream = Stream(medium, false, bytes);
-        if (FAILED(importer->Import(stream.Get(), static_cast<ISBDocumentRoot*>(target.Get()), {})))
-            state.SkipWithError("import failed");
+        CfxComPtr<host::Model3dDocument> target = cvbench::TheHost().NewDocument("");
+        CfxComPtr<ISBStream> stream = Stream(medium, host::FileMode::Read, bytes);
+        if (!cvbench::TheHost().Import(component, stream.Get(), *target.Get()))
+            state.SkipWithError(Cfx::GetLastError().description.c_str());
         return target;
     };
     load();  // the heap has seen a load of this size before the counted one
@@ -130,8 +104,9 @@ void BM_Load(benchmark::State& state, Component which, Medium medium) {
 
 }  // namespace
 
-#define CARTOVANE_BINARY_BENCH(name, ...)                                                   \
-    BENCHMARK_CAPTURE(name, __VA_ARGS__)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime()
+#define CARTOVANE_BINARY_BENCH(name, ...)                                                              \
+    BENCHMARK_CAPTURE(name, __VA_ARGS__)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond) \
+        ->UseRealTime()
 CARTOVANE_BINARY_BENCH(BM_Save, binary_memory, kBinary, kMemory);
 CARTOVANE_BINARY_BENCH(BM_Save, binary_file, kBinary, kFile);
 CARTOVANE_BINARY_BENCH(BM_Save, xsd_memory, kXsd, kMemory);

@@ -133,6 +133,27 @@ TEST_F(BinaryComponent, FailuresCarryTheirTextsBehindThePrefix) {
     EXPECT_EQ(Cfx::GetLastError().description, Cfx::CfxResult::StandardDescription(E_UNEXPECTED));
 }
 
+// After the restore the document's class is looked up by its ProgID; one the registry does not
+// know fails the import with the lookup's error, behind the prefix.
+TEST_F(BinaryComponent, ADocumentClassTheRegistryDoesNotKnowFailsTheImport) {
+    CfxComPtr<host::Model3dDocument> model = FromCar(std::string(CARTOVANE_TEST_DATA) + "/carmdf/chain.car");
+    const Bytes saved = Save(model);
+    for (const char* progId : {kAtomistic3dDocumentProgID, "Pendrake.NoSuchDocument"}) {
+        SCOPED_TRACE(progId);
+        CfxComPtr<cvtest::ForwardingDocument> document =
+            cvtest::ForwardingDocument::Over(host::Model3dDocument::Create(kAtomistic3dDocumentProgID));
+        document->progId = progId;
+        CfxComPtr<ISBStream> stream = host::CreateMemoryStream(saved);
+        const HRESULT hr = Import(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()));
+        if (progId == std::string(kAtomistic3dDocumentProgID)) {
+            EXPECT_EQ(hr, S_OK) << Cfx::GetLastError().description;
+        } else {
+            EXPECT_TRUE(FAILED(hr));
+            EXPECT_EQ(Cfx::GetLastError().description.rfind("Unable to process content - ", 0), 0u);
+        }
+    }
+}
+
 TEST_F(BinaryComponent, AFailingStreamFailsTheExportWithItsError) {
     CfxComPtr<host::Model3dDocument> model = FromCar(std::string(CARTOVANE_TEST_DATA) + "/carmdf/chain.car");
     for (int nth : {1, 2}) {

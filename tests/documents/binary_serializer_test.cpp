@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -486,6 +487,53 @@ TEST(BinaryStream, PropertyTemplatesGoByTheirStableNumbers) {
     ProbeA target;
     LoadBinary(SaveBinary(root), target);
     EXPECT_EQ(back, templates);
+}
+
+TEST(BinaryStream, ReferencesReachObjectsMadeFromTheClassTableAndReadNullOnceTheyAreGone) {
+    // A tree whose children are: a leaf, a deleter that deletes it while loading, a leaf that
+    // references it, and two leaves that reference a leaf the tree never saves.
+    xxTreeRoot tree;
+    TestLeaf loose;
+    loose.SetName("loose");
+    auto& victim = tree.CreateChild<TestLeaf>();
+    victim.SetName("victim");
+    tree.CreateChild<TestDeleter>().victim.Reset(&victim);
+    for (xxObject* target : {static_cast<xxObject*>(&victim), static_cast<xxObject*>(&loose), static_cast<xxObject*>(&loose)}) {
+        auto& leaf = tree.CreateChild<TestLeaf>();
+        leaf.withRef = true;
+        leaf.ref.Reset(target);
+    }
+    const Bytes saved = SaveBinary(tree);
+    EXPECT_EQ(Split(saved).classes.size(), 7u);  // the unsaved leaf has an identifier of its own
+
+    xxTreeRoot back;
+    TestLeaf::NotifiedLog().clear();
+    LoadBinary(saved, back);
+    ASSERT_EQ(back.NumChildren(), 4u);  // the victim has gone
+    auto ref = [&](std::size_t k) { return static_cast<TestLeaf&>(back.GetChild(k)).ref.Get(); };
+    EXPECT_EQ(ref(1), nullptr);  // read after the victim was deleted
+    // The unsaved leaf was one object for both while the reader lived, and went with it.
+    EXPECT_EQ(ref(2), nullptr);
+    EXPECT_EQ(ref(3), nullptr);
+    const std::vector<std::string>& log = TestLeaf::NotifiedLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "victim"), 0);  // deleted: not told
+    EXPECT_EQ(std::count(log.begin(), log.end(), ""), 4);         // three leaves and the unsaved one
+}
+
+TEST(BinaryStream, ObjectsNestNoDeeperThanTheXmlLoaderAllows) {
+    ProbeReset reset;
+    ProbeA top;
+    ProbeA* at = &top;
+    for (int k = 0; k < 300; ++k) at = static_cast<ProbeA*>(at->kids.emplace_back(std::make_unique<ProbeA>()).get());
+    ProbeA::onSave = [](const ProbeA& self, xxOutput& out) {
+        out.SaveChildObject(self.kids.empty() ? nullptr : self.kids[0].get());
+    };
+    const Bytes saved = SaveBinary(top);
+    ProbeA::onLoad = [](ProbeA& self, xxInput& in) { self.kids.push_back(in.ReadChild<xxObject>()); };
+    ProbeA back;
+    Cfx::CfxResult r = Thrown([&] { LoadBinary(saved, back); });
+    EXPECT_EQ(r.Hr(), E_UNEXPECTED);
+    EXPECT_EQ(r.Description(), "The document's objects nest deeper than 256 levels");
 }
 
 TEST(BinaryStream, WriteFailuresAreReported) {
