@@ -343,6 +343,15 @@ TEST(CartovaneTool, BinaryStreamRoundTripsThroughTheNamedComponents) {
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
     EXPECT_EQ(read(back), read(xsd));
+    // The components the host names for undo, the periodic table and the bead types are built.
+    ToolRun components = Tool("components");
+    for (const char* progId : {"SDCartovane.BinaryImportExport", "SDCartovane.PeriodicTableImportExport",
+                               "SDCartovane.BeadTypesImportExport"}) {
+        const auto at = components.output.find(std::string(" ") + progId + " ");
+        ASSERT_NE(at, std::string::npos) << progId;
+        const std::string line = components.output.substr(at, components.output.find('\n', at) - at);
+        EXPECT_NE(line.find(" yes "), std::string::npos) << line;
+    }
     ToolRun shown = Tool("show --json " + bin + " --importer SDCartovane.BinaryImportExport");
     ASSERT_EQ(shown.status, 0) << shown.output;
     EXPECT_EQ(shown.output, Tool("show --json " + xsd).output);
