@@ -2,7 +2,6 @@
 // not a document, and a failed import leaves them as they were.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -56,6 +55,13 @@ protected:
         a.SetColor(0xFF0000FFu);
         xxBeadTypeManager::Instance().CreateChild<xxBeadType>().SetName("C1");
     }
+    // The element of that name, with its isotopes.
+    static std::string ElementText(const std::string& table, const std::string& name) {
+        const auto begin = table.rfind("<Element ", table.find("Name=\"" + name + "\""));
+        const auto close = table.find('>', begin);
+        const auto end = table[close - 1] == '/' ? close + 1 : table.find("</Element>", begin) + 10;
+        return table.substr(begin, end - begin);
+    }
     static std::string Replace(std::string text, const std::string& from, const std::string& to) {
         const auto at = text.find(from);
         if (at != std::string::npos) text.replace(at, from.size(), to);
@@ -88,9 +94,7 @@ TEST_F(SingletonComponents, AnImportedTableIsWhatAtomsAndLookupsSee) {
     const std::string carbon = "Name=\"Carbon\"";
     ASSERT_NE(table.find(carbon), std::string::npos);
     // Only carbon, with another mass and radius: the other elements stay.
-    const auto begin = table.rfind('<', table.find(carbon));
-    const auto end = table.find("/>", begin) + 2;
-    std::string element = table.substr(begin, end - begin);
+    std::string element = ElementText(table, "Carbon");
     element = Replace(Replace(element, "Mass=\"12.011\"", "Mass=\"13.5\""), "CovalentRadius=\"0.76\"", "CovalentRadius=\"0.9\"");
     const std::string head = Replace(table.substr(0, table.find("<Element")), "Children=\"119\"", "Children=\"1\"");
     const std::string tail = table.substr(table.rfind("</PeriodicTable>"));
@@ -108,13 +112,15 @@ TEST_F(SingletonComponents, AnImportedTableIsWhatAtomsAndLookupsSee) {
 TEST_F(SingletonComponents, FailedImportsLeaveTheProcessDataAsItWas) {
     AddBeads();
     const std::string table = Export(kTable), beads = Export(kBeads);
-    const std::string carbon = table.substr(table.rfind('<', table.find("Name=\"Carbon\"")));
-    const std::string carbonElement = carbon.substr(0, carbon.find("/>") + 2);
+    const std::string carbonElement = ElementText(table, "Carbon");
     const std::string tableTail = table.substr(table.rfind("</PeriodicTable>"));
     const std::string tableHead = Replace(table.substr(0, table.find("<Element")), "Children=\"119\"", "Children=\"1\"");
     const std::string twoHead = Replace(tableHead, "Children=\"1\"", "Children=\"2\"");
     // The same element again under an identifier of its own.
-    const std::string again = std::regex_replace(carbonElement, std::regex("ID=\"[0-9]+\""), "ID=\"99999\"");
+    std::string again = carbonElement;
+    int id = 90000;
+    for (auto at = again.find("ID=\""); at != std::string::npos; at = again.find("ID=\"", at + 1))
+        again.replace(at + 4, again.find('"', at + 4) - (at + 4), std::to_string(id++));
     const std::string parsePrefix = "Unable to parse periodic table data as valid XML - ";
     const struct Case {
         const char* what;
