@@ -22,6 +22,11 @@ public:
                 const CfxVariant& args = CfxVariant()) const;
     bool Export(const char* progId, host::Model3dDocument& document, const std::string& output,
                 const CfxVariant& args = CfxVariant()) const;
+    // The same over a stream the caller made (a memory stream, say).
+    bool Import(const char* progId, ISBStream* stream, host::Model3dDocument& document,
+                const CfxVariant& args = CfxVariant()) const;
+    bool Export(const char* progId, host::Model3dDocument& document, ISBStream* stream,
+                const CfxVariant& args = CfxVariant()) const;
 
 private:
     CfxComPtr<host::ContainerRoot> root_;

@@ -25,17 +25,6 @@ public:
     HandOffScope& operator=(const HandOffScope&) = delete;
 };
 
-// A failed host call: its recorded last error when it recorded one, else its own standard
-// text (an older last error must not stand in for it).
-[[noreturn]] void ThrowHostFailure(HRESULT hr) {
-    if (Cfx::GetLastError().hr == hr) Cfx::CfxResult::LastError();
-    throw Cfx::CfxResult::WithStandardDescription(hr);
-}
-
-void CheckHost(HRESULT hr) {
-    if (FAILED(hr)) ThrowHostFailure(hr);
-}
-
 xxTrajectory* FirstTrajectoryBelow(const xxTreeNode& node) {
     xxTrajectory* found = nullptr;
     node.ForEachDescendent([&](xxObject& object) {

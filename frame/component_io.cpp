@@ -4,6 +4,11 @@
 
 namespace cartovane {
 
+void ThrowHostFailure(HRESULT hr) {
+    if (Cfx::GetLastError().hr == hr) Cfx::CfxResult::LastError();
+    throw Cfx::CfxResult::WithStandardDescription(hr);
+}
+
 HRESULT FilePathOf(ISBStream* stream, std::string& path, const Cfx::CfxResult& noPath) {
     Cfx::CheckNullDereference(stream);
     CfxComPtr<ISBFileStream> file;

@@ -18,6 +18,13 @@ namespace cartovane {
 // E_UNEXPECTED "Cannot access underlying document." or the component's own result.
 using host::TreeRootOf;
 
+// A failed host call: its recorded last error when it recorded one, else its own standard
+// text (an older last error must not stand in for it).
+[[noreturn]] void ThrowHostFailure(HRESULT hr);
+inline void CheckHost(HRESULT hr) {
+    if (FAILED(hr)) ThrowHostFailure(hr);
+}
+
 // The path of the file behind a host stream. A stream with no file behind it returns its
 // refusal of ISBFileStream (path untouched); a failed path query throws noPath, by default
 // E_UNEXPECTED "Failed to obtain the stream name". A null stream is a null dereference.

@@ -1,4 +1,4 @@
-// An import component for a fuzz target, made by its creator as the class factory makes it and
+// A component (an importer, by default) for a fuzz target, made by its creator as the class factory makes it and
 // connected to the container root, whose diagnostics start empty.
 #pragma once
 
@@ -6,14 +6,29 @@
 
 #include "host/documents.h"
 
-template <class Component>
-CfxComPtr<ISBImporter> ConnectedImporter(host::ContainerRoot& root) {
+// The fuzz target's container root, with the host's classes registered.
+inline host::ContainerRoot& FuzzContainerRoot() {
+    static CfxComPtr<host::ContainerRoot> root = [] {
+        host::RegisterHostClasses();
+        return host::ContainerRoot::Create();
+    }();
+    return *root.Get();
+}
+
+template <class Component, class Interface>
+CfxComPtr<Interface> ConnectedComponent(host::ContainerRoot& root, REFIID iid) {
     CCfxUnknown* created = nullptr;
     if (FAILED(Component::CreateInstance(&created))) std::abort();
-    CfxComPtr<ISBImporter> importer;
-    created->DelegatedQueryInterface(IID_ISBImporter, importer.OutVoid());
+    CfxComPtr<Interface> component;
+    created->DelegatedQueryInterface(iid, component.OutVoid());
     created->DelegatedRelease();
-    root.Connect(importer.Get());
+    if (!component) std::abort();
+    root.Connect(component.Get());
     root.Diagnostics().Clear();
-    return importer;
+    return component;
+}
+
+template <class Component>
+CfxComPtr<ISBImporter> ConnectedImporter(host::ContainerRoot& root) {
+    return ConnectedComponent<Component, ISBImporter>(root, IID_ISBImporter);
 }

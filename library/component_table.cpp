@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "documents/binary_component.h"
+#include "documents/singleton_components.h"
 #include "documents/xsd_components.h"
 #include "formats/carmdf/arc_component.h"
 #include "formats/carmdf/car_component.h"
@@ -45,11 +47,12 @@ constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
                   "Mesoscale Trajectory Document ImportExport component", "MTDImportExport"),
     CARTOVANE_ROW(CLSID_GSDImportExport, &GSDImportExport::CreateInstance,
                   "Growth Structure Document ImportExport component", "GSDImportExport"),
-    CARTOVANE_ROW(CLSID_PeriodicTableImportExport, kNotBuilt, "Periodic Table ImportExport component",
+    CARTOVANE_ROW(CLSID_PeriodicTableImportExport, &PeriodicTableImportExport::CreateInstance,
+                  "Periodic Table ImportExport component",
                   "PeriodicTableImportExport"),
-    CARTOVANE_ROW(CLSID_BeadTypesImportExport, kNotBuiltNoPointer, "Bead Types ImportExport component",
+    CARTOVANE_ROW(CLSID_BeadTypesImportExport, &BeadTypesImportExport::CreateInstance, "Bead Types ImportExport component",
                   "BeadTypesImportExport"),
-    CARTOVANE_ROW(CLSID_BinaryImportExport, kNotBuilt,
+    CARTOVANE_ROW(CLSID_BinaryImportExport, &CBinaryImportExport::CreateInstance,
                   "Undo/Redo Binary Document ImportExport component", "BinaryImportExport"),
     CARTOVANE_ROW(CLSID_ChemistryXMLImportExport, kNotBuiltInvalidPointer,
                   "Vintrell Chemistry XML ImportExport component", "ChemistryXMLImportExport"),

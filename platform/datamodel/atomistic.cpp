@@ -385,7 +385,7 @@ void xxAtom3d::SetElementNumber(int number) {
     AssignedMask() |= m_pptElement.Mask();
 }
 
-const xxElement& xxAtom3d::GetElement() const { return kElementTable[static_cast<std::size_t>(element_)]; }
+const xxElement& xxAtom3d::GetElement() const { return xxElementFactory::Table()[static_cast<std::size_t>(element_)]; }
 
 void xxAtom3d::SetIsotope(int massNumber) {
     if (!IsMassNumber(massNumber))

@@ -5,13 +5,15 @@
 #include <vector>
 
 #include "cfx/cfx.h"
+#include "datamodel/stable_numbers.h"
 
 namespace {
 
 struct Registry {
     std::map<std::string, const xxClass*, std::less<>> byName;  // names and second names
-    std::map<unsigned, const xxClass*> byType;                  // registration order
-    unsigned nextTypeId = xxClass::kRootTypeId + 1;
+    std::map<unsigned, const xxClass*> byType;
+    std::map<std::uint64_t, const xxClass*> byOrder;            // by registration
+    std::uint64_t registrations = 0;
     ~Registry();
 };
 
@@ -47,10 +49,14 @@ xxClass::xxClass(const char* name, const char* secondName, CreateFunction create
             throw xxClassRegistrationError("Class " + Quoted(*key) + " is already registered");
     }
     if (name_ == secondName_) secondName_.clear();
-    if (registry.nextTypeId == std::numeric_limits<unsigned>::max())
-        throw xxClassRegistrationError("No class type ids are left");
-    typeId_ = registry.nextTypeId++;
+    const unsigned typeId = xxStableNumberOf(name_);
+    if (auto taken = registry.byType.find(typeId); taken != registry.byType.end())
+        throw xxClassRegistrationError("Classes " + Quoted(taken->second->GetName()) + " and " + Quoted(name_) +
+                                       " have the same type id");
+    typeId_ = typeId;
+    order_ = registry.registrations++;
     registry.byType.emplace(typeId_, this);
+    registry.byOrder.emplace(order_, this);
     registry.byName.emplace(name_, this);
     if (!secondName_.empty()) registry.byName.emplace(secondName_, this);
 }
@@ -59,6 +65,7 @@ xxClass::~xxClass() {
     if (registryDestroyed) return;
     Registry& registry = TheRegistry();
     registry.byType.erase(typeId_);
+    registry.byOrder.erase(order_);
     registry.byName.erase(name_);
     if (!secondName_.empty()) registry.byName.erase(secondName_);
 }
@@ -126,12 +133,14 @@ const xxClass* xxClass::FindClassByTypeIfExists(unsigned typeId) {
 }
 
 void xxClass::ForEach(const std::function<void(const xxClass&)>& visit) {
-    std::vector<unsigned> typeIds;
-    typeIds.reserve(TheRegistry().byType.size());
-    for (const auto& [typeId, cls] : TheRegistry().byType) typeIds.push_back(typeId);
+    std::vector<std::uint64_t> order;
+    order.reserve(TheRegistry().byOrder.size());
+    for (const auto& [n, cls] : TheRegistry().byOrder) order.push_back(n);
     // Looked up again per step: a visit may register or remove classes.
-    for (unsigned typeId : typeIds)
-        if (const xxClass* cls = FindClassByTypeIfExists(typeId)) visit(*cls);
+    for (std::uint64_t n : order) {
+        const auto& byOrder = TheRegistry().byOrder;
+        if (auto it = byOrder.find(n); it != byOrder.end()) visit(*it->second);
+    }
 }
 
 std::size_t xxClass::Count() { return TheRegistry().byType.size(); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -29,10 +30,12 @@ public:
     // The type of xxClassInstance itself: every instance IsA it.
     static constexpr unsigned kRootTypeId = 1;
 
-    // Registers the class and gives it the next type id. secondName and create may be null
+    // Registers the class under a type id derived from its name alone (the same in every
+    // process, whatever else is registered; stable_numbers.h). secondName and create may be null
     // (no second name; an abstract class). bases points at baseCount entries that are read at
     // every IsA, so an entry may be stored after construction; null entries are skipped.
-    // Throws xxClassRegistrationError for a missing or taken name.
+    // Throws xxClassRegistrationError for a missing or taken name, or a type id taken by
+    // another name.
     xxClass(const char* name, const char* secondName, CreateFunction create, const xxClass* const* bases,
             std::size_t baseCount, unsigned version = 1, const xxPropertyTable* properties = nullptr);
     ~xxClass();  // unregisters
@@ -81,6 +84,7 @@ private:
     unsigned version_;
     const xxPropertyTable* properties_;
     unsigned typeId_ = kExcludedTypeId;
+    std::uint64_t order_ = 0;  // place in the registration order
     mutable unsigned documentVersion_ = 0;
     // Whether every base entry up the chain is stored; then no ancestor can be added.
     bool ChainComplete() const;

@@ -1,6 +1,7 @@
 #include "datamodel/elements.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 #include "base/text.h"
@@ -42,6 +43,19 @@ static_assert(IsotopesAreSorted());
                                            " \"" + std::string(value) + "\".");
 }
 
+// The table the lookups read: the built-in one until an element is set. Constant-initialised,
+// so it serves static initialisers of any file.
+constinit std::array<xxElement, kElementTable.size()> current = kElementTable;
+
+// The texts of the elements set: symbols, then names.
+struct Texts {
+    std::array<std::string, kElementTable.size()> symbols, names;
+};
+Texts& SetTexts() {
+    static Texts texts;
+    return texts;
+}
+
 }  // namespace
 
 std::span<const xxIsotope> xxElement::Isotopes() const noexcept {
@@ -61,20 +75,34 @@ const xxIsotope* xxElement::FindIsotope(int massNumber) const noexcept {
     return it != end && it->massNumber == massNumber ? it : nullptr;
 }
 
+std::span<const xxElement> xxElementFactory::Table() noexcept { return current; }
+
+void xxElementFactory::SetElementData(int number, std::string_view symbol, std::string_view name, double mass,
+                                      double covalentRadius) {
+    if (number < 0 || number > kMaxElementNumber) ThrowNotFound("atomic number", std::to_string(number));
+    const auto i = static_cast<std::size_t>(number);
+    Texts& texts = SetTexts();
+    texts.symbols[i].assign(symbol);
+    texts.names[i].assign(name);
+    current[i] = {number, texts.symbols[i], texts.names[i], mass, covalentRadius};
+}
+
+void xxElementFactory::ResetElementData() { current = kElementTable; }
+
 const xxElement* xxElementFactory::FindElementByType(int number) noexcept {
     if (number < 0 || number > kMaxElementNumber) return nullptr;
-    return &kElementTable[static_cast<std::size_t>(number)];
+    return &current[static_cast<std::size_t>(number)];
 }
 
 const xxElement* xxElementFactory::FindElement(std::string_view symbol) noexcept {
-    if (symbol.empty() || symbol.size() > 2) return nullptr;
-    for (const xxElement& e : kElementTable)
+    if (symbol.empty()) return nullptr;
+    for (const xxElement& e : current)
         if (EqualsNoCase(e.symbol, symbol)) return &e;
     return nullptr;
 }
 
 const xxElement* xxElementFactory::FindElementByName(std::string_view name) noexcept {
-    for (const xxElement& e : kElementTable)
+    for (const xxElement& e : current)
         if (EqualsNoCase(e.name, name)) return &e;
     return nullptr;
 }

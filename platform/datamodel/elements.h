@@ -151,13 +151,25 @@ inline constexpr std::array<xxElement, 119> kElementTable{{
 
 inline constexpr int kMaxElementNumber = 118;
 
-// Lookups for file readers. Find* return null when nothing matches; Get* throw a CfxResult
-// (E_INVALIDARG) naming what was asked for. Symbols and names match without regard to case,
-// so "CL", "cl" and "Cl" are all chlorine.
+class xxPeriodicTable;
+
+// Lookups for file readers and the data model. Find* return null when nothing matches; Get*
+// throw a CfxResult (E_INVALIDARG) naming what was asked for. Symbols and names match without
+// regard to case, so "CL", "cl" and "Cl" are all chlorine. They answer from the process's
+// periodic table, the built-in table above until one is imported; entries stay where they are,
+// so a pointer to one stays valid (its texts change with an import).
 class xxElementFactory {
 public:
-    static std::span<const xxElement> Table() noexcept { return kElementTable; }
-    static const xxElement& Unknown() noexcept { return kElementTable[0]; }
+    static std::span<const xxElement> Table() noexcept;
+    static const xxElement& Unknown() noexcept { return Table()[0]; }
+
+    // The process-wide periodic table as a data-model object (periodic_table.h).
+    static xxPeriodicTable& Instantiate();
+    // What the lookups answer for one element (0..kMaxElementNumber), as the periodic table
+    // sets it; and back to the built-in table.
+    static void SetElementData(int number, std::string_view symbol, std::string_view name, double mass,
+                               double covalentRadius);
+    static void ResetElementData();
 
     static const xxElement* FindElementByType(int number) noexcept;
     static const xxElement* FindElement(std::string_view symbol) noexcept;

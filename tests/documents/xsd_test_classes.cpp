@@ -44,6 +44,8 @@ void TestRoot::Load(xxInput& in) {
 void TestLeaf::Save(xxOutput& out) const {
     out.WriteValue("Name", GetName(), std::string());
     out.WriteValue("Value", value);
+    // Said for the streams that store no names; the XML documents show it by the attribute.
+    out.WriteAttributePresence("Ref", withRef);
     if (withRef) out.WriteReference("Ref", ref.Get());
 }
 
@@ -256,12 +258,16 @@ void TestDeleter::Load(xxInput& in) {
 
 void TestShared::Save(xxOutput& out) const {
     out.WriteReference("Target", target.Get());
-    if (target && out.IsReferencedMoreThan(*target, 1)) out.WriteValue("Shared", true);
+    const bool mark = target && out.IsReferencedMoreThan(*target, 1);
+    out.WriteAttributePresence("Shared", mark);
+    if (mark) out.WriteValue("Shared", true);
 }
 
 void TestShared::Load(xxInput& in) {
     target.Reset(in.ReadReferenceTo<xxObject>("Target"));
     shared = in.HasAttribute("Shared");
+    bool value = false;
+    if (shared) in.ReadValue("Shared", value);
 }
 
 std::unique_ptr<TestRoot> BuildGraph() {

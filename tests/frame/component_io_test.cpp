@@ -9,22 +9,14 @@
 #include "support/host_doubles.h"
 #include "support/recording_stream.h"
 #include "support/temp_dir.h"
+#include "support/thrown_result.h"
 
 namespace {
 
 using namespace cartovane;
 using Op = cvtest::RecordingStream::Op;
 
-template <class Body>
-Cfx::CfxResult Thrown(Body&& body) {
-    try {
-        body();
-    } catch (const Cfx::CfxResult& r) {
-        return r;
-    }
-    ADD_FAILURE() << "nothing thrown";
-    return Cfx::CfxResult(S_OK);
-}
+using cvtest::Thrown;
 
 TEST(ComponentIo, TreeRootOfADocumentThatGivesNoneFailsByOneRule) {
     CfxComPtr<host::Model3dDocument> real = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);

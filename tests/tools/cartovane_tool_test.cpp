@@ -329,6 +329,55 @@ TEST(CartovaneTool, XmlDocumentsConvertBothWaysWithoutLoss) {
     }
 }
 
+// The binary stream has no extension: the tool names its component, and a stream restored into
+// a new document saves the same XSD file as the document it came from.
+TEST(CartovaneTool, BinaryStreamRoundTripsThroughTheNamedComponents) {
+    std::string dir = ::testing::TempDir();
+    std::string xsd = dir + "/binary_model.xsd", bin = dir + "/binary_model.bin", back = dir + "/binary_model.xsd2";
+    ASSERT_EQ(Tool("convert " + ExamplePath() + " " + xsd).status, 0);
+    ToolRun save = Tool("convert " + xsd + " " + bin + " --exporter SDCartovane.BinaryImportExport");
+    ASSERT_EQ(save.status, 0) << save.output;
+    ToolRun restore = Tool("convert " + bin + " " + back + " --importer SDCartovane.BinaryImportExport"
+                           " --exporter SDCartovane.XSDImportExport --document Pendrake.Atomistic3dDocument");
+    ASSERT_EQ(restore.status, 0) << restore.output;
+    auto read = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(read(back), read(xsd));
+    // The components the host names for undo, the periodic table and the bead types are built.
+    ToolRun components = Tool("components");
+    for (const char* progId : {"SDCartovane.BinaryImportExport", "SDCartovane.PeriodicTableImportExport",
+                               "SDCartovane.BeadTypesImportExport"}) {
+        const auto at = components.output.find(std::string(" ") + progId + " ");
+        ASSERT_NE(at, std::string::npos) << progId;
+        const std::string line = components.output.substr(at, components.output.find('\n', at) - at);
+        EXPECT_NE(line.find(" yes "), std::string::npos) << line;
+    }
+    ToolRun shown = Tool("show --json " + bin + " --importer SDCartovane.BinaryImportExport");
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    EXPECT_EQ(shown.output, Tool("show --json " + xsd).output);
+
+    struct Case {
+        const char* args;
+        const char* says;
+    } refused[] = {
+        {"show %BIN", "No component reads files like"},
+        {"show %BIN --importer", "--importer needs a PROGID"},
+        {"show %BIN --importer SDCartovane.NoSuchImportExport", "cannot import"},
+        {"show %XSD --importer SDCartovane.BinaryImportExport", "Unable to process content - "},
+    };
+    for (const Case& c : refused) {
+        std::string args = c.args;
+        if (auto at = args.find("%BIN"); at != std::string::npos) args.replace(at, 4, bin);
+        if (auto at = args.find("%XSD"); at != std::string::npos) args.replace(at, 4, xsd);
+        SCOPED_TRACE(args);
+        ToolRun run = Tool(args);
+        EXPECT_NE(run.status, 0);
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+    }
+}
+
 // A frame's energies on the root and stresses on the symmetry system show as their properties
 // and survive the document copy an XSD export makes.
 TEST(CartovaneTool, FrameValuesShowAsPropertiesAndCopyWithTheDocument) {

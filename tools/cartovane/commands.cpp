@@ -217,6 +217,12 @@ Options ParseOptions(const std::vector<std::string>& args) {
         } else if (args[i] == "--frame") {
             if (i + 1 >= args.size()) throw std::runtime_error("--frame needs a frame number");
             o.frame = args[++i];  // any text: a frame that does not exist is the command's failure
+        } else if (std::string* named = args[i] == "--importer"   ? &o.choice.importer
+                                        : args[i] == "--exporter" ? &o.choice.exporter
+                                        : args[i] == "--document" ? &o.choice.document
+                                                                  : nullptr) {
+            if (i + 1 >= args.size() || args[i + 1].empty()) throw std::runtime_error(args[i] + " needs a PROGID");
+            *named = args[++i];
         } else if (args[i].rfind("--", 0) == 0) {
             throw std::runtime_error("unknown option '" + args[i] + "'");
         } else {
@@ -230,7 +236,7 @@ int Show(Session& session, const Options& o, std::ostream& out) {
     const std::string file = OnlyFile(o, "show");
     if (!o.json) session.EchoDiagnostics();
     CfxComPtr<host::Model3dDocument> document;
-    Outcome outcome = session.Import(file, *o.arguments.Get(), document);
+    Outcome outcome = session.Import(file, *o.arguments.Get(), document, o.choice);
     const bool imported = SUCCEEDED(outcome.hr);
     std::optional<ShownFrame> shown;
     if (o.frame) {
@@ -254,7 +260,7 @@ int Frames(Session& session, const Options& o, std::ostream& out) {
     if (o.frame) throw std::runtime_error("frames plays every frame and takes no --frame");
     if (!o.json) session.EchoDiagnostics();
     CfxComPtr<host::Model3dDocument> document;
-    Outcome outcome = session.Import(file, *o.arguments.Get(), document);
+    Outcome outcome = session.Import(file, *o.arguments.Get(), document, o.choice);
     const bool imported = SUCCEEDED(outcome.hr);
     xxTrajectory* trajectory = imported ? PlayableTrajectory(document->Tree()) : nullptr;
     if (imported && !trajectory) outcome = NoTrajectory(file);

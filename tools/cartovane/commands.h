@@ -17,6 +17,7 @@ struct Options {
     std::vector<std::string> positional;
     bool json = false;
     std::optional<std::string> frame;  // --frame K as given
+    Choice choice;                     // --importer, --exporter, --document
     CfxComPtr<host::Arguments> arguments = host::Arguments::Create();
 };
 

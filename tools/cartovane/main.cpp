@@ -29,7 +29,8 @@ std::string Usage() {
         "commands:\n"
         "  components   list the registered components: CLSID, ProgID, description and\n"
         "               whether the component can be created yet\n"
-        "  show FILE [--frame K] [--json] [--arg NAME=VALUE]...\n"
+        "  show FILE [--frame K] [--json] [--arg NAME=VALUE]... [--importer PROGID]\n"
+        "               [--document PROGID]\n"
         "               import FILE into a new document and print its data-model tree\n"
         "               (indented text, or one JSON document with --json); with --frame,\n"
         "               the model after frame K (1 ... the frame count) of its trajectory\n"
@@ -37,7 +38,8 @@ std::string Usage() {
         "               import FILE and play every frame of its trajectory in order: a line\n"
         "               per frame with what it gave (time, step, energy, the model's\n"
         "               energies, the cell), or one JSON document with --json\n"
-        "  convert INPUT OUTPUT [--arg NAME=VALUE]...\n"
+        "  convert INPUT OUTPUT [--arg NAME=VALUE]... [--importer PROGID]\n"
+        "               [--exporter PROGID] [--document PROGID]\n"
         "               import INPUT and export the document to OUTPUT, each through the\n"
         "               component for its file type\n"
         "  --help       this text\n"
@@ -54,6 +56,11 @@ std::string Usage() {
         text += "  " + type + "  " + document + "  " + std::string(row.component) + "\n";
     }
     text +=
+        "\n"
+        "--importer and --exporter name the component (by ProgID, such as\n"
+        "SDCartovane.BinaryImportExport) that reads the input or writes the output instead of\n"
+        "the one its extension gives; --document names the class of the new document when the\n"
+        "input's extension gives none (default Pendrake.Atomistic3dDocument).\n"
         "\n"
         "--arg values go into the import and export argument collection: true/false as\n"
         "booleans, integers as integers, anything else as text. Posted warnings go to\n"
@@ -84,13 +91,13 @@ int Convert(cartovane::tool::Session& session, const cartovane::tool::Options& o
     if (o.frame) throw std::runtime_error("convert takes no --frame");
     session.EchoDiagnostics();
     CfxComPtr<host::Model3dDocument> document;
-    cartovane::tool::Outcome in = session.Import(o.positional[0], *o.arguments.Get(), document);
+    cartovane::tool::Outcome in = session.Import(o.positional[0], *o.arguments.Get(), document, o.choice);
     if (FAILED(in.hr)) {
         std::fprintf(stderr, "cartovane: cannot import %s: %s [0x%08X]\n", o.positional[0].c_str(), in.error.c_str(),
                      static_cast<unsigned>(in.hr));
         return 1;
     }
-    cartovane::tool::Outcome out = session.Export(*document.Get(), o.positional[1], *o.arguments.Get());
+    cartovane::tool::Outcome out = session.Export(*document.Get(), o.positional[1], *o.arguments.Get(), o.choice);
     if (FAILED(out.hr)) {
         std::fprintf(stderr, "cartovane: cannot export %s: %s [0x%08X]\n", o.positional[1].c_str(),
                      out.error.c_str(), static_cast<unsigned>(out.hr));

@@ -22,9 +22,9 @@ const FormatRow* FindExtension(const std::string& path) { return FindFormat(Exte
 
 Session::Session() : root_(host::ContainerRoot::Create()) { host::RegisterHostClasses(); }
 
-std::string Session::DocumentProgIdFor(const std::string& path) {
-    const FormatRow* row = FindExtension(path);
-    return std::string(row ? row->document : kAtomisticDocument);
+std::string Session::DocumentProgIdFor(const std::string& path, const std::string& fallback) {
+    if (const FormatRow* row = FindExtension(path)) return std::string(row->document);
+    return fallback.empty() ? std::string(kAtomisticDocument) : fallback;
 }
 
 std::string Session::ComponentProgIdFor(const std::string& path) {
@@ -54,10 +54,11 @@ Outcome Session::Failure(HRESULT hr) const {
     return {hr, Cfx::CfxResult::StandardDescription(hr)};
 }
 
-Outcome Session::Import(const std::string& path, host::Arguments& arguments, CfxComPtr<host::Model3dDocument>& document) {
-    std::string component = ComponentProgIdFor(path);
+Outcome Session::Import(const std::string& path, host::Arguments& arguments, CfxComPtr<host::Model3dDocument>& document,
+                        const Choice& choice) {
+    std::string component = choice.importer.empty() ? ComponentProgIdFor(path) : choice.importer;
     if (component.empty()) return {E_INVALIDARG, "No component reads files like " + path};
-    document = host::Model3dDocument::Create(DocumentProgIdFor(path));
+    document = host::Model3dDocument::Create(DocumentProgIdFor(path, choice.document));
     document->SetContainerRoot(root_.Get());
     document->SetURL(path);
     CfxComPtr<ISBImporter> importer;
@@ -73,8 +74,9 @@ Outcome Session::Import(const std::string& path, host::Arguments& arguments, Cfx
     return FAILED(hr) ? Failure(hr) : Outcome{hr, {}};
 }
 
-Outcome Session::Export(host::Model3dDocument& document, const std::string& path, host::Arguments& arguments) {
-    std::string component = ComponentProgIdFor(path);
+Outcome Session::Export(host::Model3dDocument& document, const std::string& path, host::Arguments& arguments,
+                        const Choice& choice) {
+    std::string component = choice.exporter.empty() ? ComponentProgIdFor(path) : choice.exporter;
     if (component.empty()) return {E_INVALIDARG, "No component writes files like " + path};
     CfxComPtr<ISBExporter> exporter;
     Cfx::ClearLastError();
