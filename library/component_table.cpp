@@ -7,6 +7,7 @@
 #include "formats/carmdf/car_component.h"
 #include "formats/carmdf/his_component.h"
 #include "formats/qor_trj_xtl_chemxml/qor_component.h"
+#include "formats/qor_trj_xtl_chemxml/xtl_component.h"
 #include "frame/clsids.h"
 #include "frame/component_frame.h"
 #include "library/formats.h"
@@ -31,7 +32,7 @@ constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
                   "HistImportExport"),
     CARTOVANE_ROW(CLSID_ARCImportExport, &CARCImportExport::CreateInstance, "ARCImportExport component", "ARCImportExport"),
     CARTOVANE_ROW(CLSID_CARImportExport, &CCARImportExport::CreateInstance, "CARImportExport component", "CARImportExport"),
-    CARTOVANE_ROW(CLSID_XTLImportExport, kNotBuilt, "XTLImportExport component", "XTLImportExport"),
+    CARTOVANE_ROW(CLSID_XTLImportExport, &CXTLImportExport::CreateInstance, "XTLImportExport component", "XTLImportExport"),
     CARTOVANE_ROW(CLSID_TRJImportExport, kNotBuilt, "TRJImportExport component", "TRJImportExport"),
     CARTOVANE_ROW(CLSID_XSDImportExport, &XSDImportExport::CreateInstance,
                   "eXtensible Structure Document ImportExport component", "XSDImportExport"),
@@ -56,7 +57,7 @@ constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
     CARTOVANE_ROW(CLSID_XSDToXODImport, &XSDToXODImport::CreateInstance, "XSD insertion component", "XSDToXODImport"),
     CARTOVANE_ROW(CLSID_QORToXODImport, &QORToXODImport::CreateInstance, "QOR insertion component", "QORToXODImport"),
     CARTOVANE_ROW(CLSID_CARToXODImport, &CARToXODImport::CreateInstance, "CAR insertion component", "CARToXODImport"),
-    CARTOVANE_ROW(CLSID_XTLToXODImport, kNotBuilt, "XTL insertion component", "XTLToXODImport"),
+    CARTOVANE_ROW(CLSID_XTLToXODImport, &XTLToXODImport::CreateInstance, "XTL insertion component", "XTLToXODImport"),
     CARTOVANE_ROW(CLSID_ChemistryXMLToXODImport, kNotBuilt,
                   "Vintrel Chemistry XML insertion component", "ChemistryXMLToXODImport"),
     CARTOVANE_ROW(CLSID_PlurionCollImpExp, kNotBuilt, "3dModel Plurion_Coll Import component",

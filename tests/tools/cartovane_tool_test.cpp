@@ -396,6 +396,38 @@ TEST(CartovaneTool, CarProblemsNameTheirLine) {
     }
 }
 
+// A crystal file: the rows and their symmetry images, the group with the setting the file chose;
+// the crystal component reads only, so writing one fails cleanly.
+TEST(CartovaneTool, XtlCrystalsShowWholeAndCannotBeWritten) {
+    const std::string example = std::string(CARTOVANE_TEST_DATA) + "/../../examples/rock_salt.xtl";
+    ToolRun run = Tool("show " + example);
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::size_t atoms = 0;
+    for (std::size_t at = run.output.find("Atom3d \""); at != std::string::npos; at = run.output.find("Atom3d \"", at + 1))
+        ++atoms;
+    EXPECT_EQ(atoms, 8u) << run.output;
+    EXPECT_NE(run.output.find(" group Fm-3m\n"), std::string::npos) << run.output;
+
+    const std::string diamond = PutFile("diamond.xtl",
+                                        "CELL 5.431 5.431 5.431 90 90 90\nSYMMETRY LABEL Fd-3m QUALIFIER ORIGIN_2\n"
+                                        "ATOMS\nNAME X Y Z\nSi 0.125 0.125 0.125\n");
+    ToolRun text = Tool("show " + diamond);
+    ASSERT_EQ(text.status, 0) << text.output;
+    EXPECT_NE(text.output.find(" group Fd-3m [Origin-2]\n"), std::string::npos) << text.output;
+    ToolRun json = Tool("show --json " + diamond);
+    ASSERT_EQ(json.status, 0) << json.output;
+    const nlohmann::json document = nlohmann::json::parse(json.output);
+    const nlohmann::json& system = document["document"]["children"][0];
+    EXPECT_EQ(system["group"], "Fd-3m");
+    EXPECT_EQ(system["qualifier"], "Origin-2");
+
+    const std::string target = std::string(::testing::TempDir()) + "/written.xtl";
+    std::filesystem::remove(target);
+    ToolRun convert = Tool("convert " + ExamplePath() + " " + target);
+    EXPECT_NE(convert.status, 0) << convert.output;
+    EXPECT_NE(convert.output.find("cannot export"), std::string::npos) << convert.output;
+}
+
 }  // namespace
 
 namespace {
