@@ -28,6 +28,7 @@ inline constexpr FormatRow kFormats[] = {
     {"arc", "car", "SDCartovane.ARCImportExport", kAtomisticDocument},
     {"his", "car", "SDCartovane.HistImportExport", kAtomisticDocument},
     {"xtl", "", "SDCartovane.XTLImportExport", kAtomisticDocument},
+    {"chemxml", "", "SDCartovane.ChemistryXMLImportExport", kAtomisticDocument},
     {"xsd", "", "SDCartovane.XSDImportExport", kAtomisticDocument},
     {"xtd", "", "SDCartovane.XTDImportExport", kAtomisticDocument},
     {"xod", "", "SDCartovane.XODImportExport", kAtomisticDocument},

@@ -428,6 +428,31 @@ TEST(CartovaneTool, XtlCrystalsShowWholeAndCannotBeWritten) {
     EXPECT_NE(convert.output.find("cannot export"), std::string::npos) << convert.output;
 }
 
+// ChemistryXML both ways: the bundled molecule written, read and written again gives the same
+// bytes; a periodic model is refused.
+TEST(CartovaneTool, ChemistryXmlConvertsBothWays) {
+    const std::string glycine = std::string(CARTOVANE_TEST_DATA) + "/../../examples/glycine.chemxml";
+    ToolRun shown = Tool("show " + glycine);
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    EXPECT_NE(shown.output.find("  MultiScaleMolecule"), std::string::npos) << shown.output;
+    EXPECT_NE(shown.output.find("Atom3d \"N2\""), std::string::npos) << shown.output;
+
+    const std::string dir = ::testing::TempDir();
+    ToolRun out = Tool("convert " + glycine + " " + dir + "/glycine_out.chemxml");
+    ASSERT_EQ(out.status, 0) << out.output;
+    ToolRun back = Tool("convert " + dir + "/glycine_out.chemxml " + dir + "/again.chemxml");
+    ASSERT_EQ(back.status, 0) << back.output;
+    std::ifstream first(dir + "/glycine_out.chemxml"), second(dir + "/again.chemxml");
+    const std::string a{std::istreambuf_iterator<char>(first), {}}, b{std::istreambuf_iterator<char>(second), {}};
+    EXPECT_FALSE(a.empty());
+    EXPECT_EQ(a, b);
+
+    ToolRun periodic = Tool("convert " + ExamplePath() + " " + dir + "/periodic.chemxml");
+    EXPECT_NE(periodic.status, 0);
+    EXPECT_NE(periodic.output.find("Unable to save periodic systems using this file format."), std::string::npos)
+        << periodic.output;
+}
+
 }  // namespace
 
 namespace {
