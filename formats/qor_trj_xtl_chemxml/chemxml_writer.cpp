@@ -119,11 +119,17 @@ void DMToChemistryXML::SaveAtom(const xxAtom& atom, Lists& lists) {
     Append(lists.atoms, atom);
 }
 
-void DMToChemistryXML::SaveBond(const xxBond& bond, Lists& lists) {
-    xmlElement& element = AddElement("bond");
-    element.AddAttribute("id", Id(bond));
+xmlElement& DMToChemistryXML::AddBondElement(std::string_view name, const xxBond& bond) {
     const auto ends = bond.GetAtoms();
     if (!ends[0] || !ends[1]) throw Cfx::CfxResult(E_POINTER, "must provide valid bond and element");
+    xmlElement& element = AddElement(name);
+    element.AddAttribute("id", Id(bond));
+    return element;
+}
+
+void DMToChemistryXML::SaveBond(const xxBond& bond, Lists& lists) {
+    xmlElement& element = AddBondElement("bond", bond);
+    const auto ends = bond.GetAtoms();
     element.AddAttribute("atoms", Id(*ends[0]) + " " + Id(*ends[1]));
     element.AddAttribute("bondType", BondTypeKeyword(bond.GetBondType()));
     Append(lists.bonds, bond);
@@ -161,10 +167,8 @@ void DMToChemistryXML::SavePiSystem(const xxPiSystem& piSystem, Lists& lists) {
 }
 
 void DMToChemistryXML::SavePiBond(const xxBond& bond, Lists& lists) {
-    xmlElement& element = AddElement("piBond");
-    element.AddAttribute("id", Id(bond));
+    xmlElement& element = AddBondElement("piBond", bond);
     const auto ends = bond.GetAtoms();
-    if (!ends[0] || !ends[1]) throw Cfx::CfxResult(E_POINTER, "must provide valid bond and element");
     const bool firstIsPiSystem = ends[0]->IsA(xxPiSystem::classType);
     element.AddAttribute("atom", Id(*ends[firstIsPiSystem ? 1 : 0]));
     element.AddAttribute("piSystem", Id(*ends[firstIsPiSystem ? 0 : 1]));

@@ -27,6 +27,8 @@ private:
     void SavePiSystem(const xxPiSystem& piSystem, Lists& lists);
     void SavePiBond(const xxBond& bond, Lists& lists);
     xmlElement& AddElement(std::string_view name);
+    // The element of a bond with its id; throws for a bond without two ends.
+    xmlElement& AddBondElement(std::string_view name, const xxBond& bond);
     // "ID" and the object's number, given on first use.
     const std::string& Id(const xxObject& object);
     void Append(std::string& list, const xxObject& object);

@@ -80,6 +80,13 @@ std::string Format(std::string_view text, std::string_view value) {
     return out;
 }
 
+std::vector<xxTransformMatrix> Transforms(const std::vector<xxSymmetryOperator>& operators) {
+    std::vector<xxTransformMatrix> transforms;
+    transforms.reserve(operators.size());
+    for (const xxSymmetryOperator& op : operators) transforms.push_back(xxSymmetryConvert::ToTransform(op));
+    return transforms;
+}
+
 [[noreturn]] void Abort(std::string text) { throw Cfx::CfxResult(E_ABORT, std::move(text)); }
 
 }  // namespace
@@ -506,12 +513,8 @@ std::unique_ptr<xxSymmetryDefinition> XTLReader::ResolveSpaceGroup(xxSymmetrySys
                 found = rhombohedral;
     }
     if (found) return xxSymmetryCreator::CreateSymmetryDefinition(*found, system);
-    if (!operators_.empty() && OperatorsFormACrystallographicGroup()) {
-        std::vector<xxTransformMatrix> transforms;
-        transforms.reserve(operators_.size());
-        for (const xxSymmetryOperator& op : operators_) transforms.push_back(xxSymmetryConvert::ToTransform(op));
-        return std::make_unique<xxSpaceGroup>(system, transforms, 0);
-    }
+    if (!operators_.empty() && OperatorsFormACrystallographicGroup())
+        return std::make_unique<xxSpaceGroup>(system, Transforms(operators_), 0);
     return nullptr;
 }
 
@@ -523,11 +526,8 @@ std::unique_ptr<xxSymmetryDefinition> XTLReader::ResolvePlaneGroup(xxSymmetrySys
     if (!found && number_ > 0) found = factory.FindPlaneGroupByNumber(number_);
     if (found) return xxSymmetryCreator::CreateSymmetryDefinition(*found, system);
     if (!operators_.empty() && OperatorsFormACrystallographicGroup()) {
-        std::vector<xxTransformMatrix> transforms;
-        transforms.reserve(operators_.size());
-        for (const xxSymmetryOperator& op : operators_) transforms.push_back(xxSymmetryConvert::ToTransform(op));
         try {
-            return std::make_unique<xxPlaneGroup>(system, transforms, 8);
+            return std::make_unique<xxPlaneGroup>(system, Transforms(operators_), 8);
         } catch (const Cfx::CfxResult&) {
             // Operators that move z make no plane group.
             Warn(WithName("The symmetry matrices in the XTL file ", " do not appear to form a crystallographic group."));
