@@ -7,18 +7,19 @@
 #include <vector>
 
 #include "formats/qor_trj_xtl_chemxml/chemxml_component.h"
+#include "fuzz/fuzz_importer.h"
 #include "host/documents.h"
 #include "host/streams.h"
 
 namespace {
 
+// The component has no use for a container root; the helper connects it to none.
 CfxComPtr<ISBImporter> Importer() {
-    CCfxUnknown* created = nullptr;
-    if (FAILED(cartovane::ChemistryXMLImportExport::CreateInstance(&created))) std::abort();
-    CfxComPtr<ISBImporter> importer;
-    created->DelegatedQueryInterface(IID_ISBImporter, importer.OutVoid());
-    created->DelegatedRelease();
-    return importer;
+    static CfxComPtr<host::ContainerRoot> root = [] {
+        host::RegisterHostClasses();
+        return host::ContainerRoot::Create();
+    }();
+    return ConnectedImporter<cartovane::ChemistryXMLImportExport>(*root.Get());
 }
 
 HRESULT Import(const std::vector<char>& bytes, host::Model3dDocument& document) {
@@ -38,11 +39,8 @@ std::vector<char> Export(host::Model3dDocument& document) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool registered = [] {
-        host::RegisterHostClasses();
-        return true;
-    }();
-    (void)registered;
+    static const bool ready = static_cast<bool>(Importer());  // the host's classes are registered first
+    (void)ready;
     CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
     const HRESULT hr = Import(std::vector<char>(data, data + size), *document.Get());
     // A failed import leaves the document as it was.
