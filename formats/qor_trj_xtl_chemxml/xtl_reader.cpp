@@ -380,12 +380,16 @@ void XTLReader::TakeRow(std::vector<std::string_view>& tokens) {
         tokens.emplace_back();
     }
     Row row;
+    const std::size_t namesBefore = names_.size();
     bool readable = true;
     for (std::size_t j = 0; j < n && readable; ++j) {
         const std::string_view token = tokens[j];
         switch (columns_[j]) {
             case Column::Name:
-                row.name.assign(token);
+                names_.resize(namesBefore);  // a later name column wins
+                names_.append(token);
+                row.nameOffset = namesBefore;
+                row.nameSize = token.size();
                 break;
             case Column::X:
             case Column::Y:
@@ -422,10 +426,12 @@ void XTLReader::TakeRow(std::vector<std::string_view>& tokens) {
                 break;
         }
     }
-    if (readable)
-        rows_.push_back(std::move(row));
-    else
+    if (readable) {
+        rows_.push_back(row);
+    } else {
+        names_.resize(namesBefore);
         ++skippedRows_;
+    }
 }
 
 void XTLReader::CheckCell() {
@@ -605,7 +611,8 @@ bool XTLReader::ReadXtlFile(std::istream& in, xxTreeRoot* root, ISBDiagnosticsCo
     const xxTransformMatrix toCartesian = definition->GetFractionalToCartesianTransform();
     std::size_t unknown = 0;
     for (const Row& row : rows_) {
-        const xxElement* element = ElementOfName(row.name);
+        const std::string_view name = std::string_view(names_).substr(row.nameOffset, row.nameSize);
+        const xxElement* element = ElementOfName(name);
         if (!element) {
             ++unknown;
             element = xxElementFactory::FindElementByType(kLawrencium);
@@ -616,7 +623,7 @@ bool XTLReader::ReadXtlFile(std::istream& in, xxTreeRoot* root, ISBDiagnosticsCo
             atom.SetXYZ(toCartesian.Apply({row.fractional[0], row.fractional[1], row.fractional[2]}));
         else if (cartesian_)
             atom.SetXYZ({row.cartesian[0], row.cartesian[1], row.cartesian[2]});
-        atom.SetName(row.name);
+        atom.SetName(std::string(name));
         if (occupancy_) atom.SetOccupancy(row.occupancy);
         if (charge_) atom.SetCharge(static_cast<double>(row.charge));
         if (temperature_) {

@@ -70,8 +70,10 @@ public:
     const std::vector<std::string>& GetWarnings() const { return warnings_; }
 
 private:
+    // Rows are plain values, their names in one text, so that a large table costs no
+    // allocation per row and moves cheaply as it grows.
     struct Row {
-        std::string name;
+        std::size_t nameOffset = 0, nameSize = 0;  // in names_
         std::array<double, 3> fractional{};
         std::array<double, 3> cartesian{};
         float occupancy = 1;
@@ -124,6 +126,7 @@ private:
     bool scattering_ = false;
     std::size_t scatteringColumn_ = 0;
     std::vector<Row> rows_;
+    std::string names_;
     std::size_t skippedRows_ = 0;
     std::string joined_;  // the scattering token of the current row, joined with the next one
 };
