@@ -214,7 +214,10 @@ void XSDBaseImportExport::CopyDependentTrajectoryFiles(const xxTreeRoot& tree, c
     if (!info) return;
     CfxBSTR source;
     info->GetURL(source.Out());
-    if (source.ToString() == targetPath) return;  // saved over its own file
+    // A document with a name but no file has no files beside it; one saved over its own file
+    // has them in place.
+    const std::string sourcePath = source.ToString();
+    if (sourcePath.empty() || sourcePath == targetPath) return;
     CfxComPtr<ISBDocumentManager> manager = ObtainDocumentManager();
     CfxBSTR target{std::string_view(targetPath)};
     HRESULT hr = manager->CopyDependentFiles(info.Get(), target.Get(), SB_COPY_OVERWRITE);

@@ -8,7 +8,9 @@
 #include "formats/carmdf/arc_component.h"
 #include "formats/carmdf/car_component.h"
 #include "formats/carmdf/his_component.h"
+#include "formats/qor_trj_xtl_chemxml/chemxml_component.h"
 #include "formats/qor_trj_xtl_chemxml/qor_component.h"
+#include "formats/qor_trj_xtl_chemxml/xtl_component.h"
 #include "frame/clsids.h"
 #include "frame/component_frame.h"
 #include "library/formats.h"
@@ -22,7 +24,6 @@ namespace {
 
 constexpr CfxCreator kNotBuilt = &CreateNotBuilt;
 constexpr CfxCreator kNotBuiltNoPointer = &CreateNotBuiltChecked<kNoPointerSupplied>;
-constexpr CfxCreator kNotBuiltInvalidPointer = &CreateNotBuiltChecked<kInvalidCreatePointer>;
 
 }  // namespace
 
@@ -33,7 +34,7 @@ constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
                   "HistImportExport"),
     CARTOVANE_ROW(CLSID_ARCImportExport, &CARCImportExport::CreateInstance, "ARCImportExport component", "ARCImportExport"),
     CARTOVANE_ROW(CLSID_CARImportExport, &CCARImportExport::CreateInstance, "CARImportExport component", "CARImportExport"),
-    CARTOVANE_ROW(CLSID_XTLImportExport, kNotBuilt, "XTLImportExport component", "XTLImportExport"),
+    CARTOVANE_ROW(CLSID_XTLImportExport, &CXTLImportExport::CreateInstance, "XTLImportExport component", "XTLImportExport"),
     CARTOVANE_ROW(CLSID_TRJImportExport, kNotBuilt, "TRJImportExport component", "TRJImportExport"),
     CARTOVANE_ROW(CLSID_XSDImportExport, &XSDImportExport::CreateInstance,
                   "eXtensible Structure Document ImportExport component", "XSDImportExport"),
@@ -54,13 +55,13 @@ constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
                   "BeadTypesImportExport"),
     CARTOVANE_ROW(CLSID_BinaryImportExport, &CBinaryImportExport::CreateInstance,
                   "Undo/Redo Binary Document ImportExport component", "BinaryImportExport"),
-    CARTOVANE_ROW(CLSID_ChemistryXMLImportExport, kNotBuiltInvalidPointer,
+    CARTOVANE_ROW(CLSID_ChemistryXMLImportExport, &ChemistryXMLImportExport::CreateInstance,
                   "Vintrell Chemistry XML ImportExport component", "ChemistryXMLImportExport"),
     CARTOVANE_ROW(CLSID_XSDToXODImport, &XSDToXODImport::CreateInstance, "XSD insertion component", "XSDToXODImport"),
     CARTOVANE_ROW(CLSID_QORToXODImport, &QORToXODImport::CreateInstance, "QOR insertion component", "QORToXODImport"),
     CARTOVANE_ROW(CLSID_CARToXODImport, &CARToXODImport::CreateInstance, "CAR insertion component", "CARToXODImport"),
-    CARTOVANE_ROW(CLSID_XTLToXODImport, kNotBuilt, "XTL insertion component", "XTLToXODImport"),
-    CARTOVANE_ROW(CLSID_ChemistryXMLToXODImport, kNotBuilt,
+    CARTOVANE_ROW(CLSID_XTLToXODImport, &XTLToXODImport::CreateInstance, "XTL insertion component", "XTLToXODImport"),
+    CARTOVANE_ROW(CLSID_ChemistryXMLToXODImport, &ChemistryXMLToXODImport::CreateInstance,
                   "Vintrel Chemistry XML insertion component", "ChemistryXMLToXODImport"),
     CARTOVANE_ROW(CLSID_PlurionCollImpExp, kNotBuilt, "3dModel Plurion_Coll Import component",
                   "PlurionCollImpExp"),

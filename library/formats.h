@@ -27,6 +27,8 @@ inline constexpr FormatRow kFormats[] = {
     {"qor", "", "SDCartovane.QORImportExport", kAtomisticDocument},
     {"arc", "car", "SDCartovane.ARCImportExport", kAtomisticDocument},
     {"his", "car", "SDCartovane.HistImportExport", kAtomisticDocument},
+    {"xtl", "", "SDCartovane.XTLImportExport", kAtomisticDocument},
+    {"chemxml", "", "SDCartovane.ChemistryXMLImportExport", kAtomisticDocument},
     {"xsd", "", "SDCartovane.XSDImportExport", kAtomisticDocument},
     {"xtd", "", "SDCartovane.XTDImportExport", kAtomisticDocument},
     {"xod", "", "SDCartovane.XODImportExport", kAtomisticDocument},

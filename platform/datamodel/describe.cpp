@@ -31,6 +31,7 @@ xxDescription DescribeObject(const xxObject& object) {
                                       definition.GetC(),           definition.GetAlpha() * degrees,
                                       definition.GetBeta() * degrees, definition.GetGamma() * degrees};
             d.group = definition.GetGroupName();
+            d.qualifier = definition.GetQualifier();
         }
     }
     return d;

@@ -19,6 +19,7 @@ struct xxDescription {
     double bondOrder = 0;
     std::optional<xxCellParameters> cell;  // symmetry systems with a cell
     std::string group;                     // with cell: the group name
+    std::string qualifier;                 // with cell: the setting's words ("Origin-2"), often empty
 };
 
 xxDescription DescribeObject(const xxObject& object);

@@ -231,13 +231,14 @@ HRESULT DocumentInfo::GetURL(BSTR* url) {
 
 HRESULT DocumentInfo::GetName(BSTR* name) {
     if (!name) return E_POINTER;
-    *name = com::AllocBstrFromUtf8(cartovane::FileStem(document_->URL()));
+    const std::string& url = document_->URL();
+    *name = com::AllocBstrFromUtf8(url.empty() ? document_->Name() : cartovane::FileStem(url));
     return S_OK;
 }
 
 CfxComPtr<ISBDocumentInfo> GetDocumentInfo(ISBDocumentRoot* document) {
     Model3dDocument* host = HostDocument(document);
-    if (!host || host->URL().empty()) return {};
+    if (!host || (host->URL().empty() && host->Name().empty())) return {};
     return CfxComPtr<ISBDocumentInfo>::Adopt(new DocumentInfo(*host));
 }
 

@@ -142,6 +142,9 @@ public:
     const std::string& ProgId() const { return progId_; }
     const std::string& URL() const { return url_; }
     void SetURL(std::string url) { url_ = std::move(url); }
+    // The name of a document that has no file (a scratch document named after its target).
+    const std::string& Name() const { return name_; }
+    void SetName(std::string name) { name_ = std::move(name); }
     void SetContainerRoot(ISBContainerRoot* root) { root_ = CfxComPtr<ISBContainerRoot>(root); }
 
 private:
@@ -149,6 +152,7 @@ private:
     std::string progId_;
     std::unique_ptr<xxTreeRoot> tree_;
     std::string url_;
+    std::string name_;
     CfxComPtr<ISBContainerRoot> root_;
 };
 
@@ -156,7 +160,7 @@ private:
 IUnknown* GetDocumentInterface(const xxTreeRoot& tree);
 
 // The file a document lives in; GetURL gives the plain path, GetName its file name without
-// directory and extension.
+// directory and extension, or for a document without a file the name it was given.
 class DocumentInfo final : public com::ComObject<ISBDocumentInfo> {
 public:
     explicit DocumentInfo(Model3dDocument& document) : document_(&document) {}
@@ -168,8 +172,8 @@ private:
     CfxComPtr<Model3dDocument> document_;
 };
 
-// The information of a host document that has a file; null for other documents and for a
-// document never read or saved.
+// The information of a host document that has a file or a name; null for other documents and
+// for a document never read, saved or named.
 CfxComPtr<ISBDocumentInfo> GetDocumentInfo(ISBDocumentRoot* document);
 
 // The path of the file of the document whose tree this is; empty for a tree no document with

@@ -60,8 +60,10 @@ CV_DECLARE_IID(ISBDocumentExport, IID_ISBDocumentExport);
 
 // Where a document lives.
 struct ISBDocumentInfo : IUnknown {
-    virtual HRESULT GetURL(BSTR* url) = 0;  // the plain file path
-    virtual HRESULT GetName(BSTR* name) = 0;  // the file name without directory and extension
+    virtual HRESULT GetURL(BSTR* url) = 0;  // the plain file path; empty for a document without a file
+    // The file name without directory and extension; for a document without a file, the name
+    // it was given.
+    virtual HRESULT GetName(BSTR* name) = 0;
 
 protected:
     ~ISBDocumentInfo() = default;

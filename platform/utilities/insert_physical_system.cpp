@@ -29,6 +29,13 @@ HRESULT InsertPhysicalSystemImport::Import(ISBStream* stream, ISBDocumentRoot* r
         if (FAILED(hr)) throw Cfx::CfxResult::WithStandardDescription(hr);
         CfxComPtr<ISBDocumentRoot> scratch;
         Cfx::CfxCreateImpl(progId.ToString(), nullptr, CLSCTX_INPROC_SERVER, IID_ISBDocumentRoot, scratch.OutVoid(), true);
+        // Named after the target, so that what the reader says names the document the user sees.
+        if (CfxComPtr<ISBDocumentInfo> info = host::GetDocumentInfo(root)) {
+            CfxBSTR name;
+            if (SUCCEEDED(info->GetName(name.Out())))
+                if (host::Model3dDocument* document = dynamic_cast<host::Model3dDocument*>(scratch.Get()))
+                    document->SetName(name.ToString());
+        }
 
         CfxComPtr<ISBImporter> importer;
         Cfx::CfxCreateImpl(GetImporterProgID(), nullptr, CLSCTX_INPROC_SERVER, IID_ISBImporter, importer.OutVoid(), true);

@@ -129,7 +129,8 @@ void xmlTreeSaver::Flush() {
 }
 
 void xmlTreeSaver::WriteHeader(int encoding, int header) {
-    if (encoding != kXmlEncodingUtf8) throw xmlException("Unknown XML encoding type " + std::to_string(encoding));
+    // Type 1 is UTF-8 as well: the only encoding written.
+    if (encoding != kXmlEncodingUtf8 && encoding != 1) throw xmlException("Unknown XML encoding type " + std::to_string(encoding));
     if (header == kXmlHeaderDeclaration) buffer_ += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     else if (header != kXmlHeaderNone) throw xmlException("Unknown XML header type " + std::to_string(header));
 }

@@ -173,10 +173,12 @@ TEST(Creators, CheckingCreatorsRefuseANullSlotWithTheirOwnText) {
         EXPECT_EQ(ComponentFactoryTable[c.row].creator(nullptr), E_POINTER);
         EXPECT_EQ(Cfx::GetLastError().description, c.text);
         EXPECT_EQ(Cfx::GetLastError().clsid, GUID_NULL);
-        // A slot holding garbage is cleared before anything else happens, row 15 included; a
-        // built component then stands in it.
+        // A slot holding garbage is cleared before anything else happens, row 15 included: a
+        // component that is not built leaves it null, a built one puts itself there.
         CCfxUnknown* slot = reinterpret_cast<CCfxUnknown*>(0x1);
-        if (SUCCEEDED(ComponentFactoryTable[c.row].creator(&slot))) {
+        const HRESULT hr = ComponentFactoryTable[c.row].creator(&slot);
+        if (hr == S_OK) {
+            ASSERT_NE(slot, nullptr);
             ASSERT_NE(slot, reinterpret_cast<CCfxUnknown*>(0x1));
             slot->DelegatedRelease();
         } else {

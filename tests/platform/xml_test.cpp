@@ -422,8 +422,13 @@ TEST(XmlSaver, WhatItWritesReadsBack) {
         EXPECT_EQ(*r->ChildElement(0).FindAttribute("V"), tricky);
         EXPECT_EQ(*r->ChildElement(0).FindAttribute("Empty"), "");
     }
+    // Encoding type 1 is UTF-8 as 0 is.
+    std::ostringstream utf8, alsoUtf8;
+    EXPECT_TRUE(xmlTreeSaver(utf8, tree, false).Save(0, kXmlHeaderNone));
+    EXPECT_TRUE(xmlTreeSaver(alsoUtf8, tree, false).Save(1, kXmlHeaderNone));
+    EXPECT_EQ(alsoUtf8.str(), utf8.str());
     std::ostringstream out;
-    EXPECT_THROW(xmlTreeSaver(out, tree, false).Save(1, 0), xmlException);
+    EXPECT_THROW(xmlTreeSaver(out, tree, false).Save(2, 0), xmlException);
     EXPECT_THROW(xmlTreeSaver(out, tree, false).Save(0, 7), xmlException);
 }
 

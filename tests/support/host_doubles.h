@@ -153,8 +153,45 @@ private:
     }
 };
 
-// The host's container root with its document manager recorded and its scope manager
-// replaceable.
+// A diagnostics manager whose connections record what is posted and fail every post from the
+// failFrom-th on (counted from 1 over the manager's life; 0 never fails).
+class FailingDiagnostics final : public com::ComObject<ISBDiagnosticsManager> {
+public:
+    static CfxComPtr<FailingDiagnostics> Create(int failFrom) {
+        return CfxComPtr<FailingDiagnostics>::Adopt(new FailingDiagnostics(failFrom));
+    }
+    std::vector<std::string> posted;  // the texts that were taken
+    int attempts = 0;
+
+    HRESULT GetConnection(BSTR, ISBDiagnosticsConnection** connection) override {
+        *connection = new Connection(*this);
+        return S_OK;
+    }
+
+private:
+    class Connection final : public com::ComObject<ISBDiagnosticsConnection> {
+    public:
+        explicit Connection(FailingDiagnostics& owner) : owner_(&owner) {}
+        HRESULT PostMessage(LONG, BSTR text) override {
+            ++owner_->attempts;
+            if (owner_->failFrom_ > 0 && owner_->attempts >= owner_->failFrom_) return E_FAIL;
+            owner_->posted.push_back(com::BstrToUtf8(text));
+            return S_OK;
+        }
+        HRESULT GetSource(BSTR* source) override {
+            *source = com::AllocBstrFromUtf8("failing");
+            return S_OK;
+        }
+
+    private:
+        CfxComPtr<FailingDiagnostics> owner_;
+    };
+    explicit FailingDiagnostics(int failFrom) : failFrom_(failFrom) {}
+    int failFrom_;
+};
+
+// The host's container root with its document manager recorded and its scope and diagnostics
+// managers replaceable.
 class TestContainerRoot final : public com::ComObject<ISBContainerRoot, ISBContainerRootConsumed> {
 public:
     static CfxComPtr<TestContainerRoot> Create() { return CfxComPtr<TestContainerRoot>::Adopt(new TestContainerRoot()); }
@@ -162,6 +199,9 @@ public:
     host::ContainerRoot& Real() { return *real_.Get(); }
     RecordingDocumentManager& Documents() { return *documents_.Get(); }
     void SetScopeManager(ISBScopeManager* scopes) { scopes_ = CfxComPtr<ISBScopeManager>(scopes); }
+    void SetDiagnosticsManager(ISBDiagnosticsManager* diagnostics) {
+        diagnostics_ = CfxComPtr<ISBDiagnosticsManager>(diagnostics);
+    }
 
     HRESULT Connect(IUnknown* component) {
         CfxComPtr<ISBContainerRootConsumer> consumer;
@@ -170,7 +210,10 @@ public:
     }
 
     HRESULT GetDiagnosticsManager(ISBDiagnosticsManager** manager) override {
-        return real_->GetDiagnosticsManager(manager);
+        if (!diagnostics_) return real_->GetDiagnosticsManager(manager);
+        diagnostics_->AddRef();
+        *manager = diagnostics_.Get();
+        return S_OK;
     }
     HRESULT GetDocumentManager(ISBDocumentManager** manager) override {
         documents_->AddRef();
@@ -198,6 +241,7 @@ private:
     CfxComPtr<host::ContainerRoot> real_;
     CfxComPtr<RecordingDocumentManager> documents_;
     CfxComPtr<ISBScopeManager> scopes_;
+    CfxComPtr<ISBDiagnosticsManager> diagnostics_;
 };
 
 // "SDCartovane.SDImport": registered on demand; counts creations and live objects, or fails

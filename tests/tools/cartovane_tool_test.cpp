@@ -462,6 +462,63 @@ TEST(CartovaneTool, CarProblemsNameTheirLine) {
     }
 }
 
+// A crystal file: the rows and their symmetry images, the group with the setting the file chose;
+// the crystal component reads only, so writing one fails cleanly.
+TEST(CartovaneTool, XtlCrystalsShowWholeAndCannotBeWritten) {
+    const std::string example = std::string(CARTOVANE_TEST_DATA) + "/../../examples/rock_salt.xtl";
+    ToolRun run = Tool("show " + example);
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::size_t atoms = 0;
+    for (std::size_t at = run.output.find("Atom3d \""); at != std::string::npos; at = run.output.find("Atom3d \"", at + 1))
+        ++atoms;
+    EXPECT_EQ(atoms, 8u) << run.output;
+    EXPECT_NE(run.output.find(" group Fm-3m\n"), std::string::npos) << run.output;
+
+    const std::string diamond = PutFile("diamond.xtl",
+                                        "CELL 5.431 5.431 5.431 90 90 90\nSYMMETRY LABEL Fd-3m QUALIFIER ORIGIN_2\n"
+                                        "ATOMS\nNAME X Y Z\nSi 0.125 0.125 0.125\n");
+    ToolRun text = Tool("show " + diamond);
+    ASSERT_EQ(text.status, 0) << text.output;
+    EXPECT_NE(text.output.find(" group Fd-3m [Origin-2]\n"), std::string::npos) << text.output;
+    ToolRun json = Tool("show --json " + diamond);
+    ASSERT_EQ(json.status, 0) << json.output;
+    const nlohmann::json document = nlohmann::json::parse(json.output);
+    const nlohmann::json& system = document["document"]["children"][0];
+    EXPECT_EQ(system["group"], "Fd-3m");
+    EXPECT_EQ(system["qualifier"], "Origin-2");
+
+    const std::string target = std::string(::testing::TempDir()) + "/written.xtl";
+    std::filesystem::remove(target);
+    ToolRun convert = Tool("convert " + ExamplePath() + " " + target);
+    EXPECT_NE(convert.status, 0) << convert.output;
+    EXPECT_NE(convert.output.find("cannot export"), std::string::npos) << convert.output;
+}
+
+// ChemistryXML both ways: the bundled molecule written, read and written again gives the same
+// bytes; a periodic model is refused.
+TEST(CartovaneTool, ChemistryXmlConvertsBothWays) {
+    const std::string glycine = std::string(CARTOVANE_TEST_DATA) + "/../../examples/glycine.chemxml";
+    ToolRun shown = Tool("show " + glycine);
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    EXPECT_NE(shown.output.find("  MultiScaleMolecule"), std::string::npos) << shown.output;
+    EXPECT_NE(shown.output.find("Atom3d \"N2\""), std::string::npos) << shown.output;
+
+    const std::string dir = ::testing::TempDir();
+    ToolRun out = Tool("convert " + glycine + " " + dir + "/glycine_out.chemxml");
+    ASSERT_EQ(out.status, 0) << out.output;
+    ToolRun back = Tool("convert " + dir + "/glycine_out.chemxml " + dir + "/again.chemxml");
+    ASSERT_EQ(back.status, 0) << back.output;
+    std::ifstream first(dir + "/glycine_out.chemxml"), second(dir + "/again.chemxml");
+    const std::string a{std::istreambuf_iterator<char>(first), {}}, b{std::istreambuf_iterator<char>(second), {}};
+    EXPECT_FALSE(a.empty());
+    EXPECT_EQ(a, b);
+
+    ToolRun periodic = Tool("convert " + ExamplePath() + " " + dir + "/periodic.chemxml");
+    EXPECT_NE(periodic.status, 0);
+    EXPECT_NE(periodic.output.find("Unable to save periodic systems using this file format."), std::string::npos)
+        << periodic.output;
+}
+
 }  // namespace
 
 namespace {

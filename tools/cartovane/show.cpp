@@ -89,6 +89,10 @@ void ObjectJson(JsonWriter& json, const xxObject& object) {
         CellObject(json, *d.cell);
         json.Key("group");
         json.String(d.group);
+        if (!d.qualifier.empty()) {
+            json.Key("qualifier");
+            json.String(d.qualifier);
+        }
     }
     json.Key("children");
     json.BeginArray();
@@ -136,6 +140,12 @@ void PrintLine(BlockWriter& out, const xxObject& object, std::size_t depth, cons
         CellText(out, *d.cell);
         out.Put(" group ");
         out.Put(d.group);
+        // The setting a file chose (an origin, the axes), where the group has several.
+        if (!d.qualifier.empty()) {
+            out.Put(" [");
+            out.Put(d.qualifier);
+            out.Put(']');
+        }
     }
     if (shown && shown->trajectory == &object) {
         out.Put(" type \"");
