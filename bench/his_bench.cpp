@@ -17,11 +17,9 @@
 #include <string>
 
 #include "bench/bench_support.h"
-#include "cfx/ccfx.h"
+#include "bench/component_host.h"
 #include "formats/carmdf/his_loader.h"
 #include "host/documents.h"
-#include "host/streams.h"
-#include "library/component_table.h"
 #include "tests/formats/carmdf/his_support.h"
 
 namespace {
@@ -57,23 +55,9 @@ const std::string& RunFile(bool reversed) {
 
 // A host document the HIS component imported the file into, through the registered components.
 CfxComPtr<host::Model3dDocument> Import(const std::string& path) {
-    static CfxComPtr<host::ContainerRoot> root = [] {
-        host::RegisterHostClasses();
-        CCfxFactoryData::EnableFactoryComponents(nullptr, cartovane::ComponentFactoryTable, cartovane::kComponentCount);
-        CCfxFactoryData::RegisterAll();
-        return host::ContainerRoot::Create();
-    }();
-    CfxComPtr<host::Model3dDocument> document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
-    document->SetContainerRoot(root.Get());
-    document->SetURL(path);
-    CfxComPtr<ISBImporter> importer;
-    CfxComPtr<ISBStream> stream;
-    if (FAILED(Cfx::CfxCreateImpl("SDCartovane.HistImportExport", nullptr, CLSCTX_INPROC_SERVER, IID_ISBImporter,
-                                  importer.OutVoid(), false)) ||
-        FAILED(root->Connect(importer.Get())) ||
-        FAILED(host::CreateFileStream(path, host::FileMode::Read, stream.Out())) ||
-        FAILED(importer->Import(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), VARIANT{})))
-        return {};
+    const cvbench::ComponentHost& components = cvbench::TheHost();
+    CfxComPtr<host::Model3dDocument> document = components.NewDocument(path);
+    if (!components.Import("SDCartovane.HistImportExport", path, *document.Get())) return {};
     return document;
 }
 
