@@ -66,8 +66,13 @@ public:
             }
             const char c = buf_[rpos_];
             if (c != kCR) {
-                out[n++] = c;
-                Advance(1);
+                // The run up to the next CR goes whole.
+                const std::size_t avail = std::min<std::size_t>(rlen_ - rpos_, count - n);
+                const auto* cr = static_cast<const char*>(std::memchr(buf_ + rpos_, kCR, avail));
+                const std::size_t take = cr ? static_cast<std::size_t>(cr - (buf_ + rpos_)) : avail;
+                std::memcpy(out + n, buf_ + rpos_, take);
+                n += static_cast<ULONG>(take);
+                Advance(take);
             } else if (rpos_ + 1 < rlen_) {
                 const bool pair = buf_[rpos_ + 1] == kLF;
                 out[n++] = pair ? kLF : kCR;
@@ -99,7 +104,7 @@ public:
         if (!buffer) return Fail(E_POINTER, "Write: null buffer");
         const char* in = static_cast<const char*>(buffer);
         std::size_t raw = count;
-        if (!binary_) raw += static_cast<std::size_t>(std::count(in, in + count, kLF));
+        if (!binary_) raw += detail::CountLineFeeds(in, count);
         if (pos_ + raw > kMaxPosition)
             return Fail(STG_E_WRITEFAULT, "Write: " + path_ + " would grow past 4294967295 bytes");
         rpos_ = rlen_ = 0;  // the read buffer may hold the bytes about to change
@@ -117,11 +122,7 @@ public:
         ULONG consumed = 0;
         while (consumed < count) {
             const std::size_t take = std::min<std::size_t>(kChunk, count - consumed);
-            std::size_t t = 0;
-            for (std::size_t i = 0; i < take; ++i) {
-                if (in[consumed + i] == kLF) translated[t++] = kCR;
-                translated[t++] = in[consumed + i];
-            }
+            const std::size_t t = detail::TranslateLineEnds(in + consumed, take, translated);
             std::size_t done = 0;
             HRESULT hr = PwriteAll(translated, t, done);
             if (FAILED(hr)) {

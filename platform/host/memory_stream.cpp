@@ -52,7 +52,7 @@ public:
         if (!buffer) return Fail(E_POINTER, "Write: null buffer");
         const char* in = static_cast<const char*>(buffer);
         std::size_t raw = count;
-        if (!binary_) raw += static_cast<std::size_t>(std::count(in, in + count, kLF));
+        if (!binary_) raw += detail::CountLineFeeds(in, count);
         if (pos_ + raw > detail::kMaxPosition)
             return Fail(STG_E_WRITEFAULT, "Write: the memory stream would exceed 4294967295 bytes");
         try {
@@ -64,10 +64,7 @@ public:
         if (binary_) {
             std::memcpy(at, in, count);
         } else {
-            for (ULONG i = 0; i < count; ++i) {
-                if (in[i] == kLF) *at++ = kCR;
-                *at++ = in[i];
-            }
+            detail::TranslateLineEnds(in, count, at);
         }
         pos_ += raw;
         if (bytesWritten) *bytesWritten = count;

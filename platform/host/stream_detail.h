@@ -1,7 +1,9 @@
 // Pieces shared by the host's file and memory streams (streams.h); internal to cvhost.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -14,6 +16,34 @@ namespace host::detail {
 inline constexpr char kCR = '\r';
 inline constexpr char kLF = '\n';
 inline constexpr std::uint64_t kMaxPosition = 0xFFFFFFFFu;
+
+// The line feeds among n bytes: what text mode adds to them when it writes them.
+inline std::size_t CountLineFeeds(const char* in, std::size_t n) noexcept {
+    std::size_t count = 0;
+    for (const char* const end = in + n; in < end; ++count, ++in) {
+        in = static_cast<const char*>(std::memchr(in, kLF, static_cast<std::size_t>(end - in)));
+        if (!in) break;
+    }
+    return count;
+}
+
+// Copies n bytes into out (room for 2 n) with each LF as CR LF, as text mode writes them; the
+// bytes put there. The runs between line feeds go whole, as text is mostly long lines.
+inline std::size_t TranslateLineEnds(const char* in, std::size_t n, char* out) noexcept {
+    std::size_t t = 0;
+    const char* const end = in + n;
+    while (in < end) {
+        const auto* lf = static_cast<const char*>(std::memchr(in, kLF, static_cast<std::size_t>(end - in)));
+        const char* stop = lf ? lf : end;
+        std::memcpy(out + t, in, static_cast<std::size_t>(stop - in));
+        t += static_cast<std::size_t>(stop - in);
+        if (!lf) break;
+        out[t++] = kCR;
+        out[t++] = kLF;
+        in = lf + 1;
+    }
+    return t;
+}
 
 // Records hr with text as the framework's last error and returns hr; never throws.
 inline HRESULT Fail(HRESULT hr, std::string text) noexcept {
