@@ -7,6 +7,7 @@
 #include "cfx/cfx.h"
 #include "datamodel/object.h"
 #include "datamodel/property.h"
+#include "datamodel/tree_size.h"
 #include "datamodel/value_types.h"
 #include "documents/xsd_format.h"
 #include "documents/xsd_versions.h"
@@ -24,23 +25,10 @@ DMToXSD::DMToXSD(xmlTree& tree, xmlSaver* saver) : tree_(tree), saver_(saver) {}
 
 DMToXSD::~DMToXSD() = default;
 
-namespace {
-
-// The node, its children and theirs: a lower bound of what a save of the node registers, found
-// without touching the objects further down.
-std::size_t ObjectsNear(const xxTreeNode& node) {
-    std::size_t n = 1 + node.NumChildren();
-    for (const auto& child : node.Children())
-        if (child->IsA(xxTreeNode::classType)) n += static_cast<const xxTreeNode&>(*child).NumChildren();
-    return n;
-}
-
-}  // namespace
-
 void DMToXSD::WriteObjectTree(const xxSerializable& root, const char* name) {
     idClass_ = &tree_.InternAttributeClass("ID");
     records_.Clear();
-    if (const auto* node = dynamic_cast<const xxTreeNode*>(&root)) records_.Reserve(ObjectsNear(*node));
+    if (const auto* node = dynamic_cast<const xxTreeNode*>(&root)) records_.Reserve(EstimatedObjectsBelow(*node));
     saveCalls_ = 0;
     xmlElement& document = tree_.CreateDocumentElement(name);
     document.AddAttribute("Version", CurrentFormatVersionName());

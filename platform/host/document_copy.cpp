@@ -16,6 +16,7 @@
 #include "cfx/cfx.h"
 #include "datamodel/serialise.h"
 #include "datamodel/serialise_adapter.h"
+#include "datamodel/tree_size.h"
 
 // The copy is one walk: an object's Save is recorded into a compact byte record, the copy's Load
 // reads it back at once, and an owned child is only marked in its owner's record and recorded
@@ -605,6 +606,7 @@ void CopyTree(const xxTreeRoot& source, xxTreeRoot& target) {
     target.RemoveDescendents();
     try {
         CopyState state;
+        state.objects.Reserve(EstimatedObjectsBelow(source));
         Replayer replayer(state, source, target);
         replayer.CopyRoot(target);
     } catch (...) {
