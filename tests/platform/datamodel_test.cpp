@@ -17,6 +17,7 @@
 #include "datamodel/reference.h"
 #include "datamodel/sets.h"
 #include "datamodel/symmetry/system.h"
+#include "datamodel/tree_size.h"
 
 namespace {
 
@@ -877,6 +878,36 @@ TEST(Atom3d, MassIsTheIsotopesOrTheElementsWeight) {
         atom.SetIsotope(c.isotope);
         EXPECT_NEAR(atom.GetMass(), c.mass, 1e-8) << c.element << c.isotope;
     }
+}
+
+// ---- estimated tree size -----------------------------------------------------------------------
+
+// Tables are sized from the estimate: it follows a regular model down its levels, and a model
+// whose first nodes are unlike the rest cannot make it ask for more than its bound.
+TEST(TreeSize, EstimateFollowsRegularModelsAndStaysBounded) {
+    xxAtomisticTreeRoot regular;
+    for (int m = 0; m < 200; ++m) {
+        auto& molecule = regular.CreateChild<xxMultiScaleMolecule>();
+        for (int r = 0; r < 10; ++r) {
+            auto& residue = molecule.CreateChild<xxMultiScaleSubUnit>();
+            for (int k = 0; k < 10; ++k) AddAtom(residue, "C", {1.0 * k, 1.0 * r, 1.0 * m});
+        }
+    }
+    EXPECT_EQ(EstimatedObjectsBelow(regular), 1u + 200 + 2000 + 20000);
+
+    // Huge first molecules among many empty ones: extrapolated far beyond what is there.
+    xxAtomisticTreeRoot skewed;
+    for (int m = 0; m < 70; ++m) {
+        auto& residue = skewed.CreateChild<xxMultiScaleMolecule>().CreateChild<xxMultiScaleSubUnit>();
+        for (int k = 0; k < 300; ++k) residue.CreateChild<xxMultiScaleSubUnit>();
+    }
+    for (int m = 0; m < 20000; ++m) skewed.CreateChild<xxMultiScaleMolecule>();
+    const std::size_t estimate = EstimatedObjectsBelow(skewed);
+    EXPECT_GT(estimate, std::size_t{1} << 20);
+    EXPECT_LE(estimate, kMaxEstimatedObjects);
+
+    xxAtomisticTreeRoot empty;
+    EXPECT_EQ(EstimatedObjectsBelow(empty), 1u);
 }
 
 }  // namespace
