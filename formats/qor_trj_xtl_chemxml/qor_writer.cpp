@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/elements.h"
+#include "datamodel/polymer.h"
 #include "datamodel/sets.h"
 #include "datamodel/symmetry/system.h"
 #include "formats/qor_trj_xtl_chemxml/qor_format.h"
@@ -177,10 +178,8 @@ private:
             return true;
         }
         if (o.As<xxMolecule>() || o.As<xxSymmetrySystem>()) return false;
-        if (o.As<xxSubUnit>()) {
-            Record(depth, NextNumber(), "Subunit");
-            Label(depth, o);
-            if (o.GetID() != 0) Id(depth, o.GetID());
+        if ((o.As<xxSubUnit>() && !o.As<xxRepeatUnit>()) || o.As<xxBlock>()) {
+            WriteSubunit(o, depth);
             return true;
         }
         if (auto* atom = o.As<xxAtom3d>()) {
@@ -195,7 +194,44 @@ private:
             WritePseudoAtom(static_cast<xxBondable&>(o), depth);
             return true;
         }
+        if (auto* unit = o.As<xxRepeatUnit>()) {
+            WriteRepeatUnit(*unit, depth);
+            return true;
+        }
         return false;
+    }
+
+    void WriteSubunit(const xxObject& o, int depth) {
+        Record(depth, NextNumber(), "Subunit");
+        Label(depth, o);
+        if (o.GetID() != 0) Id(depth, o.GetID());
+    }
+
+    // A sub-unit record marked as a monomer, with one record per head or tail linkage.
+    void WriteRepeatUnit(const xxRepeatUnit& unit, int depth) {
+        Record(depth, NextNumber(), "Subunit");
+        Indent(depth);
+        Text("  (A I Monomer 1)\n");
+        Label(depth, unit);
+        if (unit.GetID() != 0) Id(depth, unit.GetID());
+        unit.ForEachDescendent([&](xxObject& o) {
+            const auto* linkage = o.As<xxLinkage>();
+            if (!linkage) return true;
+            const int kind = linkage->GetHeadTail();
+            const auto atoms = linkage->GetLinkAtoms();
+            // A linkage without a link atom joins nothing.
+            if ((kind != xxLinkage::kHead && kind != xxLinkage::kTail) || atoms.empty()) return true;
+            Record(depth + 2, NextNumber(), "Linkage");
+            Indent(depth);
+            Text(kind == xxLinkage::kTail ? "    (A C Type \"Tail\")\n" : "    (A C Type \"Head\")\n");
+            Indent(depth);
+            Text("    (A O LinkAtoms (");
+            Integer(NumberOf(atoms.front()));
+            Text("))\n");
+            Indent(depth);
+            Text("  )\n");
+            return true;
+        });
     }
 
     void WriteAtom(const xxAtom3d& atom, int depth) {

@@ -509,8 +509,13 @@ int xxMatterContainer::CalculateNumMatterObjects() const {
 }
 
 void xxChargeGroup::SetAtoms(std::span<xxAtom* const> atoms) {
-    if (std::find(atoms.begin(), atoms.end(), nullptr) != atoms.end())
-        throw Cfx::CfxResult(E_POINTER, "A charge group cannot hold a null atom");
-    atoms_.Clear();
-    for (xxAtom* atom : atoms) atoms_.Add(*atom);
+    std::vector<xxBondable*> members(atoms.begin(), atoms.end());
+    SetMembers(members);
+}
+
+void xxChargeGroup::SetMembers(std::span<xxBondable* const> members) {
+    if (std::find(members.begin(), members.end(), nullptr) != members.end())
+        throw Cfx::CfxResult(E_POINTER, "A charge group cannot hold a null member");
+    members_.Clear();
+    for (xxBondable* member : members) members_.Add(*member);
 }

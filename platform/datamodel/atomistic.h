@@ -422,7 +422,8 @@ public:
 
 // ---- charge groups ---------------------------------------------------------------------
 
-// Atoms whose charges are switched together, around a switching centre.
+// Bondable objects (atoms, dummies, pi-system centres) whose charges are switched together,
+// around a switching centre.
 class xxChargeGroup : public xxObject {
     XX_DECLARE_CLASS(xxChargeGroup)
 public:
@@ -430,12 +431,15 @@ public:
 
     // Replaces the members. Throws Cfx::CfxResult E_POINTER for a null entry.
     void SetAtoms(std::span<xxAtom* const> atoms);
-    std::vector<xxAtom*> GetAtoms() const { return atoms_.ObjectsOf<xxAtom>(); }
+    void SetMembers(std::span<xxBondable* const> members);
+    // The members that are atoms, and every member, in order.
+    std::vector<xxAtom*> GetAtoms() const { return members_.ObjectsOf<xxAtom>(); }
+    std::vector<xxBondable*> GetMembers() const { return members_.ObjectsOf<xxBondable>(); }
     // Null clears it.
-    void SetSwitchingCenter(xxAtom* atom) { center_.Reset(atom); }
-    xxAtom* GetSwitchingCenter() const { return center_.Get(); }
+    void SetSwitchingCenter(xxBondable* center) { center_.Reset(center); }
+    xxBondable* GetSwitchingCenter() const { return center_.Get(); }
 
 private:
-    xxReferenceList atoms_;
-    xxReference<xxAtom> center_;
+    xxReferenceList members_;
+    xxReference<xxBondable> center_;
 };

@@ -46,16 +46,16 @@ void LoadInteraction(xxObject& object, xxInput& in) {
 
 void SaveChargeGroup(const xxObject& object, xxOutput& out) {
     const auto& group = static_cast<const xxChargeGroup&>(object);
-    WriteObjects(out, "Atoms", group.GetAtoms());
+    WriteObjects(out, "Atoms", group.GetMembers());
     out.WriteReference("SwitchingCenter", group.GetSwitchingCenter());
 }
 
 void LoadChargeGroup(xxObject& object, xxInput& in) {
     auto& group = static_cast<xxChargeGroup&>(object);
-    std::vector<xxAtom*> atoms = ReadObjects<xxAtom>(in, "Atoms");
-    std::erase(atoms, nullptr);
-    group.SetAtoms(atoms);
-    group.SetSwitchingCenter(in.ReadReferenceTo<xxAtom>("SwitchingCenter"));
+    std::vector<xxBondable*> members = ReadObjects<xxBondable>(in, "Atoms");
+    std::erase(members, nullptr);
+    group.SetMembers(members);
+    group.SetSwitchingCenter(in.ReadReferenceTo<xxBondable>("SwitchingCenter"));
 }
 
 // ---- sets, restrictions, monitors, substructures ----------------------------------------------

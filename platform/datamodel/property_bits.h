@@ -21,6 +21,8 @@
 //   xxSymmetrySystem                      (none)
 //     xxMatterSymmetrySystem              0-7     PotentialStress 0, _TrajectoryStress 1
 //   xxTrajectory                          24-31   TrajectoryType 24
+//   xxLinkage                             0-7     HeadTail 0
+//   xxLegacySurfaceObject                 0-7     XYZ 0
 //   bits 24-31 are free for classes derived from the others above
 // Setters that assign a field themselves mark it with their template's Mask(); a test walks
 // every registered class and fails when two templates of one class share a bit.
@@ -58,6 +60,9 @@ inline constexpr unsigned kPotentialStress = 0;
 inline constexpr unsigned kTrajectoryStress = 1;
 
 inline constexpr unsigned kTrajectoryType = 24;
+
+inline constexpr unsigned kHeadTail = 0;
+inline constexpr unsigned kSurfaceXYZ = 0;
 
 constexpr unsigned Mask(unsigned bit) { return 1u << bit; }
 }  // namespace xxPropertyBit
