@@ -649,8 +649,9 @@ private:
                         s.deuterium = true;
                         break;
                     case q::AclKind::Mixture:
-                        // The site's major component: Si for T, Al for TT, copper.
-                        Apply([&] { atom.SetElement(code == 106 ? "Si" : code == 107 ? "Al" : "Cu"); });
+                        if (code == 106) SetAtomComposition(atom, 14, 0.75, 13, 0.25);
+                        else if (code == 107) SetAtomComposition(atom, 13, 0.75, 14, 0.25);
+                        else SetAtomComposition(atom, 29, 1.0, 0, 0);
                         s.kind = q::AclKind::Element;
                         break;
                     case q::AclKind::Dummy:
@@ -700,18 +701,41 @@ private:
             case A::Switch:
                 if (auto sw = Integer(v)) s.switchValue = *sw;
                 break;
-            // Periodic images, colours, hybridisation, anisotropic factors and chirality are
-            // accepted; the data model does not hold them yet.
+            case A::Hybridization: {
+                const std::string name = FirstWord(v);
+                Apply([&] { atom.SetHybridization(q::HybridizationValue(name)); });
+                break;
+            }
+            case A::AnisoTempFactor:
+                if (auto u = Reals<6>(v)) {
+                    // U11 U22 U33 U12 U23 U13, as the symmetric matrix.
+                    const auto& t = *u;
+                    const double m[9] = {t[0], t[3], t[5], t[3], t[1], t[4], t[5], t[4], t[2]};
+                    xxMatrix3x3 matrix;
+                    matrix.Set(m);
+                    Apply([&] { atom.SetAnisotropicTF(matrix, xxAtom3d::kTFFormatUMatrix); });
+                }
+                break;
+            case A::Tacticity:
+                if (auto t = Integer(v); t && *t != 0) atom.SetIsChiralCenter(true);
+                break;
+            // Periodic images and colours are accepted; images come with periodic models.
             case A::SymChildren:
             case A::PerParent:
             case A::PerTrans:
             case A::Cell0Offset:
             case A::faceFlags:
-            case A::COLOR:
-            case A::Hybridization:
-            case A::AnisoTempFactor:
-            case A::Tacticity: break;
+            case A::COLOR: break;
         }
+    }
+
+    // A mixed site of one or two elements (an atomic number of 0 names none); the atom takes the
+    // major one's element.
+    static void SetAtomComposition(xxAtom3d& atom, int z1, double w1, int z2, double w2) {
+        std::vector<xxAtomComponent> components;
+        for (const auto& [z, w] : {std::pair{z1, w1}, std::pair{z2, w2}})
+            if (z > 0) components.emplace_back(xxElementFactory::GetElementByType(z), w);
+        atom.SetMixtureProperties(std::move(components));
     }
 
     HRESULT CloseAtom(xxTreeNode& parent, xxAtom3d& atom, AtomScratch& s) {
@@ -735,6 +759,7 @@ private:
             if (s.kind == q::AclKind::Dummy) {
                 auto& dummy = parent.CreateChild<xxDummy>();
                 dummy.SetDummySymbol(s.symbol);
+                dummy.SetDummyKind(std::string(s.dummyKind));
                 pseudo = &dummy;
             } else {
                 pseudo = &parent.CreateChild<xxPiSystem>();

@@ -8,8 +8,9 @@
 //     xxBondable                          8-11    ImportOrder 8
 //       xxAtom                            12-15   IsOutOfPlane 12, IsBackboneAtom 13
 //         xxAtom3d                        16-23   Element 16, Isotope 17, FormalCharge 18,
-//                                                 Occupancy 19, IsotropicTF 20, AppliedTF 21
-//       xxDummyBase                       12-15   DummySymbol 12
+//                                                 Occupancy 19, IsotropicTF 20, AppliedTF 21,
+//                                                 Hybridization 22, AnisotropicTF 23
+//       xxDummyBase                       12-15   DummySymbol 12, DummyKind 13
 //       xxPiSystem                        12-15   HasDynamicPosition 12
 //   xxBondableInteraction                 0-7     (none)
 //     xxBond                              8-11    Order 8, BondType 9
@@ -38,6 +39,7 @@ inline constexpr unsigned kImportOrder = 8;
 
 inline constexpr unsigned kIsOutOfPlane = 12;
 inline constexpr unsigned kIsBackboneAtom = 13;
+inline constexpr unsigned kIsChiralCenter = 14;
 
 inline constexpr unsigned kElement = 16;
 inline constexpr unsigned kIsotope = 17;
@@ -45,8 +47,11 @@ inline constexpr unsigned kFormalCharge = 18;
 inline constexpr unsigned kOccupancy = 19;
 inline constexpr unsigned kIsotropicTF = 20;
 inline constexpr unsigned kAppliedTF = 21;
+inline constexpr unsigned kHybridization = 22;
+inline constexpr unsigned kAnisotropicTF = 23;
 
 inline constexpr unsigned kDummySymbol = 12;
+inline constexpr unsigned kDummyKind = 13;
 inline constexpr unsigned kHasDynamicPosition = 12;
 
 inline constexpr unsigned kBondOrder = 8;
