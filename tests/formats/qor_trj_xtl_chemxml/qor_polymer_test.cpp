@@ -13,7 +13,9 @@
 #include "datamodel/legacy_surface.h"
 #include "datamodel/polymer.h"
 #include "datamodel/sets.h"
+#include "documents/binary_serializer.h"
 #include "documents/xsd_file.h"
+#include "host/streams.h"
 #include "formats/qor_trj_xtl_chemxml/qor_reader.h"
 #include "formats/qor_trj_xtl_chemxml/qor_writer.h"
 #include "frame/messages.h"
@@ -130,6 +132,90 @@ TEST(QorPolymers, ASubunitThatHoldsARepeatUnitAndBecomesOne) {
     ASSERT_EQ(units.size(), 2u);
     EXPECT_EQ(units[1]->GetParent(), units[0]);
     EXPECT_TRUE(l.root.DescendentsOf<xxMultiScaleBlock>().empty());
+}
+
+// ---- atom values few atoms have ---------------------------------------------------------------
+
+xxAtom3d& OnlyAtom(Loaded& l) {
+    auto atoms = l.root.DescendentsOf<xxAtom3d>();
+    EXPECT_EQ(atoms.size(), 1u);
+    return *atoms.at(0);
+}
+
+TEST(QorAtoms, Hybridisations) {
+    struct Case {
+        const char* name;
+        int value;
+    } cases[] = {{"None", 0},         {"Linear", 1},     {"Trigonal", 2}, {"Tetrahedral", 3}, {"SquarePlanar", 4},
+                 {"TrigonalBipyramid", 5}, {"Octahedral", 9}, {"Auto", 13},   {"Planar", 12}};
+    for (const Case& c : cases) {
+        Loaded l;
+        Load(Model(std::string("(2 Atom\n(A C ACL \"6 C\")\n(A C Hybridization \"") + c.name + "\")\n)\n"), l);
+        ASSERT_EQ(l.hr, S_OK) << c.name;
+        EXPECT_EQ(OnlyAtom(l).GetHybridization(), c.value) << c.name;
+        // Written back only for the values that have a name other than the default's.
+        const bool written = c.value != 0 && c.value != 12;
+        EXPECT_EQ(Save(l.root).find(std::string("(A C Hybridization \"") + c.name + "\")") != std::string::npos, written)
+            << c.name;
+    }
+}
+
+TEST(QorAtoms, ChiralityAnisotropyMixturesAndDummyKinds) {
+    Loaded l;
+    Load(Model("(2 Atom\n(A C ACL \"6 C\")\n(A I Tacticity 1)\n(A F AnisoTempFactor (1 2 3 \\\n  4 5 6))\n)\n"
+               "(3 Atom\n(A C ACL \"6 C\")\n(A I Tacticity 0)\n)\n"
+               "(4 Atom\n(A C ACL \"106 T\")\n)\n(5 Atom\n(A C ACL \"107 TT\")\n)\n(6 Atom\n(A C ACL \"109 Cu\")\n)\n"
+               "(7 Atom\n(A C ACL \"121 Bq\")\n(A C Label \"aid\")\n)\n(8 Atom\n(A C ACL \"120 Qe\")\n)\n"),
+         l);
+    ASSERT_EQ(l.hr, S_OK) << Cfx::GetLastError().description;
+    auto atoms = l.root.DescendentsOf<xxAtom3d>();
+    ASSERT_EQ(atoms.size(), 5u);
+    EXPECT_TRUE(atoms[0]->IsChiralCenter());
+    EXPECT_FALSE(atoms[1]->IsChiralCenter());
+    EXPECT_EQ(atoms[0]->GetAnisotropicTF(), (xxMatrix3x3{{1, 4, 6, 4, 2, 5, 6, 5, 3}}));
+    EXPECT_EQ(atoms[1]->GetAnisotropicTF(), xxMatrix3x3{});
+    struct Site {
+        int major;
+        std::vector<xxAtomComponent> components;
+    } sites[] = {
+        {14, {xxAtomComponent(xxElementFactory::GetElement("Si"), 0.75), xxAtomComponent(xxElementFactory::GetElement("Al"), 0.25)}},
+        {13, {xxAtomComponent(xxElementFactory::GetElement("Al"), 0.75), xxAtomComponent(xxElementFactory::GetElement("Si"), 0.25)}},
+        {29, {xxAtomComponent(xxElementFactory::GetElement("Cu"), 1.0)}},
+    };
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(atoms[2 + i]->IsMixture()) << i;
+        EXPECT_EQ(atoms[2 + i]->GetElementNumber(), sites[i].major) << i;
+        EXPECT_EQ(atoms[2 + i]->GetMixtureProperties(), sites[i].components) << i;
+    }
+    auto dummies = l.root.DescendentsOf<xxDummy>();
+    ASSERT_EQ(dummies.size(), 2u);
+    EXPECT_EQ(dummies[0]->GetDummyKind(), "Geometry Aid");
+    EXPECT_EQ(dummies[0]->GetName(), "aid");  // the kind is no name
+    EXPECT_EQ(dummies[1]->GetDummyKind(), "Point Charge");
+    EXPECT_EQ(dummies[1]->GetName(), "");
+
+    // Written as read, the anisotropic factor over two lines, the copper site as 108.
+    const std::string text = Save(l.root);
+    for (const char* line : {"    (A I Tacticity 1)\n", "    (A F AnisoTempFactor (1 2 3 \\\n  4 5 6))\n",
+                             "    (A C ACL \"106 T\")\n", "    (A C ACL \"107 TT\")\n", "    (A C ACL \"108 Cu\")\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << text;
+    EXPECT_EQ(text.find("Tacticity 0"), std::string::npos);
+    Loaded back;
+    Load(text, back);
+    ASSERT_EQ(back.hr, S_OK);
+    EXPECT_EQ(Save(back.root), text);
+}
+
+TEST(QorAtoms, AFixedAtomIsNotMoveableUntilItsRestrictionGoes) {
+    Loaded l;
+    Load(Model("(2 Atom\n(A I Moveable 0)\n)\n(3 Atom\n(A I Moveable 1)\n)\n"), l);
+    ASSERT_EQ(l.hr, S_OK);
+    auto atoms = l.root.DescendentsOf<xxAtom3d>();
+    ASSERT_EQ(atoms.size(), 2u);
+    EXPECT_FALSE(atoms[0]->IsMoveable());
+    EXPECT_TRUE(atoms[1]->IsMoveable());
+    l.root.DescendentsOf<xxCompleteRestriction>().at(0)->Delete();
+    EXPECT_TRUE(atoms[0]->IsMoveable());
 }
 
 // ---- legacy surfaces --------------------------------------------------------------------------
@@ -379,18 +465,64 @@ std::string Slurp(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The example with a mixed site, an anisotropic factor, a chiral centre and a dummy kind added.
+void LoadExample(Loaded& l) {
+    std::string text = Slurp(std::string(CARTOVANE_TEST_DATA) + "/../../examples/polymer_chain.qor");
+    text.insert(text.rfind(")\n"), "(30 Atom\n(A C ACL \"106 T\")\n(A I Tacticity 1)\n(A I Hybridization \"Linear\")\n"
+                                   "(A F AnisoTempFactor (1 2 3 0.5 0.25 0.125))\n)\n(31 Atom\n(A C ACL \"115 XX\")\n)\n");
+    Load(text, l);
+}
+
+void ThroughXsd(xxAtomisticTreeRoot& root, xxAtomisticTreeRoot& back) {
+    std::ostringstream xsd;
+    EXPECT_TRUE(xxSaveXSD().SaveObjectToStream(xsd, &root, ""));
+    std::istringstream xsdIn(xsd.str());
+    EXPECT_EQ(xxLoadXSD().LoadObjectFromStreamHR(xsdIn, &back, ""), S_OK) << Cfx::GetLastError().description;
+}
+
+void ThroughBinary(xxAtomisticTreeRoot& root, xxAtomisticTreeRoot& back) {
+    CfxComPtr<ISBStream> stream = host::CreateMemoryStream({});
+    stream->SetBinaryMode(VARIANT_TRUE);
+    {
+        CBinaryDMExporter writer(*stream.Get());
+        writer.WriteHeaderPlaceholder();
+        writer.SaveObject(root, xxSaveKind::WithId);
+        writer.WriteTrailer();
+    }
+    CfxComPtr<ISBStream> in = host::CreateMemoryStream(host::MemoryStreamBytes(stream.Get()));
+    in->SetBinaryMode(VARIANT_TRUE);
+    CBinaryDMImporter reader(*in.Get());
+    reader.ReadHeaderAndTrailer(back);
+    reader.ReadContainedObject(back, nullptr, xxSaveKind::WithId);
+    reader.CheckEverythingRead();
+    reader.NotifyAllObjectsLoaded();
+}
+
+TEST(QorPolymers, ThroughBinaryStreamWritesTheSameFile) {
+    Loaded first;
+    LoadExample(first);
+    ASSERT_EQ(first.hr, S_OK) << Cfx::GetLastError().description;
+    xxAtomisticTreeRoot back;
+    ThroughBinary(first.root, back);
+    EXPECT_EQ(Save(back), Save(first.root));
+    auto surfaces = back.DescendentsOf<xxLegacySurfaceObject>();
+    ASSERT_EQ(surfaces.size(), 1u);
+    ASSERT_NE(surfaces[0]->GetTriangleMesh(), nullptr);
+    EXPECT_EQ(surfaces[0]->GetTriangleMesh()->Vertices(), OnlySurface(first).GetTriangleMesh()->Vertices());
+}
+
 TEST(QorPolymers, ThroughXsdWritesTheSameFile) {
     Loaded first;
-    Load(Slurp(std::string(CARTOVANE_TEST_DATA) + "/../../examples/polymer_chain.qor"), first);
+    LoadExample(first);
     ASSERT_EQ(first.hr, S_OK) << Cfx::GetLastError().description;
     const std::string qor = Save(first.root);
+    EXPECT_NE(qor.find("(A C ACL \"106 T\")"), std::string::npos);
+    EXPECT_NE(qor.find("AnisoTempFactor"), std::string::npos);
 
-    std::ostringstream xsd;
-    ASSERT_TRUE(xxSaveXSD().SaveObjectToStream(xsd, &first.root, ""));
     xxAtomisticTreeRoot back;
-    std::istringstream xsdIn(xsd.str());
-    ASSERT_EQ(xxLoadXSD().LoadObjectFromStreamHR(xsdIn, &back, ""), S_OK) << Cfx::GetLastError().description;
+    ThroughXsd(first.root, back);
     EXPECT_EQ(Save(back), qor);
+    EXPECT_EQ(back.DescendentsOf<xxDummy>().at(0)->GetDummyKind(), "Geometry Aid");
 
     // What the QOR writer leaves out comes through the document too.
     auto surfaces = back.DescendentsOf<xxLegacySurfaceObject>();
