@@ -523,8 +523,8 @@ private:
         if (name == "Id") {
             if (auto id = tx::LeadingInteger(fourth); id && *id != 0) surface.SetID(static_cast<int>(*id));
         } else if (name == "Vertices") {
-            // Room from the line's own length: a vertex takes at least six characters.
-            m.vertices.reserve(m.vertices.size() + value.size() / 6);
+            // Room from the line's own length, never from the file's word; the list grows beyond it.
+            m.vertices.reserve(m.vertices.size() + value.size() / 64);
             for (std::string_view piece : Triples(value)) {
                 const auto p = Triple(piece);
                 if (!p) return Report(msg::QORLOAD_SURFVRT);

@@ -51,6 +51,8 @@ void PropertyValue(JsonWriter& json, const xxPropertyBase& p, const xxObject& ob
     json.String(text);
 }
 
+std::array<int, 4> Rgba(const xxColor& c) { return {c.R(), c.G(), c.B(), c.A()}; }
+
 void OptionalId(JsonWriter& json, const std::optional<int>& id) {
     if (id) json.Integer(*id);
     else json.Null();
@@ -115,7 +117,7 @@ void ObjectJson(JsonWriter& json, const xxObject& object) {
         json.Key("triangles");
         json.Integer(d.mesh->triangles);
         json.Key("color");
-        json.Numbers(std::array<int, 4>{d.mesh->color.R(), d.mesh->color.G(), d.mesh->color.B(), d.mesh->color.A()});
+        json.Integers(Rgba(d.mesh->color));
         json.EndObject();
     }
     if (d.repeatUnit) {
@@ -126,7 +128,7 @@ void ObjectJson(JsonWriter& json, const xxObject& object) {
     }
     if (d.chargeGroup) {
         json.Key("members");
-        json.Numbers(d.members);
+        json.Integers(d.members);
         json.Key("center");
         OptionalId(json, d.center);
     }
@@ -189,8 +191,8 @@ void PrintLine(BlockWriter& out, const xxObject& object, std::size_t depth, cons
         out.Put(" vertices ");
         out.Integer(static_cast<int>(d.mesh->triangles));
         out.Put(" triangles color ");
-        const int rgba[] = {d.mesh->color.R(), d.mesh->color.G(), d.mesh->color.B(), d.mesh->color.A()};
-        for (int i = 0; i < 4; ++i) {
+        const std::array<int, 4> rgba = Rgba(d.mesh->color);
+        for (std::size_t i = 0; i < rgba.size(); ++i) {
             out.Put(i == 0 ? '(' : ' ');
             out.Integer(rgba[i]);
         }
