@@ -2,6 +2,9 @@
 // (molecules of 100 atoms in residues of 10, charges, force-field types, bonded chains), written
 // through xxSaveQOR to a file and read back from disk through xxLoadQOR.
 //
+// The polymer series is the same model with every residue a repeat unit (head its first atom,
+// tail its last), so the file carries a Monomer line and two linkage records per residue.
+//
 // Counters: write_MBps / read_MBps (QOR text per second) and atoms_per_s; for reading also
 // resident_B_per_atom (what the loaded model keeps) and peak_B_per_atom (the most the load
 // held), both measured on the first load.
@@ -18,12 +21,34 @@
 #include "bench/bench_models.h"
 #include "bench/bench_support.h"
 #include "datamodel/atomistic.h"
+#include "datamodel/polymer.h"
 #include "formats/qor_trj_xtl_chemxml/qor_reader.h"
 #include "formats/qor_trj_xtl_chemxml/qor_writer.h"
 
 namespace {
 
-std::string FileFor(int atoms) { return cvbench::ScratchFile("model_" + std::to_string(atoms) + ".qor"); }
+// The residue chains with each residue a repeat unit in its molecule.
+std::unique_ptr<xxAtomisticTreeRoot> PolymerChains(int atoms) {
+    auto root = cvbench::ResidueChains(atoms);
+    for (xxMultiScaleSubUnit* residue : root->DescendentsOf<xxMultiScaleSubUnit>()) {
+        auto& unit = residue->GetParent()->CreateChild<xxMultiScaleRepeatUnit>();
+        unit.SetName(residue->GetName());
+        auto members = residue->ChildrenOf<xxAtom3d>();
+        residue->MoveChildrenTo(unit);
+        residue->Delete();
+        if (!members.empty()) {
+            unit.SetHeadAtom(members.front());
+            unit.SetTailAtom(members.back());
+        }
+    }
+    return root;
+}
+
+using ModelMaker = std::unique_ptr<xxAtomisticTreeRoot> (*)(int);
+
+std::string FileFor(int atoms, const char* series = "model") {
+    return cvbench::ScratchFile(std::string(series) + "_" + std::to_string(atoms) + ".qor");
+}
 
 bool Write(xxObject& model, const std::string& path) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -31,12 +56,12 @@ bool Write(xxObject& model, const std::string& path) {
 }
 
 // The file of a model of that size, written once.
-const std::string& WrittenFile(int atoms) {
-    static std::map<int, std::string> written;
-    std::string& path = written[atoms];
+const std::string& WrittenFile(int atoms, ModelMaker make = cvbench::ResidueChains, const char* series = "model") {
+    static std::map<std::pair<std::string, int>, std::string> written;
+    std::string& path = written[{series, atoms}];
     if (path.empty()) {
-        auto model = cvbench::ResidueChains(atoms);
-        path = FileFor(atoms);
+        auto model = make(atoms);
+        path = FileFor(atoms, series);
         if (!Write(*model, path)) path.clear();
     }
     return path;
@@ -48,10 +73,10 @@ bool LoadOnce(const std::string& path, std::unique_ptr<xxAtomisticTreeRoot>& roo
     return xxLoadQOR().LoadObjectFromStreamHR(in, root.get(), "bench") == S_OK;
 }
 
-void BM_WriteQor(benchmark::State& state) {
+void WriteSeries(benchmark::State& state, ModelMaker make, const char* series) {
     const int atoms = static_cast<int>(state.range(0));
-    auto model = cvbench::ResidueChains(atoms);
-    const std::string path = FileFor(atoms);
+    auto model = make(atoms);
+    const std::string path = FileFor(atoms, series);
     for (auto _ : state)
         if (!Write(*model, path)) return state.SkipWithError("the write failed");
     const double n = static_cast<double>(state.iterations());
@@ -60,9 +85,9 @@ void BM_WriteQor(benchmark::State& state) {
     state.counters["atoms_per_s"] = benchmark::Counter(atoms * n, benchmark::Counter::kIsRate);
 }
 
-void BM_ReadQor(benchmark::State& state) {
+void ReadSeries(benchmark::State& state, ModelMaker make, const char* series) {
     const int atoms = static_cast<int>(state.range(0));
-    const std::string& path = WrittenFile(atoms);
+    const std::string& path = WrittenFile(atoms, make, series);
     if (path.empty()) return state.SkipWithError("the file was not written");
     std::unique_ptr<xxAtomisticTreeRoot> root;
     const cvbench::FirstLoad first = cvbench::MeasureFirstLoad(atoms, [&] {
@@ -88,8 +113,15 @@ void BM_ReadQor(benchmark::State& state) {
     state.counters["peak_B_per_atom"] = first.peakPerAtom;
 }
 
+void BM_WriteQor(benchmark::State& state) { WriteSeries(state, cvbench::ResidueChains, "model"); }
+void BM_ReadQor(benchmark::State& state) { ReadSeries(state, cvbench::ResidueChains, "model"); }
+void BM_WriteQorPolymer(benchmark::State& state) { WriteSeries(state, PolymerChains, "polymer"); }
+void BM_ReadQorPolymer(benchmark::State& state) { ReadSeries(state, PolymerChains, "polymer"); }
+
 BENCHMARK(BM_WriteQor)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReadQor)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WriteQorPolymer)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadQorPolymer)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

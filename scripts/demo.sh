@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds the library and the cartovane tool, and runs the tool on the bundled example:
-# lists the components, shows the example model, converts it and shows the result, then plays
+# lists the components, shows the example model, converts it and shows the result, shows the
+# polymer example (repeat units, a charge group, a legacy surface), then plays
 # the example trajectory: every frame, and the model after frame 3.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -22,6 +23,9 @@ echo "..."
 echo
 echo "\$ cartovane show --json water_ethanol_copy.car | head -30"
 "$tool" show --json "$out/water_ethanol_copy.car" | head -30
+echo
+echo "\$ cartovane show examples/polymer_chain.qor"
+"$tool" show "$root/examples/polymer_chain.qor"
 echo
 echo "\$ cartovane frames examples/water_ethanol.arc"
 "$tool" frames "$root/examples/water_ethanol.arc"

@@ -164,6 +164,13 @@ int HybridizationValue(std::string_view name);
 // The name the writer writes for a hybridisation; nullopt for values it does not write.
 std::optional<std::string_view> HybridizationName(int value);
 
+// The colours of the legacy colour indices 1 to 16, as R, G, B.
+inline constexpr std::array<std::array<unsigned char, 3>, 16> kLegacyColors{{
+    {127, 127, 127}, {255, 255, 255}, {255, 0, 0},   {0, 255, 0},    {0, 0, 255},   {255, 255, 0},
+    {255, 0, 255},   {130, 40, 0},    {200, 140, 90}, {255, 50, 150}, {130, 0, 30},  {80, 255, 80},
+    {0, 255, 255},   {255, 140, 0},   {180, 0, 255},  {0, 0, 0},
+}};
+
 // ---- text rules ------------------------------------------------------------------------
 
 // A delimiter is escaped when an odd number of backslashes stand right before it.

@@ -14,6 +14,9 @@
 #include "cfx/cfx.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/elements.h"
+#include "datamodel/legacy_surface.h"
+#include "datamodel/polymer.h"
+#include "datamodel/reference.h"
 #include "datamodel/sets.h"
 #include "formats/qor_trj_xtl_chemxml/qor_format.h"
 #include "frame/clsids.h"
@@ -271,7 +274,7 @@ private:
             case q::RecordKind::Linkage: return ReadLinkage();
             case q::RecordKind::Subunit: return ReadSubunit(parent, number);
             case q::RecordKind::Symmetry: return ReadSymmetry();
-            case q::RecordKind::Surface:
+            case q::RecordKind::Surface: return ReadSurface(parent.CreateChild<xxLegacySurfaceObject>());
             case q::RecordKind::Unknown: return SkipUnknown(parent);
         }
         return SkipUnknown(parent);
@@ -288,6 +291,14 @@ private:
     }
 
     HRESULT ReadModel(xxTreeNode& model) {
+        bool monomer = false;
+        const HRESULT hr = WithMonomerFlag(monomer, [&] { return ReadModelAttributes(model); });
+        // A linkage typed directly in the model makes the model's content one repeat unit.
+        if (hr == S_OK && monomer) MakeRepeatUnit(model, model);
+        return hr;
+    }
+
+    HRESULT ReadModelAttributes(xxTreeNode& model) {
         for (;;) {
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_MODELAT);
@@ -335,6 +346,20 @@ private:
     HRESULT ReadSubunit(xxTreeNode& parent, std::optional<int> number) {
         (void)number;
         auto& subunit = parent.CreateChild<xxMultiScaleSubUnit>();
+        // The record's own flag: a nested Subunit neither sets nor clears it, a nested Linkage
+        // "Type" sets it.
+        bool monomer = false;
+        const HRESULT hr = WithMonomerFlag(monomer, [&] { return ReadSubunitAttributes(subunit); });
+        if (hr != S_OK || !monomer) return hr;
+        MakeRepeatUnit(subunit, parent);
+        subunit.Delete();
+        // A sub-unit that holds a repeat unit becomes a block once everything is read; held
+        // weakly, as it may become a repeat unit itself (and go) before then.
+        if (auto* enclosing = parent.As<xxSubUnit>()) blockCandidates_.emplace_back(enclosing);
+        return S_OK;
+    }
+
+    HRESULT ReadSubunitAttributes(xxMultiScaleSubUnit& subunit) {
         for (;;) {
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_SUBUAT);
@@ -356,18 +381,67 @@ private:
             } else if (a.name == "Label") {
                 const std::string word = QuotedWord(a.value);
                 if (!word.empty()) subunit.SetName(word);
+            } else if (a.name == "Monomer") {
+                *monomer_ = true;  // whatever the value
             }
-            // "Monomer" marks a repeat unit, which the data model does not hold yet: the record
-            // stays a plain sub-unit.
         }
     }
 
+    // Runs a record's reader with flag as the monomer flag that its linkages set.
+    template <class F>
+    HRESULT WithMonomerFlag(bool& flag, F&& read) {
+        bool* const outer = monomer_;
+        monomer_ = &flag;
+        try {
+            const HRESULT hr = read();
+            monomer_ = outer;
+            return hr;
+        } catch (...) {
+            monomer_ = outer;
+            throw;
+        }
+    }
+
+    // A repeat unit under parent in place of the sub-unit (or of the model's content, when
+    // sub-unit and parent are the model): its identifier, its name (else the model's, else the
+    // document's), and everything the sub-unit holds.
+    void MakeRepeatUnit(xxTreeNode& subunit, xxTreeNode& parent) {
+        auto unit = std::make_unique<xxMultiScaleRepeatUnit>();
+        if (subunit.GetID() != 0) unit->SetID(subunit.GetID());
+        if (!subunit.GetName().empty()) unit->SetName(subunit.GetName());
+        else if (!target_.GetName().empty()) unit->SetName(target_.GetName());
+        else unit->SetName(documentName_);
+        subunit.MoveChildrenTo(*unit);
+        parent.AdoptChild(std::move(unit));
+    }
+
+    // Link atoms are filed as "LinkAtoms" gives them; the head or tail kind only when the record
+    // has a "Type".
     HRESULT ReadLinkage() {
+        std::optional<int> atom;
+        std::optional<int> headTail;
         for (;;) {
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_LINKAT);
-            if (lk == LineKind::Close) return S_OK;
+            if (lk == LineKind::Close) break;
+            std::string& work = Work();
+            for (int i = 0; i < 2; ++i) {
+                q::BlankLastUnescaped(work, ')');
+                q::BlankLastUnescaped(work, '(');
+            }
+            const Attribute a = SplitAttribute(work);
+            if (a.name == "LinkAtoms") {
+                // The first number of the list only.
+                tx::Tokens values(a.value, kSeparators);
+                if (auto first = values.Next()) atom = RecordNumber(*first);
+            } else if (a.name == "Type") {
+                if (monomer_) *monomer_ = true;
+                const std::string type = QuotedWord(a.value);
+                headTail = type.starts_with("Tail") ? kTailValue : type.starts_with("Head") ? kHeadValue : 0;
+            }
         }
+        if (atom && headTail) linkages_.emplace_back(*atom, *headTail);
+        return S_OK;
     }
 
     HRESULT ReadSymmetry() {
@@ -384,6 +458,144 @@ private:
                 if (inner == LineKind::Close) break;
             }
         }
+    }
+
+    // ---- legacy surfaces -----------------------------------------------------------------
+
+    // A "Surface" record: its mesh is built at the closing line; a failure leaves the surface
+    // without one.
+    HRESULT ReadSurface(xxLegacySurfaceObject& surface) {
+        SurfaceScratch m;
+        for (;;) {
+            const LineKind lk = NextRecordLine();
+            if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_SURFAT);
+            if (lk == LineKind::Close) break;
+            std::string& work = Work();
+            q::BlankFirstUnescaped(work, '(');
+            tx::Tokens tokens(work, kSeparators);
+            const std::string_view first = tokens.Next().value_or("");
+            if (!first.empty() && tx::IsDigit(first.front())) return Report(cartovane::msg::QORLOAD_SURFOBJ);
+            tokens.Next();
+            const std::string_view name = tokens.Next().value_or("");
+            if (HRESULT hr = ReadSurfaceAttribute(surface, m, name, tokens.Rest()); hr != S_OK) return hr;
+        }
+        xxTriangleMesh mesh;
+        mesh.Vertices() = std::move(m.vertices);
+        mesh.Triangles() = std::move(m.triangles);
+        mesh.SetOwnerOID(surface.GetOID());
+        mesh.SetPlanar(m.surfaceType == 2);
+        mesh.SetMappedColors(m.colorListType == 1);
+        mesh.SetColor(m.color);
+        surface.SetTriangleMesh(std::move(mesh));
+        return S_OK;
+    }
+
+    struct SurfaceScratch {
+        std::vector<xxVertN> vertices;
+        std::vector<xxTriangleIndex> triangles;
+        xxColor color = xxColor::White;
+        int surfaceType = 0;
+        int colorListType = -1;
+    };
+
+    // The "("-delimited pieces of a list after its name, pieces of blanks only skipped.
+    static std::vector<std::string_view> Triples(std::string_view value) {
+        std::vector<std::string_view> pieces;
+        tx::Tokens split(value, "(");
+        while (auto piece = split.Next())
+            if (!tx::IsBlankLine(*piece)) pieces.push_back(*piece);
+        return pieces;
+    }
+    static std::optional<xxPoint3df> Triple(std::string_view piece) {
+        xxPoint3df p;
+        std::size_t pos = 0;
+        if (!tx::ScanFloat(piece, pos, p.x) || !tx::ScanFloat(piece, pos, p.y) || !tx::ScanFloat(piece, pos, p.z))
+            return std::nullopt;
+        return p;
+    }
+
+    HRESULT ReadSurfaceAttribute(xxLegacySurfaceObject& surface, SurfaceScratch& m, std::string_view name,
+                                 std::string_view value) {
+        namespace msg = cartovane::msg;
+        constexpr std::string_view kListSeparators = " \t\n()";
+        tx::Tokens words(value, kSeparators);
+        const std::string_view fourth = words.Next().value_or("");
+        if (name == "Id") {
+            if (auto id = tx::LeadingInteger(fourth); id && *id != 0) surface.SetID(static_cast<int>(*id));
+        } else if (name == "Vertices") {
+            // Room from the line's own length, never from the file's word; the list grows beyond it.
+            m.vertices.reserve(m.vertices.size() + value.size() / 64);
+            for (std::string_view piece : Triples(value)) {
+                const auto p = Triple(piece);
+                if (!p) return Report(msg::QORLOAD_SURFVRT);
+                m.vertices.push_back({*p, xxColor::White, {}});
+            }
+        } else if (name == "Normals") {
+            const auto pieces = Triples(value);
+            for (std::size_t i = 0; i < m.vertices.size(); ++i) {
+                if (i >= pieces.size()) return Report(msg::QORLOAD_SURFNRM);
+                const auto n = Triple(pieces[i]);
+                if (!n) return Report(msg::QORLOAD_SURFNRM2);
+                m.vertices[i].normal = *n;
+            }
+        } else if (name == "Triangles") {
+            tx::Tokens indices(value, kListSeparators);
+            for (;;) {
+                const auto a = indices.Next();
+                if (!a) break;
+                std::uint32_t t[3];
+                std::optional<std::string_view> token = a;
+                for (std::uint32_t& index : t) {
+                    if (!token) return Report(msg::QORLOAD_SURFTRI);
+                    int v = -1;
+                    if (tx::ParseExact(*token, v) != std::errc{} || v < 0 ||
+                        static_cast<std::size_t>(v) >= m.vertices.size())
+                        return Report(msg::QORLOAD_SURFTRI);
+                    index = static_cast<std::uint32_t>(v);
+                    if (&index != &t[2]) token = indices.Next();
+                }
+                m.triangles.push_back({t[0], t[1], t[2]});
+            }
+        } else if (name == "ColorList") {
+            tx::Tokens colours(value, kListSeparators);
+            for (xxVertN& v : m.vertices) {
+                const auto token = colours.Next();
+                if (!token) return Report(msg::QORLOAD_SURFTRI3);
+                std::int64_t rgb = 0;
+                if (tx::ParseExact(*token, rgb) != std::errc{}) return Report(msg::QORLOAD_SURFTRI4);
+                v.color.SetRGB(static_cast<std::uint32_t>(rgb));
+            }
+        } else if (name == "ColorListType") {
+            if (auto t = Integer(fourth)) m.colorListType = *t;
+        } else if (name == "XYZ") {
+            std::string text(value);
+            q::BlankFirstUnescaped(text, '(');
+            q::BlankLastUnescaped(text, ')');
+            if (auto p = Reals<3>(text)) surface.SetXYZ({(*p)[0], (*p)[1], (*p)[2]});
+        } else if (name == "Label") {
+            std::string text(value);
+            q::BlankFirstUnescaped(text, '"');
+            q::BlankLastUnescaped(text, '"');
+            if (std::string word = FirstWord(text); !word.empty()) surface.SetName(std::move(word));
+        } else if (name == "Visibility") {
+            if (auto v = Integer(fourth)) surface.SetVisibility(*v != 0);
+        } else if (name == "COLOR") {
+            xxLoadQOR::LegacyColorIndex(fourth, m.color);
+        } else if (name == "transparency") {
+            if (auto t = SingleReal(fourth)) {
+                for (xxVertN& v : m.vertices) v.color.SetA(*t);
+                m.color.SetA(*t);
+            }
+        } else if (name == "SurfaceType") {
+            if (auto t = Integer(fourth)) m.surfaceType = *t;
+        } else if (name == "PlaneNormal") {
+            const auto pieces = Triples(value);
+            const auto n = pieces.empty() ? std::nullopt : Triple(pieces.front());
+            if (!n) return Report(msg::QORLOAD_SURFPLN);
+            for (xxVertN& v : m.vertices) v.normal = *n;
+        }
+        // "Moveable", "LabelType", "DisplayStyle", "transparencyMode" and unknown names: no effect.
+        return S_OK;
     }
 
     // ---- atoms ---------------------------------------------------------------------------
@@ -437,8 +649,9 @@ private:
                         s.deuterium = true;
                         break;
                     case q::AclKind::Mixture:
-                        // The site's major component: Si for T, Al for TT, copper.
-                        Apply([&] { atom.SetElement(code == 106 ? "Si" : code == 107 ? "Al" : "Cu"); });
+                        if (code == 106) SetAtomComposition(atom, 14, 0.75, 13, 0.25);
+                        else if (code == 107) SetAtomComposition(atom, 13, 0.75, 14, 0.25);
+                        else SetAtomComposition(atom, 29, 1.0, 0, 0);
                         s.kind = q::AclKind::Element;
                         break;
                     case q::AclKind::Dummy:
@@ -488,18 +701,41 @@ private:
             case A::Switch:
                 if (auto sw = Integer(v)) s.switchValue = *sw;
                 break;
-            // Periodic images, colours, hybridisation, anisotropic factors and chirality are
-            // accepted; the data model does not hold them yet.
+            case A::Hybridization: {
+                const std::string name = FirstWord(v);
+                Apply([&] { atom.SetHybridization(q::HybridizationValue(name)); });
+                break;
+            }
+            case A::AnisoTempFactor:
+                if (auto u = Reals<6>(v)) {
+                    // U11 U22 U33 U12 U23 U13, as the symmetric matrix.
+                    const auto& t = *u;
+                    const double m[9] = {t[0], t[3], t[5], t[3], t[1], t[4], t[5], t[4], t[2]};
+                    xxMatrix3x3 matrix;
+                    matrix.Set(m);
+                    Apply([&] { atom.SetAnisotropicTF(matrix, xxAtom3d::kTFFormatUMatrix); });
+                }
+                break;
+            case A::Tacticity:
+                if (auto t = Integer(v); t && *t != 0) atom.SetIsChiralCenter(true);
+                break;
+            // Periodic images and colours are accepted; images come with periodic models.
             case A::SymChildren:
             case A::PerParent:
             case A::PerTrans:
             case A::Cell0Offset:
             case A::faceFlags:
-            case A::COLOR:
-            case A::Hybridization:
-            case A::AnisoTempFactor:
-            case A::Tacticity: break;
+            case A::COLOR: break;
         }
+    }
+
+    // A mixed site of one or two elements (an atomic number of 0 names none); the atom takes the
+    // major one's element.
+    static void SetAtomComposition(xxAtom3d& atom, int z1, double w1, int z2, double w2) {
+        std::vector<xxAtomComponent> components;
+        for (const auto& [z, w] : {std::pair{z1, w1}, std::pair{z2, w2}})
+            if (z > 0) components.emplace_back(xxElementFactory::GetElementByType(z), w);
+        atom.SetMixtureProperties(std::move(components));
     }
 
     HRESULT CloseAtom(xxTreeNode& parent, xxAtom3d& atom, AtomScratch& s) {
@@ -523,6 +759,7 @@ private:
             if (s.kind == q::AclKind::Dummy) {
                 auto& dummy = parent.CreateChild<xxDummy>();
                 dummy.SetDummySymbol(s.symbol);
+                dummy.SetDummyKind(std::string(s.dummyKind));
                 pseudo = &dummy;
             } else {
                 pseudo = &parent.CreateChild<xxPiSystem>();
@@ -611,12 +848,39 @@ private:
     void PostProcess() {
         for (const auto& [object, id] : ids_) object->SetID(id);
         MakeChargeGroups();
+        MakeBlocks();
         if (!fixed_.empty()) {
             auto* root = target_.As<xxTreeNode>();
             auto& restriction = root->CreateChild<xxCompleteRestriction>();
             for (xxBondable* object : fixed_) restriction.AddRestrictable(object->GetXYZRestrictable());
         }
+        SetHeadsAndTails();
         MakeBonds();
+    }
+
+    // Each sub-unit that holds a repeat unit becomes a block of the same name and identifier.
+    void MakeBlocks() {
+        for (const xxReference<xxSubUnit>& candidate : blockCandidates_) {
+            xxSubUnit* subunit = candidate.Get();
+            if (!subunit || !subunit->GetParent()) continue;  // gone, or met twice
+            auto& block = subunit->GetParent()->CreateChild<xxMultiScaleBlock>();
+            block.SetName(subunit->GetName());
+            if (subunit->GetID() != 0) block.SetID(subunit->GetID());
+            subunit->MoveChildrenTo(block);
+            subunit->Delete();
+        }
+    }
+
+    // A link atom sets the head or tail of the repeat unit it lies in directly.
+    void SetHeadsAndTails() {
+        for (const auto& [number, headTail] : linkages_) {
+            xxBondable* atom = Object(number);
+            if (!atom || !atom->GetParent()) continue;
+            auto* unit = atom->GetParent()->As<xxMultipleBondingAtomsRepeatUnitBase>();
+            if (!unit) continue;
+            if (headTail == kTailValue) unit->SetTailAtom(atom);
+            else unit->SetHeadAtom(atom);
+        }
     }
 
     void MakeChargeGroups() {
@@ -625,24 +889,21 @@ private:
                          [](const auto& x, const auto& y) { return x.first < y.first; });
         for (std::size_t i = 0; i < switches_.size();) {
             std::size_t end = i;
-            std::vector<xxAtom*> members;
+            std::vector<xxBondable*> members;
             std::vector<xxObject*> placed;
             while (end < switches_.size() && switches_[end].first == switches_[i].first) {
-                if (auto* atom = switches_[end].second->As<xxAtom>()) members.push_back(atom);
+                members.push_back(switches_[end].second);
                 placed.push_back(switches_[end].second);
                 ++end;
             }
-            xxAtom* centre = nullptr;
-            if (xxBondable* named = Object(switches_[i].first)) {
-                centre = named->As<xxAtom>();
-                placed.push_back(named);
-            }
+            xxBondable* centre = Object(switches_[i].first);
+            if (centre) placed.push_back(centre);
             i = end;
             if (members.empty() && !centre) continue;
             xxTreeNode* home = xxObject::FindCommonRoot(placed);
             if (!home) home = target_.As<xxTreeNode>();
             auto& group = home->CreateChild<xxChargeGroup>();
-            group.SetAtoms(members);
+            group.SetMembers(members);
             group.SetSwitchingCenter(centre);
         }
     }
@@ -708,9 +969,24 @@ private:
     std::vector<xxBondable*> fixed_;
     std::vector<BondRecord> bonds_;
     std::vector<std::string> bondLabels_;
+    // Polymers: the flag of the record being read, the sub-units that hold repeat units, and the
+    // link atoms by record number with their head or tail value.
+    static constexpr int kHeadValue = 1;
+    static constexpr int kTailValue = -1;
+    bool* monomer_ = nullptr;
+    std::vector<xxReference<xxSubUnit>> blockCandidates_;
+    std::vector<std::pair<int, int>> linkages_;
 };
 
 }  // namespace
+
+int xxLoadQOR::LegacyColorIndex(std::string_view text, xxColor& color) {
+    const auto index = tx::LeadingInteger(text);
+    if (!index || *index < 1 || *index > static_cast<std::int64_t>(q::kLegacyColors.size())) return 1;
+    const auto& rgb = q::kLegacyColors[static_cast<std::size_t>(*index - 1)];
+    color = xxColor(rgb[0], rgb[1], rgb[2]);
+    return 0;
+}
 
 xxBool xxLoadQOR::IsLoadable(std::istream& in) const {
     const auto start = in.tellg();

@@ -5,8 +5,10 @@
 
 #include <istream>
 #include <string>
+#include <string_view>
 
 #include "com/types.h"
+#include "datamodel/graphics.h"
 #include "utilities/load.h"
 
 class xxLoadQOR : public xxLoad {
@@ -23,4 +25,8 @@ public:
     // cannot be made) go to the warning message, each text once. name names repeat units
     // that have no name of their own; "xxx" when empty.
     HRESULT LoadObjectFromStreamHR(std::istream& in, xxObject* target, std::string name) override;
+
+    // The colour of a legacy colour index (the text as atoi reads it): 0 when it is 1 to 16 and
+    // the colour was set (opaque), else 1 with the colour unchanged.
+    static int LegacyColorIndex(std::string_view text, xxColor& color);
 };

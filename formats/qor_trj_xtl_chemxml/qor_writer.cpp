@@ -1,12 +1,14 @@
 #include "formats/qor_trj_xtl_chemxml/qor_writer.h"
 
 #include <cmath>
+#include <optional>
 #include <string_view>
 
 #include "base/address_table.h"
 #include "base/text.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/elements.h"
+#include "datamodel/polymer.h"
 #include "datamodel/sets.h"
 #include "datamodel/symmetry/system.h"
 #include "formats/qor_trj_xtl_chemxml/qor_format.h"
@@ -33,7 +35,7 @@ public:
         Flush();
     }
 
-    // Numbers the model and its bondable objects and notes charge groups and fixed positions.
+    // Numbers the model and its bondable objects and notes charge groups.
     void Prepare(xxObject& model) {
         Number(model);
         model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
@@ -46,9 +48,6 @@ public:
                 for (xxAtom* atom : group->GetAtoms())
                     if (Numbered* record = table_.Find(atom)) record->switchCentre = centre;
             }
-            if (auto* restriction = o.As<xxCompleteRestriction>())
-                for (xxRestrictable* r : restriction->GetRestrictables())
-                    if (Numbered* record = table_.Find(r->GetAssociatedObject())) record->fixed = true;
             return true;
         });
     }
@@ -177,10 +176,8 @@ private:
             return true;
         }
         if (o.As<xxMolecule>() || o.As<xxSymmetrySystem>()) return false;
-        if (o.As<xxSubUnit>()) {
-            Record(depth, NextNumber(), "Subunit");
-            Label(depth, o);
-            if (o.GetID() != 0) Id(depth, o.GetID());
+        if ((o.As<xxSubUnit>() && !o.As<xxRepeatUnit>()) || o.As<xxBlock>()) {
+            WriteSubunit(o, depth);
             return true;
         }
         if (auto* atom = o.As<xxAtom3d>()) {
@@ -195,13 +192,51 @@ private:
             WritePseudoAtom(static_cast<xxBondable&>(o), depth);
             return true;
         }
+        if (auto* unit = o.As<xxRepeatUnit>()) {
+            WriteRepeatUnit(*unit, depth);
+            return true;
+        }
         return false;
+    }
+
+    void WriteSubunit(const xxObject& o, int depth) {
+        Record(depth, NextNumber(), "Subunit");
+        Label(depth, o);
+        if (o.GetID() != 0) Id(depth, o.GetID());
+    }
+
+    // A sub-unit record marked as a monomer, with one record per head or tail linkage.
+    void WriteRepeatUnit(const xxRepeatUnit& unit, int depth) {
+        Record(depth, NextNumber(), "Subunit");
+        Indent(depth);
+        Text("  (A I Monomer 1)\n");
+        Label(depth, unit);
+        if (unit.GetID() != 0) Id(depth, unit.GetID());
+        unit.ForEachDescendent([&](xxObject& o) {
+            const auto* linkage = o.As<xxLinkage>();
+            if (!linkage) return true;
+            const int kind = linkage->GetHeadTail();
+            const auto atoms = linkage->GetLinkAtoms();
+            // A linkage without a link atom joins nothing.
+            if ((kind != xxLinkage::kHead && kind != xxLinkage::kTail) || atoms.empty()) return true;
+            Record(depth + 2, NextNumber(), "Linkage");
+            Indent(depth);
+            Text(kind == xxLinkage::kTail ? "    (A C Type \"Tail\")\n" : "    (A C Type \"Head\")\n");
+            Indent(depth);
+            Text("    (A O LinkAtoms (");
+            Integer(NumberOf(atoms.front()));
+            Text("))\n");
+            Indent(depth);
+            Text("  )\n");
+            return true;
+        });
     }
 
     void WriteAtom(const xxAtom3d& atom, int depth) {
         const xxElement& element = atom.GetElement();
         Record(depth, NumberOf(&atom), "Atom");
-        Acl(depth, element.number == 1 ? 0 : element.number, element.symbol);
+        if (const auto site = MixedSite(atom)) Acl(depth, site->code, site->symbol);
+        else Acl(depth, element.number == 1 ? 0 : element.number, element.symbol);
         Label(depth, atom);
         Position(depth, atom.GetXYZ());
         if (atom.GetID() != 0) Id(depth, atom.GetID());
@@ -221,11 +256,18 @@ private:
             Indent(depth);
             Text("  (A I BackboneData 1)\n");
         }
+        if (atom.IsChiralCenter()) {
+            Indent(depth);
+            Text("  (A I Tacticity 1)\n");
+        }
         if (!atom.GetForcefieldType().empty()) {
             TextLine(depth, "FFType", atom.GetForcefieldType());
         }
         if (atom.GetOccupancy() != 1) {
             SingleLine(depth, "Occupancy", atom.GetOccupancy());
+        }
+        if (!atom.IsHybridizationDefault()) {
+            if (const auto name = q::HybridizationName(atom.GetHybridization())) TextLine(depth, "Hybridization", *name);
         }
         if (atom.GetMass() != element.GetAtomicWeight()) {
             SingleLine(depth, "Mass", atom.GetMass());
@@ -236,11 +278,54 @@ private:
         if (atom.GetIsotropicTF() != 0) {
             SingleLine(depth, "IsoTempFactor", atom.GetIsotropicTF());
         }
-        if (IsFixed(atom)) {
+        WriteAnisotropicTF(atom, depth);
+        if (!atom.IsMoveable()) {
             Indent(depth);
             Text("  (A I Moveable 0)\n");
         }
         WriteSwitch(atom, depth);
+    }
+
+    // Six terms U11 U22 U33, then on a continued line U12 U23 U13; written when they are not
+    // all (nearly) zero, terms below 1e-10 as 0.
+    void WriteAnisotropicTF(const xxAtom3d& atom, int depth) {
+        const xxMatrix3x3 u = atom.GetAnisotropicTF(xxAtom3d::kTFFormatUMatrix);
+        const double terms[6] = {u(0, 0), u(1, 1), u(2, 2), u(0, 1), u(1, 2), u(0, 2)};
+        double sum = 0;
+        for (double t : terms) sum += std::fabs(t);
+        if (!(sum > 5e-10)) return;
+        Open(depth, "F", "AnisoTempFactor");
+        for (int i = 0; i < 6; ++i) {
+            if (i == 0) Text("(");
+            else if (i == 3) {
+                Text(" \\\n");
+                Indent(depth);
+            } else Text(" ");
+            Single(std::fabs(terms[i]) < 1e-10 ? 0.0 : terms[i]);
+        }
+        Text("))\n");
+    }
+
+    // The code of a mixed site the file knows: Si 0.75 with Al 0.25 ("T"), the reverse ("TT"),
+    // copper alone; compositions within 1e-6.
+    struct Site {
+        int code;
+        std::string_view symbol;
+    };
+    static std::optional<Site> MixedSite(const xxAtom3d& atom) {
+        if (!atom.IsMixture()) return std::nullopt;
+        const auto c = atom.GetMixtureProperties();
+        const auto near = [](double a, double b) { return std::fabs(a - b) <= 1e-6; };
+        const auto share = [&](int z) {
+            double total = 0;
+            for (const xxAtomComponent& component : c)
+                if (component.GetAtomicNumber() == z) total += component.GetComposition();
+            return total;
+        };
+        if (c.size() == 2 && near(share(14), 0.75) && near(share(13), 0.25)) return Site{106, "T"};
+        if (c.size() == 2 && near(share(14), 0.25) && near(share(13), 0.75)) return Site{107, "TT"};
+        if (c.size() == 1 && c[0].GetAtomicNumber() == 29 && near(c[0].GetComposition(), 1)) return Site{108, "Cu"};
+        return std::nullopt;
     }
 
     void WriteSwitch(const xxObject& o, int depth) {
@@ -286,10 +371,6 @@ private:
         }
     }
 
-    bool IsFixed(const xxObject& o) const {
-        const Numbered* record = table_.Find(&o);
-        return record && record->fixed;
-    }
 
 private:
     static constexpr std::size_t kFlushSize = 1 << 16;
@@ -297,11 +378,10 @@ private:
     std::string buffer_;
     int counter_ = 1;
     // The model and its bondable objects: record number, the number of the switching centre of
-    // the charge group an atom is in, whether its position is fixed.
+    // the charge group an atom is in.
     struct Numbered {
         int number = 0;
         int switchCentre = 0;
-        bool fixed = false;
     };
     AddressTable<xxObject, Numbered> table_;
 };

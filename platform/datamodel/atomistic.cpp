@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 #include <numeric>
+#include <unordered_map>
 
 #include "base/text.h"
 #include "datamodel/property_bits.h"
@@ -30,6 +31,31 @@ bool IsBondOrder(const double& v) { return std::isfinite(v) && v >= 0; }
 bool IsStoredBondType(const int& v) { return v == 0 || IsBondType(v); }
 
 constexpr double kBPerU = 8 * std::numbers::pi * std::numbers::pi;
+
+bool IsHybridization(const int& v) { return v >= 0 && v <= xxAtom3d::kMaxHybridization; }
+bool IsFiniteMatrix(const xxMatrix3x3& m) {
+    for (double v : m.Values())
+        if (!std::isfinite(v)) return false;
+    return true;
+}
+
+// What few atoms have (anisotropic factors, mixed sites), beside the atoms; never destroyed, as
+// atoms may outlive static destruction.
+struct AtomExtras {
+    xxMatrix3x3 anisotropicU;
+    std::vector<xxAtomComponent> mixture;
+};
+std::unordered_map<const xxObject*, AtomExtras>& Extras() {
+    static auto* extras = new std::unordered_map<const xxObject*, AtomExtras>();
+    return *extras;
+}
+const AtomExtras* FindExtras(const xxObject& atom) {
+    const auto& extras = Extras();
+    if (extras.empty()) return nullptr;
+    const auto it = extras.find(&atom);
+    return it == extras.end() ? nullptr : &it->second;
+}
+xxMatrix3x3& AnisotropicField(xxObject& atom) { return Extras()[&atom].anisotropicU; }
 
 std::size_t Depth(const xxObject& o) {
     std::size_t d = 0;
@@ -110,7 +136,10 @@ const xxPropertyTemplate<bool> xxAtom::m_pptIsOutOfPlane("IsOutOfPlane", &xxAtom
                                                          xxPropertyBit::kIsOutOfPlane);
 const xxPropertyTemplate<bool> xxAtom::m_pptIsBackboneAtom("IsBackboneAtom", &xxAtom::Class,
                                                            XX_FIELD(xxAtom, backbone_), xxPropertyBit::kIsBackboneAtom);
-XX_IMPLEMENT_ABSTRACT_CLASS(xxAtom, "Atom", xxBondable, 1, &xxAtom::m_pptIsOutOfPlane, &xxAtom::m_pptIsBackboneAtom)
+const xxPropertyTemplate<bool> xxAtom::m_pptIsChiralCenter("IsChiralCenter", &xxAtom::Class, XX_FIELD(xxAtom, chiral_),
+                                                           xxPropertyBit::kIsChiralCenter);
+XX_IMPLEMENT_ABSTRACT_CLASS(xxAtom, "Atom", xxBondable, 1, &xxAtom::m_pptIsOutOfPlane, &xxAtom::m_pptIsBackboneAtom,
+                            &xxAtom::m_pptIsChiralCenter)
 
 const xxCheckedPropertyTemplate<int> xxAtom3d::m_pptElement("Element", &xxAtom3d::Class, XX_FIELD(xxAtom3d, element_),
                                                             xxPropertyBit::kElement, 0, IsElementNumber);
@@ -129,14 +158,24 @@ const xxCheckedPropertyTemplate<double> xxAtom3d::m_pptIsotropicTF("IsotropicTF"
 const xxCheckedPropertyTemplate<int> xxAtom3d::m_pptAppliedTF("AppliedTF", &xxAtom3d::Class,
                                                               XX_FIELD(xxAtom3d, appliedTF_), xxPropertyBit::kAppliedTF,
                                                               kNoTF, IsAppliedTF);
+const xxCheckedPropertyTemplate<int> xxAtom3d::m_pptHybridization("Hybridization", &xxAtom3d::Class,
+                                                                  XX_FIELD(xxAtom3d, hybridization_),
+                                                                  xxPropertyBit::kHybridization, 0, IsHybridization);
+const xxCheckedPropertyTemplate<xxMatrix3x3> xxAtom3d::m_pptAnisotropicTF("AnisotropicTF", &xxAtom3d::Class,
+                                                                          AnisotropicField, xxPropertyBit::kAnisotropicTF,
+                                                                          xxMatrix3x3{}, IsFiniteMatrix);
 XX_IMPLEMENT_CLASS(xxAtom3d, "Atom3d", xxAtom, 1, &xxAtom3d::m_pptElement, &xxAtom3d::m_pptIsotope,
                    &xxAtom3d::m_pptFormalCharge, &xxAtom3d::m_pptOccupancy, &xxAtom3d::m_pptIsotropicTF,
-                   &xxAtom3d::m_pptAppliedTF)
+                   &xxAtom3d::m_pptAppliedTF, &xxAtom3d::m_pptHybridization, &xxAtom3d::m_pptAnisotropicTF)
 
 const xxPropertyTemplate<std::string> xxDummyBase::m_pptDummySymbol("DummySymbol", &xxDummyBase::Class,
                                                                     XX_FIELD(xxDummyBase, dummySymbol_),
                                                                     xxPropertyBit::kDummySymbol);
-XX_IMPLEMENT_ABSTRACT_CLASS(xxDummyBase, "DummyBase", xxBondable, 1, &xxDummyBase::m_pptDummySymbol)
+const xxPropertyTemplate<std::string> xxDummyBase::m_pptDummyKind("DummyKind", &xxDummyBase::Class,
+                                                                  XX_FIELD(xxDummyBase, dummyKind_),
+                                                                  xxPropertyBit::kDummyKind);
+XX_IMPLEMENT_ABSTRACT_CLASS(xxDummyBase, "DummyBase", xxBondable, 1, &xxDummyBase::m_pptDummySymbol,
+                            &xxDummyBase::m_pptDummyKind)
 XX_IMPLEMENT_CLASS(xxDummy, "Dummy", xxDummyBase, 1)
 
 const xxPropertyTemplate<bool> xxPiSystem::m_pptHasDynamicPosition("HasDynamicPosition", &xxPiSystem::Class,
@@ -179,6 +218,11 @@ void xxMatter::SetCharge(double charge) {
 void xxMatter::SetForcefieldType(std::string type) {
     forcefieldType_ = std::move(type);
     AssignedMask() |= m_pptForcefieldType.Mask();
+}
+
+bool xxMatter::IsMoveable() const {
+    const xxRestrictable* r = xxRestrictable::Find(*this, m_pptXYZ);
+    return !r || !r->IsHeldComplete();
 }
 
 xxRestrictable& xxMatter::GetXYZRestrictable() { return xxRestrictable::For(*this, m_pptXYZ); }
@@ -365,7 +409,72 @@ void xxAtom::SetIsBackboneAtom(bool value) {
     AssignedMask() |= m_pptIsBackboneAtom.Mask();
 }
 
+void xxAtom::SetIsChiralCenter(bool value) {
+    chiral_ = value;
+    AssignedMask() |= m_pptIsChiralCenter.Mask();
+}
+
 xxAtom3d::xxAtom3d(std::string_view elementText) { SetElement(elementText); }
+
+xxAtom3d::~xxAtom3d() {
+    if (auto& extras = Extras(); !extras.empty()) extras.erase(this);
+}
+
+const xxElement& xxAtomComponent::GetElement() const {
+    const xxElement* element = xxElementFactory::FindElementByType(element_);
+    return element ? *element : xxElementFactory::Unknown();
+}
+
+bool xxAtom3d::IsMixture() const {
+    const AtomExtras* extras = FindExtras(*this);
+    return extras && !extras->mixture.empty();
+}
+
+std::vector<xxAtomComponent> xxAtom3d::GetMixtureProperties() const {
+    const AtomExtras* extras = FindExtras(*this);
+    return extras ? extras->mixture : std::vector<xxAtomComponent>{};
+}
+
+void xxAtom3d::SetMixtureProperties(std::vector<xxAtomComponent> components) {
+    const xxAtomComponent* major = nullptr;
+    for (const xxAtomComponent& c : components) {
+        if (c.GetAtomicNumber() < 1 || c.GetAtomicNumber() > kMaxElementNumber)
+            throw Cfx::CfxResult(E_INVALIDARG, "A mixed site's component has no element (" +
+                                                   std::to_string(c.GetAtomicNumber()) + ")");
+        if (!(c.GetComposition() >= 0 && c.GetComposition() <= 1))
+            throw Cfx::CfxResult(E_INVALIDARG, "A mixed site's composition is a fraction of 0 to 1");
+        if (!major || c.GetComposition() > major->GetComposition()) major = &c;
+    }
+    if (major) SetElementNumber(major->GetAtomicNumber());
+    if (components.empty()) {
+        if (auto& extras = Extras(); !extras.empty())
+            if (auto it = extras.find(this); it != extras.end()) it->second.mixture.clear();
+        return;
+    }
+    Extras()[this].mixture = std::move(components);
+}
+
+void xxAtom3d::SetAnisotropicTF(const xxMatrix3x3& u, int format) {
+    if (format != kTFFormatUMatrix)
+        throw Cfx::CfxResult(E_INVALIDARG, "Anisotropic temperature factors are kept as U matrices (format 6), not format " +
+                                               std::to_string(format));
+    if (!IsFiniteMatrix(u)) throw Cfx::CfxResult(E_INVALIDARG, "An anisotropic temperature factor must be finite");
+    m_pptAnisotropicTF.SetValue(*this, u);
+}
+
+xxMatrix3x3 xxAtom3d::GetAnisotropicTF(int format) const {
+    if (format != kTFFormatUMatrix)
+        throw Cfx::CfxResult(E_INVALIDARG, "Anisotropic temperature factors are kept as U matrices (format 6), not format " +
+                                               std::to_string(format));
+    return m_pptAnisotropicTF.GetValue(*this);
+}
+
+void xxAtom3d::SetHybridization(int hybridization) {
+    if (!IsHybridization(hybridization))
+        throw Cfx::CfxResult(E_INVALIDARG, "A hybridisation is 0 to 13, not " + std::to_string(hybridization));
+    hybridization_ = hybridization;
+    AssignedMask() |= m_pptHybridization.Mask();
+}
 
 void xxAtom3d::SetElement(std::string_view elementText) {
     if (IsUnknownText(elementText)) {
@@ -450,6 +559,11 @@ void xxDummyBase::SetDummySymbol(std::string symbol) {
     AssignedMask() |= m_pptDummySymbol.Mask();
 }
 
+void xxDummyBase::SetDummyKind(std::string kind) {
+    dummyKind_ = std::move(kind);
+    AssignedMask() |= m_pptDummyKind.Mask();
+}
+
 // ---- pi systems -----------------------------------------------------------------------------
 
 xxPiSystemBond& xxPiSystem::MakePiSystemBond(xxBondable& member) {
@@ -509,8 +623,13 @@ int xxMatterContainer::CalculateNumMatterObjects() const {
 }
 
 void xxChargeGroup::SetAtoms(std::span<xxAtom* const> atoms) {
-    if (std::find(atoms.begin(), atoms.end(), nullptr) != atoms.end())
-        throw Cfx::CfxResult(E_POINTER, "A charge group cannot hold a null atom");
-    atoms_.Clear();
-    for (xxAtom* atom : atoms) atoms_.Add(*atom);
+    std::vector<xxBondable*> members(atoms.begin(), atoms.end());
+    SetMembers(members);
+}
+
+void xxChargeGroup::SetMembers(std::span<xxBondable* const> members) {
+    if (std::find(members.begin(), members.end(), nullptr) != members.end())
+        throw Cfx::CfxResult(E_POINTER, "A charge group cannot hold a null member");
+    members_.Clear();
+    for (xxBondable* member : members) members_.Add(*member);
 }

@@ -96,6 +96,8 @@ public:
 
     // The restrictable of the position (m_pptXYZ), made on first use.
     xxRestrictable& GetXYZRestrictable();
+    // False while a complete restriction holds the position.
+    bool IsMoveable() const;
 
 protected:
     xxMatter() = default;
@@ -236,11 +238,14 @@ class xxAtom : public xxBondable {
 public:
     static const xxPropertyTemplate<bool> m_pptIsOutOfPlane;
     static const xxPropertyTemplate<bool> m_pptIsBackboneAtom;
+    static const xxPropertyTemplate<bool> m_pptIsChiralCenter;
 
     bool IsOutOfPlane() const { return outOfPlane_; }
     void SetIsOutOfPlane(bool value);
     bool IsBackboneAtom() const { return backbone_; }
     void SetIsBackboneAtom(bool value);
+    bool IsChiralCenter() const { return chiral_; }
+    void SetIsChiralCenter(bool value);
 
     // The element; the unknown element (number 0) when the atom has none.
     virtual const xxElement& GetElement() const { return xxElementFactory::Unknown(); }
@@ -263,6 +268,24 @@ protected:
 private:
     bool outOfPlane_ = false;
     bool backbone_ = false;
+    bool chiral_ = false;
+};
+
+// One element of a mixed site and its share of the site (a fraction).
+class xxAtomComponent {
+public:
+    xxAtomComponent() = default;
+    explicit xxAtomComponent(const xxElement& element, double composition = 1.0)
+        : element_(element.number), composition_(composition) {}
+    const xxElement& GetElement() const;
+    int GetAtomicNumber() const { return element_; }
+    double GetComposition() const { return composition_; }
+    void SetComposition(double composition) { composition_ = composition; }
+    friend bool operator==(const xxAtomComponent&, const xxAtomComponent&) = default;
+
+private:
+    int element_ = 0;
+    double composition_ = 1.0;
 };
 
 class xxAtom3d : public xxAtom {
@@ -274,16 +297,24 @@ public:
     static const xxCheckedPropertyTemplate<double> m_pptOccupancy;
     static const xxCheckedPropertyTemplate<double> m_pptIsotropicTF;  // stored as U (Angstrom^2)
     static const xxCheckedPropertyTemplate<int> m_pptAppliedTF;
+    static const xxCheckedPropertyTemplate<int> m_pptHybridization;
+    // Kept beside the atom, for the few atoms that have one.
+    static const xxCheckedPropertyTemplate<xxMatrix3x3> m_pptAnisotropicTF;  // U (Angstrom^2)
 
     // Temperature-factor formats: U (Angstrom^2) and B = 8 pi^2 U.
     static constexpr int kTFFormatU = 0;
     static constexpr int kTFFormatB = 1;
+    // The anisotropic factor as the symmetric U matrix.
+    static constexpr int kTFFormatUMatrix = 6;
+    // Hybridisations: 0 none (the default) up to 13 automatic.
+    static constexpr int kMaxHybridization = 13;
     // Applied temperature factors.
     static constexpr int kNoTF = 0;
     static constexpr int kIsotropicTF = 1;
     static constexpr int kAnisotropicTF = 2;
 
     xxAtom3d() = default;  // the unknown element
+    ~xxAtom3d() override;
     // An atom of the element with that symbol (any case) or "unknown"; throws Cfx::CfxResult
     // E_INVALIDARG for any other text.
     explicit xxAtom3d(std::string_view elementText);
@@ -307,6 +338,7 @@ public:
     // or a value that does not reduce into int.
     void SetFormalCharge(int numerator, int denominator = 1);
     xxRational GetFormalCharge() const { return formalCharge_; }
+    bool IsFormalChargeDefault() const { return formalCharge_ == xxRational{}; }
 
     // Throws E_INVALIDARG outside 0..1.
     void SetOccupancy(double occupancy);
@@ -321,6 +353,24 @@ public:
     void SetAppliedTF(int applied);
     int GetAppliedTF() const { return appliedTF_; }
 
+    // Throws E_INVALIDARG for a format other than kTFFormatUMatrix or a value not finite.
+    void SetAnisotropicTF(const xxMatrix3x3& u, int format = kTFFormatUMatrix);
+    // The zero matrix when the atom has none.
+    xxMatrix3x3 GetAnisotropicTF(int format = kTFFormatUMatrix) const;
+
+    // A mixed site: its components, kept beside the atom. Setting them makes the atom's element
+    // the component of largest composition (the first of equal ones); an empty list makes the
+    // atom plain again. Throws E_INVALIDARG for a component of no element or a composition
+    // outside 0..1.
+    bool IsMixture() const;
+    std::vector<xxAtomComponent> GetMixtureProperties() const;
+    void SetMixtureProperties(std::vector<xxAtomComponent> components);
+
+    // Throws E_INVALIDARG outside 0..kMaxHybridization.
+    void SetHybridization(int hybridization);
+    int GetHybridization() const { return hybridization_; }
+    bool IsHybridizationDefault() const { return hybridization_ == 0; }
+
 private:
     int element_ = 0;
     int isotope_ = 0;
@@ -328,21 +378,27 @@ private:
     double occupancy_ = 1.0;
     double isotropicU_ = 0;
     int appliedTF_ = 0;
+    int hybridization_ = 0;  // in the room appliedTF_ leaves, so an atom does not grow
 };
 
 class xxDummyBase : public xxBondable {
     XX_DECLARE_CLASS(xxDummyBase)
 public:
     static const xxPropertyTemplate<std::string> m_pptDummySymbol;
+    static const xxPropertyTemplate<std::string> m_pptDummyKind;
 
     const std::string& GetDummySymbol() const { return dummySymbol_; }
     void SetDummySymbol(std::string symbol);
+    // What the dummy stands for ("Dummy Atom", "Geometry Aid", "Point Charge"); empty: unsaid.
+    const std::string& GetDummyKind() const { return dummyKind_; }
+    void SetDummyKind(std::string kind);
 
 protected:
     xxDummyBase() = default;
 
 private:
     std::string dummySymbol_;
+    std::string dummyKind_;
 };
 
 class xxDummy : public xxDummyBase {
@@ -422,7 +478,8 @@ public:
 
 // ---- charge groups ---------------------------------------------------------------------
 
-// Atoms whose charges are switched together, around a switching centre.
+// Bondable objects (atoms, dummies, pi-system centres) whose charges are switched together,
+// around a switching centre.
 class xxChargeGroup : public xxObject {
     XX_DECLARE_CLASS(xxChargeGroup)
 public:
@@ -430,12 +487,15 @@ public:
 
     // Replaces the members. Throws Cfx::CfxResult E_POINTER for a null entry.
     void SetAtoms(std::span<xxAtom* const> atoms);
-    std::vector<xxAtom*> GetAtoms() const { return atoms_.ObjectsOf<xxAtom>(); }
+    void SetMembers(std::span<xxBondable* const> members);
+    // The members that are atoms, and every member, in order.
+    std::vector<xxAtom*> GetAtoms() const { return members_.ObjectsOf<xxAtom>(); }
+    std::vector<xxBondable*> GetMembers() const { return members_.ObjectsOf<xxBondable>(); }
     // Null clears it.
-    void SetSwitchingCenter(xxAtom* atom) { center_.Reset(atom); }
-    xxAtom* GetSwitchingCenter() const { return center_.Get(); }
+    void SetSwitchingCenter(xxBondable* center) { center_.Reset(center); }
+    xxBondable* GetSwitchingCenter() const { return center_.Get(); }
 
 private:
-    xxReferenceList atoms_;
-    xxReference<xxAtom> center_;
+    xxReferenceList members_;
+    xxReference<xxBondable> center_;
 };

@@ -42,20 +42,59 @@ void LoadInteraction(xxObject& object, xxInput& in) {
     if (a && b) static_cast<xxBondableInteraction&>(object).Connect(*a, *b);
 }
 
+// ---- mixed sites ------------------------------------------------------------------------------
+
+// Only mixed sites write their components; a presence says which (the binary stream has no names).
+void SaveAtom3d(const xxObject& object, xxOutput& out) {
+    const std::vector<xxAtomComponent> mixture = static_cast<const xxAtom3d&>(object).GetMixtureProperties();
+    out.WriteAttributePresence("MixtureElements", !mixture.empty());
+    if (mixture.empty()) return;
+    std::vector<int> elements;
+    std::vector<double> compositions;
+    for (const xxAtomComponent& c : mixture) {
+        elements.push_back(c.GetAtomicNumber());
+        compositions.push_back(c.GetComposition());
+    }
+    out.WriteArray("MixtureElements", elements);
+    out.WriteArray("MixtureCompositions", compositions);
+}
+
+void LoadAtom3d(xxObject& object, xxInput& in) {
+    if (!in.HasAttribute("MixtureElements")) return;
+    std::vector<int> elements;
+    std::vector<double> compositions;
+    in.ReadArray("MixtureElements", elements);
+    in.ReadArray("MixtureCompositions", compositions);
+    if (elements.size() != compositions.size())
+        throw std::invalid_argument("Atom3d lists " + std::to_string(elements.size()) + " mixture elements for " +
+                                    std::to_string(compositions.size()) + " compositions");
+    std::vector<xxAtomComponent> mixture;
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        const xxElement* element = xxElementFactory::FindElementByType(elements[i]);
+        if (!element || element->number == 0)
+            throw std::invalid_argument("Atom3d has a mixture element " + std::to_string(elements[i]));
+        mixture.emplace_back(*element, compositions[i]);
+    }
+    auto& atom = static_cast<xxAtom3d&>(object);
+    const int element = atom.GetElementNumber();  // the document's, whatever the major component
+    atom.SetMixtureProperties(std::move(mixture));
+    atom.SetElementNumber(element);
+}
+
 // ---- charge groups ----------------------------------------------------------------------------
 
 void SaveChargeGroup(const xxObject& object, xxOutput& out) {
     const auto& group = static_cast<const xxChargeGroup&>(object);
-    WriteObjects(out, "Atoms", group.GetAtoms());
+    WriteObjects(out, "Atoms", group.GetMembers());
     out.WriteReference("SwitchingCenter", group.GetSwitchingCenter());
 }
 
 void LoadChargeGroup(xxObject& object, xxInput& in) {
     auto& group = static_cast<xxChargeGroup&>(object);
-    std::vector<xxAtom*> atoms = ReadObjects<xxAtom>(in, "Atoms");
-    std::erase(atoms, nullptr);
-    group.SetAtoms(atoms);
-    group.SetSwitchingCenter(in.ReadReferenceTo<xxAtom>("SwitchingCenter"));
+    std::vector<xxBondable*> members = ReadObjects<xxBondable>(in, "Atoms");
+    std::erase(members, nullptr);
+    group.SetMembers(members);
+    group.SetSwitchingCenter(in.ReadReferenceTo<xxBondable>("SwitchingCenter"));
 }
 
 // ---- sets, restrictions, monitors, substructures ----------------------------------------------
@@ -126,6 +165,7 @@ void LoadSubstructure(xxObject& object, xxInput& in) {
 [[maybe_unused]] const bool registered = [] {
     RegisterClassSerialiser(xxBondableInteraction::Class(), {SaveInteraction, LoadInteraction});
     RegisterClassSerialiser(xxChargeGroup::Class(), {SaveChargeGroup, LoadChargeGroup});
+    RegisterClassSerialiser(xxAtom3d::Class(), {SaveAtom3d, LoadAtom3d});
     RegisterClassSerialiser(xxOrdCollection::Class(), {SaveCollection, LoadCollection});
     RegisterClassSerialiser(xxRestriction::Class(), {SaveRestriction, LoadRestriction});
     RegisterClassSerialiser(xxGeometryMonitor::Class(), {SaveMonitor, LoadMonitor});

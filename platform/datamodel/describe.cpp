@@ -3,6 +3,8 @@
 #include <numbers>
 
 #include "datamodel/atomistic.h"
+#include "datamodel/legacy_surface.h"
+#include "datamodel/polymer.h"
 #include "datamodel/symmetry/definition.h"
 #include "datamodel/symmetry/system.h"
 
@@ -33,6 +35,20 @@ xxDescription DescribeObject(const xxObject& object) {
             d.group = definition.GetGroupName();
             d.qualifier = definition.GetQualifier();
         }
+    }
+    if (const auto* surface = object.As<xxLegacySurfaceObject>()) {
+        if (const xxTriangleMesh* mesh = surface->GetTriangleMesh())
+            d.mesh = xxDescription::Mesh{mesh->Vertices().size(), mesh->Triangles().size(), mesh->GetColor()};
+    }
+    if (const auto* unit = object.As<xxRepeatUnit>()) {
+        d.repeatUnit = true;
+        if (const xxBondable* head = unit->GetLinkAtom(xxLinkage::kHead)) d.head = head->GetID();
+        if (const xxBondable* tail = unit->GetTailAtom()) d.tail = tail->GetID();
+    }
+    if (const auto* group = object.As<xxChargeGroup>()) {
+        d.chargeGroup = true;
+        for (const xxBondable* member : group->GetMembers()) d.members.push_back(member->GetID());
+        if (const xxBondable* center = group->GetSwitchingCenter()) d.center = center->GetID();
     }
     return d;
 }

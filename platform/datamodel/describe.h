@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "datamodel/graphics.h"
 
 #include "datamodel/object.h"
 
@@ -20,6 +23,16 @@ struct xxDescription {
     std::optional<xxCellParameters> cell;  // symmetry systems with a cell
     std::string group;                     // with cell: the group name
     std::string qualifier;                 // with cell: the setting's words ("Origin-2"), often empty
+    struct Mesh {
+        std::size_t vertices = 0, triangles = 0;
+        xxColor color;
+    };
+    std::optional<Mesh> mesh;  // surfaces that have a mesh
+    bool repeatUnit = false;
+    std::optional<int> head, tail;  // repeat units: the IDs of their head and tail atoms
+    bool chargeGroup = false;
+    std::vector<int> members;  // charge groups: the IDs of the members, in order
+    std::optional<int> center;  // charge groups: the ID of the switching centre
 };
 
 xxDescription DescribeObject(const xxObject& object);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "base/text.h"
 
@@ -24,7 +25,49 @@ namespace {
 XX_IMPLEMENT_ABSTRACT_CLASS(xxTreeNode, "TreeNode", xxObject, 1)
 XX_IMPLEMENT_CLASS(xxTreeRoot, "TreeRoot", xxTreeNode, 1)
 
-xxObject::~xxObject() { xxReferenceBase::ClearReferencesTo(*this); }
+namespace {
+// What few objects have: an object number once asked for, a hidden flag. Never destroyed, so
+// objects that outlive static destruction can still be destroyed.
+struct SideData {
+    std::uint64_t oid = 0;
+    bool hidden = false;
+};
+std::unordered_map<const xxObject*, SideData>& Sides() {
+    static auto* sides = new std::unordered_map<const xxObject*, SideData>();
+    return *sides;
+}
+std::uint64_t gNextOid = 1;
+}  // namespace
+
+xxObject::~xxObject() {
+    xxReferenceBase::ClearReferencesTo(*this);
+    if (auto& sides = Sides(); !sides.empty()) sides.erase(this);
+}
+
+bool xxObject::IsVisible() const {
+    const auto& sides = Sides();
+    if (sides.empty()) return true;
+    const auto it = sides.find(this);
+    return it == sides.end() || !it->second.hidden;
+}
+
+void xxObject::SetVisibility(bool visible) {
+    auto& sides = Sides();
+    if (visible) {
+        const auto it = sides.find(this);
+        if (it == sides.end()) return;
+        it->second.hidden = false;
+        if (it->second.oid == 0) sides.erase(it);
+        return;
+    }
+    sides[this].hidden = true;
+}
+
+std::uint64_t xxObject::GetOID() const {
+    SideData& side = Sides()[this];
+    if (side.oid == 0) side.oid = gNextOid++;
+    return side.oid;
+}
 
 xxTreeRoot* xxObject::GetTreeRoot() {
     xxObject* o = this;
@@ -145,6 +188,25 @@ void xxTreeNode::RemoveDescendents() {
         child->parent_ = nullptr;
         child.reset();
     }
+}
+
+void xxTreeNode::MoveChildrenTo(xxTreeNode& destination) {
+    if (&destination == this || destination.IsDescendentOf(*this))
+        throw Cfx::CfxResult(E_INVALIDARG, "A node's children cannot move inside it");
+    if (children_.empty()) return;
+    StructureChanged();
+    // Weakly held: what a moved child does on arriving (its bonds follow it) may destroy another.
+    std::vector<xxReferenceBase> moved;
+    moved.reserve(children_.size());
+    destination.children_.reserve(destination.children_.size() + children_.size());
+    for (auto& child : children_) {
+        child->parent_ = &destination;
+        moved.emplace_back(child.get());
+        destination.children_.push_back(std::move(child));
+    }
+    children_.clear();
+    for (const xxReferenceBase& child : moved)
+        if (xxObject* o = child.GetObject()) o->OnParentChanged();
 }
 
 xxObject* xxTreeNode::FindChild(std::string_view name, unsigned type) const {

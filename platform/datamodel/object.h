@@ -61,6 +61,14 @@ public:
     int GetID() const { return id_; }
     void SetID(int id) { id_ = id; }
 
+    // Whether viewers show the object; visible by default. Kept beside the tree, as few objects
+    // are ever hidden.
+    bool IsVisible() const;
+    void SetVisibility(bool visible);
+    // A number unique to the object in this process, handed out on first request and kept
+    // beside the tree (never reused, whatever is destroyed).
+    std::uint64_t GetOID() const;
+
     xxTreeNode* GetParent() const { return parent_; }
     xxTreeRoot* GetTreeRoot();  // null when the object is not under a root
     // Moves the object (with its subtree) under newParent, at the end of its children.
@@ -137,6 +145,10 @@ public:
     // Takes a direct child out of the node; null when it is not a child.
     std::unique_ptr<xxObject> DetachChild(xxObject& child);
     void RemoveDescendents();
+    // Moves every child, in order, to the end of destination's children, in time linear in
+    // their number. Throws Cfx::CfxResult E_INVALIDARG when destination is the node or lies
+    // inside it.
+    void MoveChildrenTo(xxTreeNode& destination);
 
     // A number that changes whenever any tree of the process changes shape: an object added,
     // taken out, moved or destroyed with its node. What was found by walking a tree (the

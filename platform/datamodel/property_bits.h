@@ -8,8 +8,9 @@
 //     xxBondable                          8-11    ImportOrder 8
 //       xxAtom                            12-15   IsOutOfPlane 12, IsBackboneAtom 13
 //         xxAtom3d                        16-23   Element 16, Isotope 17, FormalCharge 18,
-//                                                 Occupancy 19, IsotropicTF 20, AppliedTF 21
-//       xxDummyBase                       12-15   DummySymbol 12
+//                                                 Occupancy 19, IsotropicTF 20, AppliedTF 21,
+//                                                 Hybridization 22, AnisotropicTF 23
+//       xxDummyBase                       12-15   DummySymbol 12, DummyKind 13
 //       xxPiSystem                        12-15   HasDynamicPosition 12
 //   xxBondableInteraction                 0-7     (none)
 //     xxBond                              8-11    Order 8, BondType 9
@@ -21,6 +22,8 @@
 //   xxSymmetrySystem                      (none)
 //     xxMatterSymmetrySystem              0-7     PotentialStress 0, _TrajectoryStress 1
 //   xxTrajectory                          24-31   TrajectoryType 24
+//   xxLinkage                             0-7     HeadTail 0
+//   xxLegacySurfaceObject                 0-7     XYZ 0
 //   bits 24-31 are free for classes derived from the others above
 // Setters that assign a field themselves mark it with their template's Mask(); a test walks
 // every registered class and fails when two templates of one class share a bit.
@@ -36,6 +39,7 @@ inline constexpr unsigned kImportOrder = 8;
 
 inline constexpr unsigned kIsOutOfPlane = 12;
 inline constexpr unsigned kIsBackboneAtom = 13;
+inline constexpr unsigned kIsChiralCenter = 14;
 
 inline constexpr unsigned kElement = 16;
 inline constexpr unsigned kIsotope = 17;
@@ -43,8 +47,11 @@ inline constexpr unsigned kFormalCharge = 18;
 inline constexpr unsigned kOccupancy = 19;
 inline constexpr unsigned kIsotropicTF = 20;
 inline constexpr unsigned kAppliedTF = 21;
+inline constexpr unsigned kHybridization = 22;
+inline constexpr unsigned kAnisotropicTF = 23;
 
 inline constexpr unsigned kDummySymbol = 12;
+inline constexpr unsigned kDummyKind = 13;
 inline constexpr unsigned kHasDynamicPosition = 12;
 
 inline constexpr unsigned kBondOrder = 8;
@@ -58,6 +65,9 @@ inline constexpr unsigned kPotentialStress = 0;
 inline constexpr unsigned kTrajectoryStress = 1;
 
 inline constexpr unsigned kTrajectoryType = 24;
+
+inline constexpr unsigned kHeadTail = 0;
+inline constexpr unsigned kSurfaceXYZ = 0;
 
 constexpr unsigned Mask(unsigned bit) { return 1u << bit; }
 }  // namespace xxPropertyBit

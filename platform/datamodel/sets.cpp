@@ -72,6 +72,24 @@ void xxRestrictable::OnReferenceCleared(xxReferenceBase&) {
     if (it != entries.end() && it->second.get() == this) entries.erase(it);
 }
 
+// ---- restrictions --------------------------------------------------------------------------
+
+xxRestriction::~xxRestriction() {
+    if (complete_)
+        for (xxRestrictable* r : GetRestrictables()) --r->completeHolds_;
+}
+
+void xxRestriction::AddRestrictable(xxRestrictable& restrictable) {
+    restrictables_.Add(restrictable);
+    if (complete_) ++restrictable.completeHolds_;
+}
+
+bool xxRestriction::RemoveRestrictable(const xxRestrictable& restrictable) {
+    if (!restrictables_.Remove(restrictable)) return false;
+    if (complete_) --restrictable.completeHolds_;
+    return true;
+}
+
 // ---- collections ---------------------------------------------------------------------------
 
 void xxOrdCollection::Add(xxObject& object) {

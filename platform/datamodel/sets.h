@@ -28,8 +28,11 @@ public:
 
     xxObject* GetAssociatedObject() const { return object_.GetObject(); }
     const xxPropertyBase& GetProperty() const { return *property_; }
+    // Whether a complete restriction holds the value fixed.
+    bool IsHeldComplete() const { return completeHolds_ > 0; }
 
 private:
+    friend class xxRestriction;
     struct Registry;
     xxRestrictable(xxObject& object, const xxPropertyBase& property);
     void OnReferenceCleared(xxReferenceBase&) override;
@@ -37,6 +40,7 @@ private:
     xxReferenceBase object_;
     const xxPropertyBase* property_;
     const xxObject* key_;  // the object's address, only to find the entry again
+    mutable unsigned completeHolds_ = 0;  // entries in complete restrictions
 };
 
 // ---- ordered collections and sets -------------------------------------------------------
@@ -83,23 +87,26 @@ public:
 class xxRestriction : public xxObject {
     XX_DECLARE_CLASS(xxRestriction)
 public:
-    void AddRestrictable(xxRestrictable& restrictable) { restrictables_.Add(restrictable); }
-    bool RemoveRestrictable(const xxRestrictable& restrictable) { return restrictables_.Remove(restrictable); }
+    ~xxRestriction() override;
+    void AddRestrictable(xxRestrictable& restrictable);
+    bool RemoveRestrictable(const xxRestrictable& restrictable);
     std::vector<xxRestrictable*> GetRestrictables() const { return restrictables_.ObjectsOf<xxRestrictable>(); }
     std::size_t NumRestrictables() const { return restrictables_.size(); }
 
 protected:
     xxRestriction() = default;
+    explicit xxRestriction(bool complete) : complete_(complete) {}
 
 private:
     xxReferenceList restrictables_;
+    bool complete_ = false;  // a complete restriction fixes what it holds
 };
 
 // Holds its restrictables fixed altogether (fixed atoms).
 class xxCompleteRestriction : public xxRestriction {
     XX_DECLARE_CLASS(xxCompleteRestriction)
 public:
-    xxCompleteRestriction() = default;
+    xxCompleteRestriction() : xxRestriction(true) {}
 };
 
 // ---- monitors ----------------------------------------------------------------------------

@@ -357,8 +357,9 @@ TEST(Properties, AtomTemplatesComeBasesFirst) {
     std::vector<std::string> names;
     for (const xxPropertyBase* p : atom.PropertyTemplates()) names.emplace_back(p->Name());
     EXPECT_EQ(names, (std::vector<std::string>{"XYZ", "Velocity", "Charge", "ForcefieldType", "ImportOrder",
-                                               "IsOutOfPlane", "IsBackboneAtom", "Element", "Isotope", "FormalCharge",
-                                               "Occupancy", "IsotropicTF", "AppliedTF"}));
+                                               "IsOutOfPlane", "IsBackboneAtom", "IsChiralCenter", "Element", "Isotope",
+                                               "FormalCharge", "Occupancy", "IsotropicTF", "AppliedTF", "Hybridization",
+                                               "AnisotropicTF"}));
 }
 
 TEST(Properties, TextOutsideTheValueRangeIsRefused) {

@@ -10,7 +10,9 @@
 
 #include "datamodel/atomistic.h"
 #include "datamodel/energy_holder.h"
+#include "datamodel/legacy_surface.h"
 #include "datamodel/object.h"
+#include "datamodel/polymer.h"
 #include "datamodel/symmetry/system.h"
 #include "utilities/trajectory.h"
 
@@ -80,6 +82,9 @@ TEST(PropertyBits, SettersMarkTheirTemplatesBit) {
              atom->SetOccupancy(0.5);
              atom->SetIsotropicTF(0.05, xxAtom3d::kTFFormatU);
              atom->SetAppliedTF(xxAtom3d::kIsotropicTF);
+             atom->SetIsChiralCenter(true);
+             atom->SetHybridization(3);
+             atom->SetAnisotropicTF(xxMatrix3x3({1, 0, 0, 0, 1, 0, 0, 0, 1}));
              return atom;
          }},
         {"dummy",
@@ -91,7 +96,20 @@ TEST(PropertyBits, SettersMarkTheirTemplatesBit) {
              dummy->SetForcefieldType("lp");
              dummy->SetImportOrder(4);
              dummy->SetDummySymbol("X");
+             dummy->SetDummyKind("Geometry Aid");
              return dummy;
+         }},
+        {"linkage",
+         [] {
+             auto linkage = std::make_unique<xxLinkage>();
+             linkage->SetHeadTail(xxLinkage::kTail);
+             return linkage;
+         }},
+        {"legacy surface",
+         [] {
+             auto surface = std::make_unique<xxLegacySurfaceObject>();
+             surface->SetXYZ({1, 2, 3});
+             return surface;
          }},
         {"pi system",
          [] {

@@ -104,6 +104,12 @@ public:
         for (double v : values) Number(v);
         EndArray();
     }
+    template <class Range>
+    void Integers(const Range& values) {
+        BeginArray();
+        for (auto v : values) Integer(v);
+        EndArray();
+    }
     void Point(const xxPoint3d& p) { Numbers(std::array{p.x, p.y, p.z}); }
 
 private:

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <string_view>
 #include <utility>
@@ -50,6 +51,20 @@ void PropertyValue(JsonWriter& json, const xxPropertyBase& p, const xxObject& ob
     json.String(text);
 }
 
+std::array<int, 4> Rgba(const xxColor& c) { return {c.R(), c.G(), c.B(), c.A()}; }
+
+void OptionalId(JsonWriter& json, const std::optional<int>& id) {
+    if (id) json.Integer(*id);
+    else json.Null();
+}
+
+// "#ID", or "-" for none.
+void IdText(BlockWriter& out, const std::optional<int>& id) {
+    if (!id) return out.Put('-');
+    out.Put('#');
+    out.Integer(*id);
+}
+
 void ObjectJson(JsonWriter& json, const xxObject& object) {
     json.BeginObject();
     json.Key("class");
@@ -93,6 +108,29 @@ void ObjectJson(JsonWriter& json, const xxObject& object) {
             json.Key("qualifier");
             json.String(d.qualifier);
         }
+    }
+    if (d.mesh) {
+        json.Key("mesh");
+        json.BeginObject();
+        json.Key("vertices");
+        json.Integer(d.mesh->vertices);
+        json.Key("triangles");
+        json.Integer(d.mesh->triangles);
+        json.Key("color");
+        json.Integers(Rgba(d.mesh->color));
+        json.EndObject();
+    }
+    if (d.repeatUnit) {
+        json.Key("head");
+        OptionalId(json, d.head);
+        json.Key("tail");
+        OptionalId(json, d.tail);
+    }
+    if (d.chargeGroup) {
+        json.Key("members");
+        json.Integers(d.members);
+        json.Key("center");
+        OptionalId(json, d.center);
     }
     json.Key("children");
     json.BeginArray();
@@ -146,6 +184,34 @@ void PrintLine(BlockWriter& out, const xxObject& object, std::size_t depth, cons
             out.Put(d.qualifier);
             out.Put(']');
         }
+    }
+    if (d.mesh) {
+        out.Put(" mesh ");
+        out.Integer(static_cast<int>(d.mesh->vertices));
+        out.Put(" vertices ");
+        out.Integer(static_cast<int>(d.mesh->triangles));
+        out.Put(" triangles color ");
+        const std::array<int, 4> rgba = Rgba(d.mesh->color);
+        for (std::size_t i = 0; i < rgba.size(); ++i) {
+            out.Put(i == 0 ? '(' : ' ');
+            out.Integer(rgba[i]);
+        }
+        out.Put(')');
+    }
+    if (d.repeatUnit) {
+        out.Put(" head ");
+        IdText(out, d.head);
+        out.Put(" tail ");
+        IdText(out, d.tail);
+    }
+    if (d.chargeGroup) {
+        out.Put(" members");
+        for (int id : d.members) {
+            out.Put(" #");
+            out.Integer(id);
+        }
+        out.Put(" center ");
+        IdText(out, d.center);
     }
     if (shown && shown->trajectory == &object) {
         out.Put(" type \"");

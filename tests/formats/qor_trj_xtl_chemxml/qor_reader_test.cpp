@@ -323,6 +323,8 @@ TEST(QorReader, ChargeGroups) {
         {"a huge switch at once", "  (2 Atom\n    (A I Switch 2000000000)\n  )\n  (3 Atom\n    (A I Switch 2147483647)\n  )\n", 2,
          {2}, 0},
         {"groups in increasing order", "  (2 Atom\n    (A I Switch 7)\n  )\n  (3 Atom\n    (A I Switch 3)\n  )\n", 2, {3}, 3},
+        {"a dummy is a member and the centre",
+         "  (2 Atom\n    (A C ACL \"113 X\")\n    (A I Switch 2)\n  )\n  (3 Atom\n    (A I Switch 2)\n  )\n", 1, {2, 3}, 2},
     };
     for (const Case& c : cases) {
         Loaded l;
@@ -331,9 +333,9 @@ TEST(QorReader, ChargeGroups) {
         auto groups = l.root.DescendentsOf<xxChargeGroup>();
         ASSERT_EQ(groups.size(), c.groups) << c.what;
         std::vector<int> ids;
-        for (xxAtom* a : groups[0]->GetAtoms()) ids.push_back(a->GetID());
+        for (xxBondable* a : groups[0]->GetMembers()) ids.push_back(a->GetID());
         EXPECT_EQ(ids, c.members) << c.what;
-        xxAtom* centre = groups[0]->GetSwitchingCenter();
+        xxBondable* centre = groups[0]->GetSwitchingCenter();
         EXPECT_EQ(centre ? centre->GetID() : 0, c.centre) << c.what;
     }
 }
