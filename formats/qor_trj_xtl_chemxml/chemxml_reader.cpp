@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "cfx/cfx.h"
@@ -142,18 +141,16 @@ void ChemistryXMLPiSystemNodeProcessor::Process(const xmlElement* given) {
     piSystem.InitialiseObjectToDefault();
     builder_.Register(id_, &piSystem);
     if (!bonds.empty()) {
-        // The members are the atoms of the listed bonds, each once.
+        // The members are the atoms of the listed bonds; an atom of several joins once.
         std::vector<xxBondable*> members;
-        std::unordered_set<const xxBondable*> seen;
         for (std::string_view id : SplitStrings(bonds, ' ')) {
             const auto* bond = static_cast<const xxBond*>(builder_.Find(id, xxBond::classType));
             const auto ends = bond ? bond->GetAtoms() : std::array<xxBondable*, 2>{};
             if (!ends[0] || !ends[1] || !ends[0]->IsA(xxAtom::classType) || !ends[1]->IsA(xxAtom::classType))
                 Fail(E_ABORT, "piSystem referenced object not found");
-            for (xxBondable* end : ends)
-                if (seen.insert(end).second) members.push_back(end);
+            members.insert(members.end(), ends.begin(), ends.end());
         }
-        for (xxBondable* member : members) piSystem.MakePiSystemBond(*member);
+        piSystem.SetPiSystemAtoms(members);
     }
     if (!id_.empty()) piSystem.SetName("Cp" + std::string(NameSuffix(id_)));
 }
