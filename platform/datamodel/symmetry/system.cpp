@@ -715,11 +715,12 @@ void xxSymmetrySystem::MakeHomeCellImages() {
     const xxSymmetryDefinition& d = *definition_;
     const Geometry g(d, tolerance_);
     const std::size_t n = g.Ops().size();
+    if (n <= 1) return;  // the identity alone leaves every parent in place
     const std::vector<xxObject*> parents = Iterator(0, kParents);
     Relation& relation = *relation_;
     // Room for every image up front: the tables never grow while they fill.
-    relation.images.reserve(relation.images.size() + parents.size() * (n > 0 ? n - 1 : 0));
-    relation.byElement.reserve(relation.images.size() + parents.size() * (n > 0 ? n - 1 : 0));
+    relation.images.reserve(relation.images.size() + parents.size() * (n - 1));
+    relation.byElement.reserve(relation.byElement.size() + parents.size() * (n - 1));
     relation.parents.reserve(relation.parents.size() + parents.size());
     PropertyCopier copier;
     for (xxObject* parent : parents) {
