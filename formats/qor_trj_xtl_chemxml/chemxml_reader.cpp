@@ -227,6 +227,9 @@ void ChemistryXMLToDM::Build(const xmlTree* tree) {
     if (!tree) Fail(E_POINTER, "require a valid XML tree to build from");
     ChemistryXMLRootNodeProcessor root(*this);
     root.Process(tree->GetDocumentElement());
+    std::size_t elements = 0;
+    for (std::string_view name : {"atom", "bond", "piSystem", "piBond", "molecule"}) elements += root.Elements(name).size();
+    ids_.reserve(elements);
     auto each = [&](std::string_view name, auto make) {
         for (const xmlElement* element : root.Elements(name)) make().Process(element);
     };
@@ -271,8 +274,12 @@ void ChemistryXMLToDM::Place() {
     for (xxMultiScaleMolecule* molecule : molecules_) put(target_, molecule);
     for (const auto& [molecule, member] : listings_)
         if (homeOf(member) == molecule) put(*molecule, member);
-    for (const auto& [id, object] : ids_)
-        if (object->IsA(xxBondable::classType)) put(target_, object);
+    std::vector<const std::pair<const std::string, xxObject*>*> byId;
+    byId.reserve(ids_.size());
+    for (const auto& entry : ids_) byId.push_back(&entry);
+    std::sort(byId.begin(), byId.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+    for (const auto* entry : byId)
+        if (entry->second->IsA(xxBondable::classType)) put(target_, entry->second);
     for (const xxObject* object : unregistered_)
         if (object->IsA(xxBondable::classType)) put(target_, object);
     for (const xxObject* object : order) {
