@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "cfx/cfx.h"
@@ -142,18 +141,16 @@ void ChemistryXMLPiSystemNodeProcessor::Process(const xmlElement* given) {
     piSystem.InitialiseObjectToDefault();
     builder_.Register(id_, &piSystem);
     if (!bonds.empty()) {
-        // The members are the atoms of the listed bonds, each once.
+        // The members are the atoms of the listed bonds; an atom of several joins once.
         std::vector<xxBondable*> members;
-        std::unordered_set<const xxBondable*> seen;
         for (std::string_view id : SplitStrings(bonds, ' ')) {
             const auto* bond = static_cast<const xxBond*>(builder_.Find(id, xxBond::classType));
             const auto ends = bond ? bond->GetAtoms() : std::array<xxBondable*, 2>{};
             if (!ends[0] || !ends[1] || !ends[0]->IsA(xxAtom::classType) || !ends[1]->IsA(xxAtom::classType))
                 Fail(E_ABORT, "piSystem referenced object not found");
-            for (xxBondable* end : ends)
-                if (seen.insert(end).second) members.push_back(end);
+            members.insert(members.end(), ends.begin(), ends.end());
         }
-        for (xxBondable* member : members) piSystem.MakePiSystemBond(*member);
+        piSystem.SetPiSystemAtoms(members);
     }
     if (!id_.empty()) piSystem.SetName("Cp" + std::string(NameSuffix(id_)));
 }
@@ -230,6 +227,9 @@ void ChemistryXMLToDM::Build(const xmlTree* tree) {
     if (!tree) Fail(E_POINTER, "require a valid XML tree to build from");
     ChemistryXMLRootNodeProcessor root(*this);
     root.Process(tree->GetDocumentElement());
+    std::size_t elements = 0;
+    for (std::string_view name : {"atom", "bond", "piSystem", "piBond", "molecule"}) elements += root.Elements(name).size();
+    ids_.reserve(elements);
     auto each = [&](std::string_view name, auto make) {
         for (const xmlElement* element : root.Elements(name)) make().Process(element);
     };
@@ -274,8 +274,12 @@ void ChemistryXMLToDM::Place() {
     for (xxMultiScaleMolecule* molecule : molecules_) put(target_, molecule);
     for (const auto& [molecule, member] : listings_)
         if (homeOf(member) == molecule) put(*molecule, member);
-    for (const auto& [id, object] : ids_)
-        if (object->IsA(xxBondable::classType)) put(target_, object);
+    std::vector<const std::pair<const std::string, xxObject*>*> byId;
+    byId.reserve(ids_.size());
+    for (const auto& entry : ids_) byId.push_back(&entry);
+    std::sort(byId.begin(), byId.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
+    for (const auto* entry : byId)
+        if (entry->second->IsA(xxBondable::classType)) put(target_, entry->second);
     for (const xxObject* object : unregistered_)
         if (object->IsA(xxBondable::classType)) put(target_, object);
     for (const xxObject* object : order) {

@@ -7,8 +7,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "base/text.h"
 #include "datamodel/atomistic.h"
 #include "xml/xml.h"
 
@@ -120,7 +122,8 @@ private:
 
     xxTreeRoot& target_;
     std::unique_ptr<xxTreeRoot> scratch_;
-    std::map<std::string, xxObject*, std::less<>> ids_;
+    // Sorted by id text once, when the objects are placed.
+    std::unordered_map<std::string, xxObject*, text::StringHash, std::equal_to<>> ids_;
     std::vector<xxObject*> unregistered_;
     std::vector<xxMultiScaleMolecule*> molecules_;
     // Members as listed: the molecule of the last listing wins.

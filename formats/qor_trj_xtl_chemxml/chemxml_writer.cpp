@@ -19,10 +19,18 @@ bool HasMoleculeAncestor(const xxObject& object) {
     return false;
 }
 
-bool JoinsAPiSystem(const xxBondableInteraction& bond) {
-    for (const xxBondable* end : bond.GetAtoms())
-        if (end && end->IsA(xxPiSystem::classType)) return true;
-    return false;
+bool IsAtom(const xxBondable* end) { return end && end->IsA(xxAtom::classType); }
+bool IsPiSystem(const xxBondable* end) { return end && end->IsA(xxPiSystem::classType); }
+
+// The format has atoms and pi systems only: a bond to a dummy would name an id the file never
+// defines, and the file could not be read back.
+bool IsAtomBond(const xxBondableInteraction& bond) {
+    const auto ends = bond.GetAtoms();
+    return IsAtom(ends[0]) && IsAtom(ends[1]);
+}
+bool IsPiBond(const xxBondableInteraction& bond) {
+    const auto ends = bond.GetAtoms();
+    return (IsPiSystem(ends[0]) && IsAtom(ends[1])) || (IsAtom(ends[0]) && IsPiSystem(ends[1]));
 }
 
 }  // namespace
@@ -92,14 +100,14 @@ void DMToChemistryXML::SaveContent(const xxTreeNode& parent, Lists& lists) {
     const std::vector<xxAtom*> atoms = parent.DescendentsOf<xxAtom>();
     for (const xxAtom* atom : atoms) SaveAtom(*atom, lists);
     for (const xxBond* bond : parent.DescendentsOf<xxBond>())
-        if (!JoinsAPiSystem(*bond)) SaveBond(*bond, lists);
+        if (IsAtomBond(*bond)) SaveBond(*bond, lists);
     const std::vector<xxPiSystem*> piSystems = parent.DescendentsOf<xxPiSystem>();
     for (const xxPiSystem* piSystem : piSystems) SavePiSystem(*piSystem, lists);
     // A pi system's links to its members are not bonds of the file; its bonds to coordinated
     // atoms are its pi bonds.
     for (const xxPiSystem* piSystem : piSystems)
         for (const xxBondableInteraction* bond : piSystem->GetBonds())
-            if (!bond->IsPiSystemBond() && bond->IsA(xxBond::classType))
+            if (!bond->IsPiSystemBond() && bond->IsA(xxBond::classType) && IsPiBond(*bond))
                 SavePiBond(static_cast<const xxBond&>(*bond), lists);
 }
 
@@ -141,8 +149,7 @@ void DMToChemistryXML::SavePiSystem(const xxPiSystem& piSystem, Lists& lists) {
     // The members through the membership links, then the bonds among them in the order of the
     // pairs (i, j), found through the members' own bonds.
     std::vector<const xxBondable*> members;
-    for (const xxBondableInteraction* link : piSystem.GetBonds()) {
-        if (!link->IsPiSystemBond()) continue;
+    for (const xxPiSystemBond* link : piSystem.GetPiSystemBonds()) {
         const auto ends = link->GetAtoms();
         if (ends[0] && ends[0]->IsA(xxAtom::classType)) members.push_back(ends[0]);
         else if (ends[1] && ends[1]->IsA(xxAtom::classType)) members.push_back(ends[1]);

@@ -29,6 +29,7 @@ HRESULT CXTLImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const
 
         CfxComPtr<ISBDiagnosticsConnection> connection = DiagnosticsFor(*this, "XTL importer", DiagnosticsNeed::Required);
         xtl::XTLReader reader(name.ToString());
+        reader.ExpectBytes(size);
         if (!reader.ReadXtlFile(in, &tree, connection.Get()))
             throw Cfx::CfxResult(E_UNEXPECTED, "Unable to import XTL file.");
         return S_OK;

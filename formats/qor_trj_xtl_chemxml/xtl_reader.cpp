@@ -348,6 +348,10 @@ bool XTLReader::ReadHeader(CTextParser& parser) {
 void XTLReader::ReadRows(CTextParser& parser) {
     std::vector<std::string_view> tokens;
     std::string joined;
+    // A row holds a token of at least one character and a separator per column; beyond a
+    // million rows the table grows as it fills.
+    constexpr std::size_t kMostRowsReserved = std::size_t{1} << 20;
+    if (!columns_.empty()) rows_.reserve(std::min(expectedBytes_ / (2 * columns_.size()), kMostRowsReserved));
     for (std::optional<std::string_view> line = NextLine(parser); line; line = NextLine(parser)) {
         Tokenize(*line, tokens);
         if (tokens.empty() || IsNoRow(tokens[0])) continue;

@@ -66,6 +66,10 @@ public:
     // On a throw the tree is left as it was.
     bool ReadXtlFile(std::istream& in, xxTreeRoot* root, ISBDiagnosticsConnection* connection);
 
+    // The size of the file, when known: the row table is then made once, as large as the file
+    // can fill, rather than grown (untouched room costs no memory).
+    void ExpectBytes(std::size_t bytes) { expectedBytes_ = bytes; }
+
     // The warnings of the last read, in the order collected (all of them posted).
     const std::vector<std::string>& GetWarnings() const { return warnings_; }
 
@@ -105,6 +109,7 @@ private:
     void SetCell(xxSymmetryDefinition& definition);
 
     std::string documentName_;
+    std::size_t expectedBytes_ = 0;
     std::vector<std::string> warnings_;
 
     int dimension_ = 3;

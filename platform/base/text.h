@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -347,5 +348,12 @@ constexpr int RoundHalfAwayFromZero(double x) noexcept {
     if (shifted <= -2147483649.0) return INT_MIN;
     return static_cast<int>(shifted);
 }
+
+// Hashes a std::string key by its characters, so an unordered table keyed by strings can be
+// searched with a string_view (with std::equal_to<>), no string made for the lookup.
+struct StringHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
 
 }  // namespace cartovane::text

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <numeric>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/text.h"
 #include "datamodel/property_bits.h"
@@ -566,19 +567,47 @@ void xxDummyBase::SetDummyKind(std::string kind) {
 
 // ---- pi systems -----------------------------------------------------------------------------
 
-xxPiSystemBond& xxPiSystem::MakePiSystemBond(xxBondable& member) {
-    if (&member == this) throw Cfx::CfxResult(E_INVALIDARG, "A pi system cannot be its own member");
-    if (member.As<xxPiSystem>()) throw Cfx::CfxResult(E_INVALIDARG, "A pi system cannot be a member of another");
-    for (xxBondableInteraction* b : GetBonds())
-        if (b->IsPiSystemBond() && b->GetAtoms()[1] == &member) return static_cast<xxPiSystemBond&>(*b);
-    if (IsBondedTo(member)) throw Cfx::CfxResult(E_INVALIDARG, "A pi system cannot take an object bonded to it as member");
-    xxTreeNode* home = LowestCommonNode(*this, member);
-    if (!home) throw Cfx::CfxResult(E_INVALIDARG, "A pi system and a member must share a tree node");
+namespace {
+// Why member cannot join pi (a text for the refusal), or null when it can; home gets the node
+// the link stands under.
+const char* RefusedMember(const xxPiSystem& pi, const xxBondable& member, xxTreeNode*& home) {
+    if (&member == &pi) return "A pi system cannot be its own member";
+    if (member.As<xxPiSystem>()) return "A pi system cannot be a member of another";
+    if (pi.IsBondedTo(member)) return "A pi system cannot take an object bonded to it as member";
+    home = LowestCommonNode(pi, member);
+    if (!home) return "A pi system and a member must share a tree node";
+    return nullptr;
+}
+
+xxPiSystemBond& LinkMember(xxPiSystem& pi, xxBondable& member, xxTreeNode& home) {
     auto bond = std::make_unique<xxPiSystemBond>();
-    bond->Connect(*this, member);
+    bond->Connect(pi, member);
     xxPiSystemBond& ref = *bond;
-    home->AdoptChild(std::move(bond));
+    home.AdoptChild(std::move(bond));
     return ref;
+}
+}  // namespace
+
+xxPiSystemBond& xxPiSystem::MakePiSystemBond(xxBondable& member) {
+    if (&member != this)
+        for (xxBondableInteraction* b : member.GetBonds())
+            if (b->IsPiSystemBond() && b->GetAtoms()[0] == this) return static_cast<xxPiSystemBond&>(*b);
+    xxTreeNode* home = nullptr;
+    if (const char* refused = RefusedMember(*this, member, home)) throw Cfx::CfxResult(E_INVALIDARG, refused);
+    return LinkMember(*this, member, *home);
+}
+
+void xxPiSystem::SetPiSystemAtoms(std::span<xxBondable* const> members) {
+    std::vector<std::pair<xxBondable*, xxTreeNode*>> joining;
+    std::unordered_set<const xxBondable*> seen;
+    for (xxBondable* member : members) {
+        if (!member) throw Cfx::CfxResult(E_POINTER, "A pi system cannot take a null member");
+        if (IsMember(*member) || !seen.insert(member).second) continue;
+        xxTreeNode* home = nullptr;
+        if (const char* refused = RefusedMember(*this, *member, home)) throw Cfx::CfxResult(E_INVALIDARG, refused);
+        joining.emplace_back(member, home);
+    }
+    for (const auto& [member, home] : joining) LinkMember(*this, *member, *home);
 }
 
 std::vector<xxBondable*> xxPiSystem::GetPiSystemAtoms() const {
@@ -589,9 +618,18 @@ std::vector<xxBondable*> xxPiSystem::GetPiSystemAtoms() const {
     return out;
 }
 
-bool xxPiSystem::IsMember(const xxBondable& object) const {
+std::vector<xxPiSystemBond*> xxPiSystem::GetPiSystemBonds() const {
+    std::vector<xxPiSystemBond*> out;
     for (xxBondableInteraction* b : GetBonds())
-        if (b->IsPiSystemBond() && b->GetAtoms()[1] == &object) return true;
+        if (b->IsPiSystemBond() && b->GetAtoms()[0] == this) out.push_back(static_cast<xxPiSystemBond*>(b));
+    return out;
+}
+
+bool xxPiSystem::IsMember(const xxBondable& object) const {
+    // The member's list is searched: it is short, while a pi system may have many members.
+    if (&object == this) return false;
+    for (xxBondableInteraction* b : object.GetBonds())
+        if (b->IsPiSystemBond() && b->GetAtoms()[0] == this) return true;
     return false;
 }
 

@@ -420,7 +420,13 @@ public:
     // Throws Cfx::CfxResult E_INVALIDARG for the pi system itself, another pi system, a member
     // it is bonded to, or one in no common tree.
     xxPiSystemBond& MakePiSystemBond(xxBondable& member);
+    // Joins every object of members that is not a member yet, in the given order (an object
+    // listed twice joins once). All are checked as MakePiSystemBond checks one before any
+    // joins, so a refusal changes nothing; the cost is linear in the members.
+    void SetPiSystemAtoms(std::span<xxBondable* const> members);
     std::vector<xxBondable*> GetPiSystemAtoms() const;
+    // The membership links, in the order made.
+    std::vector<xxPiSystemBond*> GetPiSystemBonds() const;
     bool IsMember(const xxBondable& object) const;
 
     // With a dynamic position the pi system sits at its members' centroid.

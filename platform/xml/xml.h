@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/huge_pages.h"
+#include "base/text.h"
 
 // Every failure of the library: parse errors, names that are not XML names, text that cannot
 // be written, a second attribute of one name.
@@ -309,12 +310,8 @@ public:
 
 private:
     friend class xmlElement;
-    struct Hash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-    };
     template <class C>
-    using Table = std::unordered_map<std::string, std::unique_ptr<C>, Hash, std::equal_to<>>;
+    using Table = std::unordered_map<std::string, std::unique_ptr<C>, cartovane::text::StringHash, std::equal_to<>>;
     // Makes, owns and returns the class of a name that has none yet.
     template <class C>
     C& AddClass(Table<C>& table, std::string_view name);

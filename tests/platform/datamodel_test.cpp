@@ -711,6 +711,28 @@ TEST_F(PiModel, PiSystemRefusesWhatCannotBeAMember) {
     EXPECT_EQ(ResultOf([&] { pi.MakePiSystemBond(*loose); }), E_INVALIDARG);
 }
 
+TEST_F(PiModel, ASetOfMembersJoinsWholeOrNotAtAll) {
+    auto& pi = su2.CreateChild<xxPiSystem>();
+    pi.MakePiSystemBond(r2);
+    const std::vector<xxBondable*> members{&r1, &r2, &r3, &r1};
+    pi.SetPiSystemAtoms(members);
+    EXPECT_EQ(pi.GetPiSystemAtoms(), (std::vector<xxBondable*>{&r2, &r1, &r3}));
+    const std::vector<xxPiSystemBond*> links = pi.GetPiSystemBonds();
+    ASSERT_EQ(links.size(), 3u);
+    for (std::size_t i = 0; i < links.size(); ++i) EXPECT_EQ(links[i]->GetAtoms()[1], pi.GetPiSystemAtoms()[i]);
+
+    // One member it cannot take (the metal is bonded to it) refuses the whole set.
+    auto& other = su2.CreateChild<xxPiSystem>();
+    xxBondable::MakeBond(other, metal);
+    const std::vector<xxBondable*> refused{&r1, &metal};
+    EXPECT_EQ(ResultOf([&] { other.SetPiSystemAtoms(refused); }), E_INVALIDARG);
+    EXPECT_TRUE(other.GetPiSystemAtoms().empty());
+    const std::vector<xxBondable*> withNull{&r1, nullptr};
+    EXPECT_EQ(ResultOf([&] { other.SetPiSystemAtoms(withNull); }), E_POINTER);
+    EXPECT_TRUE(other.GetPiSystemBonds().empty());
+    EXPECT_FALSE(other.IsMember(other));
+}
+
 TEST_F(PiModel, MembersAndPiSystemsDieApart) {
     auto& pi = root->CreateChild<xxPiSystem>();
     for (xxAtom3d* r : {&r1, &r2, &r3}) pi.MakePiSystemBond(*r);

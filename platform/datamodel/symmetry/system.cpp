@@ -68,6 +68,37 @@ bool Before(const xxSymmetryElement& a, const xxSymmetryElement& b) {
     return a.GetPeriodicTranslation().t < b.GetPeriodicTranslation().t;
 }
 
+// Makes symmetry images: a copy of the parent of its own class with every assigned value,
+// moved (and its velocity turned) by the element. The templates of the last class are kept, as
+// the images of a model come in long runs of one class.
+class PropertyCopier {
+public:
+    std::unique_ptr<xxObject> ImageOf(const xxObject& parent, const xxSymmetryElement& element) {
+        const xxClass& cls = parent.GetClass();
+        std::unique_ptr<xxClassInstance> instance = cls.CreateNew();
+        auto* object = dynamic_cast<xxObject*>(instance.get());
+        if (!object) throw Cfx::CfxResult(E_UNEXPECTED, "Class " + cls.GetName() + " makes no data-model object.");
+        instance.release();
+        std::unique_ptr<xxObject> copy(object);
+        if (&cls != class_) {
+            templates_ = parent.PropertyTemplates();
+            class_ = &cls;
+        }
+        for (const xxPropertyBase* p : templates_) p->CopyValue(parent, *copy);
+        copy->SetName(parent.GetName());
+        copy->SetID(parent.GetID());
+        const xxTransformMatrix m = element.GetCartesianTransform();
+        copy->SetXYZ(m.Apply(parent.GetXYZ()));
+        if (auto* matter = copy->As<xxMatter>(); matter && xxMatter::m_pptVelocity.IsAssigned(*matter))
+            matter->SetVelocity(m.TransformCartesianVector(matter->GetVelocity()));
+        return copy;
+    }
+
+private:
+    const xxClass* class_ = nullptr;
+    std::vector<const xxPropertyBase*> templates_;
+};
+
 // A periodic image: the identity operator with a whole-cell shift.
 bool IsLatticeShift(const xxSymmetryElement& e) { return e.GetOperator().IsIdentity(1e-9); }
 
@@ -124,22 +155,31 @@ struct xxSymmetrySystem::Relation final : private xxReferenceObserver {
 
     // The least element of element * s over the parent's stabiliser.
     const xxSymmetryElement& Canonical(const xxObject& parent, const xxSymmetryElement& element) const {
+        return Canonical(Stabiliser(parent), element);
+    }
+    static const xxSymmetryElement& Canonical(std::span<const xxSymmetryElement* const> stabiliser,
+                                              const xxSymmetryElement& element) {
         const xxSymmetryElement* best = &element;
         const xxSymmetryDefinition& d = *element.GetDefinition();
-        for (const xxSymmetryElement* s : Stabiliser(parent))
+        for (const xxSymmetryElement* s : stabiliser)
             if (const xxSymmetryElement* e = d.Compose(element, *s); e && Before(*e, *best)) best = e;
         return *best;
     }
     bool LeavesInPlace(const xxObject& parent, const xxSymmetryElement& element) const {
+        return LeavesInPlace(Stabiliser(parent), element);
+    }
+    static bool LeavesInPlace(std::span<const xxSymmetryElement* const> stabiliser, const xxSymmetryElement& element) {
         if (element.IsIdentity()) return true;
-        for (const xxSymmetryElement* s : Stabiliser(parent))
-            if (s == &element) return true;
-        return false;
+        return std::find(stabiliser.begin(), stabiliser.end(), &element) != stabiliser.end();
     }
 
     void AddImage(xxObject& image, xxObject& parent, const xxSymmetryElement& element, bool made) {
-        const xxSymmetryElement& canonical = Canonical(parent, element);
-        ParentLink& p = ParentOf(parent);
+        AddImage(image, ParentOf(parent), element, Canonical(parent, element), made);
+    }
+    // The same with the parent's entry and the canonical element at hand.
+    void AddImage(xxObject& image, ParentLink& p, const xxSymmetryElement& element, const xxSymmetryElement& canonical,
+                  bool made) {
+        xxObject& parent = *p.GetObject();
         auto [it, added] = images.try_emplace(&image, image, Observer(), parent, element, canonical, made);
         if (!added) return;
         it->second.slot = p.images.size();
@@ -674,13 +714,36 @@ void xxSymmetrySystem::Build(std::unique_ptr<xxSymmetryDefinition> incoming, con
 void xxSymmetrySystem::MakeHomeCellImages() {
     const xxSymmetryDefinition& d = *definition_;
     const Geometry g(d, tolerance_);
-    for (xxObject* parent : Iterator(0, kParents)) {
+    const std::size_t n = g.Ops().size();
+    if (n <= 1) return;  // the identity alone leaves every parent in place
+    const std::vector<xxObject*> parents = Iterator(0, kParents);
+    Relation& relation = *relation_;
+    // Room for every image up front: the tables never grow while they fill.
+    relation.images.reserve(relation.images.size() + parents.size() * (n - 1));
+    relation.byElement.reserve(relation.byElement.size() + parents.size() * (n - 1));
+    relation.parents.reserve(relation.parents.size() + parents.size());
+    PropertyCopier copier;
+    for (xxObject* parent : parents) {
         if (!HasSymmetryImages(*parent)) continue;
         const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(parent->GetXYZ()));
         if (!InReach(f)) continue;
-        for (std::size_t k = 0; k < g.Ops().size(); ++k) {
+        // The parent's entry once: its stabiliser, and whether it has images already (the rows
+        // of a file that lists the whole cell) that a new one must not double.
+        Relation::ParentLink* link = nullptr;
+        if (auto it = relation.parents.find(parent); it != relation.parents.end()) link = &it->second;
+        const std::span<const xxSymmetryElement* const> stabiliser =
+            link ? std::span<const xxSymmetryElement* const>(link->stabiliser) : std::span<const xxSymmetryElement* const>();
+        const bool mayHaveImages = link && !link->images.empty();
+        for (std::size_t k = 0; k < n; ++k) {
             const xxSymmetryElement* e = d.FindSymmetryElement(static_cast<int>(k + 1), g.Image(f, k).shift);
-            if (e) FindSymmetryImage(*parent, e);
+            if (!e || Relation::LeavesInPlace(stabiliser, *e)) continue;
+            const xxSymmetryElement& canonical = Relation::Canonical(stabiliser, *e);
+            // Two operators of a special position may give one image.
+            if ((mayHaveImages || !stabiliser.empty()) && relation.Lookup(*parent, canonical)) continue;
+            if (!link) link = &relation.ParentOf(*parent);
+            if (link->images.capacity() == 0) link->images.reserve(n - 1);
+            xxObject& image = AdoptChild(copier.ImageOf(*parent, *e));
+            relation.AddImage(image, *link, *e, canonical, true);
         }
     }
 }
@@ -743,20 +806,7 @@ xxObject* xxSymmetrySystem::FindSymmetryImage(xxObject& object, const xxPeriodic
 // A copy of the parent of its own class with every assigned value, then moved (and its
 // velocity turned) by the element.
 xxObject* xxSymmetrySystem::MakeImage(xxObject& parent, const xxSymmetryElement& element) {
-    std::unique_ptr<xxClassInstance> instance = parent.GetClass().CreateNew();
-    auto* object = dynamic_cast<xxObject*>(instance.get());
-    if (!object) throw Cfx::CfxResult(E_UNEXPECTED, "Class " + parent.GetClass().GetName() + " makes no data-model object.");
-    instance.release();
-    std::unique_ptr<xxObject> copy(object);
-    for (const xxPropertyBase* p : parent.PropertyTemplates())
-        if (p->IsAssigned(parent)) p->SetFromText(*copy, p->GetFromDifferentType(parent));
-    copy->SetName(parent.GetName());
-    copy->SetID(parent.GetID());
-    const xxTransformMatrix m = element.GetCartesianTransform();
-    copy->SetXYZ(m.Apply(parent.GetXYZ()));
-    if (auto* matter = copy->As<xxMatter>(); matter && xxMatter::m_pptVelocity.IsAssigned(*matter))
-        matter->SetVelocity(m.TransformCartesianVector(matter->GetVelocity()));
-    xxObject& image = AdoptChild(std::move(copy));
+    xxObject& image = AdoptChild(PropertyCopier().ImageOf(parent, element));
     relation_->AddImage(image, parent, element, true);
     return &image;
 }

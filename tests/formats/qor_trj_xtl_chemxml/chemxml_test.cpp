@@ -333,6 +333,26 @@ TEST(ChemistryXmlExport, EmptyListsAndPiBondsWithTheirEndsEitherWay) {
     EXPECT_NE(again.find("<piBond id=\"ID6\" atom=\"ID4\" piSystem=\"ID5\"/>"), std::string::npos) << again;
 }
 
+TEST(ChemistryXmlExport, BondsToObjectsTheFormatCannotHoldAreLeftOut) {
+    CfxComPtr<host::Model3dDocument> document = NewDocument();
+    auto& molecule = document->Tree().CreateChild<xxMultiScaleMolecule>();
+    auto& carbon = molecule.CreateChild<xxAtom3d>("C");
+    auto& dummy = molecule.CreateChild<xxDummy>();
+    auto& pi = molecule.CreateChild<xxPiSystem>();
+    xxBondable::MakeBond(carbon, dummy);
+    xxBondable::MakeBond(dummy, pi);
+    HRESULT hr = E_FAIL;
+    const std::string text = Export(*document.Get(), hr);
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_EQ(text,
+              "<chemistryDoc><molecule id=\"ID1\" atoms=\"ID2\" bonds=\"\" piSystems=\"ID3\" piBonds=\"\"/>"
+              "<atom id=\"ID2\" coord3DX=\"0\" coord3DY=\"0\" coord3DZ=\"0\" atomicNumber=\"6\">"
+              "<formalCharge numerator=\"0\" denominator=\"1\"/></atom><piSystem id=\"ID3\" bonds=\"\"/>"
+              "</chemistryDoc>\r\n");
+    CfxComPtr<host::Model3dDocument> read = NewDocument();
+    EXPECT_EQ(ImportInto(*read.Get(), text), S_OK) << Cfx::GetLastError().description;
+}
+
 TEST(ChemistryXmlExport, RefusalsAndFailedWrites) {
     HRESULT hr = S_OK;
     CfxComPtr<host::Model3dDocument> crystal = NewDocument();
