@@ -516,16 +516,17 @@ TEST(BinaryStream, PropertyValuesGoAsNumbersAndAreCheckedOnTheWayBack) {
 
     xxAtom3d back;
     LoadBinary(saved, back);
-    EXPECT_EQ(std::memcmp(&back.GetXYZ().x, &at.x, sizeof at.x), 0);
-    EXPECT_EQ(back.GetXYZ().y, at.y);
-    EXPECT_EQ(back.GetXYZ().z, at.z);
+    const xxPoint3d read = back.GetXYZ();
+    EXPECT_EQ(bytesOf(read.x), bytesOf(at.x));
+    EXPECT_EQ(bytesOf(read.y), bytesOf(at.y));
+    EXPECT_EQ(bytesOf(read.z), bytesOf(at.z));
     EXPECT_EQ(back.GetElement().number, 6);
     EXPECT_EQ(back.GetOccupancy(), 0.625);
 
     const auto occupancy = find(saved, bytesOf(0.625));
-    ASSERT_NE(occupancy, saved.end());
+    ASSERT_NE(occupancy, saved.cend());
     const Bytes refused = bytesOf(1.5);
-    std::copy(refused.begin(), refused.end(), occupancy);
+    std::copy(refused.begin(), refused.end(), saved.begin() + (occupancy - saved.cbegin()));
     xxAtom3d target;
     try {
         LoadBinary(saved, target);
