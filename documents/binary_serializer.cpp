@@ -239,6 +239,10 @@ const xxSerializable* CBinaryDMExporter::GetSavedParent(const xxSerializable& ob
 
 void CBinaryDMExporter::WriteAttributePresence(const char*, bool present) { bits_.Append(present); }
 
+void CBinaryDMExporter::WriteProperty(const xxPropertyBase& property, const xxObject& object) {
+    property.SaveTyped(object, *this);
+}
+
 // ---- the reader --------------------------------------------------------------------------------
 
 CBinaryDMImporter::CBinaryDMImporter(ISBStream& stream)
@@ -361,15 +365,20 @@ void CBinaryDMImporter::ReadHeaderAndTrailer(xxSerializable& root) {
 
     // Every class is checked before any object is made.
     std::vector<const xxClass*> found(types.size());
+    const xxClass* last = nullptr;
     for (std::size_t i = 0; i < types.size(); ++i) {
+        // Objects of one class come in runs (the atoms of a molecule), each checked once.
+        if (last && last->TypeId() == types[i]) {
+            found[i] = last;
+            continue;
+        }
         const xxClass* cls = xxClass::FindClassByTypeIfExists(types[i]);
-        const std::string id = Number(i + 1);
-        if (!cls) Damaged("Object %1 is of the unknown class type %2", {id, Number(types[i])});
+        if (!cls) Damaged("Object %1 is of the unknown class type %2", {Number(i + 1), Number(types[i])});
         if (i == 0 && cls != &root.GetClass())
             Damaged("The document's root is a %1 but the stream's root is a %2", {root.GetClass().GetName(), cls->GetName()});
         if (!cls->IsA(xxTreeRoot::classType) && cls->IsAbstract())
-            Damaged("Object %1 is of the abstract class %2", {id, cls->GetName()});
-        found[i] = cls;
+            Damaged("Object %1 is of the abstract class %2", {Number(i + 1), cls->GetName()});
+        found[i] = last = cls;
     }
 
     records_.clear();
@@ -491,6 +500,12 @@ void CBinaryDMImporter::ReadBytes(const char*, void* buffer, std::size_t byteCou
 bool CBinaryDMImporter::HasAttribute(const char*) {
     if (notifying_) return false;  // the data has been read
     return TakeBit();
+}
+
+bool CBinaryDMImporter::ReadPropertyIfPresent(const xxPropertyBase& property, xxObject& object) {
+    if (!HasAttribute(property.Name())) return false;
+    property.LoadTyped(object, *this);
+    return true;
 }
 
 xxSerializable* CBinaryDMImporter::Referenced(std::uint32_t id) {

@@ -67,6 +67,8 @@ public:
     const xxSerializable* GetSavedParent(const xxSerializable& object) const override;
     bool IsReferencedMoreThan(const xxSerializable&, unsigned) override { return true; }
     void WriteAttributePresence(const char* name, bool present) override;
+    // Values as numbers, never as text.
+    void WriteProperty(const xxPropertyBase& property, const xxObject& object) override;
 
 private:
     // How the writer met an object: as a reference target, saved as a child, saved without an
@@ -135,6 +137,7 @@ public:
     unsigned GetClassVersion(const xxClass& cls, bool) override { return cls.Version(); }
     void ReadReference(const char* name, xxSerializable*& object) override;
     void ReadReferencedChild(std::unique_ptr<xxSerializable>& child) override;
+    bool ReadPropertyIfPresent(const xxPropertyBase& property, xxObject& object) override;
 
 private:
     struct Record {

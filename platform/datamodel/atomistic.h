@@ -39,7 +39,7 @@ public:
 };
 extern template class xxRestrictablePropertyTemplate<xxPoint3d>;
 
-// A property whose text form is checked before it is stored (SetFromText refuses other values).
+// A property whose value read from a document is checked before it is stored.
 template <class T>
 class xxCheckedPropertyTemplate : public xxPropertyTemplate<T> {
 public:
@@ -47,12 +47,9 @@ public:
     xxCheckedPropertyTemplate(const char* name, xxPropertyBase::OwnerClass owner, typename xxPropertyTemplate<T>::Field field,
                               unsigned bit, T defaultValue, Check check)
         : xxPropertyTemplate<T>(name, owner, field, bit, std::move(defaultValue)), check_(check) {}
-    bool SetFromText(xxObject& object, std::string_view text) const override {
-        T value{};
-        if (!xxValueText::FromText(text, value) || !check_(value)) return false;
-        this->SetValue(object, std::move(value));
-        return true;
-    }
+
+protected:
+    bool Accepts(const T& value) const override { return check_(value); }
 
 private:
     Check check_;

@@ -6,8 +6,8 @@ constexpr unsigned kColorBit = 1;
 }  // namespace
 
 const xxPropertyTemplate<double> xxBeadType::m_pptMass("Mass", &xxBeadType::Class, XX_FIELD(xxBeadType, mass_), kMassBit);
-const xxPropertyTemplate<unsigned> xxBeadType::m_pptColor("Color", &xxBeadType::Class, XX_FIELD(xxBeadType, color_),
-                                                          kColorBit);
+const xxPropertyTemplate<xxColor> xxBeadType::m_pptColor("Color", &xxBeadType::Class, XX_FIELD(xxBeadType, color_),
+                                                         kColorBit);
 XX_IMPLEMENT_CLASS(xxBeadType, "BeadType", xxObject, 1, &xxBeadType::m_pptMass, &xxBeadType::m_pptColor)
 XX_IMPLEMENT_CLASS(xxBeadTypeManager, "BeadTypeManager", xxTreeNode, 1)
 

@@ -7,22 +7,22 @@
 
 #include "datamodel/object.h"
 
-// A bead type: its name (the object's), its mass and its colour (32-bit ARGB).
+// A bead type: its name (the object's), its mass and its colour.
 class xxBeadType : public xxObject {
     XX_DECLARE_CLASS(xxBeadType)
 public:
     xxBeadType() = default;
     static const xxPropertyTemplate<double> m_pptMass;
-    static const xxPropertyTemplate<unsigned> m_pptColor;
+    static const xxPropertyTemplate<xxColor> m_pptColor;
 
     double GetMass() const { return m_pptMass.GetValue(*this); }
     void SetMass(double mass) { m_pptMass.SetValue(*this, mass); }
-    unsigned GetColor() const { return m_pptColor.GetValue(*this); }
-    void SetColor(unsigned argb) { m_pptColor.SetValue(*this, argb); }
+    const xxColor& GetColor() const { return m_pptColor.GetValue(*this); }
+    void SetColor(const xxColor& color) { m_pptColor.SetValue(*this, color); }
 
 private:
     double mass_ = 0;
-    unsigned color_ = 0;
+    xxColor color_;
 };
 
 // The bead types, as children in order.

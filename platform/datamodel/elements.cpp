@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "base/text.h"
 #include "cfx/cfx.h"
@@ -47,24 +48,36 @@ static_assert(IsotopesAreSorted());
 // so it serves static initialisers of any file.
 constinit std::array<xxElement, kElementTable.size()> current = kElementTable;
 
-// The texts of the elements set: symbols, then names.
-struct Texts {
+// Each element's slice of kIsotopeTable.
+using IsotopeLists = std::array<std::span<const xxIsotope>, kElementTable.size()>;
+constexpr IsotopeLists BuiltInIsotopes() {
+    IsotopeLists lists{};
+    std::size_t i = 0;
+    for (std::size_t z = 0; z < lists.size(); ++z) {
+        const std::size_t first = i;
+        while (i < kIsotopeTable.size() && kIsotopeTable[i].element == static_cast<int>(z)) ++i;
+        lists[z] = std::span<const xxIsotope>(kIsotopeTable.data() + first, i - first);
+    }
+    return lists;
+}
+// The isotopes the lookups read, by atomic number.
+constinit IsotopeLists currentIsotopes = BuiltInIsotopes();
+
+// What the elements set own: symbols, names and isotopes.
+struct SetData {
     std::array<std::string, kElementTable.size()> symbols, names;
+    std::array<std::vector<xxIsotope>, kElementTable.size()> isotopes;
 };
-Texts& SetTexts() {
-    static Texts texts;
-    return texts;
+SetData& Set() {
+    static SetData data;
+    return data;
 }
 
 }  // namespace
 
 std::span<const xxIsotope> xxElement::Isotopes() const noexcept {
-    const xxIsotope* begin = kIsotopeTable.data();
-    const xxIsotope* end = begin + kIsotopeTable.size();
-    const xxIsotope* first =
-        std::lower_bound(begin, end, number, [](const xxIsotope& x, int z) { return x.element < z; });
-    const xxIsotope* last = std::upper_bound(first, end, number, [](int z, const xxIsotope& x) { return z < x.element; });
-    return {first, last};
+    if (number < 0 || number > kMaxElementNumber) return {};
+    return currentIsotopes[static_cast<std::size_t>(number)];
 }
 
 const xxIsotope* xxElement::FindIsotope(int massNumber) const noexcept {
@@ -78,16 +91,24 @@ const xxIsotope* xxElement::FindIsotope(int massNumber) const noexcept {
 std::span<const xxElement> xxElementFactory::Table() noexcept { return current; }
 
 void xxElementFactory::SetElementData(int number, std::string_view symbol, std::string_view name, double mass,
-                                      double covalentRadius) {
+                                      double covalentRadius, std::span<const xxIsotope> isotopes) {
     if (number < 0 || number > kMaxElementNumber) ThrowNotFound("atomic number", std::to_string(number));
     const auto i = static_cast<std::size_t>(number);
-    Texts& texts = SetTexts();
-    texts.symbols[i].assign(symbol);
-    texts.names[i].assign(name);
-    current[i] = {number, texts.symbols[i], texts.names[i], mass, covalentRadius};
+    SetData& data = Set();
+    data.symbols[i].assign(symbol);
+    data.names[i].assign(name);
+    std::vector<xxIsotope>& own = data.isotopes[i];
+    own.assign(isotopes.begin(), isotopes.end());
+    for (xxIsotope& isotope : own) isotope.element = number;
+    std::sort(own.begin(), own.end(), [](const xxIsotope& a, const xxIsotope& b) { return a.massNumber < b.massNumber; });
+    current[i] = {number, data.symbols[i], data.names[i], mass, covalentRadius};
+    currentIsotopes[i] = own;
 }
 
-void xxElementFactory::ResetElementData() { current = kElementTable; }
+void xxElementFactory::ResetElementData() {
+    current = kElementTable;
+    currentIsotopes = BuiltInIsotopes();
+}
 
 const xxElement* xxElementFactory::FindElementByType(int number) noexcept {
     if (number < 0 || number > kMaxElementNumber) return nullptr;

@@ -17,7 +17,8 @@ struct xxElement {
     double covalentRadius;       // single-bond covalent radius (Angstrom)
 
     double GetAtomicWeight() const noexcept { return mass; }
-    // The element's isotopes of kIsotopeTable, by mass number.
+    // The element's isotopes as the process's periodic table has them, by mass number: those of
+    // kIsotopeTable until an imported table gives the element its own.
     std::span<const xxIsotope> Isotopes() const noexcept;
     // The isotope of that mass number; null when the table has none.
     const xxIsotope* FindIsotope(int massNumber) const noexcept;
@@ -166,9 +167,11 @@ public:
     // The process-wide periodic table as a data-model object (periodic_table.h).
     static xxPeriodicTable& Instantiate();
     // What the lookups answer for one element (0..kMaxElementNumber), as the periodic table
-    // sets it; and back to the built-in table.
+    // sets it, isotopes included (one per mass number; kept sorted); and back to the built-in
+    // table. Setting an element's isotopes moves them, so earlier isotope pointers of that
+    // element are invalid then.
     static void SetElementData(int number, std::string_view symbol, std::string_view name, double mass,
-                               double covalentRadius);
+                               double covalentRadius, std::span<const xxIsotope> isotopes);
     static void ResetElementData();
 
     static const xxElement* FindElementByType(int number) noexcept;

@@ -261,6 +261,8 @@ std::string ToText(const xxMatrix3x3& v) {
     return text;
 }
 
+std::string ToText(const xxColor& v) { return tx::NumberText(static_cast<unsigned>(v.GetARGB())); }
+
 bool FromText(std::string_view text, bool& v) {
     if (text == "1" || text == "true") v = true;
     else if (text == "0" || text == "false") v = false;
@@ -289,6 +291,12 @@ bool FromText(std::string_view text, xxPoint3d& v) {
         !FromText(text.substr(c2 + 1), p.z))
         return false;
     v = p;
+    return true;
+}
+bool FromText(std::string_view text, xxColor& v) {
+    std::uint32_t argb = 0;
+    if (tx::ParseExact(text, argb) != std::errc{}) return false;
+    v.SetARGB(argb);
     return true;
 }
 bool FromText(std::string_view text, xxMatrix3x3& v) {

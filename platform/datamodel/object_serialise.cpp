@@ -1,6 +1,7 @@
 #include "datamodel/object_serialise.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <unordered_map>
 
@@ -59,7 +60,7 @@ void xxObject::Save(xxOutput& out) const {
         for (const xxPropertyBase* p : plan.templates) {
             bool assigned = p->IsAssigned(*this);
             out.WriteAttributePresence(p->Name(), assigned);
-            if (assigned) out.WriteValue(p->Name(), p->GetFromDifferentType(*this));
+            if (assigned) out.WriteProperty(*p, *this);
         }
     }
     for (const xxClassSerialiser* part : plan.parts) part->save(*this, out);
@@ -79,16 +80,87 @@ void xxObject::Load(xxInput& in) {
         for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);
         return;
     }
+    for (const xxPropertyBase* p : plan.templates) in.ReadPropertyIfPresent(*p, *this);
+    for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);
+}
+
+void xxOutput::WriteProperty(const xxPropertyBase& property, const xxObject& object) {
+    WriteValue(property.Name(), property.GetFromDifferentType(object));
+}
+
+bool xxInput::ReadPropertyIfPresent(const xxPropertyBase& property, xxObject& object) {
     // One buffer for all the values of all objects: a load reads millions of them, and a
     // position's text is longer than a string holds in place. Nothing below reads another object
     // while the buffer is in use.
     thread_local std::string text;
-    for (const xxPropertyBase* p : plan.templates) {
-        if (!in.ReadTextIfPresent(p->Name(), text)) continue;
-        if (!p->SetFromText(*this, text)) throw FromStringException(text, p->Name(), "not a valid value of the property");
-    }
-    for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);
+    if (!ReadTextIfPresent(property.Name(), text)) return false;
+    if (!property.SetFromText(object, text)) xxValueIO::Refused(property, text);
+    return true;
 }
+
+// ---- property values by type ------------------------------------------------------------------
+
+void xxPropertyBase::SaveTyped(const xxObject& object, xxOutput& out) const {
+    out.WriteValue(Name(), GetFromDifferentType(object));
+}
+
+void xxPropertyBase::LoadTyped(xxObject& object, xxInput& in) const {
+    std::string text;
+    in.ReadValue(Name(), text);
+    if (!SetFromText(object, text)) xxValueIO::Refused(*this, std::move(text));
+}
+
+namespace xxValueIO {
+
+void Write(xxOutput& out, const char* name, bool v) { out.WriteValue(name, v); }
+void Write(xxOutput& out, const char* name, int v) { out.WriteValue(name, v); }
+void Write(xxOutput& out, const char* name, unsigned v) { out.WriteValue(name, v); }
+void Write(xxOutput& out, const char* name, double v) { out.WriteValue(name, v); }
+void Write(xxOutput& out, const char* name, const std::string& v) { out.WriteValue(name, v); }
+void Write(xxOutput& out, const char* name, const xxPoint3d& v) {
+    out.WriteValue(name, v.x);
+    out.WriteValue(name, v.y);
+    out.WriteValue(name, v.z);
+}
+void Write(xxOutput& out, const char* name, const xxRational& v) {
+    out.WriteValue(name, v.numerator);
+    out.WriteValue(name, v.denominator);
+}
+void Write(xxOutput& out, const char* name, const xxMatrix3x3& v) {
+    for (double d : v.Values()) out.WriteValue(name, d);
+}
+void Write(xxOutput& out, const char* name, const xxColor& v) { out.WriteULong32Value(name, v.GetARGB()); }
+
+void Read(xxInput& in, const char* name, bool& v) { in.ReadValue(name, v); }
+void Read(xxInput& in, const char* name, int& v) { in.ReadValue(name, v); }
+void Read(xxInput& in, const char* name, unsigned& v) { in.ReadValue(name, v); }
+void Read(xxInput& in, const char* name, double& v) { in.ReadValue(name, v); }
+void Read(xxInput& in, const char* name, std::string& v) { in.ReadValue(name, v); }
+void Read(xxInput& in, const char* name, xxPoint3d& v) {
+    in.ReadValue(name, v.x);
+    in.ReadValue(name, v.y);
+    in.ReadValue(name, v.z);
+}
+void Read(xxInput& in, const char* name, xxRational& v) {
+    in.ReadValue(name, v.numerator);
+    in.ReadValue(name, v.denominator);
+}
+void Read(xxInput& in, const char* name, xxMatrix3x3& v) {
+    std::array<double, 9> values{};
+    for (double& d : values) in.ReadValue(name, d);
+    v = xxMatrix3x3(values);
+}
+void Read(xxInput& in, const char* name, xxColor& v) {
+    std::uint32_t argb = 0;
+    in.ReadULong32Value(name, argb);
+    v.SetARGB(argb);
+}
+
+void Refused(const xxPropertyBase& property, std::string text) {
+    throw FromStringException(std::move(text), property.Name(), "not a valid value of the property");
+}
+
+}  // namespace xxValueIO
 
 void xxTreeNode::Save(xxOutput& out) const {
     xxObject::Save(out);

@@ -1,5 +1,6 @@
 #include "datamodel/periodic_table.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -82,7 +83,15 @@ void xxPeriodicTable::Install(xxPeriodicTable& loaded) {
         xxPeriodicElement*& slot = listed[static_cast<std::size_t>(number)];
         if (slot) throw Cfx::CfxResult(E_UNEXPECTED, "The periodic table lists the element " + std::to_string(number) + " twice");
         slot = element;
+        std::vector<int> massNumbers;
+        for (const xxPeriodicIsotope* isotope : element->ChildrenOf<xxPeriodicIsotope>())
+            massNumbers.push_back(isotope->GetMassNumber());
+        std::sort(massNumbers.begin(), massNumbers.end());
+        if (auto twice = std::adjacent_find(massNumbers.begin(), massNumbers.end()); twice != massNumbers.end())
+            throw Cfx::CfxResult(E_UNEXPECTED, "The periodic table lists the isotope " + std::to_string(*twice) +
+                                                   " of the element " + std::to_string(number) + " twice");
     }
+    std::vector<xxIsotope> isotopes;
     for (xxPeriodicElement* from : listed) {
         if (!from) continue;
         xxPeriodicElement& to = table.ElementOf(from->GetAtomicNumber());
@@ -93,12 +102,16 @@ void xxPeriodicTable::Install(xxPeriodicTable& loaded) {
         if (xxPeriodicElement::m_pptCovalentRadius.IsAssigned(*from)) xxPeriodicElement::m_pptCovalentRadius.SetValue(to, from->radius_);
         to.RemoveDescendents();
         while (from->NumChildren()) to.AdoptChild(from->DetachChild(from->GetChild(0)));
+        isotopes.clear();
+        for (const xxPeriodicIsotope* isotope : to.ChildrenOf<xxPeriodicIsotope>())
+            isotopes.push_back({to.GetAtomicNumber(), isotope->GetMassNumber(), isotope->GetMass()});
         xxElementFactory::SetElementData(to.GetAtomicNumber(), to.GetSymbol(), to.GetName(), to.GetMass(),
-                                         to.GetCovalentRadius());
+                                         to.GetCovalentRadius(), isotopes);
     }
 }
 
 void xxPeriodicTable::Reset() {
-    Instance().Fill();
+    // Fill reads the isotopes the lookups answer with, so they go back first.
     xxElementFactory::ResetElementData();
+    Instance().Fill();
 }

@@ -1,7 +1,7 @@
 // The process-wide periodic table as a data-model object ("PeriodicTable" holding one
 // "Element" per atomic number 0..118, each with its "Isotope" and "OxidationState" children),
 // which the periodic-table component reads and writes. Installing one changes what every
-// element lookup answers (elements.h); the isotope lookups still answer from kIsotopeTable.
+// element lookup answers (elements.h), isotopes included.
 #pragma once
 
 #include <string>
@@ -15,6 +15,9 @@ public:
     xxPeriodicIsotope() = default;
     static const xxPropertyTemplate<int> m_pptMassNumber;
     static const xxPropertyTemplate<double> m_pptMass;
+
+    int GetMassNumber() const { return m_pptMassNumber.GetValue(*this); }
+    double GetMass() const { return m_pptMass.GetValue(*this); }
 
 private:
     int massNumber_ = 0;
@@ -63,7 +66,8 @@ public:
     static xxPeriodicTable& Instance();
     // Merges loaded by atomic number: each element it lists takes its values, isotopes and
     // oxidation states; the others stay. Throws Cfx::CfxResult E_UNEXPECTED, changing nothing,
-    // for an element number out of 0..118 or listed twice, or a child that is no element.
+    // for an element number out of 0..118 or listed twice, an isotope's mass number listed twice
+    // for one element, or a child that is no element.
     static void Install(xxPeriodicTable& loaded);
     // Back to the built-in data (tests).
     static void Reset();

@@ -12,10 +12,13 @@
 
 #include "datamodel/forward.h"
 #include "datamodel/geometry.h"
+#include "datamodel/graphics.h"
 
-enum class xxValueType : std::uint8_t { Bool, Int, UnsignedInt, Double, String, Point3d, Rational, Matrix3x3 };
+enum class xxValueType : std::uint8_t { Bool, Int, UnsignedInt, Double, String, Point3d, Rational, Matrix3x3, Color };
 
 class xxRestrictable;
+class xxOutput;
+class xxInput;
 
 class xxPropertyBase {
 public:
@@ -37,6 +40,12 @@ public:
     virtual bool SetFromText(xxObject& object, std::string_view text) const = 0;
     // Gives to the value of from where from's is assigned (both objects of the declaring class).
     virtual void CopyValue(const xxObject& from, xxObject& to) const = 0;
+    // The value through the serialiser's operations of its own type, for a serialiser that keeps
+    // numbers as numbers (xxOutput::WriteProperty); LoadTyped reads what SaveTyped wrote and
+    // throws FromStringException for a value the property refuses. A template without a type of
+    // its own goes by its text.
+    virtual void SaveTyped(const xxObject& object, xxOutput& out) const;
+    virtual void LoadTyped(xxObject& object, xxInput& in) const;
     // The restrictable standing for this value of the object, when the value can be fixed.
     virtual xxRestrictable* GetAsRestrictable(xxObject& object) const;
 
@@ -67,6 +76,7 @@ std::string ToText(const std::string& v);
 std::string ToText(const xxPoint3d& v);
 std::string ToText(const xxRational& v);
 std::string ToText(const xxMatrix3x3& v);  // nine numbers row by row, separated by ","
+std::string ToText(const xxColor& v);      // the packed 0xAARRGGBB in decimal
 bool FromText(std::string_view text, bool& v);
 bool FromText(std::string_view text, int& v);
 bool FromText(std::string_view text, unsigned& v);
@@ -75,7 +85,34 @@ bool FromText(std::string_view text, std::string& v);
 bool FromText(std::string_view text, xxPoint3d& v);
 bool FromText(std::string_view text, xxRational& v);
 bool FromText(std::string_view text, xxMatrix3x3& v);
+bool FromText(std::string_view text, xxColor& v);
 }  // namespace xxValueText
+
+// The property value types through the serialisers' typed operations: a point is its three
+// doubles, a rational its numerator and denominator, a matrix its nine doubles row by row, a
+// colour its packed 0xAARRGGBB as a 32-bit unsigned long.
+namespace xxValueIO {
+void Write(xxOutput& out, const char* name, bool v);
+void Write(xxOutput& out, const char* name, int v);
+void Write(xxOutput& out, const char* name, unsigned v);
+void Write(xxOutput& out, const char* name, double v);
+void Write(xxOutput& out, const char* name, const std::string& v);
+void Write(xxOutput& out, const char* name, const xxPoint3d& v);
+void Write(xxOutput& out, const char* name, const xxRational& v);
+void Write(xxOutput& out, const char* name, const xxMatrix3x3& v);
+void Write(xxOutput& out, const char* name, const xxColor& v);
+void Read(xxInput& in, const char* name, bool& v);
+void Read(xxInput& in, const char* name, int& v);
+void Read(xxInput& in, const char* name, unsigned& v);
+void Read(xxInput& in, const char* name, double& v);
+void Read(xxInput& in, const char* name, std::string& v);
+void Read(xxInput& in, const char* name, xxPoint3d& v);
+void Read(xxInput& in, const char* name, xxRational& v);
+void Read(xxInput& in, const char* name, xxMatrix3x3& v);
+void Read(xxInput& in, const char* name, xxColor& v);
+// Throws FromStringException for a value read that the property refuses.
+[[noreturn]] void Refused(const xxPropertyBase& property, std::string text);
+}  // namespace xxValueIO
 
 template <class T>
 constexpr xxValueType ValueTypeOf();
@@ -87,6 +124,7 @@ template <> constexpr xxValueType ValueTypeOf<std::string>() { return xxValueTyp
 template <> constexpr xxValueType ValueTypeOf<xxPoint3d>() { return xxValueType::Point3d; }
 template <> constexpr xxValueType ValueTypeOf<xxRational>() { return xxValueType::Rational; }
 template <> constexpr xxValueType ValueTypeOf<xxMatrix3x3>() { return xxValueType::Matrix3x3; }
+template <> constexpr xxValueType ValueTypeOf<xxColor>() { return xxValueType::Color; }
 
 // A property whose value lives in a field of the owning class, with its assigned state in a
 // bit of the object's assignment mask. Unassigned values read as the default.
@@ -108,13 +146,24 @@ public:
     }
     bool SetFromText(xxObject& object, std::string_view text) const override {
         T value{};
-        if (!xxValueText::FromText(text, value)) return false;
+        if (!xxValueText::FromText(text, value) || !Accepts(value)) return false;
         SetValue(object, std::move(value));
         return true;
     }
     void CopyValue(const xxObject& from, xxObject& to) const override {
         if (IsAssigned(from)) SetValue(to, GetValue(from));
     }
+    void SaveTyped(const xxObject& object, xxOutput& out) const override { xxValueIO::Write(out, Name(), GetValue(object)); }
+    void LoadTyped(xxObject& object, xxInput& in) const override {
+        T value{};
+        xxValueIO::Read(in, Name(), value);
+        if (!Accepts(value)) xxValueIO::Refused(*this, xxValueText::ToText(value));
+        SetValue(object, std::move(value));
+    }
+
+protected:
+    // Whether a value read from a document may be stored.
+    virtual bool Accepts(const T&) const { return true; }
 
 private:
     Field field_;

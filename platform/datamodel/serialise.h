@@ -207,6 +207,10 @@ public:
     // For a copy within the process: true when the copy will take object's property values
     // from object itself while it loads, so Save need not write them; false writes them.
     virtual bool WriteValuesOf(const xxObject&) { return false; }
+    // One property value of object, after its presence. By default its text goes to WriteValue
+    // (the XML documents keep every value as text); a serialiser that keeps numbers as numbers
+    // answers with property.SaveTyped(object, *this).
+    virtual void WriteProperty(const xxPropertyBase& property, const xxObject& object);
 };
 
 class xxInput : public xxInputBase {
@@ -281,6 +285,10 @@ public:
         ReadValue(name, text);
         return true;
     }
+    // The counterpart of xxOutput::WriteProperty: reads the value into object when the current
+    // object has it, false (object unchanged) when not; a value the property refuses throws
+    // FromStringException. By default through ReadTextIfPresent and the property's text.
+    virtual bool ReadPropertyIfPresent(const xxPropertyBase& property, xxObject& object);
     // The counterpart of xxOutput::WriteValuesOf: the object whose property values object takes
     // (one of its class, alive and unchanged), or null when they are to be read as saved.
     virtual const xxObject* ValuesSourceOf(const xxObject&) { return nullptr; }

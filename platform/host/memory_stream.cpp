@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/huge_pages.h"
 #include "host/stream_detail.h"
 #include "host/streams.h"
 
@@ -15,7 +16,10 @@ using detail::kLF;
 
 class MemoryStream final : public detail::StreamBase<ISBStream> {
 public:
-    explicit MemoryStream(std::vector<char> initial) : data_(std::move(initial)) {}
+    explicit MemoryStream(const std::vector<char>& initial) {
+        data_.Grow(initial.size());
+        if (!initial.empty()) std::memcpy(data_.data(), initial.data(), initial.size());
+    }
 
     HRESULT Read(void* buffer, ULONG count, ULONG* bytesRead) override {
         if (!bytesRead) return Fail(E_POINTER, "Read: null bytes-read pointer");
@@ -56,7 +60,7 @@ public:
         if (pos_ + raw > detail::kMaxPosition)
             return Fail(STG_E_WRITEFAULT, "Write: the memory stream would exceed 4294967295 bytes");
         try {
-            if (data_.size() < pos_ + raw) data_.resize(pos_ + raw);  // zero-fills a gap
+            data_.Grow(pos_ + raw);
         } catch (const std::bad_alloc&) {
             return Fail(E_OUTOFMEMORY, "Write: out of memory");
         }
@@ -88,19 +92,45 @@ public:
         return S_OK;
     }
 
-    const std::vector<char>& Bytes() const { return data_; }
+    std::vector<char> Bytes() const { return {data_.data(), data_.data() + data_.size()}; }
 
 private:
     ~MemoryStream() = default;
 
-    std::vector<char> data_;
+    // The bytes, on huge pages once large (a stream of a whole document would otherwise spend
+    // most of its time in page faults), with room that grows by doubling.
+    class ByteBuffer {
+    public:
+        char* data() { return reinterpret_cast<char*>(block_.get()); }
+        const char* data() const { return reinterpret_cast<const char*>(block_.get()); }
+        std::size_t size() const { return size_; }
+        char& operator[](std::size_t i) { return data()[i]; }
+        // At least n bytes; those beyond the old size are zero until written.
+        void Grow(std::size_t n) {
+            if (n <= size_) return;
+            if (n > capacity_) {
+                const std::size_t capacity = std::max({n, 2 * capacity_, std::size_t{4096}});
+                LargeBlock block = AllocateLargeBlock(capacity);
+                if (size_) std::memcpy(block.get(), block_.get(), size_);
+                block_ = std::move(block);
+                capacity_ = capacity;
+            }
+            std::memset(data() + size_, 0, n - size_);
+            size_ = n;
+        }
+
+    private:
+        LargeBlock block_;
+        std::size_t size_ = 0, capacity_ = 0;
+    };
+    ByteBuffer data_;
     std::size_t pos_ = 0;
 };
 
 }  // namespace
 
 CfxComPtr<ISBStream> CreateMemoryStream(std::vector<char> initial) {
-    return CfxComPtr<ISBStream>::Adopt(new MemoryStream(std::move(initial)));
+    return CfxComPtr<ISBStream>::Adopt(new MemoryStream(initial));
 }
 
 std::vector<char> MemoryStreamBytes(ISBStream* stream) {

@@ -14,6 +14,7 @@
 #include "frame/clsids.h"
 #include "host/documents.h"
 #include "host/streams.h"
+#include "utilities/trajectory.h"
 #include "support/host_doubles.h"
 #include "support/library_components.h"
 #include "support/recording_stream.h"
@@ -80,6 +81,29 @@ TEST_F(BinaryComponent, SavedAndRestoredDocumentsSaveTheSameXsdAndTheSameStream)
         CfxComPtr<host::Model3dDocument> back = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
         ASSERT_EQ(Restore(saved, back), S_OK) << Cfx::GetLastError().description;
         EXPECT_EQ(Xsd(back->Tree()), Xsd(original->Tree()));
+        EXPECT_EQ(Save(back), saved);
+    }
+}
+
+// A trajectory document's model with its trajectory, and a mesoscale document, each restored
+// into a fresh document of its class.
+TEST_F(BinaryComponent, TrajectoryAndMesoscaleDocumentsRoundTrip) {
+    for (const char* progId : {kAtomistic3dDocumentProgID, kMeso3dDocumentProgID}) {
+        SCOPED_TRACE(progId);
+        CfxComPtr<host::Model3dDocument> original = host::Model3dDocument::Create(progId);
+        xxTreeRoot& tree = original->Tree();
+        tree.SetName("model");
+        auto& o = tree.CreateChild<xxAtom3d>("O");
+        o.SetXYZ({1, 2, 3.25});
+        auto& h = tree.CreateChild<xxAtom3d>("H");
+        h.SetXYZ({1.5, 2, 3});
+        h.SetIsotope(2);
+        tree.CreateChild<xxBond>().Connect(o, h);
+        tree.CreateChild<xxTrajectory>().SetTrajectoryType("arc");
+        const Bytes saved = Save(original);
+        CfxComPtr<host::Model3dDocument> back = host::Model3dDocument::Create(progId);
+        ASSERT_EQ(Restore(saved, back), S_OK) << Cfx::GetLastError().description;
+        EXPECT_EQ(Xsd(back->Tree()), Xsd(tree));
         EXPECT_EQ(Save(back), saved);
     }
 }

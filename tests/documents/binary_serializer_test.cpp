@@ -11,6 +11,7 @@
 #include "cfx/cfx.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/stable_numbers.h"
+#include "datamodel/value_types.h"
 #include "documents/binary_serializer.h"
 #include "documents/xsd_test_classes.h"
 #include "documents/xsd_writer.h"
@@ -487,6 +488,53 @@ TEST(BinaryStream, PropertyTemplatesGoByTheirStableNumbers) {
     ProbeA target;
     LoadBinary(SaveBinary(root), target);
     EXPECT_EQ(back, templates);
+}
+
+// Property values go as numbers, never as text: a position is its three doubles bit for bit,
+// and a value read back is checked as its text would be.
+TEST(BinaryStream, PropertyValuesGoAsNumbersAndAreCheckedOnTheWayBack) {
+    auto bytesOf = [](double v) {
+        Bytes b(sizeof v);
+        std::memcpy(b.data(), &v, sizeof v);
+        return b;
+    };
+    auto find = [](const Bytes& in, const Bytes& what) { return std::search(in.begin(), in.end(), what.begin(), what.end()); };
+    xxAtom3d atom;
+    const xxPoint3d at{0.1 + 0.2, -1e-300, 1.0 / 3};
+    atom.SetXYZ(at);
+    atom.SetElement("C");
+    atom.SetOccupancy(0.625);
+    Bytes saved = SaveBinary(atom);
+    const Parts parts = Split(saved);
+    Bytes xyz = bytesOf(at.x);
+    for (double d : {at.y, at.z}) {
+        const Bytes b = bytesOf(d);
+        xyz.insert(xyz.end(), b.begin(), b.end());
+    }
+    EXPECT_NE(find(parts.data, xyz), parts.data.end());
+    EXPECT_EQ(find(parts.data, {'0', '.', '3'}), parts.data.end());
+
+    xxAtom3d back;
+    LoadBinary(saved, back);
+    const xxPoint3d read = back.GetXYZ();
+    EXPECT_EQ(bytesOf(read.x), bytesOf(at.x));
+    EXPECT_EQ(bytesOf(read.y), bytesOf(at.y));
+    EXPECT_EQ(bytesOf(read.z), bytesOf(at.z));
+    EXPECT_EQ(back.GetElement().number, 6);
+    EXPECT_EQ(back.GetOccupancy(), 0.625);
+
+    const auto occupancy = find(saved, bytesOf(0.625));
+    ASSERT_NE(occupancy, saved.cend());
+    const Bytes refused = bytesOf(1.5);
+    std::copy(refused.begin(), refused.end(), saved.begin() + (occupancy - saved.cbegin()));
+    xxAtom3d target;
+    try {
+        LoadBinary(saved, target);
+        ADD_FAILURE() << "an occupancy of 1.5 was taken";
+    } catch (const FromStringException& e) {
+        EXPECT_EQ(e.InvalidText(), "1.5");
+        EXPECT_EQ(e.Conversion(), "Occupancy");
+    }
 }
 
 TEST(BinaryStream, ReferencesReachObjectsMadeFromTheClassTableAndReadNullOnceTheyAreGone) {

@@ -52,7 +52,7 @@ protected:
         auto& a = xxBeadTypeManager::Instance().CreateChild<xxBeadType>();
         a.SetName("W");
         a.SetMass(72.0);
-        a.SetColor(0xFF0000FFu);
+        a.SetColor(xxColor(0, 0, 0xFF));
         xxBeadTypeManager::Instance().CreateChild<xxBeadType>().SetName("C1");
     }
     // The element of that name, with its isotopes.
@@ -96,6 +96,7 @@ TEST_F(SingletonComponents, AnImportedTableIsWhatAtomsAndLookupsSee) {
     // Only carbon, with another mass and radius: the other elements stay.
     std::string element = ElementText(table, "Carbon");
     element = Replace(Replace(element, "Mass=\"12.011\"", "Mass=\"13.5\""), "CovalentRadius=\"0.76\"", "CovalentRadius=\"0.9\"");
+    element = Replace(element, "Mass=\"13.0033548378\"", "Mass=\"13.25\"");
     const std::string head = Replace(table.substr(0, table.find("<Element")), "Children=\"119\"", "Children=\"1\"");
     const std::string tail = table.substr(table.rfind("</PeriodicTable>"));
     ASSERT_EQ(Import(kTable, head + element + tail), S_OK) << Cfx::GetLastError().description;
@@ -107,6 +108,12 @@ TEST_F(SingletonComponents, AnImportedTableIsWhatAtomsAndLookupsSee) {
     EXPECT_EQ(xxElementFactory::GetElement("c").mass, 13.5);
     EXPECT_EQ(xxElementFactory::GetElementByType(8).mass, 15.999);
     EXPECT_EQ(xxElementFactory::Instantiate().ElementOf(6).GetMass(), 13.5);
+    // Its isotopes too.
+    atom.SetIsotope(13);
+    EXPECT_EQ(atom.GetMass(), 13.25);
+    ASSERT_NE(xxElementFactory::GetElement("C").FindIsotope(14), nullptr);
+    EXPECT_EQ(xxElementFactory::GetElement("C").FindIsotope(14)->mass, 14.003241988);
+    EXPECT_EQ(xxElementFactory::GetElement("O").FindIsotope(18)->mass, 17.9991604);
 }
 
 TEST_F(SingletonComponents, FailedImportsLeaveTheProcessDataAsItWas) {
@@ -116,11 +123,18 @@ TEST_F(SingletonComponents, FailedImportsLeaveTheProcessDataAsItWas) {
     const std::string tableTail = table.substr(table.rfind("</PeriodicTable>"));
     const std::string tableHead = Replace(table.substr(0, table.find("<Element")), "Children=\"119\"", "Children=\"1\"");
     const std::string twoHead = Replace(tableHead, "Children=\"1\"", "Children=\"2\"");
+    auto renumbered = [](std::string text, int id) {
+        for (auto at = text.find("ID=\""); at != std::string::npos; at = text.find("ID=\"", at + 1))
+            text.replace(at + 4, text.find('"', at + 4) - (at + 4), std::to_string(id++));
+        return text;
+    };
     // The same element again under an identifier of its own.
-    std::string again = carbonElement;
-    int id = 90000;
-    for (auto at = again.find("ID=\""); at != std::string::npos; at = again.find("ID=\"", at + 1))
-        again.replace(at + 4, again.find('"', at + 4) - (at + 4), std::to_string(id++));
+    const std::string again = renumbered(carbonElement, 90000);
+    // Carbon with its first isotope twice.
+    std::string isotopeTwice = carbonElement;
+    const auto isotope = isotopeTwice.find("<Isotope ");
+    isotopeTwice.insert(isotope, renumbered(isotopeTwice.substr(isotope, isotopeTwice.find("/>", isotope) + 2 - isotope), 95000));
+    isotopeTwice = Replace(isotopeTwice, "Children=\"3\"", "Children=\"4\"");
     const std::string parsePrefix = "Unable to parse periodic table data as valid XML - ";
     const struct Case {
         const char* what;
@@ -135,7 +149,8 @@ TEST_F(SingletonComponents, FailedImportsLeaveTheProcessDataAsItWas) {
         {"the table into the bead types", kBeads, table, "not a BeadTypeManager"},
         {"element 119", kTable,
          tableHead + Replace(carbonElement, "AtomicNumber=\"6\"", "AtomicNumber=\"119\"") + tableTail, "119"},
-        {"element 6 twice", kTable, twoHead + carbonElement + again + tableTail, "twice"},
+        {"element 6 twice", kTable, twoHead + carbonElement + again + tableTail, "element 6 twice"},
+        {"an isotope twice", kTable, tableHead + isotopeTwice + tableTail, "isotope 12 of the element 6 twice"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -151,6 +166,7 @@ TEST_F(SingletonComponents, FailedImportsLeaveTheProcessDataAsItWas) {
         EXPECT_EQ(Export(kTable), table);
         EXPECT_EQ(Export(kBeads), beads);
         EXPECT_EQ(xxElementFactory::GetElement("C").mass, 12.011);
+        EXPECT_EQ(xxElementFactory::GetElement("C").FindIsotope(12)->mass, 12.0);
     }
     // The document element's name is not looked at.
     EXPECT_EQ(Import(kBeads, Replace(Replace(beads, "<BeadTypeData", "<Anything"), "</BeadTypeData>", "</Anything>")), S_OK)
@@ -168,7 +184,7 @@ TEST_F(SingletonComponents, ImportedBeadTypesReplaceTheListWhole) {
     xxBeadType* w = xxBeadTypeManager::Instance().FindBeadType("W");
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->GetMass(), 72.0);
-    EXPECT_EQ(w->GetColor(), 0xFF0000FFu);
+    EXPECT_EQ(w->GetColor(), xxColor(0, 0, 0xFF));
 }
 
 TEST_F(SingletonComponents, AFailingStreamFailsTheExport) {

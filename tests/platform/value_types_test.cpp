@@ -51,6 +51,19 @@ TEST(ValueTypes, TextsOfTheSmallTypes) {
     EXPECT_EQ(ToString("a,b\\c"), "a,b\\c");  // strings pass through untouched
 }
 
+// A colour property's text is its packed 0xAARRGGBB in decimal.
+TEST(ValueTypes, ColoursGoByTheirPackedNumber) {
+    EXPECT_EQ(xxValueText::ToText(xxColor(0x12, 0x34, 0x56, 0x78)), "2014458966");
+    xxColor c;
+    ASSERT_TRUE(xxValueText::FromText("4278190335", c));
+    EXPECT_EQ(c, xxColor(0, 0, 0xFF));
+    for (const char* bad : {"", "-1", "4294967296", "0xFF", "12 "}) {
+        xxColor kept(1, 2, 3, 4);
+        EXPECT_FALSE(xxValueText::FromText(bad, kept)) << bad;
+        EXPECT_EQ(kept, xxColor(1, 2, 3, 4)) << bad;
+    }
+}
+
 struct BadText {
     const char* type;
     const char* text;

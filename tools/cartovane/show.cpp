@@ -34,6 +34,7 @@ void PropertyValue(JsonWriter& json, const xxPropertyBase& p, const xxObject& ob
         if (xxValueText::FromText(text, integer)) return json.Integer(integer);
         break;
     case xxValueType::UnsignedInt:
+    case xxValueType::Color:  // its packed 0xAARRGGBB
         if (xxValueText::FromText(text, natural)) return json.Integer(natural);
         break;
     case xxValueType::Double:
