@@ -397,13 +397,4 @@ TEST(QorReader, RecordNumbersThatDoNotFitAreAbsent) {
     EXPECT_TRUE(l.root.DescendentsOf<xxBond>().empty());
 }
 
-TEST(QorReader, PeriodicModelsAreRefusedForNow) {
-    Loaded l;
-    Load(Model("  (A I PeriodicType 100)\n"), l);
-    EXPECT_EQ(l.messageId, msg::QORLOAD_BAD3D);
-    Loaded plane;
-    Load(Model("  (A I PeriodicType 101)\n"), plane);
-    EXPECT_EQ(plane.messageId, msg::QORLOAD_BAD2D);
-}
-
 }  // namespace
