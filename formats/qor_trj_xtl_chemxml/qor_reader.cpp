@@ -875,10 +875,15 @@ private:
                     Warn("\nA symmetry child that names no operator of the group was skipped\n");
                     continue;
                 }
-                if (bondable->GetID() == 0 && record->second.fileId != 0) bondable->SetID(record->second.fileId);
-                objects_.emplace(child, bondable);
+                FileImage(child, *bondable, record->second.fileId);
             }
         }
+    }
+
+    // An image takes the record's identifier when it has none and is filed under its number.
+    void FileImage(int number, xxBondable& image, int fileId) {
+        if (image.GetID() == 0 && fileId != 0) image.SetID(fileId);
+        objects_.emplace(number, &image);
     }
 
     // Periodic images by their parents and cell translations, in passes until one resolves
@@ -905,8 +910,7 @@ private:
                     still.push_back(r);
                     continue;
                 }
-                if (bondable->GetID() == 0 && r->fileId != 0) bondable->SetID(r->fileId);
-                objects_.emplace(r->number, bondable);
+                FileImage(r->number, *bondable, r->fileId);
                 progress = true;
             }
             open = std::move(still);

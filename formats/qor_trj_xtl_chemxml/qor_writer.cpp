@@ -1,6 +1,8 @@
 #include "formats/qor_trj_xtl_chemxml/qor_writer.h"
 
+#include <array>
 #include <cmath>
+#include <type_traits>
 #include <set>
 #include <string_view>
 #include <unordered_set>
@@ -137,13 +139,18 @@ private:
     void Id(int depth, int id) { IntegerLine(depth, "I", "Id", id); }
     void Position(int depth, const xxPoint3d& p) {
         if (p.x == 0 && p.y == 0 && p.z == 0) return;
-        Open(depth, "D", "XYZ");
+        ListLine(depth, "D", "XYZ", std::array{p.x, p.y, p.z});
+    }
+    // "  (A <type> <name> (v1 v2 ...))": reals as "D" values, integers in decimal.
+    template <class T, std::size_t N>
+    void ListLine(int depth, std::string_view type, std::string_view name, const std::array<T, N>& values) {
+        Open(depth, type, name);
         Text("(");
-        Real(p.x);
-        Text(" ");
-        Real(p.y);
-        Text(" ");
-        Real(p.z);
+        for (std::size_t i = 0; i < N; ++i) {
+            if (i > 0) Text(" ");
+            if constexpr (std::is_floating_point_v<T>) Real(values[i]);
+            else Integer(values[i]);
+        }
         Text("))\n");
     }
     // "  (A F <name> <value>)", "  (A <type> <name> <integer>)" and "  (A C <name> "<text>")".
@@ -257,8 +264,7 @@ private:
         if (dimension_ == 3) {
             Text("  (A I PeriodicType 100)\n");
             const int itNumber = d.GetITNumber();
-            if (itNumber > 0)
-                description_ = xxSpaceGroupFactory::Instantiate().FindSpaceGroupByNumber(itNumber, d.GetQualifier());
+            if (itNumber > 0) description_ = SettingOf(d);
             if (description_) {
                 Text("  (A C SpaceGroup \"");
                 Integer(itNumber);
@@ -287,16 +293,20 @@ private:
         }
     }
 
+    // The table's setting of a definition: the one it was made from (same symbol and
+    // qualifier, as settings of one group may share a qualifier), else the one its qualifier
+    // selects; null when the tables have none.
+    static const xxSpaceGroupDescription* SettingOf(const xxSymmetryDefinition& d) {
+        const xxSpaceGroupFactory& factory = xxSpaceGroupFactory::Instantiate();
+        for (const xxSpaceGroupDescription& s : factory.GetDescriptions())
+            if (s.GetITNumber() == d.GetITNumber() && s.GetName() == d.GetGroupName() && s.GetQualifier() == d.GetQualifier())
+                return &s;
+        return factory.FindSpaceGroupByNumber(d.GetITNumber(), d.GetQualifier());
+    }
+
     void VectorLine(std::string_view name, const xxPoint3d& v) {
         auto clean = [](double x) { return std::fabs(x) < 1e-10 ? 0.0 : x; };
-        Open(0, "D", name);
-        Text("(");
-        Real(clean(v.x));
-        Text(" ");
-        Real(clean(v.y));
-        Text(" ");
-        Real(clean(v.z));
-        Text("))\n");
+        ListLine(0, "D", name, std::array{clean(v.x), clean(v.y), clean(v.z)});
     }
 
     // "(0 n)" with n the range rounded, at least 1; nothing for 1.
@@ -327,24 +337,9 @@ private:
         for (int k = 2; k <= d.GetNumOperators(); ++k) {
             const xxTransformMatrix op = d.GetOperator(k);
             Record(4, NextNumber(), "SymOp");
-            Open(4, "D", "Matrix");
-            Text("(");
-            for (std::size_t i = 0; i < 9; ++i) {
-                if (i > 0) Text(" ");
-                Real(op.Rotation()[i]);
-            }
-            Text("))\n");
+            ListLine(4, "D", "Matrix", op.Rotation());
             const auto& t = op.Translation();
-            if (t[0] != 0 || t[1] != 0 || t[2] != 0) {
-                Open(4, "D", "Translation");
-                Text("(");
-                Real(t[0]);
-                Text(" ");
-                Real(t[1]);
-                Text(" ");
-                Real(t[2]);
-                Text("))\n");
-            }
+            if (t[0] != 0 || t[1] != 0 || t[2] != 0) ListLine(4, "D", "Translation", t);
             Text("    )\n");
         }
         Text("  )\n");
@@ -406,16 +401,7 @@ private:
         notes_.clear();
     }
 
-    void Translation(int depth, const xxPeriodicTranslation& t) {
-        Open(depth, "I", "PerTrans");
-        Text("(");
-        Integer(t[0]);
-        Text(" ");
-        Integer(t[1]);
-        Text(" ");
-        Integer(t[2]);
-        Text("))\n");
-    }
+    void Translation(int depth, const xxPeriodicTranslation& t) { ListLine(depth, "I", "PerTrans", t.t); }
 
     // The bond's translate that has its end in the home cell, for an end outside it.
     void WritePeriodicImageBond(const xxBond& bond, int bondNumber, int end, int depth) {
@@ -496,12 +482,7 @@ private:
     }
 
     void FormalCharge(int depth, const xxRational& charge) {
-        Open(depth, "I", "FChg");
-        Text("(");
-        Integer(charge.numerator);
-        Text(" ");
-        Integer(charge.denominator);
-        Text("))\n");
+        ListLine(depth, "I", "FChg", std::array<long long, 2>{charge.numerator, charge.denominator});
     }
 
     void WriteAtom(xxAtom3d& atom, int depth) {

@@ -6,6 +6,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "cfx/cfx.h"
@@ -14,30 +16,18 @@
 #include "formats/qor_trj_xtl_chemxml/qor_reader.h"
 #include "formats/qor_trj_xtl_chemxml/qor_writer.h"
 #include "frame/messages.h"
+#include "tests/formats/qor_trj_xtl_chemxml/qor_test_support.h"
 
 namespace {
 
 using namespace cartovane;
 
-const std::string kHeader = "# QOR DRAVIK4 DataModel File Version 4 0\n";
+using qortest::kHeader;
 
-struct Loaded {
-    HRESULT hr = S_OK;
-    std::int32_t messageId = 0;
-    std::string warnings;
-    xxAtomisticTreeRoot root;
-
+struct Loaded : qortest::Loaded {
     xxMatterSymmetrySystem* System() const { return xxMatterSymmetrySystem::FirstOf(root); }
 };
-
-void Load(const std::string& text, Loaded& out) {
-    Cfx::ClearLastError();
-    std::istringstream in(text);
-    xxLoadQOR reader;
-    out.hr = reader.LoadObjectFromStreamHR(in, &out.root, "doc");
-    out.messageId = Cfx::GetLastError().messageId;
-    out.warnings = reader.GetWarningMessage();
-}
+void Load(const std::string& text, Loaded& out) { qortest::Load(text, out); }
 
 std::string Save(xxObject& root) {
     std::ostringstream out;
@@ -489,6 +479,21 @@ TEST(QorPeriodic, GeneralPositionsAndPlaneCells) {
         Load(text, back);
         ASSERT_EQ(back.hr, S_OK) << c.what;
         EXPECT_EQ(Save(back.root), text) << c.what;
+    }
+}
+
+TEST(QorPeriodic, EverySettingIsWrittenWithItsOwnOption) {
+    // Settings of one group may share a qualifier (the orthorhombic ones differ by symbol).
+    for (int itNumber : {14, 15, 62, 227}) {
+        for (int option = 1;; ++option) {
+            const xxSpaceGroupDescription* d = xxSpaceGroupFactory::Instantiate().FindSpaceGroupByNumber(itNumber, option);
+            if (!d) break;
+            const std::string group = std::to_string(itNumber) + " " + std::to_string(option);
+            Loaded l;
+            Load(Model(kP1 + "  (A C SpaceGroup \"" + group + "\")\n", kCarbon), l);
+            ASSERT_EQ(l.hr, S_OK) << group;
+            EXPECT_NE(Save(l.root).find("  (A C SpaceGroup \"" + group + "\")\n"), std::string::npos) << group;
+        }
     }
 }
 
