@@ -35,6 +35,9 @@ public:
             dimension_ = definition_->GetDimension();
             // 3-D writes the symmetry images through "SymChildren"; 2-D lists them as atoms.
             mode_ = dimension_ == 2 ? xxSymmetrySystem::kParentsAndSymmetryImages : xxSymmetrySystem::kParents;
+            // Without images every object is its own parent and stands once in the tree; the
+            // images writing makes lie directly below the system, after the walk's snapshot.
+            hadImages_ = system_->GetNumSymmetryImages() > 0;
         }
     }
     ~Writer() { Flush(); }
@@ -200,15 +203,27 @@ private:
     void WritePeriodicChildren(xxObject& o, int depth) {
         auto* node = o.As<xxTreeNode>();
         if (!node) return;
+        // The system's children as they are now: writing makes images, which join them.
         std::vector<xxObject*> children;
-        if (&o == system_) {
-            for (xxObject* child : system_->Iterator(0, mode_))
-                if (child->GetParent() == system_) children.push_back(child);
-        } else {
-            for (const auto& child : node->Children()) children.push_back(system_->GetSymmetryParent(*child));
+        children.reserve(node->NumChildren());
+        for (const auto& child : node->Children()) children.push_back(child.get());
+        for (xxObject* object : children) {
+            if (hadImages_) {
+                if (&o == system_) {
+                    if (IsSkippedImage(*object)) continue;
+                } else {
+                    object = system_->GetSymmetryParent(*object);
+                }
+                if (!written_.insert(object).second) continue;
+            }
+            WriteTree(*object, depth);
         }
-        for (xxObject* child : children)
-            if (written_.insert(child).second) WriteTree(*child, depth);
+    }
+
+    // The images the walk leaves out: every image in 3-D, the pure translates in 2-D.
+    bool IsSkippedImage(const xxObject& o) const {
+        if (!system_->IsSymmetryImage(o)) return false;
+        return mode_ == xxSymmetrySystem::kParents || system_->GetSymmetryElement(o).GetOperator().IsIdentity(1e-9);
     }
 
     bool WriteObject(xxObject& o, int depth) {
@@ -347,6 +362,7 @@ private:
 
     // The periodic parent of an object and the cell translation from it.
     std::pair<xxObject*, xxPeriodicTranslation> PeriodicRelation(xxObject& o) {
+        if (!system_->IsSymmetryImage(o)) return {&o, {}};  // a parent lies in its home cell
         xxObject* parent = system_->GetPeriodicParent(o);
         const xxSymmetryElement* e = parent ? system_->FindSymmetryRelationship(*parent, o) : nullptr;
         return {parent ? parent : &o, e ? e->GetPeriodicTranslation() : xxPeriodicTranslation{}};
@@ -600,6 +616,7 @@ private:
     int dimension_ = 0;
     int mode_ = xxSymmetrySystem::kParents;
     const xxSpaceGroupDescription* description_ = nullptr;
+    bool hadImages_ = false;
     std::unordered_set<const xxObject*> written_;
     std::vector<ImageNote> notes_;
     std::set<std::pair<const xxBond*, std::array<int, 3>>> imageBonds_;
