@@ -985,7 +985,7 @@ xxSymmetryDisplay::Index& xxSymmetryDisplay::TheIndex() const {
             if (const xxObject* p = l.parents[i].GetObject()) index->parents[p] = i;
         for (std::size_t i = 0; i < l.entries.size(); ++i) {
             const Entry& e = l.entries[i];
-            if (!e.hidden) index->entries.emplace(DisplayKey{e.parent, e.op, e.t}, i);
+            if (!e.Hidden()) index->entries.emplace(DisplayKey{e.parent, e.op, e.t}, i);
         }
         index_ = std::move(index);
     }
@@ -1115,7 +1115,7 @@ bool xxSymmetryDisplay::Hide(xxObject& parent, const xxSymmetryElement& element)
         Index& index = TheIndex();
         auto it = index.entries.find({*p, least.GetOperatorNumber(), least.GetPeriodicTranslation()});
         if (it != index.entries.end()) {
-            listing_->entries[it->second].hidden = true;
+            listing_->entries[it->second].op = -listing_->entries[it->second].op;
             ++listing_->hidden;
             index.entries.erase(it);
         }
@@ -1160,7 +1160,7 @@ std::vector<xxDisplayedImage> xxSymmetryDisplay::GetImages() const {
     out.reserve(l.entries.size());
     for (std::size_t i = 0; i < l.entries.size(); ++i) {
         const Entry& e = l.entries[i];
-        if (e.hidden) continue;
+        if (e.Hidden()) continue;
         xxObject* parent = l.parents[e.parent].GetObject();
         const xxSymmetryElement* element = d.FindSymmetryElement(e.op, e.t);
         if (!parent || !element) continue;

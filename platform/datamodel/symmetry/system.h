@@ -70,9 +70,9 @@ public:
 private:
     struct Entry {
         std::uint32_t parent;  // index into the listing's parents
-        int op;                // the least element that gives the image
+        int op;                // the least element that gives the image; negated once hidden
         xxPeriodicTranslation t;
-        bool hidden = false;   // taken out by Hide since it was listed
+        bool Hidden() const { return op < 0; }
     };
     struct Index;
     Index& TheIndex() const;
