@@ -1,6 +1,8 @@
 // QOR reading and writing speed: the CAR benchmarks' generated models of 10k, 100k and 1M atoms
 // (molecules of 100 atoms in residues of 10, charges, force-field types, bonded chains), written
-// through xxSaveQOR to a file and read back from disk through xxLoadQOR.
+// through xxSaveQOR to a file and read back from disk through xxLoadQOR; the same models in a P1
+// cell (the second argument 1) measure the periodic paths: the symmetry build and display on
+// reading, the lattice and image lookups on writing.
 //
 // The polymer series is the same model with every residue a repeat unit (head its first atom,
 // tail its last), so the file carries a Monomer line and two linkage records per residue.
@@ -11,17 +13,22 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bench/bench_models.h"
 #include "bench/bench_support.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/polymer.h"
+#include "datamodel/symmetry/builder.h"
 #include "formats/qor_trj_xtl_chemxml/qor_reader.h"
 #include "formats/qor_trj_xtl_chemxml/qor_writer.h"
 
@@ -42,6 +49,28 @@ std::unique_ptr<xxAtomisticTreeRoot> PolymerChains(int atoms) {
         }
     }
     return root;
+}
+
+// The model moved into a P1 cell that holds all of it.
+std::unique_ptr<xxAtomisticTreeRoot> P1Chains(int atoms) {
+    auto model = cvbench::ResidueChains(atoms);
+    double extent = 10;
+    model->ForEachDescendent([&](xxObject& o) {
+        const xxPoint3d p = o.GetXYZ();
+        extent = std::max({extent, std::abs(p.x), std::abs(p.y), std::abs(p.z)});
+        return true;
+    });
+    auto& system = model->CreateChild<xxMultiScaleSymmetrySystem>();
+    std::vector<xxObject*> content;
+    for (const auto& child : model->Children())
+        if (child.get() != &system) content.push_back(child.get());
+    for (xxObject* o : content) o->SetParent(system);
+    auto group = xxSymmetryCreator::CreateSymmetryDefinition(xxSpaceGroupFactory::Instantiate().GetSpaceGroupByName("P1"), system);
+    const double a = 2 * extent + 10;
+    group->SetCellVectors({a, 0, 0}, {0, a, 0}, {0, 0, a}, false);
+    xxSymmetryChanger::Build(system, std::move(group), true, 0.05, false);
+    system.GetSymmetryDisplay().GenerateDisplay();
+    return model;
 }
 
 using ModelMaker = std::unique_ptr<xxAtomisticTreeRoot> (*)(int);
@@ -117,11 +146,15 @@ void BM_WriteQor(benchmark::State& state) { WriteSeries(state, cvbench::ResidueC
 void BM_ReadQor(benchmark::State& state) { ReadSeries(state, cvbench::ResidueChains, "model"); }
 void BM_WriteQorPolymer(benchmark::State& state) { WriteSeries(state, PolymerChains, "polymer"); }
 void BM_ReadQorPolymer(benchmark::State& state) { ReadSeries(state, PolymerChains, "polymer"); }
+void BM_WriteQorP1(benchmark::State& state) { WriteSeries(state, P1Chains, "p1"); }
+void BM_ReadQorP1(benchmark::State& state) { ReadSeries(state, P1Chains, "p1"); }
 
 BENCHMARK(BM_WriteQor)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReadQor)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WriteQorPolymer)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReadQorPolymer)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WriteQorP1)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadQorP1)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

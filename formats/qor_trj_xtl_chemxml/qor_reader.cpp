@@ -18,6 +18,7 @@
 #include "datamodel/polymer.h"
 #include "datamodel/reference.h"
 #include "datamodel/sets.h"
+#include "datamodel/symmetry/builder.h"
 #include "formats/qor_trj_xtl_chemxml/qor_format.h"
 #include "frame/clsids.h"
 #include "frame/messages.h"
@@ -116,6 +117,42 @@ struct AtomScratch {
     bool drop = false;
     int imageKind = 0;  // 1 periodic, 2 symmetry
     bool fixed = false;
+    // Image and display data of periodic models.
+    int perParent = 0;
+    xxPeriodicTranslation perTrans;
+    std::optional<xxPeriodicTranslation> cellOffset, faceFlags;
+    std::vector<int> symChildren;
+};
+
+// An atom record that describes an image of another atom, resolved once the symmetry is built.
+struct ImageRecord {
+    int number = 0;
+    int fileId = 0;
+    int imageKind = 0;  // 1 periodic, 2 symmetry
+    int perParent = 0;
+    xxPeriodicTranslation perTrans;
+};
+
+// The cells a periodic atom is shown in (from its "Cell0Offset" and "faceFlags").
+struct CellSpan {
+    xxPeriodicTranslation offset, faces;
+};
+
+// What the model record says of the cell and its symmetry.
+struct Lattice {
+    int periodicity = 0;  // 0 none, 1, 2 or 3 dimensions
+    int periodicType = 0;
+    std::array<double, 3> a3{10, 0, 0}, b3{0, 10, 0}, c3{0, 0, 10};
+    std::array<double, 3> a2{10, 0, 0}, b2{0, 10, 0};
+    int itNumber = 0, option = 0;
+    bool generalPositions = false;
+    std::array<int, 3> ranges{1, 1, 1};
+    double tolerance = 0.05;
+    int displayType = 0;
+    bool periodicImages = false;  // some atom gives the cells it is shown in
+    // General-position operators: the identity first, whether or not a "Symmetry" record comes.
+    std::vector<xxTransformMatrix> operators{xxTransformMatrix()};
+    int centering = 0;
 };
 
 struct BondScratch {
@@ -159,12 +196,7 @@ public:
             const std::string number(*first);
             if (HRESULT hr = Dispatch(*parent, number, kind.value_or(""), true); hr != S_OK) return hr;
         }
-        // Periodic models (their cell, group and images) are not built yet: refused rather than
-        // read without their cell.
-        if (periodicity_ == 3) return Report(cartovane::msg::QORLOAD_BAD3D);
-        if (periodicity_ == 2) return Report(cartovane::msg::QORLOAD_BAD2D);
-        PostProcess();
-        return S_OK;
+        return PostProcess();
     }
 
     const std::string& Warnings() const { return warnings_; }
@@ -291,6 +323,7 @@ private:
     }
 
     HRESULT ReadModel(xxTreeNode& model) {
+        lattice_.periodicity = 0;
         bool monomer = false;
         const HRESULT hr = WithMonomerFlag(monomer, [&] { return ReadModelAttributes(model); });
         // A linkage typed directly in the model makes the model's content one repeat unit.
@@ -302,7 +335,13 @@ private:
         for (;;) {
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_MODELAT);
-            if (lk == LineKind::Close) return S_OK;
+            if (lk == LineKind::Close) {
+                if (lattice_.periodicity > 0) {
+                    if (lattice_.itNumber == 0) lattice_.itNumber = 1;
+                    if (lattice_.option == 0) lattice_.option = 1;
+                }
+                return S_OK;
+            }
             std::string& work = Work();
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, ')');
@@ -318,16 +357,59 @@ private:
                 if (!word.empty()) model.SetName(word);
             } else if (a.name == "Id") {
                 if (auto id = Integer(a.value); id && *id != 0) model.SetID(*id);
-            } else if (a.name == "PeriodicType") {
-                if (auto type = Integer(a.value)) {
-                    if (*type == 100) periodicity_ = 3;
-                    else if (*type == 101) periodicity_ = 2;
-                    else if (*type == 102) periodicity_ = 1;
-                }
+            } else {
+                ReadLatticeAttribute(a.name, a.value);
             }
-            // The cell and the symmetry of periodic models are not built yet: their attributes
-            // are accepted and have no effect.
         }
+    }
+
+    // The model's cell and symmetry attributes.
+    void ReadLatticeAttribute(std::string_view name, std::string_view value) {
+        Lattice& l = lattice_;
+        auto range = [&](int axis) {
+            // The second integer of "(0 n)".
+            tx::Tokens tokens(value, kSeparators);
+            tokens.Next();
+            if (auto n = Integer(tokens.Rest())) l.ranges[static_cast<std::size_t>(axis)] = *n;
+        };
+        if (name == "PeriodicType") {
+            if (auto type = Integer(value)) {
+                l.periodicType = *type;
+                if (*type == 100) l.periodicity = 3;
+                else if (*type == 101) l.periodicity = 2;
+                else if (*type == 102) l.periodicity = 1;
+            }
+        } else if (name == "A3" || name == "B3" || name == "C3" || name == "A2" || name == "B2") {
+            auto v = Reals<3>(value);
+            if (!v) return;
+            if (name == "A3") l.a3 = *v;
+            else if (name == "B3") l.b3 = *v;
+            else if (name == "C3") l.c3 = *v;
+            else if (name == "A2") l.a2 = *v;
+            else l.b2 = *v;
+        } else if (name == "SpaceGroup") {
+            std::string text(value);
+            q::BlankLastUnescaped(text, '"');
+            q::BlankLastUnescaped(text, '"');
+            std::size_t pos = 0;
+            int number = 0;
+            if (!tx::ScanInt(text, pos, number) || number < 0) return;
+            l.itNumber = number;
+            if (int option = 0; tx::ScanInt(text, pos, option) && option >= 0) l.option = option;
+        } else if (name == "SymmetryMode") {
+            if (value.find("GeneralPositions") != std::string_view::npos) l.generalPositions = true;
+        } else if (name == "ARange3" || name == "ARange2") {
+            range(0);
+        } else if (name == "BRange3" || name == "BRange2") {
+            range(1);
+        } else if (name == "CRange3") {
+            range(2);
+        } else if (name == "CRY/DISPLAY") {
+            if (auto first = Integer(value)) l.displayType = *first == 32 ? 2 : *first == 64 ? 1 : 0;
+        } else if (name == "CRY/TOLERANCE") {
+            if (auto t = Reals<1>(value)) l.tolerance = (*t)[0];
+        }
+        // "CRY/BONDING" and "GP" have no effect.
     }
 
     HRESULT SkipUnknown(xxTreeNode& parent) {
@@ -444,20 +526,53 @@ private:
         return S_OK;
     }
 
+    // The general-position operators: the identity, then one per "SymOp" record.
     HRESULT ReadSymmetry() {
+        lattice_.operators.assign(1, xxTransformMatrix());
+        HRESULT result = S_OK;
         for (;;) {
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_SYMMAT);
-            if (lk == LineKind::Close) return S_OK;
+            if (lk == LineKind::Close) return result;
             tx::Tokens tokens(line_, kSeparators);
             tokens.Next();
-            if (tokens.Next() != std::optional<std::string_view>("SymOp")) continue;
-            for (;;) {
-                const LineKind inner = NextRecordLine();
-                if (inner == LineKind::End) return Report(cartovane::msg::QORLOAD_SYMOPAT);
-                if (inner == LineKind::Close) break;
+            const auto second = tokens.Next();
+            const auto third = tokens.Next();
+            if (second == std::optional<std::string_view>("SymOp")) {
+                xxTransformMatrix op;
+                result = ReadSymOp(op);
+                if (result != S_OK) return result;
+                lattice_.operators.push_back(op);
+            } else if (third == std::optional<std::string_view>("CenteringType")) {
+                std::string value(tokens.Rest());
+                q::BlankLastUnescaped(value, ')');
+                lattice_.centering = q::CenteringCode(QuotedWord(value));
+            }
+            // "LatticeType", "ITNumber" and "OptionID" have no effect.
+        }
+    }
+
+    HRESULT ReadSymOp(xxTransformMatrix& op) {
+        std::array<double, 9> rotation{1, 0, 0, 0, 1, 0, 0, 0, 1};
+        std::array<double, 3> translation{};
+        for (;;) {
+            const LineKind lk = NextRecordLine();
+            if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_SYMOPAT);
+            if (lk == LineKind::Close) break;
+            std::string& work = Work();
+            q::BlankLastUnescaped(work, ')');
+            q::BlankLastUnescaped(work, ')');
+            q::BlankLastUnescaped(work, '(');
+            const Attribute a = SplitAttribute(work);
+            // Written from doubles, so read as doubles.
+            if (a.name == "Matrix") {
+                if (auto m = Reals<9>(a.value)) rotation = *m;
+            } else if (a.name == "Translation") {
+                if (auto t = Reals<3>(a.value)) translation = *t;
             }
         }
+        op = xxTransformMatrix(rotation, translation);
+        return S_OK;
     }
 
     // ---- legacy surfaces -----------------------------------------------------------------
@@ -685,6 +800,11 @@ private:
                 else s.drop = true;
                 break;
             }
+            case A::SymChildren:
+            case A::PerParent:
+            case A::PerTrans:
+            case A::Cell0Offset:
+            case A::faceFlags: ReadAtomImageAttribute(s, row, v); break;
             case A::Occupancy:
                 if (auto o = SingleReal(v)) Apply([&] { atom.SetOccupancy(*o); });
                 break;
@@ -719,14 +839,53 @@ private:
             case A::Tacticity:
                 if (auto t = Integer(v); t && *t != 0) atom.SetIsChiralCenter(true);
                 break;
-            // Periodic images and colours are accepted; images come with periodic models.
-            case A::SymChildren:
-            case A::PerParent:
-            case A::PerTrans:
-            case A::Cell0Offset:
-            case A::faceFlags:
+            // Colours are accepted; the data model keeps no atom colour.
             case A::COLOR: break;
         }
+    }
+
+    // The image attributes of an atom record: the children it has under the group's operators,
+    // the atom it is a translate of, the cells it is shown in.
+    void ReadAtomImageAttribute(AtomScratch& s, q::AtomAttribute row, std::string_view v) {
+        using A = q::AtomAttribute;
+        switch (row) {
+            case A::SymChildren: {
+                // The positive numbers of the list; others name no record.
+                tx::Tokens tokens(v, kSeparators);
+                while (auto token = tokens.Next())
+                    if (auto n = RecordNumber(*token); n && *n > 0) s.symChildren.push_back(*n);
+                break;
+            }
+            case A::PerParent:
+                if (auto n = Integer(v)) s.perParent = *n;
+                break;
+            case A::PerTrans:
+                if (auto t = Integers<3>(v)) s.perTrans = {*t};
+                break;
+            case A::Cell0Offset:
+            case A::faceFlags:
+                if (auto t = Integers<3>(v)) (row == A::Cell0Offset ? s.cellOffset : s.faceFlags) = xxPeriodicTranslation{*t};
+                lattice_.periodicImages = true;
+                break;
+            default: break;
+        }
+    }
+
+    // Files the image data of an atom record; true for a record that describes an image (the
+    // symmetry rebuilds it from its parent).
+    bool StoreAtomImageData(const AtomScratch& s) {
+        if (s.imageKind != 0) {
+            if (!s.number) return true;
+            ImageRecord r{*s.number, s.fileId, s.imageKind, s.perParent, s.perTrans};
+            if (images_.emplace(r.number, r).second) imageOrder_.push_back(r.number);
+            return true;
+        }
+        if (!s.number) return false;
+        if (!s.symChildren.empty()) symChildren_.emplace_back(*s.number, s.symChildren);
+        if (s.cellOffset || s.faceFlags)
+            cellSpans_.emplace(*s.number, CellSpan{s.cellOffset.value_or(xxPeriodicTranslation{}),
+                                                   s.faceFlags.value_or(xxPeriodicTranslation{})});
+        return false;
     }
 
     // A mixed site of one or two elements (an atomic number of 0 names none); the atom takes the
@@ -739,8 +898,7 @@ private:
     }
 
     HRESULT CloseAtom(xxTreeNode& parent, xxAtom3d& atom, AtomScratch& s) {
-        if (s.drop || s.imageKind != 0) {
-            // Images are rebuilt from their parents by a periodic model's symmetry.
+        if (s.drop || StoreAtomImageData(s)) {
             atom.Delete();
             return S_OK;
         }
@@ -773,7 +931,8 @@ private:
             filed = pseudo;
         }
         if (s.number) {
-            objects_.emplace(*s.number, filed);  // the first object filed under a number keeps it
+            // The first object filed under a number keeps it.
+            if (objects_.emplace(*s.number, filed).second) atomOrder_.push_back(*s.number);
             if (s.fileId != 0) ids_.emplace_back(filed, s.fileId);
         }
         if (s.switchValue && *s.switchValue >= 0) switches_.emplace_back(*s.switchValue, filed);
@@ -845,17 +1004,210 @@ private:
         return it == objects_.end() ? nullptr : it->second;
     }
 
-    void PostProcess() {
+    HRESULT PostProcess() {
         for (const auto& [object, id] : ids_) object->SetID(id);
         MakeChargeGroups();
         MakeBlocks();
+        if (HRESULT hr = BuildSymmetry(); hr != S_OK) return hr;
         if (!fixed_.empty()) {
-            auto* root = target_.As<xxTreeNode>();
-            auto& restriction = root->CreateChild<xxCompleteRestriction>();
+            auto& restriction = Target().CreateChild<xxCompleteRestriction>();
             for (xxBondable* object : fixed_) restriction.AddRestrictable(object->GetXYZRestrictable());
         }
+        MakeSymmetryImages();
+        if (HRESULT hr = MakeTranslationImages(); hr != S_OK) return hr;
         SetHeadsAndTails();
         MakeBonds();
+        MakePeriodicDisplay();
+        return S_OK;
+    }
+
+    // The node the model is read into: the target, or the symmetry system built in it.
+    xxTreeNode& Target() {
+        if (system_) return *system_;
+        return *target_.As<xxTreeNode>();
+    }
+
+    // ---- periodic models -----------------------------------------------------------------
+
+    // A 3-D system from the IT number and option or the general-position operators, a 2-D one
+    // on p1; the target's content moves into it. 504 (505 for 2-D) when the group is unknown or
+    // the data model refuses the group, cell, ranges or tolerance.
+    HRESULT BuildSymmetry() {
+        Lattice& l = lattice_;
+        if (l.periodicity == 2 && l.generalPositions) {
+            Warn("At present the program cannot handle\nGeneral Positions symmetry descriptions\nfor 2D space groups.");
+            l.periodicity = 0;
+        }
+        if (l.periodicity != 2 && l.periodicity != 3) return S_OK;
+        const bool threeD = l.periodicity == 3;
+        const std::int32_t failure = threeD ? cartovane::msg::QORLOAD_BAD3D : cartovane::msg::QORLOAD_BAD2D;
+        auto system = std::make_unique<xxMultiScaleSymmetrySystem>();
+        system->SetID(target_.GetID());
+        system->SetName(target_.GetName());
+        std::unique_ptr<xxSymmetryDefinition> definition;
+        auto vector = [](const std::array<double, 3>& v) { return xxPoint3d{v[0], v[1], v[2]}; };
+        try {
+            if (threeD) {
+                std::unique_ptr<xxSpaceGroup> group;
+                if (l.generalPositions) {
+                    group = std::make_unique<xxSpaceGroup>(*system, l.operators, l.centering);
+                } else {
+                    description_ = xxSpaceGroupFactory::Instantiate().FindSpaceGroupByNumber(l.itNumber, l.option);
+                    if (!description_) return Report(failure);
+                    group = xxSymmetryCreator::CreateSymmetryDefinition(*description_, *system);
+                }
+                group->SetCellVectors(vector(l.a3), vector(l.b3), vector(l.c3), true);
+                group->SetDisplayRanges(0, l.ranges[0], 0, l.ranges[1], 0, l.ranges[2]);
+                definition = std::move(group);
+            } else {
+                const xxPlaneGroupDescription* p1 = xxPlaneGroupFactory::Instantiate().FindPlaneGroupByName("p1");
+                if (!p1) return Report(failure);
+                std::unique_ptr<xxPlaneGroup> group = xxSymmetryCreator::CreateSymmetryDefinition(*p1, *system);
+                group->SetCellVectors(vector(l.a2), vector(l.b2), true);
+                group->SetDisplayRanges(0, l.ranges[0], 0, l.ranges[1]);
+                definition = std::move(group);
+            }
+        } catch (const Cfx::CfxResult&) {
+            return Report(failure);
+        }
+        // The model moves into the system, which takes the target's place.
+        xxTreeNode& target = *target_.As<xxTreeNode>();
+        std::vector<std::unique_ptr<xxObject>> content;
+        while (target.NumChildren() > 0) content.push_back(target.DetachChild(target.GetChild(target.NumChildren() - 1)));
+        for (auto it = content.rbegin(); it != content.rend(); ++it) system->AdoptChild(std::move(*it));
+        system_ = &static_cast<xxMultiScaleSymmetrySystem&>(target.AdoptChild(std::move(system)));
+        try {
+            xxSymmetryChanger::Build(*system_, std::move(definition), true, l.tolerance, false);
+        } catch (const Cfx::CfxResult&) {
+            return Report(failure);
+        }
+        return S_OK;
+    }
+
+    // The operator index of the k-th symmetry child (the parent counts as 1); 0 for none.
+    int ChildOperator(int k) const {
+        if (lattice_.generalPositions) return k;
+        if (lattice_.periodicType == 100 && description_) return description_->GetOperatorFromDravik4(k);
+        return 0;
+    }
+
+    // The images named in "SymChildren" lists, under the operators in list order.
+    void MakeSymmetryImages() {
+        if (symChildren_.empty()) return;
+        if (!system_) {
+            Warn("\nSymmetry children of a model without a periodic cell were skipped\n");
+            return;
+        }
+        const xxSymmetryDefinition& d = system_->GetSymmetryDefinition();
+        for (const auto& [number, children] : symChildren_) {
+            xxBondable* parent = Object(number);
+            if (!parent) continue;
+            for (std::size_t i = 0; i < children.size(); ++i) {
+                const int child = children[i];
+                if (Object(child)) continue;
+                const auto record = images_.find(child);
+                if (record == images_.end()) continue;
+                const xxSymmetryElement* element = d.GetOperatorElement(ChildOperator(static_cast<int>(i) + 2));
+                xxObject* image = element ? system_->FindSymmetryImage(*parent, element) : nullptr;
+                auto* bondable = image ? image->As<xxBondable>() : nullptr;
+                if (!bondable) {
+                    Warn("\nA symmetry child that names no operator of the group was skipped\n");
+                    continue;
+                }
+                FileImage(child, *bondable, record->second.fileId);
+            }
+        }
+    }
+
+    // An image takes the record's identifier when it has none and is filed under its number.
+    void FileImage(int number, xxBondable& image, int fileId) {
+        if (image.GetID() == 0 && fileId != 0) image.SetID(fileId);
+        objects_.emplace(number, &image);
+    }
+
+    // Periodic images by their parents and cell translations, in passes until one resolves
+    // nothing: a parent may itself be an image listed later. 507 when some stay unresolved.
+    HRESULT MakeTranslationImages() {
+        if (!system_) return S_OK;
+        std::vector<const ImageRecord*> open;
+        for (int number : imageOrder_) {
+            const ImageRecord& r = images_.at(number);
+            if (r.imageKind == 1) open.push_back(&r);
+        }
+        for (bool progress = true; progress && !open.empty();) {
+            progress = false;
+            std::vector<const ImageRecord*> still;
+            for (const ImageRecord* r : open) {
+                if (Object(r->number)) {
+                    progress = true;
+                    continue;
+                }
+                xxBondable* parent = Object(r->perParent);
+                xxObject* image = parent ? system_->FindSymmetryImage(*parent, r->perTrans) : nullptr;
+                auto* bondable = image ? image->As<xxBondable>() : nullptr;
+                if (!bondable) {
+                    still.push_back(r);
+                    continue;
+                }
+                FileImage(r->number, *bondable, r->fileId);
+                progress = true;
+            }
+            open = std::move(still);
+        }
+        return open.empty() ? S_OK : Report(cartovane::msg::QORLOAD_REPTRNAT);
+    }
+
+    // What a view of the system shows: with cell data in the file, exactly the cells each atom
+    // asks for (every image else hidden); otherwise the display ranges.
+    void MakePeriodicDisplay() {
+        if (!system_) return;
+        system_->SetPeriodicDisplayType(lattice_.displayType);
+        xxSymmetryDisplay& display = system_->GetSymmetryDisplay();
+        try {
+            if (!lattice_.periodicImages) {
+                display.GenerateDisplay();
+                return;
+            }
+            for (xxObject* image : system_->Iterator(0, xxSymmetrySystem::kImages)) system_->SetImageVisibility(*image, false);
+            const xxSymmetryDefinition& d = system_->GetSymmetryDefinition();
+            const int identity = d.GetIdentityElement().GetOperatorNumber();
+            const int axes = lattice_.periodicity;
+            for (int number : atomOrder_) {
+                xxBondable* object = Object(number);
+                if (!object || !xxSymmetrySystem::HasSymmetryImages(*object)) continue;
+                const auto span = cellSpans_.find(number);
+                const CellSpan cells = span == cellSpans_.end() ? CellSpan{} : span->second;
+                // o <= i < range + o + f per axis, clipped to what a display can show.
+                std::array<std::array<int, 2>, 3> bounds{};
+                for (int axis = 0; axis < 3; ++axis) {
+                    const auto ax = static_cast<std::size_t>(axis);
+                    if (axis >= axes) {
+                        bounds[ax] = {0, 1};
+                        continue;
+                    }
+                    const long long low = std::clamp<long long>(cells.offset[axis], -xxSymmetryDefinition::kMaxTranslation,
+                                                                xxSymmetryDefinition::kMaxTranslation);
+                    const long long high = std::clamp<long long>(
+                        static_cast<long long>(lattice_.ranges[ax]) + cells.offset[axis] + cells.faces[axis], low,
+                        low + static_cast<long long>(xxSymmetryDefinition::kMaxDisplaySpan));
+                    bounds[ax] = {static_cast<int>(low), static_cast<int>(std::min<long long>(high, xxSymmetryDefinition::kMaxTranslation))};
+                }
+                xxObject& parent = *system_->GetSymmetryParent(*object);
+                const xxSymmetryElement& own = system_->GetSymmetryElement(*object);
+                for (int i = bounds[0][0]; i < bounds[0][1]; ++i)
+                    for (int j = bounds[1][0]; j < bounds[1][1]; ++j)
+                        for (int k = bounds[2][0]; k < bounds[2][1]; ++k) {
+                            const xxSymmetryElement* shift = d.FindSymmetryElement(identity, {{i, j, k}});
+                            const xxSymmetryElement* e = shift ? d.Compose(*shift, own) : nullptr;
+                            if (e) display.MakeVisible(parent, *e);
+                        }
+            }
+            display.ReGenerateDisplay();
+        } catch (const Cfx::CfxResult& e) {
+            // What a view shows is not part of the model: a display too large to list stays empty.
+            display.Clear();
+            Warn("\nThe periodic display was left empty: " + e.Description() + "\n");
+        }
     }
 
     // Each sub-unit that holds a repeat unit becomes a block of the same name and identifier.
@@ -961,8 +1313,17 @@ private:
     std::string line_;
     bool first_ = true;
     bool badVersion_ = false;
-    int periodicity_ = 0;
     std::string warnings_;
+    // Periodic models: the lattice, the image records and "SymChildren" lists, the cells
+    // atoms are shown in, the non-image atom records in reading order, the system built.
+    Lattice lattice_;
+    std::unordered_map<int, ImageRecord> images_;
+    std::vector<int> imageOrder_;
+    std::vector<std::pair<int, std::vector<int>>> symChildren_;
+    std::unordered_map<int, CellSpan> cellSpans_;
+    std::vector<int> atomOrder_;
+    xxMultiScaleSymmetrySystem* system_ = nullptr;
+    const xxSpaceGroupDescription* description_ = nullptr;
     std::unordered_map<int, xxBondable*> objects_;
     std::vector<std::pair<xxBondable*, int>> ids_;
     std::vector<std::pair<int, xxBondable*>> switches_;

@@ -1,8 +1,14 @@
 #include "formats/qor_trj_xtl_chemxml/qor_writer.h"
 
+#include <array>
 #include <cmath>
 #include <optional>
+#include <set>
+#include <type_traits>
 #include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "base/address_table.h"
 #include "base/text.h"
@@ -10,7 +16,9 @@
 #include "datamodel/elements.h"
 #include "datamodel/polymer.h"
 #include "datamodel/sets.h"
+#include "datamodel/symmetry/space_groups.h"
 #include "datamodel/symmetry/system.h"
+#include "datamodel_extras/qor_atom_data.h"
 #include "formats/qor_trj_xtl_chemxml/qor_format.h"
 
 namespace {
@@ -21,7 +29,19 @@ namespace q = cartovane::qor;
 // Lines are put together in one buffer and handed to the stream in large pieces.
 class Writer {
 public:
-    explicit Writer(std::ostream& out) : out_(out) {}
+    // system: the periodic symmetry system written as the model; null for a model without one.
+    Writer(std::ostream& out, xxObject& root, xxSymmetrySystem* system) : out_(out), system_(system) {
+        atomData_.Initialize(&root, xxBondable::Class());
+        if (system_) {
+            definition_ = &system_->GetSymmetryDefinition();
+            dimension_ = definition_->GetDimension();
+            // 3-D writes the symmetry images through "SymChildren"; 2-D lists them as atoms.
+            mode_ = dimension_ == 2 ? xxSymmetrySystem::kParentsAndSymmetryImages : xxSymmetrySystem::kParents;
+            // Without images every object is its own parent and stands once in the tree; the
+            // images writing makes lie directly below the system, after the walk's snapshot.
+            hadImages_ = system_->GetNumSymmetryImages() > 0;
+        }
+    }
     ~Writer() { Flush(); }
 
     void Write(xxObject& model) {
@@ -38,10 +58,14 @@ public:
     // Numbers the model and its bondable objects and notes charge groups.
     void Prepare(xxObject& model) {
         Number(model);
-        model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
-            if (o.As<xxBondable>()) Number(o);
-            return true;
-        });
+        if (system_) {
+            for (xxObject* o : system_->Iterator(xxBondable::classType, mode_)) Number(*o);
+        } else {
+            model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
+                if (o.As<xxBondable>()) Number(o);
+                return true;
+            });
+        }
         model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
             if (auto* group = o.As<xxChargeGroup>()) {
                 const int centre = NumberOf(group->GetSwitchingCenter());
@@ -117,13 +141,18 @@ private:
     void Id(int depth, int id) { IntegerLine(depth, "I", "Id", id); }
     void Position(int depth, const xxPoint3d& p) {
         if (p.x == 0 && p.y == 0 && p.z == 0) return;
-        Open(depth, "D", "XYZ");
+        ListLine(depth, "D", "XYZ", std::array{p.x, p.y, p.z});
+    }
+    // "  (A <type> <name> (v1 v2 ...))": reals as "D" values, integers in decimal.
+    template <class T, std::size_t N>
+    void ListLine(int depth, std::string_view type, std::string_view name, const std::array<T, N>& values) {
+        Open(depth, type, name);
         Text("(");
-        Real(p.x);
-        Text(" ");
-        Real(p.y);
-        Text(" ");
-        Real(p.z);
+        for (std::size_t i = 0; i < N; ++i) {
+            if (i > 0) Text(" ");
+            if constexpr (std::is_floating_point_v<T>) Real(values[i]);
+            else Integer(values[i]);
+        }
         Text("))\n");
     }
     // "  (A F <name> <value>)", "  (A <type> <name> <integer>)" and "  (A C <name> "<text>")".
@@ -156,23 +185,54 @@ private:
 
     void WriteTree(xxObject& o, int depth) {
         const bool record = WriteObject(o, depth);
-        if (auto* node = o.As<xxTreeNode>())
-            for (const auto& child : node->Children()) WriteTree(*child, depth + (record ? 2 : 0));
+        const int inner = depth + (record ? 2 : 0);
+        if (system_) {
+            WritePeriodicChildren(o, inner);
+        } else if (auto* node = o.As<xxTreeNode>()) {
+            for (const auto& child : node->Children()) WriteTree(*child, inner);
+        }
         if (record) {
             Indent(depth);
             Text(")\n");
         }
     }
 
-    bool WriteObject(xxObject& o, int depth) {
-        if (o.As<xxTreeRoot>()) {
-            Record(0, NumberOf(&o), "Model");
-            Label(0, o);
-            if (o.GetID() != 0) {
-                Text("  (A I Id ");
-                Integer(o.GetID());
-                Text(" )\n");
+    // Below a symmetry system images are written through their parents: the system's own
+    // children but its images, and below them each child's symmetry parent, once.
+    void WritePeriodicChildren(xxObject& o, int depth) {
+        auto* node = o.As<xxTreeNode>();
+        if (!node) return;
+        // The system's children as they are now: writing makes images, which join them.
+        std::vector<xxObject*> children;
+        children.reserve(node->NumChildren());
+        for (const auto& child : node->Children()) children.push_back(child.get());
+        for (xxObject* object : children) {
+            if (hadImages_) {
+                if (&o == system_) {
+                    if (IsSkippedImage(*object)) continue;
+                } else {
+                    object = system_->GetSymmetryParent(*object);
+                }
+                if (!written_.insert(object).second) continue;
             }
+            WriteTree(*object, depth);
+        }
+    }
+
+    // The images the walk leaves out: every image in 3-D, the pure translates in 2-D.
+    bool IsSkippedImage(const xxObject& o) const {
+        if (!system_->IsSymmetryImage(o)) return false;
+        return mode_ == xxSymmetrySystem::kParents || system_->GetSymmetryElement(o).GetOperator().IsIdentity(1e-9);
+    }
+
+    bool WriteObject(xxObject& o, int depth) {
+        if (system_ && &o == system_) {
+            WriteModel(o);
+            WriteLattice();
+            return true;
+        }
+        if (o.As<xxTreeRoot>()) {
+            WriteModel(o);
             return true;
         }
         if (o.As<xxMolecule>() || o.As<xxSymmetrySystem>()) return false;
@@ -232,26 +292,263 @@ private:
         });
     }
 
-    void WriteAtom(const xxAtom3d& atom, int depth) {
+
+    void WriteModel(const xxObject& o) {
+        Record(0, NumberOf(&o), "Model");
+        Label(0, o);
+        if (o.GetID() != 0) {
+            Text("  (A I Id ");
+            Integer(o.GetID());
+            Text(" )\n");
+        }
+    }
+
+    // ---- periodic models -----------------------------------------------------------------
+
+    void WriteLattice() {
+        const int display = system_->GetPeriodicDisplayType();
+        Text(display == 1 ? "  (A I CRY/DISPLAY (64 512))\n"
+             : display == 2 ? "  (A I CRY/DISPLAY (32 512))\n"
+                            : "  (A I CRY/DISPLAY (192 256))\n");
+        const xxSymmetryDefinition& d = *definition_;
+        if (dimension_ == 3) {
+            Text("  (A I PeriodicType 100)\n");
+            const int itNumber = d.GetITNumber();
+            if (itNumber > 0) description_ = SettingOf(d);
+            if (description_) {
+                Text("  (A C SpaceGroup \"");
+                Integer(itNumber);
+                Text(" ");
+                Integer(description_->GetOptionNumber());
+                Text("\")\n");
+            } else {
+                // A group no setting of the tables names: its operators say what it is.
+                WriteSymmetry();
+            }
+            VectorLine("A3", d.GetAVector());
+            VectorLine("B3", d.GetBVector());
+            VectorLine("C3", d.GetCVector());
+            RangeLine("ARange3", d.GetRangeMaxA());
+            RangeLine("BRange3", d.GetRangeMaxB());
+            RangeLine("CRange3", d.GetRangeMaxC());
+            Text("  (A D CRY/TOLERANCE ");
+            Real(system_->GetToleranceRadius());
+            Text(")\n");
+        } else if (dimension_ == 2) {
+            Text("  (A I PeriodicType 101)\n");
+            VectorLine("A2", d.GetAVector());
+            VectorLine("B2", d.GetBVector());
+            RangeLine("ARange2", d.GetRangeMaxA());
+            RangeLine("BRange2", d.GetRangeMaxB());
+        }
+    }
+
+    // The table's setting of a definition: the one it was made from (same symbol and
+    // qualifier, as settings of one group may share a qualifier), else the one its qualifier
+    // selects; null when the tables have none.
+    static const xxSpaceGroupDescription* SettingOf(const xxSymmetryDefinition& d) {
+        const xxSpaceGroupFactory& factory = xxSpaceGroupFactory::Instantiate();
+        for (const xxSpaceGroupDescription& s : factory.GetDescriptions())
+            if (s.GetITNumber() == d.GetITNumber() && s.GetName() == d.GetGroupName() && s.GetQualifier() == d.GetQualifier())
+                return &s;
+        return factory.FindSpaceGroupByNumber(d.GetITNumber(), d.GetQualifier());
+    }
+
+    void VectorLine(std::string_view name, const xxPoint3d& v) {
+        auto clean = [](double x) { return std::fabs(x) < 1e-10 ? 0.0 : x; };
+        ListLine(0, "D", name, std::array{clean(v.x), clean(v.y), clean(v.z)});
+    }
+
+    // "(0 n)" with n the range rounded, at least 1; nothing for 1.
+    void RangeLine(std::string_view name, double range) {
+        const int n = std::max(1, tx::RoundHalfAwayFromZero(range));
+        if (n == 1) return;
+        Open(0, "I", name);
+        Text("(0 ");
+        Integer(n);
+        Text("))\n");
+    }
+
+    // The general-position operators, but the identity (always the first).
+    void WriteSymmetry() {
+        const xxSymmetryDefinition& d = *definition_;
+        const int g = NextNumber();
+        IntegerLine(0, "O", "GP", g);
+        TextLine(0, "SymmetryMode", "GeneralPositions");
+        Record(2, g, "Symmetry");
+        Text("    (A I ITNumber 0)\n");
+        Text("    (A I OptionID 0)\n");
+        const int centering = d.GetCenteringType();
+        const int lattice = d.GetLatticeRepresentation();
+        TextLine(2, "CenteringType", q::kCenteringNames[static_cast<std::size_t>(
+                                         centering >= 0 && centering < q::kUnknownCentering ? centering : q::kUnknownCentering)]);
+        TextLine(2, "LatticeType", q::kLatticeNames[static_cast<std::size_t>(
+                                       lattice >= 0 && lattice < static_cast<int>(q::kLatticeNames.size()) ? lattice : 0)]);
+        for (int k = 2; k <= d.GetNumOperators(); ++k) {
+            const xxTransformMatrix op = d.GetOperator(k);
+            Record(4, NextNumber(), "SymOp");
+            ListLine(4, "D", "Matrix", op.Rotation());
+            const auto& t = op.Translation();
+            if (t[0] != 0 || t[1] != 0 || t[2] != 0) ListLine(4, "D", "Translation", t);
+            Text("    )\n");
+        }
+        Text("  )\n");
+    }
+
+    // The periodic parent of an object and the cell translation from it.
+    std::pair<xxObject*, xxPeriodicTranslation> PeriodicRelation(xxObject& o) {
+        if (!system_->IsSymmetryImage(o)) return {&o, {}};  // a parent lies in its home cell
+        xxObject* parent = system_->GetPeriodicParent(o);
+        const xxSymmetryElement* e = parent ? system_->FindSymmetryRelationship(*parent, o) : nullptr;
+        return {parent ? parent : &o, e ? e->GetPeriodicTranslation() : xxPeriodicTranslation{}};
+    }
+    static bool IsZero(const xxPeriodicTranslation& t) { return t[0] == 0 && t[1] == 0 && t[2] == 0; }
+
+    struct ImageNote {
+        const xxObject* image;
+        int number;
+        int parentNumber;
+        xxPeriodicTranslation t;
+    };
+
+    // The record number of a bond end; an end that has none yet gets one and is noted, to be
+    // written after the bond as an image record.
+    int FindImageRelation(xxObject* end) {
+        if (!end) return 0;
+        if (int n = NumberOf(end)) return n;
+        const int number = NextNumber();
+        SetNumber(*end, number);
+        if (!system_) {
+            notes_.push_back({end, number, 0, {}});
+            return number;
+        }
+        const auto [parent, t] = PeriodicRelation(*end);
+        const int parentNumber = parent == end ? 0 : FindImageRelation(parent);
+        notes_.push_back({end, number, parentNumber, t});
+        return number;
+    }
+
+    void SetNumber(const xxObject& o, int number) {
+        bool added = false;
+        table_.At(table_.FindOrAdd(&o, added)).number = number;
+    }
+
+    // The image records noted while a record was written, each closing the one before.
+    void WriteImageNotes(int depth) {
+        for (std::size_t i = 0; i < notes_.size(); ++i) {
+            const ImageNote note = notes_[i];
+            Indent(depth);
+            Text(")\n");
+            Record(depth, note.number, "Atom");
+            if (IsZero(note.t)) {
+                TextLine(depth, "SymType", "Symmetry");
+                if (const int id = atomData_.GetNonSymmetricID(*note.image); id > 0) Id(depth, id);
+            } else {
+                if (note.parentNumber > 0) IntegerLine(depth, "O", "PerParent", note.parentNumber);
+                Translation(depth, note.t);
+                TextLine(depth, "SymType", "Periodic");
+            }
+        }
+        notes_.clear();
+    }
+
+    void Translation(int depth, const xxPeriodicTranslation& t) { ListLine(depth, "I", "PerTrans", t.t); }
+
+    // The bond's translate that has its end in the home cell, for an end outside it.
+    void WritePeriodicImageBond(const xxBond& bond, int bondNumber, int end, int depth) {
+        const auto ends = bond.GetAtoms();
+        const auto [parent, t] = PeriodicRelation(*ends[static_cast<std::size_t>(end)]);
+        if (IsZero(t)) return;
+        if (!imageBonds_.insert({&bond, t.t}).second) return;
+        const xxPeriodicTranslation back{{-t[0], -t[1], -t[2]}};
+        xxObject* first = system_->FindSymmetryImage(*ends[0], back);
+        xxObject* second = system_->FindSymmetryImage(*ends[1], back);
+        if (!first || !second) return;  // beyond the range of cells
+        const int number = NextNumber();
+        const int atom1 = FindImageRelation(first);
+        const int atom2 = FindImageRelation(second);
+        Indent(depth);
+        Text(")\n");
+        Record(depth, number, "Bond");
+        IntegerLine(depth, "O", "Atom1", atom1);
+        IntegerLine(depth, "O", "Atom2", atom2);
+        TextLine(depth, "SymType", "Periodic");
+        Translation(depth, t);
+        IntegerLine(depth, "O", "PerParent", bondNumber);
+    }
+
+    // "SymChildren": the atom's images under the group's operators 2, 3, ..., then a record for
+    // each image that had no number yet.
+    void WriteSymmetryImages(xxAtom3d& atom, int depth) {
+        const xxSymmetryDefinition& d = *definition_;
+        const int count = dimension_ == 3 ? d.GetNumOperators() : 1;
+        std::vector<int> numbers;
+        std::vector<xxObject*> queued;
+        for (int k = 2; k <= count; ++k) {
+            const int index = description_ ? description_->GetOperatorFromDravik4(k) : k;
+            xxObject* image = system_->FindSymmetryImage(atom, d.FindSymmetryElement(index, {}));
+            int number = image ? NumberOf(image) : 0;
+            if (image && number == 0) {
+                number = NextNumber();
+                SetNumber(*image, number);
+                queued.push_back(image);
+            }
+            numbers.push_back(number);
+        }
+        if (dimension_ == 3 && count > 1) {
+            Open(depth, "O", "SymChildren");
+            Text("(");
+            for (std::size_t i = 0; i < numbers.size(); ++i) {
+                Text(" ");
+                Integer(numbers[i]);
+                const std::size_t written = i + 1;
+                if (written == 16 || (written > 16 && (written - 16) % 15 == 0)) {
+                    Text("  \\\n");
+                    Indent(depth);
+                    Text("   ");
+                }
+            }
+            Text("))\n");
+        }
+        const xxRational charge = atom.GetFormalCharge();
+        for (xxObject* image : queued) {
+            Indent(depth);
+            Text(")\n");
+            Record(depth, NumberOf(image), "Atom");
+            if (charge != xxRational{}) FormalCharge(depth, charge);
+            if (IsFixed(*image)) {
+                Indent(depth);
+                Text("  (A I Moveable 0)\n");
+            }
+            const auto [parent, t] = PeriodicRelation(*image);
+            if (!IsZero(t)) {
+                TextLine(depth, "SymType", "Periodic");
+                Translation(depth, t);
+                if (const int n = NumberOf(parent); n > 0) IntegerLine(depth, "O", "PerParent", n);
+            } else {
+                TextLine(depth, "SymType", "Symmetry");
+                Id(depth, atomData_.GetNonSymmetricID(*image));
+            }
+        }
+    }
+
+    void FormalCharge(int depth, const xxRational& charge) {
+        ListLine(depth, "I", "FChg", std::array<long long, 2>{charge.numerator, charge.denominator});
+    }
+
+    void WriteAtom(xxAtom3d& atom, int depth) {
         const xxElement& element = atom.GetElement();
         Record(depth, NumberOf(&atom), "Atom");
         if (const auto site = MixedSite(atom)) Acl(depth, site->code, site->symbol);
         else Acl(depth, element.number == 1 ? 0 : element.number, element.symbol);
         Label(depth, atom);
         Position(depth, atom.GetXYZ());
-        if (atom.GetID() != 0) Id(depth, atom.GetID());
+        if (const int id = atomData_.GetNonSymmetricID(atom); id != 0) Id(depth, id);
         if (atom.GetCharge() != 0) {
             SingleLine(depth, "Charge", atom.GetCharge());
         }
         const xxRational charge = atom.GetFormalCharge();
-        if (charge != xxRational{}) {
-            Open(depth, "I", "FChg");
-            Text("(");
-            Integer(charge.numerator);
-            Text(" ");
-            Integer(charge.denominator);
-            Text("))\n");
-        }
+        if (charge != xxRational{}) FormalCharge(depth, charge);
         if (atom.IsBackboneAtom()) {
             Indent(depth);
             Text("  (A I BackboneData 1)\n");
@@ -284,6 +581,7 @@ private:
             Text("  (A I Moveable 0)\n");
         }
         WriteSwitch(atom, depth);
+        if (system_) WriteSymmetryImages(atom, depth);
     }
 
     // Six terms U11 U22 U33, then on a continued line U12 U23 U13; written when they are not
@@ -341,7 +639,7 @@ private:
         Record(depth, NumberOf(&o), "Atom");
         Acl(depth, code, code == q::kUnlistedDummyCode ? std::string_view("X") : symbol);
         Position(depth, o.GetXYZ());
-        if (o.GetID() > 0) Id(depth, o.GetID());
+        if (const int id = atomData_.GetNonSymmetricID(o); id > 0) Id(depth, id);
         if (o.GetCharge() != 0) {
             SingleLine(depth, "Charge", o.GetCharge());
         }
@@ -361,14 +659,20 @@ private:
             default: break;
         }
         const auto ends = bond.GetAtoms();
-        Record(depth, NextNumber(), "Bond");
-        IntegerLine(depth, "O", "Atom1", NumberOf(ends[0]));
-        IntegerLine(depth, "O", "Atom2", NumberOf(ends[1]));
+        const int number = NextNumber();
+        Record(depth, number, "Bond");
+        IntegerLine(depth, "O", "Atom1", FindImageRelation(ends[0]));
+        IntegerLine(depth, "O", "Atom2", FindImageRelation(ends[1]));
         Label(depth, bond);
         if (bond.GetID() != 0) Id(depth, bond.GetID());
         if (kind > q::kBondKindSingle) {
             IntegerLine(depth, "I", "Type", kind);
         }
+        if (system_) {
+            // Bonds have no symmetry images of their own in this data model: their ends do.
+            for (int end = 0; end < 2; ++end) WritePeriodicImageBond(bond, number, end, depth);
+        }
+        WriteImageNotes(depth);
     }
 
 
@@ -384,6 +688,19 @@ private:
         int switchCentre = 0;
     };
     AddressTable<xxObject, Numbered> table_;
+    xxQorAtomData atomData_;
+    // Periodic models: the system written, its definition and dimension, the walk's mode, the
+    // space-group setting named, the objects written, images noted during a bond, and the
+    // periodic image bonds written (bond, translation).
+    xxSymmetrySystem* system_ = nullptr;
+    const xxSymmetryDefinition* definition_ = nullptr;
+    int dimension_ = 0;
+    int mode_ = xxSymmetrySystem::kParents;
+    const xxSpaceGroupDescription* description_ = nullptr;
+    bool hadImages_ = false;
+    std::unordered_set<const xxObject*> written_;
+    std::vector<ImageNote> notes_;
+    std::set<std::pair<const xxBond*, std::array<int, 3>>> imageBonds_;
 };
 
 }  // namespace
@@ -394,13 +711,28 @@ xxBool xxSaveQOR::SaveObjectToStream(std::ostream& out, xxObject* source, std::s
         error_ = "Only a document's tree can be written as a QOR file";
         return false;
     }
+    // A periodic model is written from its (first) periodic symmetry system; the file holds
+    // one model, so matter beside that system cannot be written with it.
+    xxSymmetrySystem* periodic = nullptr;
     for (const auto& child : source->As<xxTreeNode>()->Children())
         if (auto* system = child->As<xxMatterSymmetrySystem>(); system && system->GetPeriodicDimension() > 0) {
-            error_ = "Periodic models cannot be written as QOR files yet";
+            periodic = system;
+            break;
+        }
+    if (periodic) {
+        bool outside = false;
+        source->As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
+            if (o.As<xxBondable>() && !o.IsDescendentOf(*periodic)) outside = true;
+            return !outside;
+        });
+        if (outside) {
+            error_ = "A QOR file holds one periodic model: matter beside the periodic cell cannot be written with it";
             return false;
         }
-    Writer writer(out);
-    writer.Prepare(*source);
-    writer.Write(*source);
+    }
+    Writer writer(out, *source, periodic);
+    xxObject& model = periodic ? static_cast<xxObject&>(*periodic) : *source;
+    writer.Prepare(model);
+    writer.Write(model);
     return true;
 }

@@ -645,6 +645,77 @@ TEST(SymmetryDisplay, ChangesAfterTheBuildAreSeen) {
     }
 }
 
+TEST(SymmetryImages, PeriodicParentsAndRelationships) {
+    Model m;
+    auto& c = m.Atom("C", {1, 2, 3});
+    BuildNamed(m, "P-1", {10, 10, 10, 90, 90, 90});
+    const xxSymmetryDefinition& d = m.system.GetSymmetryDefinition();
+    xxObject* inverted = m.system.FindSymmetryImage(c, d.GetOperatorElement(2));
+    xxObject* shifted = m.system.FindSymmetryImage(*inverted, xxPeriodicTranslation{{1, 0, -2}});
+    xxObject* translate = m.system.FindSymmetryImage(c, xxPeriodicTranslation{{0, 3, 0}});
+    EXPECT_EQ(m.system.GetPeriodicParent(c), &c);
+    EXPECT_EQ(m.system.GetPeriodicParent(*translate), &c);
+    EXPECT_EQ(m.system.GetPeriodicParent(*inverted), inverted);
+    EXPECT_EQ(m.system.GetPeriodicParent(*shifted), inverted);
+    struct Case {
+        xxObject* from;
+        xxObject* to;
+        int op;
+        xxPeriodicTranslation t;
+    } cases[] = {
+        {&c, &c, 1, {}},
+        {&c, translate, 1, {{0, 3, 0}}},
+        {inverted, shifted, 1, {{1, 0, -2}}},
+        {&c, inverted, 2, {}},
+    };
+    for (const Case& k : cases) {
+        const xxSymmetryElement* e = m.system.FindSymmetryRelationship(*k.from, *k.to);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->GetOperatorNumber(), k.op);
+        EXPECT_EQ(e->GetPeriodicTranslation(), k.t);
+    }
+    auto& other = m.Atom("O", {4, 4, 4});
+    EXPECT_EQ(m.system.FindSymmetryRelationship(c, other), nullptr);
+}
+
+TEST(SymmetryDisplay, RegenerationKeepsWhatWasShownAndHiddenOneByOne) {
+    Model m;
+    auto& c = m.Atom("C", {1, 1, 1});
+    BuildNamed(m, "P1", {10, 10, 10, 90, 90, 90});
+    xxSymmetryDisplay& display = m.system.GetSymmetryDisplay();
+    display.GenerateDisplay();
+    ASSERT_EQ(display.GetNumImages(), 1u);
+    const xxSymmetryDefinition& d = m.system.GetSymmetryDefinition();
+    const xxSymmetryElement& home = d.GetIdentityElement();
+    const xxSymmetryElement& next = *d.FindSymmetryElement(1, {{1, 0, 0}});
+    EXPECT_TRUE(display.MakeVisible(c, next));
+    EXPECT_TRUE(display.Hide(c, home));
+    EXPECT_FALSE(display.IsShown(c, home));
+    EXPECT_EQ(display.GetNumImages(), 1u);
+    ASSERT_EQ(display.GetImages().size(), 1u);
+    EXPECT_EQ(display.GetImages()[0].element, &next);
+
+    display.ReGenerateDisplay();
+    EXPECT_TRUE(display.IsShown(c, next));
+    EXPECT_FALSE(display.IsShown(c, home));
+    EXPECT_EQ(display.GetNumImages(), 1u);
+
+    // An image object hidden and shown through the system.
+    xxObject* image = m.system.FindSymmetryImage(c, xxPeriodicTranslation{{0, 2, 0}});
+    EXPECT_TRUE(m.system.SetImageVisibility(*image, true));
+    EXPECT_TRUE(m.system.SetImageVisibility(c, true));
+    display.ReGenerateDisplay();
+    EXPECT_EQ(display.GetNumImages(), 3u);
+    EXPECT_TRUE(m.system.SetImageVisibility(*image, false));
+    display.ReGenerateDisplay();
+    EXPECT_EQ(display.GetNumImages(), 2u);
+
+    display.GenerateDisplay();  // afresh: the ranges alone
+    EXPECT_TRUE(display.IsShown(c, home));
+    EXPECT_FALSE(display.IsShown(c, next));
+    EXPECT_EQ(display.GetNumImages(), 1u);
+}
+
 TEST(SymmetryDisplay, TuplesOfAtomSetsAreMadeVisibleAcrossCells) {
     Model m;
     RockSalt(m);

@@ -295,6 +295,12 @@ TEST(SpaceGroups, All230NumbersAreFoundAndTheirCountsFitPointGroupAndCentring) {
     EXPECT_EQ(SpaceGroups().GetDescriptions().size(), 530u);
     EXPECT_EQ(SpaceGroups().FindSpaceGroupByNumber(14, "C-Unique")->GetQualifier(), "C-Unique,Cell-1");
     EXPECT_EQ(SpaceGroups().FindSpaceGroupByNumber(148, "Rhombohedral")->GetNumOperators(), 6u);
+    // By option number: each setting of a group answers to its own, and finds itself.
+    for (const xxSpaceGroupDescription& d : SpaceGroups().GetDescriptions())
+        ASSERT_EQ(SpaceGroups().FindSpaceGroupByNumber(d.GetITNumber(), d.GetOptionNumber()), &d) << d.GetHallNumber();
+    EXPECT_EQ(SpaceGroups().FindSpaceGroupByNumber(14, 2)->GetOptionNumber(), 2);
+    for (auto [n, option] : {std::pair{2, 2}, {14, 0}, {14, -1}, {0, 1}, {231, 1}})
+        EXPECT_EQ(SpaceGroups().FindSpaceGroupByNumber(n, option), nullptr) << n << " " << option;
     const Cfx::CfxResult r = Thrown([] { SpaceGroups().GetSpaceGroupByNumber(231); });
     EXPECT_EQ(r.Hr(), E_INVALIDARG);
     EXPECT_EQ(r.Description(), "Space group number 231 not recognised.");

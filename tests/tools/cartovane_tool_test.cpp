@@ -38,6 +38,17 @@ ToolRun Tool(const std::string& args, const std::string& shell = "") {
     return run;
 }
 
+// QOR input converted to direct (line feeds only), direct to an XSD document, and that to back.
+void ConvertQorThroughXsd(const std::string& input, const std::string& direct, const std::string& xsd,
+                          const std::string& back) {
+    ToolRun a = Tool("convert " + input + " " + direct + " --arg UnixFormat=true");
+    ASSERT_EQ(a.status, 0) << a.output;
+    ToolRun b = Tool("convert " + direct + " " + xsd);
+    ASSERT_EQ(b.status, 0) << b.output;
+    ToolRun c = Tool("convert " + xsd + " " + back + " --arg UnixFormat=true");
+    ASSERT_EQ(c.status, 0) << c.output;
+}
+
 TEST(CartovaneTool, ComponentsListsEveryRegisteredRow) {
     ToolRun run = Tool("components");
     ASSERT_EQ(run.status, 0) << run.output;
@@ -274,21 +285,12 @@ TEST(CartovaneTool, QorFilesConvertThroughXsdToTheSameFile) {
                             "    (4 Atom\n      (A C ACL \"1 H\")\n      (A D XYZ (0 0.75 -0.5))\n      (A O Switch 3)\n    )\n"
                             "    (5 Bond\n      (A O Atom1 3)\n      (A O Atom2 4)\n      (A I Type 8)\n    )\n  )\n"
                             "  (6 Atom\n    (A C ACL \"116 **\")\n  )\n)\n";
-    ToolRun a = Tool("convert " + input + " " + direct + " --arg UnixFormat=true");
-    ASSERT_EQ(a.status, 0) << a.output;
-    ToolRun b = Tool("convert " + direct + " " + xsd);
-    ASSERT_EQ(b.status, 0) << b.output;
-    ToolRun c = Tool("convert " + xsd + " " + back + " --arg UnixFormat=true");
-    ASSERT_EQ(c.status, 0) << c.output;
-    auto slurp = [](const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    const std::string written = slurp(direct);
+    ConvertQorThroughXsd(input, direct, xsd, back);
+    const std::string written = Slurp(direct);
     EXPECT_NE(written.find("(A C ACL \"0 H\")"), std::string::npos) << written;
     EXPECT_NE(written.find("(A F Mass 2.014101743698)"), std::string::npos) << written;  // deuterium
     EXPECT_EQ(written.find('\r'), std::string::npos);
-    EXPECT_EQ(slurp(back), written);
+    EXPECT_EQ(Slurp(back), written);
 
     ToolRun show = Tool("show --json " + direct);
     ASSERT_EQ(show.status, 0) << show.output;
@@ -488,6 +490,34 @@ TEST(CartovaneTool, CarProblemsNameTheirLine) {
             EXPECT_NE(run.output.find("Line 5: the text ends inside molecule 1"), std::string::npos) << run.output;
         }
     }
+}
+
+// A periodic QOR file: show gives the cell's group and the image the file names; converting it
+// through an XSD document writes the same file.
+TEST(CartovaneTool, PeriodicQorFilesShowTheirCellAndConvertThroughXsd) {
+    const std::string dir = ::testing::TempDir();
+    const std::string input = dir + "/tool_cell.qor", direct = dir + "/tool_cell_direct.qor",
+                      xsd = dir + "/tool_cell.xsd", back = dir + "/tool_cell_back.qor";
+    std::ofstream(input) << "# QOR DRAVIK4 DataModel File Version 4 0\n"
+                            "(1 Model\n  (A C Label \"cell\")\n  (A I PeriodicType 100)\n  (A C SpaceGroup \"2 1\")\n"
+                            "  (A D A3 (5 0 0))\n  (A D B3 (0 6 0))\n  (A D C3 (0 0 7))\n"
+                            "  (2 Atom\n    (A C ACL \"6 C\")\n    (A D XYZ (1 1 1))\n    (A O SymChildren ( 3))\n  )\n"
+                            "  (3 Atom\n    (A C SymType \"Symmetry\")\n  )\n"
+                            "  (4 Bond\n    (A O Atom1 2)\n    (A O Atom2 3)\n  )\n)\n";
+    ToolRun show = Tool("show " + input);
+    ASSERT_EQ(show.status, 0) << show.output;
+    EXPECT_NE(show.output.find(" group P-1\n"), std::string::npos) << show.output;
+    ConvertQorThroughXsd(input, direct, xsd, back);
+    EXPECT_NE(Slurp(direct).find("    (A O SymChildren ( 3))\n"), std::string::npos) << Slurp(direct);
+    EXPECT_EQ(Slurp(back), Slurp(direct));
+
+    // A file whose translation images cannot be resolved fails with its message.
+    const std::string broken = dir + "/tool_cell_broken.qor";
+    std::ofstream(broken) << "# QOR DRAVIK4 DataModel File Version 4 0\n(1 Model\n  (A I PeriodicType 100)\n"
+                             "  (2 Atom\n    (A C SymType \"Periodic\")\n    (A O PerParent 9)\n  )\n)\n";
+    ToolRun failed = Tool("show " + broken);
+    EXPECT_NE(failed.status, 0) << failed.output;
+    EXPECT_NE(failed.output.find("Problem replicating translational atoms"), std::string::npos) << failed.output;
 }
 
 // A crystal file: the rows and their symmetry images, the group with the setting the file chose;

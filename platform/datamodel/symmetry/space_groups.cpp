@@ -235,6 +235,13 @@ const xxSpaceGroupDescription* xxSpaceGroupFactory::FindSpaceGroupByNumber(int i
     return Select(candidates, qualifier, {});
 }
 
+const xxSpaceGroupDescription* xxSpaceGroupFactory::FindSpaceGroupByNumber(int itNumber, int optionNumber) const {
+    if (itNumber < 1 || itNumber > 230) return nullptr;
+    for (const xxSpaceGroupDescription& d : descriptions_)
+        if (d.itNumber_ == itNumber && d.optionNumber_ == optionNumber) return &d;
+    return nullptr;
+}
+
 const xxSpaceGroupDescription* xxSpaceGroupFactory::FindSpaceGroupByHallNumber(int hallNumber) const {
     if (hallNumber < 1 || hallNumber > static_cast<int>(descriptions_.size())) return nullptr;
     return &descriptions_[static_cast<std::size_t>(hallNumber - 1)];

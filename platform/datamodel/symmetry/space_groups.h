@@ -82,6 +82,8 @@ public:
     const xxSpaceGroupDescription* FindSpaceGroupByName(std::string_view name,
                                                         std::string_view qualifier = {}) const;
     const xxSpaceGroupDescription* FindSpaceGroupByNumber(int itNumber, std::string_view qualifier = {}) const;
+    // The setting of the group whose GetOptionNumber is optionNumber; null when there is none.
+    const xxSpaceGroupDescription* FindSpaceGroupByNumber(int itNumber, int optionNumber) const;
     const xxSpaceGroupDescription* FindSpaceGroupByHallNumber(int hallNumber) const;
     // The setting whose operators are exactly these (in any order, modulo whole-cell
     // translations); null when there is none or they form no group.

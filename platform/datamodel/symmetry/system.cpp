@@ -803,6 +803,28 @@ xxObject* xxSymmetrySystem::FindSymmetryImage(xxObject& object, const xxPeriodic
     return FindSymmetryImage(object, definition_->FindSymmetryElement(identity, translation));
 }
 
+xxObject* xxSymmetrySystem::GetPeriodicParent(xxObject& object) {
+    if (!IsSymmetryImage(object)) return &object;
+    const xxSymmetryElement& element = GetSymmetryElement(object);
+    xxObject& parent = *GetSymmetryParent(object);
+    if (IsLatticeShift(element)) return &parent;
+    xxObject* home = FindSymmetryImage(parent, definition_->FindSymmetryElement(element.GetOperatorNumber(), {}));
+    return home ? home : &object;
+}
+
+const xxSymmetryElement* xxSymmetrySystem::FindSymmetryRelationship(const xxObject& from, const xxObject& to) const {
+    if (GetSymmetryParent(from) != GetSymmetryParent(to)) return nullptr;
+    const xxSymmetryElement* back = GetSymmetryElement(from).GetInverse();
+    return back ? definition_->Compose(GetSymmetryElement(to), *back) : nullptr;
+}
+
+bool xxSymmetrySystem::SetImageVisibility(xxObject& object, bool visible) {
+    if (!object.IsDescendentOf(*this) || !HasSymmetryImages(object)) return false;
+    xxObject& parent = *GetSymmetryParent(object);
+    const xxSymmetryElement& element = GetSymmetryElement(object);
+    return visible ? (display_.MakeVisible(parent, element), true) : display_.Hide(parent, element);
+}
+
 // A copy of the parent of its own class with every assigned value, then moved (and its
 // velocity turned) by the element.
 xxObject* xxSymmetrySystem::MakeImage(xxObject& parent, const xxSymmetryElement& element) {
@@ -960,8 +982,39 @@ struct DisplayKeyHash {
 
 // Lookups into the list, for MakeVisible and IsShown.
 struct xxSymmetryDisplay::Index {
-    std::unordered_set<DisplayKey, DisplayKeyHash> entries;
+    std::unordered_map<DisplayKey, std::size_t, DisplayKeyHash> entries;  // to the entry's place
     std::unordered_map<const xxObject*, std::uint32_t> parents;  // checked against parents_ on use
+};
+
+// The images shown or hidden one by one, by parent and least element; the last choice holds.
+struct xxSymmetryDisplay::Choices {
+    struct Key {
+        const xxObject* parent;
+        int op;
+        xxPeriodicTranslation t;
+        friend bool operator==(const Key&, const Key&) = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const noexcept {
+            return DisplayKeyHash()({static_cast<std::uint32_t>(std::hash<const void*>()(k.parent)), k.op, k.t}) ^
+                   std::hash<const void*>()(k.parent);
+        }
+    };
+    struct Choice {
+        xxReferenceBase parent;
+        int op;
+        xxPeriodicTranslation t;
+        bool visible;
+    };
+    ChunkedList<Choice> list;
+    std::unordered_map<Key, std::size_t, KeyHash> at;
+
+    // The choice made for the image; null when none was, or its parent died since.
+    const Choice* Find(const xxObject& parent, int op, const xxPeriodicTranslation& t) const {
+        auto it = at.find({&parent, op, t});
+        if (it == at.end() || list[it->second].parent.GetObject() != &parent) return nullptr;
+        return &list[it->second];
+    }
 };
 
 xxSymmetryDisplay::xxSymmetryDisplay(xxSymmetrySystem& system)
@@ -971,6 +1024,7 @@ xxSymmetryDisplay::~xxSymmetryDisplay() = default;
 void xxSymmetryDisplay::Clear() {
     listing_ = std::make_unique<Listing>();
     index_.reset();
+    choices_.reset();
 }
 
 xxSymmetryDisplay::Index& xxSymmetryDisplay::TheIndex() const {
@@ -981,7 +1035,7 @@ xxSymmetryDisplay::Index& xxSymmetryDisplay::TheIndex() const {
             if (const xxObject* p = l.parents[i].GetObject()) index->parents[p] = i;
         for (std::size_t i = 0; i < l.entries.size(); ++i) {
             const Entry& e = l.entries[i];
-            index->entries.insert({e.parent, e.op, e.t});
+            if (!e.Hidden()) index->entries.emplace(DisplayKey{e.parent, e.op, e.t}, i);
         }
         index_ = std::move(index);
     }
@@ -997,6 +1051,14 @@ std::optional<std::uint32_t> xxSymmetryDisplay::FindParent(const xxObject& paren
 }
 
 void xxSymmetryDisplay::GenerateDisplay() {
+    choices_.reset();
+    List(false);
+}
+
+void xxSymmetryDisplay::ReGenerateDisplay() { List(true); }
+
+void xxSymmetryDisplay::List(bool keepChoices) {
+    const Choices* choices = keepChoices ? choices_.get() : nullptr;
     const xxSymmetryDefinition& d = system_->GetSymmetryDefinition();
     const int dimension = d.GetDimension();
     const Geometry g(d, 0);
@@ -1045,6 +1107,11 @@ void xxSymmetryDisplay::GenerateDisplay() {
                         e.t[0] += a;
                         e.t[1] += b;
                         e.t[2] += c;
+                        if (choices) {
+                            // A translate of the least element is the least of the translate.
+                            const Choices::Choice* choice = choices->Find(parent, e.op, e.t);
+                            if (choice && !choice->visible) continue;
+                        }
                         entries.emplace_back() = e;
                     }
         }
@@ -1061,6 +1128,49 @@ void xxSymmetryDisplay::GenerateDisplay() {
     system_->memo_.parents.reset();
     listing_ = std::move(listing);
     index_.reset();
+    if (!choices) return;
+    // Those shown one by one join the list (those the ranges listed already are skipped).
+    for (std::size_t i = 0; i < choices->list.size(); ++i) {
+        const Choices::Choice& c = choices->list[i];
+        xxObject* parent = c.parent.GetObject();
+        if (!c.visible || !parent) continue;
+        if (const xxSymmetryElement* e = d.FindSymmetryElement(c.op, c.t)) MakeVisible(*parent, *e);
+    }
+}
+
+void xxSymmetryDisplay::Choose(xxObject& parent, const xxSymmetryElement& least, bool visible) {
+    if (!choices_) choices_ = std::make_unique<Choices>();
+    const Choices::Key key{&parent, least.GetOperatorNumber(), least.GetPeriodicTranslation()};
+    auto it = choices_->at.find(key);
+    if (it != choices_->at.end() && choices_->list[it->second].parent.GetObject() == &parent) {
+        choices_->list[it->second].visible = visible;
+        return;
+    }
+    const std::size_t place = choices_->list.size();
+    Choices::Choice& c = choices_->list.emplace_back();
+    c.parent.Reset(&parent);
+    c.op = key.op;
+    c.t = key.t;
+    c.visible = visible;
+    choices_->at[key] = place;
+}
+
+bool xxSymmetryDisplay::Hide(xxObject& parent, const xxSymmetryElement& element) {
+    if (element.GetDefinition() != &system_->GetSymmetryDefinition() || !system_->IsSymmetryParent(parent) ||
+        !xxSymmetrySystem::HasSymmetryImages(parent))
+        return false;
+    const xxSymmetryElement& least = system_->Canonical(parent, element);
+    Choose(parent, least, false);
+    if (const std::optional<std::uint32_t> p = FindParent(parent)) {
+        Index& index = TheIndex();
+        auto it = index.entries.find({*p, least.GetOperatorNumber(), least.GetPeriodicTranslation()});
+        if (it != index.entries.end()) {
+            listing_->entries[it->second].op = -listing_->entries[it->second].op;
+            ++listing_->hidden;
+            index.entries.erase(it);
+        }
+    }
+    return true;
 }
 
 bool xxSymmetryDisplay::MakeVisible(xxObject& parent, const xxSymmetryElement& element) {
@@ -1068,6 +1178,7 @@ bool xxSymmetryDisplay::MakeVisible(xxObject& parent, const xxSymmetryElement& e
         !xxSymmetrySystem::HasSymmetryImages(parent))
         return false;
     const xxSymmetryElement& least = system_->Canonical(parent, element);
+    Choose(parent, least, true);
     Index& index = TheIndex();
     std::optional<std::uint32_t> p = FindParent(parent);
     const DisplayKey key{p.value_or(static_cast<std::uint32_t>(listing_->parents.size())), least.GetOperatorNumber(),
@@ -1079,7 +1190,7 @@ bool xxSymmetryDisplay::MakeVisible(xxObject& parent, const xxSymmetryElement& e
         listing_->parents.emplace_back().Reset(&parent);
         index.parents[&parent] = key.parent;
     }
-    index.entries.insert(key);
+    index.entries.emplace(key, listing_->entries.size());
     listing_->entries.emplace_back() = {key.parent, key.op, key.t};
     return true;
 }
@@ -1099,6 +1210,7 @@ std::vector<xxDisplayedImage> xxSymmetryDisplay::GetImages() const {
     out.reserve(l.entries.size());
     for (std::size_t i = 0; i < l.entries.size(); ++i) {
         const Entry& e = l.entries[i];
+        if (e.Hidden()) continue;
         xxObject* parent = l.parents[e.parent].GetObject();
         const xxSymmetryElement* element = d.FindSymmetryElement(e.op, e.t);
         if (!parent || !element) continue;

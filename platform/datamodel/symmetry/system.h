@@ -46,15 +46,22 @@ public:
     // Lists, for every symmetry parent, each distinct image whose fractional position lies
     // within the ranges (inclusive, 1e-6 slack) along the periodic axes; a point group lists
     // every distinct operator image. Images made visible one by one are dropped.
+    // Forgets the images shown and hidden one by one.
     void GenerateDisplay();
-    void ReGenerateDisplay() { GenerateDisplay(); }
-    // Adds the image of parent under element when it is not listed; false when it was, or when
-    // parent is no symmetry parent of the system or the element is not its definition's.
+    // As GenerateDisplay, but the images made visible one by one stay listed and the hidden
+    // ones are left out.
+    void ReGenerateDisplay();
+    // Adds the image of parent under element when it is not listed, and keeps it through
+    // ReGenerateDisplay; false when it was listed, or when parent is no symmetry parent of the
+    // system or the element is not its definition's.
     bool MakeVisible(xxObject& parent, const xxSymmetryElement& element);
+    // Takes the image of parent under element out of the list and keeps it out through
+    // ReGenerateDisplay; false when parent or element do not fit as for MakeVisible.
+    bool Hide(xxObject& parent, const xxSymmetryElement& element);
     // Empty after construction and after every change of the system's definition.
     void Clear();
 
-    std::size_t GetNumImages() const { return listing_->entries.size(); }
+    std::size_t GetNumImages() const { return listing_->entries.size() - listing_->hidden; }
     // The listed images in order; those of parents destroyed since are left out.
     std::vector<xxDisplayedImage> GetImages() const;
     // Whether parent under element is listed.
@@ -63,12 +70,17 @@ public:
 private:
     struct Entry {
         std::uint32_t parent;  // index into the listing's parents
-        int op;                // the least element that gives the image
+        int op;                // the least element that gives the image; negated once hidden
         xxPeriodicTranslation t;
+        bool Hidden() const { return op < 0; }
     };
     struct Index;
     Index& TheIndex() const;
     std::optional<std::uint32_t> FindParent(const xxObject& parent) const;
+    struct Choices;
+    // keepChoices: leaves the images hidden one by one out and lists those shown one by one.
+    void List(bool keepChoices);
+    void Choose(xxObject& parent, const xxSymmetryElement& least, bool visible);
 
     xxSymmetrySystem* system_;
     // The parents shown and one entry per image, in chunks: references stay where they are
@@ -77,9 +89,12 @@ private:
     struct Listing {
         ChunkedList<xxReferenceBase> parents;
         ChunkedList<Entry> entries;
+        std::size_t hidden = 0;  // entries marked hidden
     };
     std::unique_ptr<Listing> listing_;
     mutable std::unique_ptr<Index> index_;  // made on first lookup
+    // What was shown and hidden one by one since the last GenerateDisplay; null for nothing.
+    std::unique_ptr<Choices> choices_;
 };
 
 class xxBaseSymmetrySystem : public xxTreeNode {
@@ -143,6 +158,16 @@ public:
     xxObject* FindSymmetryImage(xxObject& object, const xxSymmetryElement* element);
     // The translate of object by whole cells.
     xxObject* FindSymmetryImage(xxObject& object, const xxPeriodicTranslation& translation);
+    // The object of the parent's home cell of which object is a whole-cell translate: the
+    // parent's image under the same operator without a shift (made when needed), the parent
+    // for a translate of it, the object itself for anything else.
+    xxObject* GetPeriodicParent(xxObject& object);
+    // The element that maps from onto to, when both are the same parent or its images; null
+    // otherwise (or when the shift leaves the range of elements).
+    const xxSymmetryElement* FindSymmetryRelationship(const xxObject& from, const xxObject& to) const;
+    // Shows or hides an object below the system (a parent, or an image under its element) in
+    // the display, one by one; false for an object that cannot have images.
+    bool SetImageVisibility(xxObject& object, bool visible);
     // How many objects below the system are images (found and made); 0 costs no lookup.
     std::size_t GetNumSymmetryImages() const;
     // The images of a parent, found and made, in the order they were recorded.

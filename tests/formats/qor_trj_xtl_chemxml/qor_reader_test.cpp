@@ -13,28 +13,15 @@
 #include "datamodel/sets.h"
 #include "frame/clsids.h"
 #include "frame/messages.h"
+#include "tests/formats/qor_trj_xtl_chemxml/qor_test_support.h"
 
 namespace {
 
 using namespace cartovane;
 
-const std::string kHeader = "# QOR DRAVIK4 DataModel File Version 4 0\n";
-
-struct Loaded {
-    HRESULT hr = S_OK;
-    std::int32_t messageId = 0;
-    std::string warnings;
-    xxAtomisticTreeRoot root;
-};
-
-void Load(const std::string& text, Loaded& out, std::string name = "doc") {
-    Cfx::ClearLastError();
-    std::istringstream in(text);
-    xxLoadQOR reader;
-    out.hr = reader.LoadObjectFromStreamHR(in, &out.root, std::move(name));
-    out.messageId = Cfx::GetLastError().messageId;
-    out.warnings = reader.GetWarningMessage();
-}
+using qortest::kHeader;
+using qortest::Load;
+using qortest::Loaded;
 
 // A model holding the given lines.
 std::string Model(const std::string& body) { return kHeader + "(1 Model\n" + body + ")\n"; }
@@ -397,15 +384,6 @@ TEST(QorReader, RecordNumbersThatDoNotFitAreAbsent) {
     ASSERT_EQ(l.hr, S_OK);
     EXPECT_EQ(Atoms(l.root).size(), 3u);
     EXPECT_TRUE(l.root.DescendentsOf<xxBond>().empty());
-}
-
-TEST(QorReader, PeriodicModelsAreRefusedForNow) {
-    Loaded l;
-    Load(Model("  (A I PeriodicType 100)\n"), l);
-    EXPECT_EQ(l.messageId, msg::QORLOAD_BAD3D);
-    Loaded plane;
-    Load(Model("  (A I PeriodicType 101)\n"), plane);
-    EXPECT_EQ(plane.messageId, msg::QORLOAD_BAD2D);
 }
 
 }  // namespace
