@@ -516,7 +516,7 @@ private:
             Text(")\n");
             Record(depth, NumberOf(image), "Atom");
             if (charge != xxRational{}) FormalCharge(depth, charge);
-            if (IsFixed(*image)) {
+            if (const auto* m = image->As<xxMatter>(); m && !m->IsMoveable()) {
                 Indent(depth);
                 Text("  (A I Moveable 0)\n");
             }
