@@ -7,11 +7,12 @@
 #include <string>
 
 #include "base/file_names.h"
+#include "datamodel/atomistic.h"
 #include "formats/carmdf/car_reader.h"
 #include "formats/carmdf/car_scan.h"
-#include "formats/carmdf/trajectory_import.h"
 #include "frame/clsids.h"
 #include "frame/component_io.h"
+#include "frame/trajectory_import.h"
 
 namespace cartovane {
 
@@ -56,7 +57,7 @@ HRESULT CARCImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const
         hr = reader.LoadCarMdfFile(model, tree, modelPath, connection.Get(), true);
         if (FAILED(hr)) return hr;
 
-        StartTrajectory(ContainerRoot(true), tree, "arc", arcPath, connection.Get());
+        StartTrajectory(ContainerRoot(true), tree, "arc", xxBondable::classType, arcPath, connection.Get());
         return S_OK;
     });
 }

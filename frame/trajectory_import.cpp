@@ -1,7 +1,10 @@
-#include "formats/carmdf/trajectory_import.h"
+#include "frame/trajectory_import.h"
 
+#include <stdexcept>
+
+#include "base/file_names.h"
 #include "cfx/cfx.h"
-#include "datamodel/atomistic.h"
+#include "base/text.h"
 #include "utilities/import_utilities.h"
 #include "utilities/load.h"
 #include "utilities/trajectory.h"
@@ -18,10 +21,18 @@ std::string LoaderReason(xxTrajectory& trajectory) {
 }
 }  // namespace
 
+std::string CompanionModelPath(const std::string& trajectoryPath, std::string_view extension) {
+    if (trajectoryPath.size() < 3)
+        throw std::out_of_range("The path " + trajectoryPath + " is too short to name a " +
+                                text::ToUpper(extension) + " file");
+    const std::string model = trajectoryPath.substr(0, trajectoryPath.size() - 3) + std::string(extension);
+    return FindFileIgnoringCase(model).value_or(model);
+}
+
 xxTrajectory* StartTrajectory(ISBContainerRoot* containerRoot, xxTreeRoot& tree, const std::string& type,
-                              const std::string& trajectoryPath, ISBDiagnosticsConnection* connection) {
-    xxTrajectory* trajectory =
-        ImportUtilities::CreateDefaultedTrajectory(containerRoot, tree, type, xxBondable::classType);
+                              unsigned classType, const std::string& trajectoryPath,
+                              ISBDiagnosticsConnection* connection) {
+    xxTrajectory* trajectory = ImportUtilities::CreateDefaultedTrajectory(containerRoot, tree, type, classType);
     if (!trajectory) return nullptr;
     if (trajectory->IsTrajectoryValid() && trajectory->SetCurrentFrame(1)) return trajectory;
     if (connection) {
