@@ -373,8 +373,11 @@ int xxLoadTRJ::ReadFrame(bool skip, std::int64_t start, std::int64_t& next) {
     f.forces = hasForces ? 1 : 0;
     const int blocks = 1 + (hasVelocities ? 1 : 0) + (hasForces ? 1 : 0);
     next = start + frameSize_ + (blocks - 1) * 3 * coordinateRecord_;
+    // The frame's last length word must lie in the file: a frame cut short fails here, and the
+    // coordinates of a frame only passed over are sought past instead of read.
+    if (!ok || next - 4 > fileSize_) return kStreamFailed;
     if (skip || modelAtoms_ < 1) {
-        ok = ok && skipBytes(blocks * 3 * coordinateRecord_);
+        GetIstream64().seekg(blocks * 3 * coordinateRecord_, std::ios::cur);
     } else {
         ok = ok && ReadCoordinates(positions_, false);
         if (hasVelocities) ok = ok && ReadCoordinates(velocities_, scaleVelocities_);
