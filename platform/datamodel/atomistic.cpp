@@ -170,6 +170,12 @@ xxMatter::~xxMatter() {
     m_pptForce.Forget(*this);
 }
 
+void xxMatter::InitialiseObjectToDefault() {
+    xxObject::InitialiseObjectToDefault();
+    m_pptRelativeVelocity.UnassignValue(*this);
+    m_pptForce.UnassignValue(*this);
+}
+
 void xxMatter::SetXYZ(const xxPoint3d& position) {
     xyz_ = position;
     AssignedMask() |= m_pptXYZ.Mask();

@@ -91,6 +91,9 @@ public:
 
     ~xxMatter() override;
 
+    // The detached values too.
+    void InitialiseObjectToDefault() override;
+
     xxPoint3d GetXYZ() const override { return xyz_; }
     void SetXYZ(const xxPoint3d& position) override;
     const xxPoint3d& GetVelocity() const { return velocity_; }

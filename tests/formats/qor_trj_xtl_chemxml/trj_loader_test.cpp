@@ -14,6 +14,7 @@
 
 #include "datamodel/energy_holder.h"
 #include "datamodel/iterator.h"
+#include "datamodel/self_loading.h"
 #include "datamodel/symmetry/definition.h"
 #include "datamodel/symmetry/system.h"
 #include "formats/qor_trj_xtl_chemxml/trj_loader.h"
@@ -657,6 +658,16 @@ TEST(TrjLoader, ASecondInitStartsAfresh) {
     EXPECT_EQ(loader->GetVersion(), 2002);
     ASSERT_TRUE(loader->LoadFrame(1, objects, nullptr, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(played.Atom(0).GetXYZ(), FilePosition(other, 1, 0));
+}
+
+// Self-loading class types ask for the field loader's companion; none is registered here.
+TEST(TrjLoader, WithoutAFieldLoaderThereIsNoCompanion) {
+    TrjParameters p;
+    Played played(p, {1, 2});
+    played.trajectory.SetClassTypes({xxMatter::classType, xxSelfLoadingObject::classType});
+    ASSERT_TRUE(played.trajectory.IsTrajectoryValid()) << played.trajectory.GetLoaderError();
+    EXPECT_EQ(played.Loader().Companion(), nullptr);
+    EXPECT_TRUE(played.trajectory.SetCurrentFrame(1));
 }
 
 // ---- a file beyond 4 GiB ----------------------------------------------------------------------------
