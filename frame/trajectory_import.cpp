@@ -5,6 +5,7 @@
 #include "base/file_names.h"
 #include "cfx/cfx.h"
 #include "base/text.h"
+#include "frame/component_io.h"
 #include "utilities/import_utilities.h"
 #include "utilities/load.h"
 #include "utilities/trajectory.h"
@@ -20,6 +21,16 @@ std::string LoaderReason(xxTrajectory& trajectory) {
     return load ? load->GetErrorMessage() : std::string();
 }
 }  // namespace
+
+TrajectoryImportTarget TrajectoryFileOf(ISBStream* stream, ISBDocumentRoot* root, std::string_view kind) {
+    if (!stream || !root) throw Cfx::CfxResult::WithStandardDescription(E_INVALIDARG);
+    xxTreeRoot& tree = TreeRootOf(root, Cfx::CfxResult(E_UNEXPECTED, "Failed To Import Into Document:\n"));
+    std::string path;
+    const HRESULT hr =
+        FilePathOf(stream, path, Cfx::CfxResult(E_UNEXPECTED, "Failed To Determine " + std::string(kind) + " File\n"));
+    if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_ISBFileStream);
+    return {tree, std::move(path)};
+}
 
 std::string CompanionModelPath(const std::string& trajectoryPath, std::string_view extension) {
     if (trajectoryPath.size() < 3)

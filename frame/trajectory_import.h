@@ -12,6 +12,17 @@ class xxTreeRoot;
 
 namespace cartovane {
 
+// What a trajectory import works on: the document's tree and the path of the trajectory file
+// behind the stream.
+struct TrajectoryImportTarget {
+    xxTreeRoot& tree;
+    std::string path;
+};
+// A null stream or root is E_INVALIDARG; a document that gives no tree E_UNEXPECTED "Failed To
+// Import Into Document:\n" (or its query failure); a stream with no file behind it its refusal
+// of ISBFileStream, and a failed path query E_UNEXPECTED "Failed To Determine <kind> File\n".
+TrajectoryImportTarget TrajectoryFileOf(ISBStream* stream, ISBDocumentRoot* root, std::string_view kind);
+
 // The model file beside a trajectory file: the path's last three characters replaced by
 // extension (three lower-case letters), or the one file there whose name differs from that only
 // in case. Throws std::out_of_range for a path shorter than three characters.

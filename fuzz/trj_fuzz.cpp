@@ -5,13 +5,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <unistd.h>
 
-#include "datamodel/iterator.h"
+#include "fuzz/fuzz_trajectory.h"
 #include "tests/support/trj_model.h"
-#include "utilities/frame_provider.h"
 
 namespace {
 
@@ -32,23 +30,8 @@ struct Model {
 };
 
 void Play(Model& m, const std::uint8_t* data, std::size_t size) {
-    {
-        std::ofstream out(m.trj, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-        if (!out) std::abort();
-    }
-    xxTrajectory& trajectory = m.model.Trajectory();
-    const int count = trajectory.GetNumFrames();
-    if (count < 0 || (count > 0 && !trajectory.IsTrajectoryValid())) std::abort();
-    if (count > 0) {
-        for (int frame : {1, 2, count}) (void)trajectory.SetCurrentFrame(frame);
-        if (trajectory.SetCurrentFrame(count + 1)) std::abort();
-        xxModelIterator objects(m.model.Tree(), {xxMatter::classType});
-        double energy = 0;
-        if (trajectory.GetFrameLoader()->LoadFrame(count, objects, &energy, nullptr, nullptr, nullptr, nullptr))
-            std::abort();
-    }
-    trajectory.Delete();
+    cvfuzz::PlayTrajectoryFile(m.trj, data, size, m.model.Tree(), xxMatter::classType,
+                               [&]() -> xxTrajectory& { return m.model.Trajectory(); });
 }
 
 }  // namespace

@@ -19,12 +19,9 @@ constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006E);
 
 HRESULT CMHistImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT&) {
     return Cfx::Guarded(CLSID_HistImportExport, IID_ISBImporter, [&]() -> HRESULT {
-        if (!stream || !root) throw Cfx::CfxResult::WithStandardDescription(E_INVALIDARG);
-        xxTreeRoot& tree = TreeRootOf(root, Cfx::CfxResult(E_UNEXPECTED, "Failed To Import Into Document:\n"));
-
-        std::string hisPath;
-        HRESULT hr = FilePathOf(stream, hisPath, Cfx::CfxResult(E_UNEXPECTED, "Failed To Determine HIS File\n"));
-        if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_ISBFileStream);
+        const TrajectoryImportTarget target = TrajectoryFileOf(stream, root, "HIS");
+        xxTreeRoot& tree = target.tree;
+        const std::string& hisPath = target.path;
 
         CfxComPtr<ISBDiagnosticsConnection> connection = DiagnosticsFor(*this, "HIS file importer", DiagnosticsNeed::Required);
 
@@ -34,7 +31,7 @@ HRESULT CMHistImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, con
             throw Cfx::CfxResult(kOpenFailed, Cfx::CfxFormat("Cannot open CAR file %1 during import of HIS File", {carPath}));
         // A failure of the reader stays the last error, as the reader recorded it.
         xxLoadCAR reader;
-        hr = reader.LoadCarMdfFile(car, tree, carPath, connection.Get(), true);
+        const HRESULT hr = reader.LoadCarMdfFile(car, tree, carPath, connection.Get(), true);
         if (FAILED(hr)) return hr;
 
         StartTrajectory(ContainerRoot(true), tree, "his", xxBondable::classType, hisPath, connection.Get());

@@ -17,12 +17,9 @@ constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006E);
 
 HRESULT CTRJImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT&) {
     return Cfx::Guarded(CLSID_TRJImportExport, IID_ISBImporter, [&]() -> HRESULT {
-        if (!stream || !root) throw Cfx::CfxResult::WithStandardDescription(E_INVALIDARG);
-        xxTreeRoot& tree = TreeRootOf(root, Cfx::CfxResult(E_UNEXPECTED, "Failed To Import Into Document:\n"));
-
-        std::string trjPath;
-        HRESULT hr = FilePathOf(stream, trjPath, Cfx::CfxResult(E_UNEXPECTED, "Failed To Determine TRJ File\n"));
-        if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_ISBFileStream);
+        const TrajectoryImportTarget target = TrajectoryFileOf(stream, root, "TRJ");
+        xxTreeRoot& tree = target.tree;
+        const std::string& trjPath = target.path;
 
         const std::string qorPath = CompanionModelPath(trjPath, "qor");
         std::ifstream qor(qorPath, std::ios::in | std::ios::binary);

@@ -562,6 +562,13 @@ void xxLoadTRJ::MoveMatter(xxIterator& objects, const xxTransformMatrix& m, bool
     const bool velocities = frame_.velocities != 0 && velocities_.size() == 3 * atoms;
     const bool forces = frame_.forces != 0 && forces_.size() == 3 * atoms;
     if (velocities) xxMatter::m_pptRelativeVelocity.Reserve(atoms);
+    // The frame's value of moving position p, turned with the positions; unassigned without one.
+    auto setVector = [&](const xxDetachedPropertyTemplate<xxPoint3d>& property, bool given,
+                         const std::vector<double>& buffer, xxMatter& matter, std::size_t at) {
+        if (!given) return property.UnassignValue(matter);
+        const xxPoint3d v{buffer[3 * at], buffer[3 * at + 1], buffer[3 * at + 2]};
+        property.SetValue(matter, apply ? m.TransformCartesianVector(v) : v);
+    };
     std::size_t p = 0;
     for (xxObject* object : snapshot_.Objects()) {
         if (p >= atoms) break;
@@ -572,22 +579,9 @@ void xxLoadTRJ::MoveMatter(xxIterator& objects, const xxTransformMatrix& m, bool
             continue;
         }
         const double* at = positions_.data() + 3 * p;
-        const xxPoint3d position{at[0], at[1], at[2]};
-        matter->SetXYZ(apply ? m.Apply(position) : position);
-        if (velocities) {
-            const double* v = velocities_.data() + 3 * p;
-            const xxPoint3d velocity{v[0], v[1], v[2]};
-            xxMatter::m_pptRelativeVelocity.SetValue(*matter, apply ? m.TransformCartesianVector(velocity) : velocity);
-        } else {
-            xxMatter::m_pptRelativeVelocity.UnassignValue(*matter);
-        }
-        if (forces) {
-            const double* f = forces_.data() + 3 * p;
-            const xxPoint3d force{f[0], f[1], f[2]};
-            xxMatter::m_pptForce.SetValue(*matter, apply ? m.TransformCartesianVector(force) : force);
-        } else {
-            xxMatter::m_pptForce.UnassignValue(*matter);
-        }
+        matter->SetXYZ(apply ? m.Apply({at[0], at[1], at[2]}) : xxPoint3d{at[0], at[1], at[2]});
+        setVector(xxMatter::m_pptRelativeVelocity, velocities, velocities_, *matter, p);
+        setVector(xxMatter::m_pptForce, forces, forces_, *matter, p);
         ++p;
     }
     for (const auto& [matter, point] : fixed_) matter->SetXYZ(apply ? m.Apply(point) : point);

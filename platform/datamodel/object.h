@@ -190,24 +190,24 @@ public:
 
 template <class T>
 const T& xxPropertyTemplate<T>::GetValue(const xxObject& object) const {
-    CheckOwner(object);
+    this->CheckOwner(object);
     if (!(object.AssignedMask() & this->Mask())) return default_;
     return field_(const_cast<xxObject&>(object));
 }
 template <class T>
 void xxPropertyTemplate<T>::SetValue(xxObject& object, T value) const {
-    CheckOwner(object);
+    this->CheckOwner(object);
     field_(object) = std::move(value);
     object.AssignedMask() |= this->Mask();
 }
 template <class T>
 bool xxPropertyTemplate<T>::IsAssigned(const xxObject& object) const {
-    CheckOwner(object);
+    this->CheckOwner(object);
     return (object.AssignedMask() & this->Mask()) != 0;
 }
 template <class T>
 void xxPropertyTemplate<T>::UnassignValue(xxObject& object) const {
-    CheckOwner(object);
+    this->CheckOwner(object);
     object.AssignedMask() &= ~this->Mask();
     field_(object) = default_;
 }
@@ -220,47 +220,35 @@ void xxPropertyTemplate<T>::UnassignValue(xxObject& object) const {
 // of models without them stay as small as they are. The assigned state is the object's mask bit
 // as for any template; the owning class calls Forget when an object with the bit set dies.
 template <class T>
-class xxDetachedPropertyTemplate : public xxPropertyBase {
+class xxDetachedPropertyTemplate : public xxTypedPropertyTemplate<T, xxDetachedPropertyTemplate<T>> {
 public:
-    xxDetachedPropertyTemplate(const char* name, OwnerClass owner, unsigned bit)
-        : xxPropertyBase(name, ValueTypeOf<T>(), owner, bit) {}
+    xxDetachedPropertyTemplate(const char* name, xxPropertyBase::OwnerClass owner, unsigned bit)
+        : xxTypedPropertyTemplate<T, xxDetachedPropertyTemplate<T>>(name, ValueTypeOf<T>(), owner, bit) {}
 
     const T& GetValue(const xxObject& object) const {
-        CheckOwner(object);
-        if (!(object.AssignedMask() & Mask())) return default_;
+        this->CheckOwner(object);
+        if (!(object.AssignedMask() & this->Mask())) return default_;
         const auto it = values_.find(&object);
         return it == values_.end() ? default_ : it->second;
     }
     void SetValue(xxObject& object, T value) const {
-        CheckOwner(object);
+        this->CheckOwner(object);
         values_[&object] = std::move(value);
-        object.AssignedMask() |= Mask();
+        object.AssignedMask() |= this->Mask();
     }
     bool IsAssigned(const xxObject& object) const override {
-        CheckOwner(object);
-        return (object.AssignedMask() & Mask()) != 0;
+        this->CheckOwner(object);
+        return (object.AssignedMask() & this->Mask()) != 0;
     }
     void UnassignValue(xxObject& object) const override {
-        CheckOwner(object);
-        if (!(object.AssignedMask() & Mask())) return;
-        object.AssignedMask() &= ~Mask();
+        this->CheckOwner(object);
+        if (!(object.AssignedMask() & this->Mask())) return;
+        object.AssignedMask() &= ~this->Mask();
         values_.erase(&object);
-    }
-    std::string GetFromDifferentType(const xxObject& object) const override {
-        return xxValueText::ToText(GetValue(object));
-    }
-    bool SetFromText(xxObject& object, std::string_view text) const override {
-        T value{};
-        if (!xxValueText::FromText(text, value)) return false;
-        SetValue(object, std::move(value));
-        return true;
-    }
-    void CopyValue(const xxObject& from, xxObject& to) const override {
-        if (IsAssigned(from)) SetValue(to, GetValue(from));
     }
     // Drops a dying object's value; no check of its class (it is being destroyed).
     void Forget(const xxObject& object) const {
-        if (object.AssignedMask() & Mask()) values_.erase(&object);
+        if (object.AssignedMask() & this->Mask()) values_.erase(&object);
     }
     std::size_t NumValues() const { return values_.size(); }
     // Room for that many values, so that a frame that gives them all does not regrow the table.

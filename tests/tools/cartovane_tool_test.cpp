@@ -673,10 +673,7 @@ TEST(CartovaneTool, TrjTrajectoriesPlayAndConvert) {
     cvtest::TrjParameters params;
     params.movingIds = {3, 2};
     const std::string trj = dir.Put("run.trj", cvtest::MakeTrj(params).Bytes());
-    dir.Put("run.qor",
-            "# QOR DRAVIK4 DataModel File Version 4 0\n(1 Model\n  (A C Label \"pair\")\n"
-            "  (2 Atom\n    (A C ACL \"8 O\")\n    (A D XYZ (0 0 0.125))\n  )\n"
-            "  (3 Atom\n    (A C ACL \"0 H\")\n    (A D XYZ (0 0.75 -0.5))\n  )\n)\n");
+    dir.Put("run.qor", Slurp(std::string(CARTOVANE_TEST_DATA) + "/qor_trj_xtl_chemxml/pair.qor"));
 
     ToolRun frames = Tool("frames " + trj);
     ASSERT_EQ(frames.status, 0) << frames.output;

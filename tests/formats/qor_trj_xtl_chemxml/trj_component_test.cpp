@@ -16,6 +16,7 @@
 #include "support/library_components.h"
 #include "support/recording_stream.h"
 #include "support/temp_dir.h"
+#include "support/trajectory_warnings.h"
 #include "support/trj_file.h"
 #include "utilities/trajectory.h"
 
@@ -23,21 +24,10 @@ namespace {
 
 using cvtest::TrjParameters;
 
+using cvtest::kCannotPlay;
+
 // Two atoms whose IDs (2 and 3) the TRJ file's moving list names.
-const char kQor[] =
-    "# QOR DRAVIK4 DataModel File Version 4 0\n"
-    "(1 Model\n"
-    "  (A C Label \"water\")\n"
-    "  (2 Atom\n"
-    "    (A C ACL \"8 O\")\n"
-    "    (A D XYZ (0 0 0.125))\n"
-    "  )\n"
-    "  (3 Atom\n"
-    "    (A C ACL \"0 H\")\n"
-    "    (A D XYZ (0 0.75 -0.5))\n"
-    "  )\n"
-    ")\n";
-constexpr char kCannotPlay[] = " cannot be played; only the model was imported.";
+std::string PairQor() { return cvtest::TempDir::Slurp(std::string(CARTOVANE_TEST_DATA) + "/qor_trj_xtl_chemxml/pair.qor"); }
 
 class TrjComponent : public ::testing::Test {
 protected:
@@ -60,17 +50,7 @@ protected:
     }
     std::vector<xxTrajectory*> Trajectories() { return document->Tree().ChildrenOf<xxTrajectory>(); }
     std::vector<xxAtom3d*> Atoms() { return document->Tree().DescendentsOf<xxAtom3d>(); }
-    std::vector<std::string> PlayWarnings() {
-        std::vector<std::string> out;
-        for (const host::DiagnosticMessage& m : root->Diagnostics().Messages()) {
-            EXPECT_EQ(m.source, "TRJ file importer");
-            if (m.text.find(kCannotPlay) != std::string::npos) {
-                EXPECT_EQ(m.severity, SB_DIAG_WARNING);
-                out.push_back(m.text);
-            }
-        }
-        return out;
-    }
+    std::vector<std::string> PlayWarnings() { return cvtest::PlayWarnings(*root.Get(), "TRJ file importer"); }
     static xxPoint3d Frame(int i, int k) {
         return {TrjParameters::Position(i, k, 0), TrjParameters::Position(i, k, 1), TrjParameters::Position(i, k, 2)};
     }
@@ -95,7 +75,7 @@ TEST_F(TrjComponent, ImportsTheModelBesideTheFileAndShowsFrameOne) {
         SCOPED_TRACE(c.trj + std::string(" beside ") + c.qor);
         std::filesystem::create_directories(dir.Path() / "v1.2");
         const std::string trj = dir.Put(c.trj, cvtest::MakeTrj(params).Bytes());
-        dir.Put(c.qor, kQor);
+        dir.Put(c.qor, PairQor());
         root->Diagnostics().Clear();
         ASSERT_EQ(Import(trj), S_OK) << Cfx::GetLastError().description;
         ASSERT_EQ(Atoms().size(), 2u);
@@ -131,7 +111,7 @@ TEST_F(TrjComponent, AnUnplayableTrajectoryKeepsTheModelAndSaysWhy) {
         cvtest::TrjFile file = cvtest::MakeTrj(params);
         c.damage(file);
         const std::string path = dir.Put("run.trj", file.Bytes());
-        dir.Put("run.qor", kQor);
+        dir.Put("run.qor", PairQor());
         root->Diagnostics().Clear();
         ASSERT_EQ(Import(path), S_OK) << Cfx::GetLastError().description;
         EXPECT_EQ(Atoms().size(), 2u);
@@ -152,7 +132,7 @@ TEST_F(TrjComponent, AMissingOrBadQorFileFailsTheImport) {
     EXPECT_TRUE(Trajectories().empty());
 
     // The reader's own failure, recorded by it, is the import's; what it built stays.
-    dir.Put("run.qor", std::string(kQor).substr(0, 120));
+    dir.Put("run.qor", PairQor().substr(0, 120));
     const HRESULT hr = Import(trj);
     EXPECT_TRUE(FAILED(hr));
     EXPECT_EQ(Cfx::GetLastError().hr, hr);
@@ -162,7 +142,7 @@ TEST_F(TrjComponent, AMissingOrBadQorFileFailsTheImport) {
 
 TEST_F(TrjComponent, WithoutStreamDocumentOrFilePathThereIsNothingToImport) {
     CfxComPtr<host::Model3dDocument> doc = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
-    cvtest::RecordingStream noFile(kQor);
+    cvtest::RecordingStream noFile(PairQor());
     EXPECT_EQ(Importer()->Import(nullptr, static_cast<ISBDocumentRoot*>(doc.Get()), VARIANT{}), E_INVALIDARG);
     EXPECT_EQ(Importer()->Import(&noFile, nullptr, VARIANT{}), E_INVALIDARG);
     EXPECT_TRUE(FAILED(Importer()->Import(&noFile, static_cast<ISBDocumentRoot*>(doc.Get()), VARIANT{})));
