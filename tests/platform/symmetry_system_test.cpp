@@ -492,7 +492,9 @@ TEST(LatticeOrientation, TheTrajectoryLayoutsLayTheCellFromItsFarEnd) {
         EXPECT_NEAR(along.z, c.plane ? c.cell[1] : c.cell[2], 1e-12);
         EXPECT_NEAR(inPlane.x, 0, 1e-12);
         EXPECT_GT(inPlane.y, 0);
-        if (c.plane) EXPECT_NEAR(to.TransformCartesianVector(d->GetCVector()).x, 1, 1e-12);  // the slab normal
+        if (c.plane) {
+            EXPECT_NEAR(to.TransformCartesianVector(d->GetCVector()).x, 1, 1e-12);  // the slab normal
+        }
         // Laid out in it, the definition's own vectors are where the transform put them.
         d->SetOrientationConvention(c.convention);
         d->ResetOrientation();
