@@ -9,9 +9,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "datamodel/iterator.h"
+#include "fuzz/fuzz_trajectory.h"
 #include "tests/formats/carmdf/his_support.h"
-#include "utilities/frame_provider.h"
 
 namespace {
 
@@ -38,23 +37,8 @@ struct Model {
 };
 
 void Play(Model& model, const std::uint8_t* data, std::size_t size) {
-    {
-        std::ofstream out(model.his, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-        if (!out) std::abort();
-    }
-    xxTrajectory& trajectory = model.document.Trajectory();
-    const int count = trajectory.GetNumFrames();
-    if (count < 0 || (count > 0) != trajectory.IsTrajectoryValid()) std::abort();
-    if (count > 0) {
-        for (int frame : {1, 2, count}) (void)trajectory.SetCurrentFrame(frame);
-        if (trajectory.SetCurrentFrame(count + 1)) std::abort();
-        xxModelIterator objects(model.document.Tree(), {xxBondable::classType});
-        double energy = 0;
-        if (trajectory.GetFrameLoader()->LoadFrame(count, objects, &energy, nullptr, nullptr, nullptr, nullptr))
-            std::abort();
-    }
-    trajectory.Delete();
+    cvfuzz::PlayTrajectoryFile(model.his, data, size, model.document.Tree(), xxBondable::classType,
+                               [&]() -> xxTrajectory& { return model.document.Trajectory(); });
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "formats/carmdf/his_component.h"
 #include "formats/qor_trj_xtl_chemxml/chemxml_component.h"
 #include "formats/qor_trj_xtl_chemxml/qor_component.h"
+#include "formats/qor_trj_xtl_chemxml/trj_component.h"
 #include "formats/qor_trj_xtl_chemxml/xtl_component.h"
 #include "frame/clsids.h"
 #include "frame/component_frame.h"
@@ -35,7 +36,8 @@ constexpr CCfxFactoryData ComponentFactoryTable[kComponentCount] = {
     CARTOVANE_ROW(CLSID_ARCImportExport, &CARCImportExport::CreateInstance, "ARCImportExport component", "ARCImportExport"),
     CARTOVANE_ROW(CLSID_CARImportExport, &CCARImportExport::CreateInstance, "CARImportExport component", "CARImportExport"),
     CARTOVANE_ROW(CLSID_XTLImportExport, &CXTLImportExport::CreateInstance, "XTLImportExport component", "XTLImportExport"),
-    CARTOVANE_ROW(CLSID_TRJImportExport, kNotBuilt, "TRJImportExport component", "TRJImportExport"),
+    CARTOVANE_ROW(CLSID_TRJImportExport, &CTRJImportExport::CreateInstance, "TRJImportExport component",
+                  "TRJImportExport"),
     CARTOVANE_ROW(CLSID_XSDImportExport, &XSDImportExport::CreateInstance,
                   "eXtensible Structure Document ImportExport component", "XSDImportExport"),
     CARTOVANE_ROW(CLSID_XTDImportExport, &XTDImportExport::CreateInstance,

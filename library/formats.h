@@ -27,6 +27,7 @@ inline constexpr FormatRow kFormats[] = {
     {"qor", "", "SDCartovane.QORImportExport", kAtomisticDocument},
     {"arc", "car", "SDCartovane.ARCImportExport", kAtomisticDocument},
     {"his", "car", "SDCartovane.HistImportExport", kAtomisticDocument},
+    {"trj", "qor", "SDCartovane.TRJImportExport", kAtomisticDocument},
     {"xtl", "", "SDCartovane.XTLImportExport", kAtomisticDocument},
     {"chemxml", "", "SDCartovane.ChemistryXMLImportExport", kAtomisticDocument},
     {"xsd", "", "SDCartovane.XSDImportExport", kAtomisticDocument},

@@ -7,11 +7,12 @@
 #include <string>
 
 #include "base/file_names.h"
+#include "datamodel/atomistic.h"
 #include "formats/carmdf/car_reader.h"
 #include "formats/carmdf/car_scan.h"
-#include "formats/carmdf/trajectory_import.h"
 #include "frame/clsids.h"
 #include "frame/component_io.h"
+#include "frame/trajectory_import.h"
 
 namespace cartovane {
 
@@ -30,12 +31,9 @@ std::string ModelPath(const std::string& arcPath) {
 
 HRESULT CARCImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT&) {
     return Cfx::Guarded(CLSID_ARCImportExport, IID_ISBImporter, [&]() -> HRESULT {
-        if (!stream || !root) throw Cfx::CfxResult::WithStandardDescription(E_INVALIDARG);
-        xxTreeRoot& tree = TreeRootOf(root, Cfx::CfxResult(E_UNEXPECTED, "Failed To Import Into Document:\n"));
-
-        std::string arcPath;
-        HRESULT hr = FilePathOf(stream, arcPath, Cfx::CfxResult(E_UNEXPECTED, "Failed To Determine ARC File\n"));
-        if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_ISBFileStream);
+        const TrajectoryImportTarget target = TrajectoryFileOf(stream, root, "ARC");
+        xxTreeRoot& tree = target.tree;
+        const std::string& arcPath = target.path;
 
         CfxComPtr<ISBDiagnosticsConnection> connection =
             DiagnosticsFor(*this, "ARC file importer", DiagnosticsNeed::Required);
@@ -53,10 +51,10 @@ HRESULT CARCImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const
 
         // A failure of the reader stays the last error, as the reader recorded it.
         xxLoadCAR reader;
-        hr = reader.LoadCarMdfFile(model, tree, modelPath, connection.Get(), true);
+        const HRESULT hr = reader.LoadCarMdfFile(model, tree, modelPath, connection.Get(), true);
         if (FAILED(hr)) return hr;
 
-        StartTrajectory(ContainerRoot(true), tree, "arc", arcPath, connection.Get());
+        StartTrajectory(ContainerRoot(true), tree, "arc", xxBondable::classType, arcPath, connection.Get());
         return S_OK;
     });
 }

@@ -5,45 +5,36 @@
 #include <string>
 
 #include "base/file_names.h"
+#include "datamodel/atomistic.h"
 #include "formats/carmdf/car_reader.h"
-#include "formats/carmdf/trajectory_import.h"
 #include "frame/clsids.h"
 #include "frame/component_io.h"
+#include "frame/trajectory_import.h"
 
 namespace cartovane {
 
 namespace {
 constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006E);
-
-// The CAR file of a HIS file: the path's last three characters become "car".
-std::string CompanionCar(const std::string& hisPath) {
-    if (hisPath.size() < 3) throw std::out_of_range("The path " + hisPath + " is too short to name a CAR file");
-    const std::string car = hisPath.substr(0, hisPath.size() - 3) + "car";
-    return FindFileIgnoringCase(car).value_or(car);
-}
 }  // namespace
 
 HRESULT CMHistImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT&) {
     return Cfx::Guarded(CLSID_HistImportExport, IID_ISBImporter, [&]() -> HRESULT {
-        if (!stream || !root) throw Cfx::CfxResult::WithStandardDescription(E_INVALIDARG);
-        xxTreeRoot& tree = TreeRootOf(root, Cfx::CfxResult(E_UNEXPECTED, "Failed To Import Into Document:\n"));
-
-        std::string hisPath;
-        HRESULT hr = FilePathOf(stream, hisPath, Cfx::CfxResult(E_UNEXPECTED, "Failed To Determine HIS File\n"));
-        if (FAILED(hr)) Cfx::QueryInterfaceFailure(hr, IID_ISBFileStream);
+        const TrajectoryImportTarget target = TrajectoryFileOf(stream, root, "HIS");
+        xxTreeRoot& tree = target.tree;
+        const std::string& hisPath = target.path;
 
         CfxComPtr<ISBDiagnosticsConnection> connection = DiagnosticsFor(*this, "HIS file importer", DiagnosticsNeed::Required);
 
-        const std::string carPath = CompanionCar(hisPath);
+        const std::string carPath = CompanionModelPath(hisPath, "car");
         std::ifstream car(carPath, std::ios::in | std::ios::binary);
         if (!car.is_open())
             throw Cfx::CfxResult(kOpenFailed, Cfx::CfxFormat("Cannot open CAR file %1 during import of HIS File", {carPath}));
         // A failure of the reader stays the last error, as the reader recorded it.
         xxLoadCAR reader;
-        hr = reader.LoadCarMdfFile(car, tree, carPath, connection.Get(), true);
+        const HRESULT hr = reader.LoadCarMdfFile(car, tree, carPath, connection.Get(), true);
         if (FAILED(hr)) return hr;
 
-        StartTrajectory(ContainerRoot(true), tree, "his", hisPath, connection.Get());
+        StartTrajectory(ContainerRoot(true), tree, "his", xxBondable::classType, hisPath, connection.Get());
         return S_OK;
     });
 }

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "base/byte_swap.h"
+#include "frame/binary_header.h"
 #include "datamodel/atomistic.h"
 #include "datamodel/energy_holder.h"
 #include "datamodel/symmetry/definition.h"
@@ -16,6 +17,11 @@
 const cartovane::LoaderRegistration<xxLoadHIS> xxLoadHIS::registration{"HISLoader"};
 
 namespace {
+
+using cartovane::Count;
+using cartovane::HeaderCursor;
+using cartovane::Plus;
+using cartovane::Times;
 
 constexpr std::uint64_t kVersionAt = 96;
 constexpr std::uint64_t kFlagAt = 4;           // frame 0's flag: the data of the first record
@@ -33,50 +39,6 @@ bool AtLeast(double version, double x) { return version > x || std::fabs(version
 
 // A version in the range a file of either byte order gives, clear of its bounds.
 bool PlausibleVersion(double v) { return v > 0.1 && v < 1000 && v - 0.1 > 1e-4 && 1000 - v > 1e-4; }
-
-// a * b, or nothing when it overflows.
-std::optional<std::uint64_t> Times(std::optional<std::uint64_t> a, std::uint64_t b) {
-    std::uint64_t out;
-    if (!a || __builtin_mul_overflow(*a, b, &out)) return std::nullopt;
-    return out;
-}
-std::optional<std::uint64_t> Plus(std::optional<std::uint64_t> a, std::optional<std::uint64_t> b) {
-    std::uint64_t out;
-    if (!a || !b || __builtin_add_overflow(*a, *b, &out)) return std::nullopt;
-    return out;
-}
-std::uint64_t Count(int n) { return static_cast<std::uint64_t>(n); }  // checked to be >= 0 before
-
-// Reads the header from the start of the file, keeping count of what is left of it: a count
-// whose bytes do not fit what is left is refused before anything is sized by it.
-class HeaderCursor {
-public:
-    HeaderCursor(xxFrameLoader& loader, std::uint64_t size) : loader_(loader), size_(size) {}
-
-    std::uint64_t At() const { return at_; }
-    bool Fits(std::optional<std::uint64_t> bytes) const { return bytes && *bytes <= size_ - at_; }
-
-    template <class T>
-    bool Read(T* into, std::size_t count) {
-        if (!Fits(Times(count, sizeof(T)))) return false;
-        at_ += count * sizeof(T);
-        return loader_.ReadTranslate(into, sizeof(T), count, false);
-    }
-    bool Skip(std::optional<std::uint64_t> bytes) {
-        if (!Fits(bytes)) return false;
-        at_ += *bytes;
-        std::string none;
-        return loader_.Read(none, static_cast<std::size_t>(*bytes), true);
-    }
-    bool NextRecord() { return Skip(kBetweenRecords); }
-    // A count of the header: false when negative.
-    bool ReadCount(int& count) { return Read(&count, 1) && count >= 0; }
-
-private:
-    xxFrameLoader& loader_;
-    std::uint64_t size_;
-    std::uint64_t at_ = 0;
-};
 
 }  // namespace
 

@@ -117,6 +117,10 @@ const xxPropertyTemplate<double> xxMatter::m_pptCharge("Charge", &xxMatter::Clas
 const xxPropertyTemplate<std::string> xxMatter::m_pptForcefieldType("ForcefieldType", &xxMatter::Class,
                                                                     XX_FIELD(xxMatter, forcefieldType_),
                                                                     xxPropertyBit::kForcefieldType);
+const xxDetachedPropertyTemplate<xxPoint3d> xxMatter::m_pptRelativeVelocity("RelativeVelocity", &xxMatter::Class,
+                                                                          xxPropertyBit::kRelativeVelocity);
+const xxDetachedPropertyTemplate<xxPoint3d> xxMatter::m_pptForce("Force", &xxMatter::Class, xxPropertyBit::kForce);
+// The two detached templates stay out of the table: the serialisers do not walk them.
 XX_IMPLEMENT_ABSTRACT_CLASS(xxMatter, "Matter", xxObject, 2, &xxMatter::m_pptXYZ, &xxMatter::m_pptVelocity,
                             &xxMatter::m_pptCharge, &xxMatter::m_pptForcefieldType)
 
@@ -200,6 +204,17 @@ xxRestrictable* xxRestrictablePropertyTemplate<T>::GetAsRestrictable(xxObject& o
 template class xxRestrictablePropertyTemplate<xxPoint3d>;
 
 // ---- xxMatter ---------------------------------------------------------------------------
+
+xxMatter::~xxMatter() {
+    m_pptRelativeVelocity.Forget(*this);
+    m_pptForce.Forget(*this);
+}
+
+void xxMatter::InitialiseObjectToDefault() {
+    xxObject::InitialiseObjectToDefault();
+    m_pptRelativeVelocity.UnassignValue(*this);
+    m_pptForce.UnassignValue(*this);
+}
 
 void xxMatter::SetXYZ(const xxPoint3d& position) {
     xyz_ = position;

@@ -81,6 +81,15 @@ public:
     static const xxPropertyTemplate<xxPoint3d> m_pptVelocity;
     static const xxPropertyTemplate<double> m_pptCharge;
     static const xxPropertyTemplate<std::string> m_pptForcefieldType;
+    // A trajectory frame's velocity relative to the cell and force on the object; kept beside
+    // the objects and not saved with the document (the trajectory gives them again).
+    static const xxDetachedPropertyTemplate<xxPoint3d> m_pptRelativeVelocity;
+    static const xxDetachedPropertyTemplate<xxPoint3d> m_pptForce;
+
+    ~xxMatter() override;
+
+    // The detached values too.
+    void InitialiseObjectToDefault() override;
 
     xxPoint3d GetXYZ() const override { return xyz_; }
     void SetXYZ(const xxPoint3d& position) override;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -201,27 +202,72 @@ public:
 
 template <class T>
 const T& xxPropertyTemplate<T>::GetValue(const xxObject& object) const {
-    CheckOwner(object);
+    this->CheckOwner(object);
     if (!(object.AssignedMask() & this->Mask())) return default_;
     return field_(const_cast<xxObject&>(object));
 }
 template <class T>
 void xxPropertyTemplate<T>::SetValue(xxObject& object, T value) const {
-    CheckOwner(object);
+    this->CheckOwner(object);
     field_(object) = std::move(value);
     object.AssignedMask() |= this->Mask();
 }
 template <class T>
 bool xxPropertyTemplate<T>::IsAssigned(const xxObject& object) const {
-    CheckOwner(object);
+    this->CheckOwner(object);
     return (object.AssignedMask() & this->Mask()) != 0;
 }
 template <class T>
 void xxPropertyTemplate<T>::UnassignValue(xxObject& object) const {
-    CheckOwner(object);
+    this->CheckOwner(object);
     object.AssignedMask() &= ~this->Mask();
     field_(object) = default_;
 }
 
 // The field accessor of a property template: XX_FIELD(xxMatter, forcefieldType_).
 #define XX_FIELD(Cls, member) (+[](xxObject& o) -> auto& { return static_cast<Cls&>(o).member; })
+
+// A property whose values live beside the objects rather than in them: for values few objects
+// of a class have at a time (a trajectory frame's velocities and forces), so that the objects
+// of models without them stay as small as they are. The assigned state is the object's mask bit
+// as for any template; the owning class calls Forget when an object with the bit set dies.
+template <class T>
+class xxDetachedPropertyTemplate : public xxTypedPropertyTemplate<T, xxDetachedPropertyTemplate<T>> {
+public:
+    xxDetachedPropertyTemplate(const char* name, xxPropertyBase::OwnerClass owner, unsigned bit)
+        : xxTypedPropertyTemplate<T, xxDetachedPropertyTemplate<T>>(name, ValueTypeOf<T>(), owner, bit) {}
+
+    const T& GetValue(const xxObject& object) const {
+        this->CheckOwner(object);
+        if (!(object.AssignedMask() & this->Mask())) return default_;
+        const auto it = values_.find(&object);
+        return it == values_.end() ? default_ : it->second;
+    }
+    void SetValue(xxObject& object, T value) const {
+        this->CheckOwner(object);
+        values_[&object] = std::move(value);
+        object.AssignedMask() |= this->Mask();
+    }
+    bool IsAssigned(const xxObject& object) const override {
+        this->CheckOwner(object);
+        return (object.AssignedMask() & this->Mask()) != 0;
+    }
+    void UnassignValue(xxObject& object) const override {
+        this->CheckOwner(object);
+        if (!(object.AssignedMask() & this->Mask())) return;
+        object.AssignedMask() &= ~this->Mask();
+        values_.erase(&object);
+    }
+    // Drops a dying object's value; no check of its class (it is being destroyed).
+    void Forget(const xxObject& object) const {
+        if (object.AssignedMask() & this->Mask()) values_.erase(&object);
+    }
+    std::size_t NumValues() const { return values_.size(); }
+    // Room for that many values, so that a frame that gives them all does not regrow the table.
+    void Reserve(std::size_t values) const { values_.reserve(values); }
+
+private:
+    T default_{};
+    // The library creates no threads, so the table needs no lock.
+    mutable std::unordered_map<const xxObject*, T> values_;
+};

@@ -126,14 +126,54 @@ template <> constexpr xxValueType ValueTypeOf<xxRational>() { return xxValueType
 template <> constexpr xxValueType ValueTypeOf<xxMatrix3x3>() { return xxValueType::Matrix3x3; }
 template <> constexpr xxValueType ValueTypeOf<xxColor>() { return xxValueType::Color; }
 
+// What every typed template does the same way through its own GetValue, SetValue and
+// IsAssigned (Self): the text form and the copy of a value.
+template <class T, class Self>
+class xxTypedPropertyTemplate : public xxPropertyBase {
+public:
+    using xxPropertyBase::xxPropertyBase;
+
+    std::string GetFromDifferentType(const xxObject& object) const override {
+        return xxValueText::ToText(Typed().GetValue(object));
+    }
+    bool SetFromText(xxObject& object, std::string_view text) const override {
+        T value{};
+        if (!xxValueText::FromText(text, value) || !Accepts(value)) return false;
+        Typed().SetValue(object, std::move(value));
+        return true;
+    }
+    void CopyValue(const xxObject& from, xxObject& to) const override {
+        if (Typed().IsAssigned(from)) Typed().SetValue(to, Typed().GetValue(from));
+    }
+    void SaveTyped(const xxObject& object, xxOutput& out) const override {
+        xxValueIO::Write(out, this->Name(), Typed().GetValue(object));
+    }
+    void LoadTyped(xxObject& object, xxInput& in) const override {
+        T value{};
+        xxValueIO::Read(in, this->Name(), value);
+        if (!Accepts(value)) xxValueIO::Refused(*this, xxValueText::ToText(value));
+        Typed().SetValue(object, std::move(value));
+    }
+
+protected:
+    // Whether a value read from a document may be stored.
+    virtual bool Accepts(const T&) const { return true; }
+
+private:
+    const Self& Typed() const { return static_cast<const Self&>(*this); }
+};
+
 // A property whose value lives in a field of the owning class, with its assigned state in a
 // bit of the object's assignment mask. Unassigned values read as the default.
 template <class T>
-class xxPropertyTemplate : public xxPropertyBase {
+class xxPropertyTemplate : public xxTypedPropertyTemplate<T, xxPropertyTemplate<T>> {
 public:
     using Field = T& (*)(xxObject&);
+    using OwnerClass = xxPropertyBase::OwnerClass;
     xxPropertyTemplate(const char* name, OwnerClass owner, Field field, unsigned bit, T defaultValue = T{})
-        : xxPropertyBase(name, ValueTypeOf<T>(), owner, bit), field_(field), default_(std::move(defaultValue)) {}
+        : xxTypedPropertyTemplate<T, xxPropertyTemplate<T>>(name, ValueTypeOf<T>(), owner, bit),
+          field_(field),
+          default_(std::move(defaultValue)) {}
 
     const T& GetValue(const xxObject& object) const;
     void SetValue(xxObject& object, T value) const;
@@ -141,29 +181,6 @@ public:
 
     bool IsAssigned(const xxObject& object) const override;
     void UnassignValue(xxObject& object) const override;
-    std::string GetFromDifferentType(const xxObject& object) const override {
-        return xxValueText::ToText(GetValue(object));
-    }
-    bool SetFromText(xxObject& object, std::string_view text) const override {
-        T value{};
-        if (!xxValueText::FromText(text, value) || !Accepts(value)) return false;
-        SetValue(object, std::move(value));
-        return true;
-    }
-    void CopyValue(const xxObject& from, xxObject& to) const override {
-        if (IsAssigned(from)) SetValue(to, GetValue(from));
-    }
-    void SaveTyped(const xxObject& object, xxOutput& out) const override { xxValueIO::Write(out, Name(), GetValue(object)); }
-    void LoadTyped(xxObject& object, xxInput& in) const override {
-        T value{};
-        xxValueIO::Read(in, Name(), value);
-        if (!Accepts(value)) xxValueIO::Refused(*this, xxValueText::ToText(value));
-        SetValue(object, std::move(value));
-    }
-
-protected:
-    // Whether a value read from a document may be stored.
-    virtual bool Accepts(const T&) const { return true; }
 
 private:
     Field field_;

@@ -4,7 +4,8 @@
 // may use the same range, since no object is of both.
 //
 //   chain                                 bits    templates
-//   xxMatter                              0-7     XYZ 0, Velocity 1, Charge 2, ForcefieldType 3
+//   xxMatter                              0-7     XYZ 0, Velocity 1, Charge 2, ForcefieldType 3,
+//                                                 RelativeVelocity 4, Force 5 (detached values)
 //     xxBondable                          8-11    ImportOrder 8
 //       xxAtom                            12-15   IsOutOfPlane 12, IsBackboneAtom 13
 //         xxAtom3d                        16-23   Element 16, Isotope 17, FormalCharge 18,
@@ -34,6 +35,8 @@ inline constexpr unsigned kXYZ = 0;
 inline constexpr unsigned kVelocity = 1;
 inline constexpr unsigned kCharge = 2;
 inline constexpr unsigned kForcefieldType = 3;
+inline constexpr unsigned kRelativeVelocity = 4;
+inline constexpr unsigned kForce = 5;
 
 inline constexpr unsigned kImportOrder = 8;
 

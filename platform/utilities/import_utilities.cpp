@@ -1,5 +1,7 @@
 #include "utilities/import_utilities.h"
 
+#include "datamodel/atomistic.h"
+
 namespace ImportUtilities {
 
 xxTrajectory* CreateDefaultedTrajectory(ISBContainerRoot* containerRoot, xxTreeRoot& tree, const std::string& type,
@@ -11,5 +13,7 @@ xxTrajectory* CreateDefaultedTrajectory(ISBContainerRoot* containerRoot, xxTreeR
     trajectory.SetClassTypes({classType});
     return &trajectory;
 }
+
+unsigned Mattertype(const xxTreeRoot*) { return xxMatter::classType; }
 
 }  // namespace ImportUtilities

@@ -13,4 +13,8 @@ namespace ImportUtilities {
 xxTrajectory* CreateDefaultedTrajectory(ISBContainerRoot* containerRoot, xxTreeRoot& tree, const std::string& type,
                                         unsigned classType);
 
+// The class type a trajectory over the tree moves: matter, for the atomistic trees (the same
+// objects as bondables there; pi systems and dummies included).
+unsigned Mattertype(const xxTreeRoot* tree);
+
 }  // namespace ImportUtilities

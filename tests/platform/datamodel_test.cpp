@@ -352,6 +352,42 @@ TEST(Properties, EveryTemplateOfAClassChainHasItsOwnBit) {
     }
 }
 
+// A frame's relative velocity and force live beside the atom: the atom stays as small as it is,
+// and what it had goes with it.
+TEST(Properties, DetachedValuesAreAssignedUnassignedAndForgottenWithTheirObject) {
+    const std::size_t before = xxMatter::m_pptForce.NumValues();
+    const std::size_t velocitiesBefore = xxMatter::m_pptRelativeVelocity.NumValues();
+    {
+        xxAtom3d atom("C"), other("O");
+        for (const auto* p : {&xxMatter::m_pptRelativeVelocity, &xxMatter::m_pptForce}) {
+            SCOPED_TRACE(p->Name());
+            EXPECT_FALSE(p->IsAssigned(atom));
+            EXPECT_EQ(p->GetValue(atom), xxPoint3d{});
+            p->SetValue(atom, {1, 2, 3});
+            p->SetValue(other, {4, 5, 6});
+            EXPECT_TRUE(p->IsAssigned(atom));
+            EXPECT_EQ(p->GetValue(atom), (xxPoint3d{1, 2, 3}));
+            EXPECT_EQ(p->GetValue(other), (xxPoint3d{4, 5, 6}));
+            EXPECT_EQ(p->GetFromDifferentType(atom), xxValueText::ToText(xxPoint3d{1, 2, 3}));
+            p->UnassignValue(atom);
+            EXPECT_FALSE(p->IsAssigned(atom));
+            EXPECT_EQ(p->GetValue(atom), xxPoint3d{});
+            ASSERT_TRUE(p->SetFromText(atom, "7,8,9"));
+            EXPECT_EQ(p->GetValue(atom), (xxPoint3d{7, 8, 9}));
+        }
+        // Neither takes a bit another template of the chain has, nor goes into a saved document.
+        for (const xxPropertyBase* p : atom.PropertyTemplates()) {
+            EXPECT_NE(p->Bit(), xxMatter::m_pptRelativeVelocity.Bit()) << p->Name();
+            EXPECT_NE(p->Bit(), xxMatter::m_pptForce.Bit()) << p->Name();
+        }
+        other.InitialiseObjectToDefault();
+        EXPECT_FALSE(xxMatter::m_pptForce.IsAssigned(other));
+        EXPECT_EQ(xxMatter::m_pptForce.NumValues(), before + 1);
+    }
+    EXPECT_EQ(xxMatter::m_pptForce.NumValues(), before);
+    EXPECT_EQ(xxMatter::m_pptRelativeVelocity.NumValues(), velocitiesBefore);
+}
+
 TEST(Properties, AtomTemplatesComeBasesFirst) {
     xxAtom3d atom("C");
     std::vector<std::string> names;

@@ -400,7 +400,7 @@ TEST(LatticeOrientation, TransformsLayTheLatticeAlongTheNamedAxes) {
         const char* axes;
         int convention;
     };
-    const Case cases[] = {{"zyx", 0},  {"xyz", 3},  {"yxz", 6},  {"zxy", 9},  {"xzy", 12}, {"yzx", 15},
+    const Case cases[] = {{"xyz", 3},  {"yxz", 6},  {"zxy", 9},  {"xzy", 12}, {"yzx", 15},
                           {"xy", 19},  {"yx", 20},  {"xz", 22},  {"zx", 24},  {"yz", 26},  {"zy", 28}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.axes);
@@ -441,6 +441,7 @@ TEST(LatticeOrientation, TransformsLayTheLatticeAlongTheNamedAxes) {
         EXPECT_NEAR(d->GetB(), 4, 1e-12);
     }
     EXPECT_EQ(xxLatticeOrientation::FromAxisOrder("XYZ"), 3);
+    EXPECT_EQ(xxLatticeOrientation::FromAxisOrder("zyx"), 0);
     EXPECT_EQ(xxLatticeOrientation::FromAxisOrder("xxz"), std::nullopt);
 
     xxSpaceGroup space;
@@ -448,6 +449,97 @@ TEST(LatticeOrientation, TransformsLayTheLatticeAlongTheNamedAxes) {
     EXPECT_EQ(Thrown([&] { space.GetTransformationToOrientation(19); }).Hr(), E_INVALIDARG);
     EXPECT_EQ(Thrown([&] { plane.SetOrientationConvention(3); }).Hr(), E_INVALIDARG);
     EXPECT_EQ(Thrown([&] { space.SetOrientationConvention(7); }).Hr(), E_INVALIDARG);
+}
+
+// Conventions 0 and 29 lay the cell out as MD trajectories store it: 0 puts c along +z and b in
+// the yz plane toward +y; 29 puts a plane cell's b along +z and a in the yz plane toward +y.
+TEST(LatticeOrientation, TheTrajectoryLayoutsLayTheCellFromItsFarEnd) {
+    struct Case {
+        const char* name;
+        int convention;
+        bool plane;
+        std::array<double, 6> cell;  // a, b, c (plane: a, b), angles in degrees
+    };
+    const Case cases[] = {
+        {"0, orthogonal", 0, false, {3, 4, 5, 90, 90, 90}},
+        {"0, triclinic", 0, false, {3, 4, 5, 80, 85, 95}},
+        {"0, obtuse", 0, false, {6, 5, 4, 110, 100, 120}},
+        {"29, rectangular", 29, true, {3, 4, 0, 90, 90, 90}},
+        {"29, oblique", 29, true, {3, 4, 0, 90, 90, 110}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<xxSymmetryDefinition> d;
+        if (c.plane) {
+            auto g = std::make_unique<xxPlaneGroup>();
+            g->SetCellParameters(c.cell[0], c.cell[1], c.cell[5] * kDegree, false);
+            d = std::move(g);
+        } else {
+            auto g = std::make_unique<xxSpaceGroup>();
+            g->SetCellParameters(c.cell[0], c.cell[1], c.cell[2], c.cell[3] * kDegree, c.cell[4] * kDegree,
+                                 c.cell[5] * kDegree, false);
+            d = std::move(g);
+        }
+        const xxTransformMatrix to = d->GetTransformationToOrientation(c.convention);
+        EXPECT_TRUE((d->GetTransformationFromOrientation(c.convention) * to).IsIdentity(1e-12));
+        EXPECT_NEAR(to.Determinant(), 1, 1e-12);
+        const xxPoint3d a = to.TransformCartesianVector(d->GetAVector());
+        const xxPoint3d b = to.TransformCartesianVector(d->GetBVector());
+        const xxPoint3d along = c.plane ? b : to.TransformCartesianVector(d->GetCVector());
+        const xxPoint3d inPlane = c.plane ? a : b;
+        EXPECT_NEAR(along.x, 0, 1e-12);
+        EXPECT_NEAR(along.y, 0, 1e-12);
+        EXPECT_NEAR(along.z, c.plane ? c.cell[1] : c.cell[2], 1e-12);
+        EXPECT_NEAR(inPlane.x, 0, 1e-12);
+        EXPECT_GT(inPlane.y, 0);
+        if (c.plane) {
+            EXPECT_NEAR(to.TransformCartesianVector(d->GetCVector()).x, 1, 1e-12);  // the slab normal
+        }
+        // Laid out in it, the definition's own vectors are where the transform put them.
+        d->SetOrientationConvention(c.convention);
+        d->ResetOrientation();
+        ExpectNear(d->GetAVector(), a, 1e-12);
+        ExpectNear(d->GetBVector(), b, 1e-12);
+        EXPECT_TRUE(d->GetTransformationToOrientation(c.convention).IsIdentity(1e-12));
+    }
+    xxSpaceGroup space;
+    xxPlaneGroup plane;
+    EXPECT_EQ(Thrown([&] { space.GetTransformationToOrientation(29); }).Hr(), E_INVALIDARG);
+    EXPECT_EQ(Thrown([&] { plane.SetOrientationConvention(0); }).Hr(), E_INVALIDARG);
+    EXPECT_EQ(xxLatticeOrientation::Dimension(29), 2);
+}
+
+TEST(SymmetryUtility, CellParametersOfVectorsAreTheLengthsAndAnglesSetCellParametersTakes) {
+    xxSpaceGroup g;
+    g.SetCellParameters(3, 4, 5, 80 * kDegree, 85 * kDegree, 95 * kDegree, false);
+    const auto p = xxSymmetryUtility::Get3DCellParametersFromVectors(g.GetAVector(), g.GetBVector(), g.GetCVector());
+    EXPECT_NEAR(p.a, 3, 1e-12);
+    EXPECT_NEAR(p.b, 4, 1e-12);
+    EXPECT_NEAR(p.c, 5, 1e-12);
+    EXPECT_NEAR(p.alpha, 80 * kDegree, 1e-12);
+    EXPECT_NEAR(p.beta, 85 * kDegree, 1e-12);
+    EXPECT_NEAR(p.gamma, 95 * kDegree, 1e-12);
+    const auto q = xxSymmetryUtility::Get2DCellParametersFromVectors({0, 3, 0}, {0, 3, 3});
+    EXPECT_NEAR(q.a, 3, 1e-12);
+    EXPECT_NEAR(q.b, std::sqrt(18.0), 1e-12);
+    EXPECT_NEAR(q.gamma, 45 * kDegree, 1e-12);
+    // Zero vectors give no angle, which every cell refuses.
+    const auto zero = xxSymmetryUtility::Get3DCellParametersFromVectors({}, {}, {});
+    EXPECT_EQ(zero.a, 0);
+    EXPECT_TRUE(std::isnan(zero.alpha));
+    EXPECT_EQ(Thrown([&] { g.SetCellParameters(zero.a, zero.b, zero.c, zero.alpha, zero.beta, zero.gamma, false); }).Hr(),
+              E_INVALIDARG);
+}
+
+TEST(SymmetryDefinition, VectorVelocitiesAreKeptAsGiven) {
+    xxSpaceGroup g;
+    EXPECT_EQ(g.GetVector1Velocity(), xxPoint3d{});
+    g.SetVector1Velocity({1, 2, 3});
+    g.SetVector2Velocity({4, 5, 6});
+    g.SetVector3Velocity({7, 8, 9});
+    EXPECT_EQ(g.GetVector1Velocity(), (xxPoint3d{1, 2, 3}));
+    EXPECT_EQ(g.GetVector2Velocity(), (xxPoint3d{4, 5, 6}));
+    EXPECT_EQ(g.GetVector3Velocity(), (xxPoint3d{7, 8, 9}));
 }
 
 // A two-fold axis along b lies along z when the lattice is laid out "yzx": the build reads the
@@ -611,6 +703,12 @@ TEST(SymmetryImages, TheModelIteratorLeavesOutOnlyTheImagesMadeOnDemand) {
     std::vector<xxObject*> walked;
     while (xxObject* o = it.GetNext()) walked.push_back(o);
     EXPECT_EQ(walked, held);
+    // The system's own walk gives the same choice.
+    const std::vector<xxObject*> all = m.system.Iterator(xxAtom::classType, xxSymmetrySystem::kAll);
+    const std::vector<xxObject*> heldOnly = m.system.Iterator(xxAtom::classType, xxSymmetrySystem::kAll, false);
+    EXPECT_EQ(all.size(), heldOnly.size() + 1);
+    EXPECT_EQ(std::count(heldOnly.begin(), heldOnly.end(), made), 0);
+    EXPECT_EQ(std::count(all.begin(), all.end(), made), 1);
 
     // Moving a parent and synchronising brings the made image along.
     na.SetXYZ({0.5, 0, 0});

@@ -16,6 +16,7 @@
 
 #include "library/formats.h"
 #include "support/temp_dir.h"
+#include "support/trj_file.h"
 #include "support/unwritable_file.h"
 
 namespace {
@@ -720,6 +721,47 @@ TEST(CartovaneTool, ArcImportsConvert) {
     EXPECT_NE(toArc.output.find("cannot export " + arcOut + ": No such interface supported"), std::string::npos)
         << toArc.output;
     EXPECT_FALSE(std::filesystem::exists(arcOut));
+}
+
+// A TRJ file with its QOR model beside it: every frame's time, step, energies and temperature;
+// the model after a frame; a trajectory document that takes the TRJ file along and plays the
+// same frames; no TRJ exporter.
+TEST(CartovaneTool, TrjTrajectoriesPlayAndConvert) {
+    cvtest::TempDir dir;
+    cvtest::TrjParameters params;
+    params.movingIds = {3, 2};
+    const std::string trj = dir.Put("run.trj", cvtest::MakeTrj(params).Bytes());
+    dir.Put("run.qor", Slurp(std::string(CARTOVANE_TEST_DATA) + "/qor_trj_xtl_chemxml/pair.qor"));
+
+    ToolRun frames = Tool("frames " + trj);
+    ASSERT_EQ(frames.status, 0) << frames.output;
+    const std::vector<std::string> lines = LinesFrom(frames.output, "frame ");
+    ASSERT_EQ(lines.size(), 3u) << frames.output;
+    EXPECT_EQ(lines[1].rfind("frame 2 time 10.0000 step 10.0000 energy -101.0000 TotalEnergy -101.0000 "
+                             "KineticEnergy 51.0000 PotentialEnergy 1.2500 ", 0), 0u) << lines[1];
+    EXPECT_NE(lines[1].find(" Temperature 301.0000"), std::string::npos) << lines[1];
+    EXPECT_NE(frames.output.find(trj + " trajectory \"trj\" frames 3"), std::string::npos) << frames.output;
+
+    ToolRun shown = Tool("show " + trj + " --frame 3 --json");
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    const nlohmann::json doc = nlohmann::json::parse(shown.output);
+    EXPECT_EQ(doc["trajectory"]["frame"], 3);
+    EXPECT_EQ(doc["trajectory"]["time"], 20.0);
+
+    const std::string xtd = dir.File("copy.xtd");
+    ToolRun toXtd = Tool("convert " + trj + " " + xtd);
+    ASSERT_EQ(toXtd.status, 0) << toXtd.output;
+    EXPECT_EQ(Slurp(dir.File("copy.trj")), Slurp(trj));
+    ToolRun again = Tool("frames " + xtd);
+    ASSERT_EQ(again.status, 0) << again.output;
+    EXPECT_EQ(LinesFrom(again.output, "frame "), lines);
+
+    const std::string out = dir.File("exported.trj");
+    ToolRun toTrj = Tool("convert " + trj + " " + out);
+    EXPECT_NE(toTrj.status, 0);
+    EXPECT_NE(toTrj.output.find("cannot export " + out + ": No such interface supported"), std::string::npos)
+        << toTrj.output;
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tools/cartovane/show.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -12,7 +13,10 @@
 
 #include "base/text.h"
 #include "com/oleauto.h"
+#include "datamodel/atomistic.h"
 #include "datamodel/describe.h"
+#include "datamodel/symmetry/definition.h"
+#include "datamodel/symmetry/system.h"
 #include "tools/cartovane/output.h"
 
 namespace cartovane::tool {
@@ -132,6 +136,26 @@ void ObjectJson(JsonWriter& json, const xxObject& object) {
         json.Integers(d.members);
         json.Key("center");
         OptionalId(json, d.center);
+    }
+    // A trajectory frame's values kept beside the objects: the cell's change and the matter's
+    // velocities relative to it and forces.
+    if (const auto* system = object.As<xxSymmetrySystem>()) {
+        const xxSymmetryDefinition& definition = system->GetSymmetryDefinition();
+        const xxPoint3d velocities[] = {definition.GetVector1Velocity(), definition.GetVector2Velocity(),
+                                        definition.GetVector3Velocity()};
+        if (std::any_of(std::begin(velocities), std::end(velocities), [](const xxPoint3d& v) { return v != xxPoint3d{}; })) {
+            json.Key("vectorVelocities");
+            json.BeginArray();
+            for (const xxPoint3d& v : velocities) json.Point(v);
+            json.EndArray();
+        }
+    }
+    if (object.IsA(xxMatter::classType)) {
+        for (const auto* detached : {&xxMatter::m_pptRelativeVelocity, &xxMatter::m_pptForce}) {
+            if (!detached->IsAssigned(object)) continue;
+            json.Key(detached == &xxMatter::m_pptForce ? "force" : "relativeVelocity");
+            json.Point(detached->GetValue(object));
+        }
     }
     json.Key("children");
     json.BeginArray();

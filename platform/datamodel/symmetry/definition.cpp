@@ -1,5 +1,6 @@
 #include "datamodel/symmetry/definition.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -179,9 +180,26 @@ std::string_view xxLatticeOrientation::AxisOrder(int convention) {
     return {};
 }
 
-int xxLatticeOrientation::Dimension(int convention) { return static_cast<int>(AxisOrder(convention).size()) % 4; }
+int xxLatticeOrientation::Dimension(int convention) {
+    if (convention == kPlaneBAlongZ) return 2;
+    return static_cast<int>(AxisOrder(convention).size()) % 4;
+}
 
-xxMatrix3 xxLatticeOrientation::Frame(int convention) {
+xxMatrix3 xxLatticeOrientation::Layout(int convention, const xxCell& standard) {
+    const xxMatrix3& m = standard.GetFractionalToCartesian();
+    if (convention == kCAlongZ) {
+        const double a = standard.GetA(), b = standard.GetB(), c = standard.GetC();
+        const double ca = std::cos(standard.GetAlpha()), sa = std::sin(standard.GetAlpha());
+        const double cb = std::cos(standard.GetBeta()), cg = std::cos(standard.GetGamma());
+        const double ay = a * (cg - ca * cb) / sa, az = a * cb;
+        const double ax = std::sqrt(std::max(0.0, a * a - ay * ay - az * az));
+        return xxMatrix3::FromColumns({ax, ay, az}, {0, b * sa, b * ca}, {0, 0, c});
+    }
+    if (convention == kPlaneBAlongZ) {
+        // The slab normal (the standard cell's third vector, of unit length) goes to +x.
+        const double a = standard.GetA(), b = standard.GetB(), g = standard.GetGamma();
+        return xxMatrix3::FromColumns({0, a * std::sin(g), a * std::cos(g)}, {0, 0, b}, {standard.GetC(), 0, 0});
+    }
     const std::string_view axes = AxisOrder(convention);
     if (axes.empty())
         throw Cfx::CfxResult(E_INVALIDARG, "There is no lattice orientation convention " + Int(convention) + ".");
@@ -191,7 +209,31 @@ xxMatrix3 xxLatticeOrientation::Frame(int convention) {
         return v;
     };
     const xxVector3 x = unit(axes[0]), y = unit(axes[1]);
-    return xxMatrix3::FromColumns(x, y, x.Cross(y));
+    return xxMatrix3::FromColumns(x, y, x.Cross(y)) * m;
+}
+
+// ---- cell parameters of vectors ----------------------------------------------------------
+
+namespace {
+double Angle(const xxVector3& u, const xxVector3& v) {
+    if (u.Length() == 0 || v.Length() == 0) return std::numeric_limits<double>::quiet_NaN();
+    return std::atan2(u.Cross(v).Length(), u.Dot(v));
+}
+}  // namespace
+
+xxSymmetryUtility::CellParameters3D xxSymmetryUtility::Get3DCellParametersFromVectors(const xxPoint3d& a,
+                                                                                      const xxPoint3d& b,
+                                                                                      const xxPoint3d& c) {
+    using xxSymmetryConvert::ToVector;
+    const xxVector3 va = ToVector(a), vb = ToVector(b), vc = ToVector(c);
+    return {va.Length(), vb.Length(), vc.Length(), Angle(vb, vc), Angle(va, vc), Angle(va, vb)};
+}
+
+xxSymmetryUtility::CellParameters2D xxSymmetryUtility::Get2DCellParametersFromVectors(const xxPoint3d& a,
+                                                                                      const xxPoint3d& b) {
+    using xxSymmetryConvert::ToVector;
+    const xxVector3 va = ToVector(a), vb = ToVector(b);
+    return {va.Length(), vb.Length(), Angle(va, vb)};
 }
 
 // ---- elements ------------------------------------------------------------------------
@@ -343,9 +385,10 @@ void xxSymmetryDefinition::CheckConvention(int convention) const {
     if (d == 0)
         throw Cfx::CfxResult(E_INVALIDARG, "There is no lattice orientation convention " + Int(convention) + ".");
     const int own = GetDimension();
+    const std::string_view axes = xxLatticeOrientation::AxisOrder(convention);
     if (own != 0 && d != own)
         throw Cfx::CfxResult(E_INVALIDARG, "The lattice orientation convention \"" +
-                                               std::string(xxLatticeOrientation::AxisOrder(convention)) + "\" is for " +
+                                               (axes.empty() ? Int(convention) : std::string(axes)) + "\" is for " +
                                                (d == 3 ? "three" : "two") + "-dimensional cells; this group is " +
                                                (own == 3 ? "three" : "two") + "-dimensional.");
 }
@@ -359,7 +402,7 @@ void xxSymmetryDefinition::ResetOrientation() { SetStandardCell(StandardCellFrom
 
 xxMatrix3 xxSymmetryDefinition::LayoutRotation(int convention) const {
     CheckConvention(convention);
-    const xxMatrix3 target = xxLatticeOrientation::Frame(convention) * StandardCellFromParameters().GetFractionalToCartesian();
+    const xxMatrix3 target = xxLatticeOrientation::Layout(convention, StandardCellFromParameters());
     return target * cell_.GetCartesianToFractional();
 }
 
@@ -396,7 +439,7 @@ void xxSymmetryDefinition::CheckCellFitsGroup() const {
 }
 
 void xxSymmetryDefinition::SetStandardCell(const xxCell& standardCell, bool updateImages) {
-    const xxMatrix3 laid = xxLatticeOrientation::Frame(convention_) * standardCell.GetFractionalToCartesian();
+    const xxMatrix3 laid = xxLatticeOrientation::Layout(convention_, standardCell);
     SetCellAsIs(xxCell::FromVectors(laid.Column(0), laid.Column(1), laid.Column(2)), updateImages);
 }
 

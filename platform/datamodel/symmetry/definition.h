@@ -36,21 +36,43 @@ inline xxPoint3d ToPoint(const xxVector3& v) { return {v[0], v[1], v[2]}; }
 // The axis order names the axis of a, then the axis of the plane that holds b (then the axis c
 // leans to): "xyz" puts a along x and b in the xy plane. The third direction always completes a
 // right-handed set, so every convention is a proper rotation of every other.
+//
+// Two conventions are laid out from the other end, as MD trajectory files store their cells:
+// 0 (named "zyx") puts c along +z and b in the yz plane toward +y, a completing a right-handed
+// set; 29 (a plane convention without a name) puts b along +z and a in the yz plane toward +y,
+// the slab normal along +x. Where they put a (or, for 29, the normal) depends on the cell's
+// angles, so they are no fixed turn of the standard layout.
 namespace xxLatticeOrientation {
 inline constexpr int kZYX = 0, kXYZ = 3, kYXZ = 6, kZXY = 9, kXZY = 12, kYZX = 15;
 inline constexpr int kXY = 19, kYX = 20, kXZ = 22, kZX = 24, kYZ = 26, kZY = 28;
+inline constexpr int kCAlongZ = kZYX;     // c along z, b in the yz plane
+inline constexpr int kPlaneBAlongZ = 29;  // plane b along z, a in the yz plane
 
 // "xyz" -> 3, "yx" -> 20, ...; letter case is ignored; nullopt for anything else.
 std::optional<int> FromAxisOrder(std::string_view axes);
-// "xyz" for 3; empty for a value that is no convention.
+// "xyz" for 3; empty for a value that is no convention and for 29.
 std::string_view AxisOrder(int convention);
-// 3 for the three-letter conventions, 2 for the two-letter ones, 0 for anything else.
+// 3 for the three-letter conventions, 2 for the two-letter ones and 29, 0 for anything else.
 int Dimension(int convention);
-// The rotation taking the standard layout ("xyz", "xy": a along x, b in the xy plane) to the
-// convention's; its columns are where x, y and z go. Throws CfxResult E_INVALIDARG for an
-// unknown convention.
-xxMatrix3 Frame(int convention);
+// The lattice vectors (columns) of a cell given in the standard layout ("xyz", "xy": a along x,
+// b in the xy plane), laid out in the convention. Throws CfxResult E_INVALIDARG for an unknown
+// convention.
+xxMatrix3 Layout(int convention, const xxCell& standardCell);
 }  // namespace xxLatticeOrientation
+
+// Cell parameters of lattice vectors, angles in radians as SetCellParameters takes them.
+namespace xxSymmetryUtility {
+struct CellParameters3D {
+    double a, b, c, alpha, beta, gamma;
+};
+struct CellParameters2D {
+    double a, b, gamma;
+};
+// The lengths and the angles between the vectors (alpha between b and c, beta between a and c,
+// gamma between a and b). A zero vector has length 0 and angles NaN, which every cell refuses.
+CellParameters3D Get3DCellParametersFromVectors(const xxPoint3d& a, const xxPoint3d& b, const xxPoint3d& c);
+CellParameters2D Get2DCellParametersFromVectors(const xxPoint3d& a, const xxPoint3d& b);
+}  // namespace xxSymmetryUtility
 
 // The lattice representation (as xxSymmetryDefinition::GetLatticeRepresentation numbers it) of
 // a database setting.
@@ -161,6 +183,14 @@ public:
     xxTransformMatrix GetTransformationToOrientation(int convention) const;
     xxTransformMatrix GetTransformationFromOrientation(int convention) const;
 
+    // ---- how the lattice vectors change with time (a trajectory frame's), zero until set ----
+    void SetVector1Velocity(const xxPoint3d& v) { vectorVelocities_[0] = v; }
+    void SetVector2Velocity(const xxPoint3d& v) { vectorVelocities_[1] = v; }
+    void SetVector3Velocity(const xxPoint3d& v) { vectorVelocities_[2] = v; }
+    const xxPoint3d& GetVector1Velocity() const { return vectorVelocities_[0]; }
+    const xxPoint3d& GetVector2Velocity() const { return vectorVelocities_[1]; }
+    const xxPoint3d& GetVector3Velocity() const { return vectorVelocities_[2]; }
+
     // ---- cell ----
     const xxCell& GetCell() const { return cell_; }
     double GetA() const { return cell_.GetA(); }
@@ -239,6 +269,7 @@ private:
     int centering_ = 0;
     int latticeRepresentation_ = 0;
     double ranges_[3][2] = {{0, 1}, {0, 1}, {0, 1}};
+    std::array<xxPoint3d, 3> vectorVelocities_{};
     xxSymmetrySystem* system_ = nullptr;
 
     mutable std::map<std::array<int, 4>, std::unique_ptr<xxSymmetryElement>> elements_;

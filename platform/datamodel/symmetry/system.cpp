@@ -838,7 +838,7 @@ std::vector<xxObject*> xxSymmetrySystem::GetSymmetryImages(const xxObject& paren
     return link ? link->images : std::vector<xxObject*>{};
 }
 
-std::vector<xxObject*> xxSymmetrySystem::Iterator(unsigned type, int mode) const {
+std::vector<xxObject*> xxSymmetrySystem::Iterator(unsigned type, int mode, bool madeOnDemand) const {
     if (mode < kParents || mode > kAll)
         throw Cfx::CfxResult(E_INVALIDARG, "There is no symmetry iterator mode " + std::to_string(mode) + ".");
     std::vector<xxObject*> out;
@@ -854,6 +854,8 @@ std::vector<xxObject*> xxSymmetrySystem::Iterator(unsigned type, int mode) const
         bool take = false;
         if (!link) {
             take = mode == kParents || mode == kParentsAndSymmetryImages || mode == kAll;
+        } else if (!madeOnDemand && link->madeOnDemand) {
+            take = false;
         } else {
             const bool periodic = IsLatticeShift(*link->element);
             switch (mode) {

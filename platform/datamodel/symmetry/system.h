@@ -174,7 +174,9 @@ public:
     std::vector<xxObject*> GetSymmetryImages(const xxObject& parent) const;
     // The objects below the system, depth first in child order, that IsA type (0: any) and
     // match the mode (kParents ... kAll). Throws CfxResult E_INVALIDARG for another mode.
-    std::vector<xxObject*> Iterator(unsigned type, int mode) const;
+    // Without madeOnDemand only the objects the model holds: the images the system made for
+    // display are left out, so the walk meets what a model iterator meets.
+    std::vector<xxObject*> Iterator(unsigned type, int mode, bool madeOnDemand = true) const;
 
     // Moves every image made on demand to where its element puts its parent now.
     void SynchronizeImages();

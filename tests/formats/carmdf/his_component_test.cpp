@@ -16,13 +16,14 @@
 #include "support/host_doubles.h"
 #include "support/library_components.h"
 #include "support/temp_dir.h"
+#include "support/trajectory_warnings.h"
 
 namespace {
 
 using cvtest::HisParameters;
 
 constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006E);
-constexpr char kCannotPlay[] = " cannot be played; only the model was imported.";
+using cvtest::kCannotPlay;
 
 class HisComponent : public ::testing::Test {
 protected:
@@ -53,17 +54,7 @@ protected:
     std::vector<xxTrajectory*> Trajectories() { return document->Tree().ChildrenOf<xxTrajectory>(); }
     std::vector<xxAtom3d*> Atoms() { return document->Tree().DescendentsOf<xxAtom3d>(); }
     // The warnings about the trajectory that were posted.
-    std::vector<std::string> PlayWarnings() {
-        std::vector<std::string> out;
-        for (const host::DiagnosticMessage& m : root->Diagnostics().Messages()) {
-            EXPECT_EQ(m.source, "HIS file importer");
-            if (m.text.find(kCannotPlay) != std::string::npos) {
-                EXPECT_EQ(m.severity, SB_DIAG_WARNING);
-                out.push_back(m.text);
-            }
-        }
-        return out;
-    }
+    std::vector<std::string> PlayWarnings() { return cvtest::PlayWarnings(*root.Get(), "HIS file importer"); }
 
     cvtest::TempDir dir;
     HisParameters params;

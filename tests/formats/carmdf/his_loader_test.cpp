@@ -463,8 +463,8 @@ TEST(HisLoader, TheOrientationOfTheCellMovesPositionsAndVelocitiesWhenItTurns) {
     HisParameters params;
     params.frames = 2;
     Played p(params, cvtest::MakeHis(params).writer.Bytes());
-    // A cell laid out "zyx": the file's "xyz" coordinates must be turned into it.
-    p.System()->GetSymmetryDefinition().SetOrientationConvention(xxLatticeOrientation::kZYX);
+    // A cell laid out "yzx": the file's "xyz" coordinates must be turned into it.
+    p.System()->GetSymmetryDefinition().SetOrientationConvention(xxLatticeOrientation::kYZX);
     ASSERT_TRUE(p.trajectory.SetCurrentFrame(2));
     const xxTransformMatrix orientation = p.System()->GetSymmetryDefinition().GetTransformationFromOrientation(3);
     ASSERT_FALSE(orientation.IsTranslation(true));
