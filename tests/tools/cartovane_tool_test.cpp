@@ -299,20 +299,23 @@ TEST(CartovaneTool, QorFilesConvertThroughXsdToTheSameFile) {
     EXPECT_EQ(json["document"]["name"], "pair") << show.output;  // the model's label
 }
 
-// The bundled polymer: repeat units with their head and tail atoms, the charge group with its
-// members and centre, the surface with its mesh, in both forms of show.
+// The bundled polymer: its cell and group, repeat units with their head and tail atoms, the charge
+// group with its members and centre, the surface with its mesh, the symmetry child, in both forms
+// of show.
 TEST(CartovaneTool, ShowPrintsRepeatUnitsChargeGroupsAndSurfaces) {
     const std::string example = std::string(CARTOVANE_TEST_DATA) + "/../../examples/polymer_chain.qor";
     ToolRun text = Tool("show " + example);
     ASSERT_EQ(text.status, 0) << text.output;
-    for (const char* line : {"  MultiScaleRepeatUnit \"EO1\" #1 head #2 tail #3\n",
-                             "    ChargeGroup #0 members #2 #3 center #3\n",
-                             "  LegacySurfaceObject \"patch\" #19 mesh 4 vertices 2 triangles color (0 0 255 128)\n"})
+    for (const char* line : {"    MultiScaleRepeatUnit \"EO1\" #1 head #2 tail #3\n",
+                             "      ChargeGroup #0 members #2 #3 center #3\n",
+                             "    LegacySurfaceObject \"patch\" #19 mesh 4 vertices 2 triangles color (0 0 255 128)\n"})
         EXPECT_NE(text.output.find(line), std::string::npos) << line << text.output;
     ToolRun json = Tool("show --json " + example);
     ASSERT_EQ(json.status, 0) << json.output;
-    const nlohmann::json document = nlohmann::json::parse(json.output)["document"];
-    const nlohmann::json& unit = document["children"][0];
+    const nlohmann::json parsed = nlohmann::json::parse(json.output);
+    const nlohmann::json& cell = parsed["document"]["children"][0];
+    EXPECT_EQ(cell["group"], "P-1");
+    const nlohmann::json& unit = cell["children"][0];
     EXPECT_EQ(unit["class"], "MultiScaleRepeatUnit");
     EXPECT_EQ(unit["head"], 2);
     EXPECT_EQ(unit["tail"], 3);
@@ -320,11 +323,14 @@ TEST(CartovaneTool, ShowPrintsRepeatUnitsChargeGroupsAndSurfaces) {
     EXPECT_EQ(group["class"], "ChargeGroup");
     EXPECT_EQ(group["members"], nlohmann::json::array({2, 3}));
     EXPECT_EQ(group["center"], 3);
-    const nlohmann::json& surface = document["children"][2];
+    const nlohmann::json& surface = cell["children"][2];
     EXPECT_EQ(surface["class"], "LegacySurfaceObject");
     EXPECT_EQ(surface["mesh"]["vertices"], 4);
     EXPECT_EQ(surface["mesh"]["triangles"], 2);
     EXPECT_EQ(surface["mesh"]["color"], nlohmann::json::array({0, 0, 255, 128}));
+    const nlohmann::json& image = cell["children"][4];
+    EXPECT_EQ(image["class"], "Atom3d");
+    EXPECT_EQ(image["xyz"], nlohmann::json::array({-4.4, 0, 0})) << image;
 }
 
 TEST(CartovaneTool, XmlDocumentsConvertBothWaysWithoutLoss) {

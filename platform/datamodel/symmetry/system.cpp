@@ -955,6 +955,15 @@ void xxSymmetrySystem::Load(xxInput& in) {
     }
     for (const auto& [key, link] : relation->images)
         if (relation->FindImage(*link.parent)) throw fault("an image is the parent of another");
+    // A parent on a special position may list no image at all: its stabiliser still says which
+    // elements leave it in place, or a later lookup would make a copy on top of it.
+    if (g.Ops().size() > 1)
+        ForEachDescendent([&](xxObject& o) {
+            if (HasSymmetryImages(o) && !relation->FindImage(o) && placed.insert(&o).second)
+                if (auto stabiliser = StabiliserOf(d, g, FractionalOf(d, o)); !stabiliser.empty())
+                    relation->ParentOf(o).stabiliser = std::move(stabiliser);
+            return true;
+        });
     relation_ = std::move(relation);
     memo_ = {};
     tolerance_ = tolerance;
