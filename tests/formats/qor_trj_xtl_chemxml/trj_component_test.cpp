@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "datamodel/atomistic.h"
 #include "datamodel/energy_holder.h"
+#include "datamodel/symmetry/system.h"
 #include "host/documents.h"
 #include "host/streams.h"
 #include "support/library_components.h"
@@ -92,6 +94,34 @@ TEST_F(TrjComponent, ImportsTheModelBesideTheFileAndShowsFrameOne) {
         EXPECT_EQ(Atoms()[1]->GetXYZ(), Frame(2, 0));
         std::filesystem::remove(dir.File(c.qor));
         std::filesystem::remove(trj);
+    }
+}
+
+// A periodic run beside a periodic QOR model: the companion's reader gives the model its cell,
+// which each frame then lays out from the file's.
+TEST_F(TrjComponent, APeriodicRunPlaysOnThePeriodicModelBesideIt) {
+    std::string qor = PairQor();
+    qor.insert(qor.find("  (2 Atom"), "  (A I PeriodicType 100)\n  (A C SpaceGroup \"1 1\")\n  (A D A3 (10 0 0))\n"
+                                     "  (A D B3 (0 10 0))\n  (A D C3 (0 0 10))\n");
+    params.periodicity = 3;
+    const std::string trj = dir.Put("run.trj", cvtest::MakeTrj(params).Bytes());
+    dir.Put("run.qor", qor);
+    ASSERT_EQ(Import(trj), S_OK) << Cfx::GetLastError().description;
+    ASSERT_EQ(Atoms().size(), 2u);
+    const auto systems = document->Tree().DescendentsOf<xxSymmetrySystem>();
+    ASSERT_EQ(systems.size(), 1u);
+    ASSERT_EQ(Trajectories().size(), 1u);
+    xxTrajectory& t = *Trajectories().front();
+    EXPECT_TRUE(t.IsTrajectoryValid()) << t.GetLoaderError();
+    EXPECT_TRUE(PlayWarnings().empty());
+    for (int frame : {1, 3}) {
+        SCOPED_TRACE(frame);
+        ASSERT_TRUE(t.SetCurrentFrame(frame));
+        // The file's cell vectors a = (c0, c5, c4), b = (0, c1, c3), c = (0, 0, c2).
+        const auto c = TrjParameters::Cell(frame - 1);
+        const xxSymmetryDefinition& d = systems.front()->GetSymmetryDefinition();
+        EXPECT_NEAR(d.GetA(), std::hypot(c[0], c[5], c[4]), 1e-9);
+        EXPECT_NEAR(d.GetC(), c[2], 1e-9);
     }
 }
 
