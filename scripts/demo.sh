@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds the library and the cartovane tool, and runs the tool on the bundled example:
 # lists the components, shows the example model, converts it and shows the result, shows the
-# polymer example (repeat units, a charge group, a legacy surface), then plays
+# polymer example (a P-1 cell, repeat units, a charge group, a legacy surface), writes the
+# example model as a QOR file, then plays
 # the example trajectory: every frame, and the model after frame 3.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -26,6 +27,11 @@ echo "\$ cartovane show --json water_ethanol_copy.car | head -30"
 echo
 echo "\$ cartovane show examples/polymer_chain.qor"
 "$tool" show "$root/examples/polymer_chain.qor"
+echo
+echo "\$ cartovane convert examples/water_ethanol.car water_ethanol.qor && head -12 water_ethanol.qor"
+"$tool" convert "$root/examples/water_ethanol.car" "$out/water_ethanol.qor"
+head -12 "$out/water_ethanol.qor"
+echo "..."
 echo
 echo "\$ cartovane frames examples/water_ethanol.arc"
 "$tool" frames "$root/examples/water_ethanol.arc"
