@@ -44,7 +44,8 @@ std::string Usage() {
         "               component for its file type\n"
         "  --help       this text\n"
         "\n"
-        "file types, read and written (extension, document class, component):\n";
+        "file types (extension, document class, component); .arc, .his, .trj and .xtl are\n"
+        "read only, the others read and written:\n";
     std::size_t documentWidth = 0;
     for (const cartovane::FormatRow& row : cartovane::kFormats) documentWidth = std::max(documentWidth, row.document.size());
     for (const cartovane::FormatRow& row : cartovane::kFormats) {
