@@ -62,6 +62,11 @@ std::optional<std::string_view> HybridizationName(int value) {
     return std::nullopt;
 }
 
+namespace {
+// The characters quoted texts carry behind a backslash.
+bool IsEscapedInText(char c) { return c == '"' || c == '\\' || c == '(' || c == ')'; }
+}  // namespace
+
 bool IsEscaped(std::string_view text, std::size_t pos) {
     std::size_t backslashes = 0;
     while (pos > backslashes && text[pos - backslashes - 1] == '\\') ++backslashes;
@@ -97,7 +102,7 @@ std::string UnescapeBackslashes(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == '"' || text[i + 1] == '\\')) ++i;
+        if (text[i] == '\\' && i + 1 < text.size() && IsEscapedInText(text[i + 1])) ++i;
         out += text[i];
     }
     return out;
@@ -107,7 +112,7 @@ std::string EscapeQuotes(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);
     for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
+        if (IsEscapedInText(c)) out += '\\';
         out += (c == '\n' || c == '\r') ? ' ' : c;
     }
     return out;

@@ -180,10 +180,11 @@ bool IsEscaped(std::string_view text, std::size_t pos);
 bool BlankLastUnescaped(std::string& text, char c);
 bool BlankFirstUnescaped(std::string& text, char c);
 void BlankAllUnescaped(std::string& text, char c);
-// Removes each backslash that stands before a double quote or a backslash.
+// Removes each backslash that stands before a double quote, a backslash or a parenthesis.
 std::string UnescapeBackslashes(std::string_view text);
-// A backslash before every double quote and backslash; a line end becomes a blank, as it would
-// end the record's line.
+// A backslash before every double quote, backslash and parenthesis; a line end becomes a blank,
+// as it would end the record's line. The readers blank unescaped parentheses of attribute lines,
+// so a name written with bare ones would lose them.
 std::string EscapeQuotes(std::string_view text);
 // True for a physical line that goes on in the next one (it ends in a blank and a backslash).
 constexpr bool IsContinued(std::string_view line) {

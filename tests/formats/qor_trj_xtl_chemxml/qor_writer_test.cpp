@@ -141,6 +141,27 @@ TEST(QorWriter, WhatItWritesReadsBackAndWritesTheSame) {
     EXPECT_EQ(back->DescendentsOf<xxDummy>()[0]->GetDummySymbol(), "X");  // a symbol the table lacks
 }
 
+// The readers blank bare parentheses of attribute lines, so names carry theirs escaped: the
+// model's, a sub-unit's and an atom's come back whole.
+TEST(QorWriter, NamesKeepTheirParentheses) {
+    xxAtomisticTreeRoot root;
+    root.SetName("(m)");
+    auto& unit = root.CreateChild<xxMultiScaleSubUnit>();
+    unit.SetName("((u");
+    unit.CreateChild<xxAtom3d>("C").SetName("C(1)\\");
+    const std::string text = Save(root);
+    EXPECT_NE(text.find("(A C Label \"\\(\\(u\")"), std::string::npos) << text;
+    auto back = Read(text);
+    EXPECT_EQ(back->GetName(), "(m)");
+    ASSERT_EQ(back->DescendentsOf<xxMultiScaleSubUnit>().size(), 1u);
+    EXPECT_EQ(back->DescendentsOf<xxMultiScaleSubUnit>()[0]->GetName(), "((u");
+    ASSERT_EQ(back->DescendentsOf<xxAtom3d>().size(), 1u);
+    EXPECT_EQ(back->DescendentsOf<xxAtom3d>()[0]->GetName(), "C(1)\\");
+    // The atom read without "Id" has its record number as ID from now on.
+    const std::string second = Save(*back);
+    EXPECT_EQ(Save(*Read(second)), second);
+}
+
 TEST(QorWriter, Rules) {
     struct Case {
         const char* what;
