@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <optional>
-#include <unordered_map>
+#include <iterator>
 #include <utility>
+
+#include "base/address_table.h"
 
 #include "cfx/cfx.h"
 #include "datamodel/elements.h"
@@ -27,20 +29,18 @@ constexpr BondKeyword kBondKeywords[] = {
 
 [[noreturn]] void Fail(HRESULT hr, const char* text) { throw Cfx::CfxResult(hr, text); }
 
-std::optional<std::string_view> Attribute(const xmlElement& element, std::string_view name) {
-    return element.FindAttribute(name);
-}
+using Key = ChemistryXMLToDM::Key;
 
-std::string_view Required(const xmlElement& element, std::string_view name, const char* missing) {
-    const std::optional<std::string_view> value = element.FindAttribute(name);
+std::string_view Required(const ChemistryXMLToDM& builder, const xmlElement& element, Key key, const char* missing) {
+    const std::optional<std::string_view> value = builder.Attribute(element, key);
     if (!value) Fail(E_ABORT, missing);
     return *value;
 }
 
 template <class T>
-T Number(const xmlElement& element, std::string_view name, T fallback) {
+T Number(const ChemistryXMLToDM& builder, const xmlElement& element, Key key, T fallback) {
     T value = fallback;
-    if (const std::optional<std::string_view> text = element.FindAttribute(name)) FromString(*text, value);
+    if (const std::optional<std::string_view> text = builder.Attribute(element, key)) FromString(*text, value);
     return value;
 }
 
@@ -74,7 +74,7 @@ namespace ChemistryXMLToDMImpl {
 
 void ChemistryXMLNodeProcessor::Process(const xmlElement* element) {
     if (!element) Fail(E_POINTER, "must provide a valid node");
-    if (const std::optional<std::string_view> id = Attribute(*element, "id")) id_.assign(*id);
+    if (const std::optional<std::string_view> id = builder_.Attribute(*element, Key::Id)) id_ = *id;
     for (std::size_t i = 0; i < element->ChildCount(); ++i) CollectElement(&element->Child(i));
 }
 
@@ -95,23 +95,24 @@ const std::vector<const xmlElement*>& ChemistryXMLRootNodeProcessor::Elements(st
 
 void ChemistryXMLAtomNodeProcessor::Process(const xmlElement* given) {
     const xmlElement& element = Checked(given);
-    id_.assign(Required(element, "id", "Required atom attribute \"id\" not present"));
+    id_ = Required(builder_, element, Key::Id, "Required atom attribute \"id\" not present");
     xxAtom3d& atom = builder_.Scratch().CreateChild<xxAtom3d>();
     atom.InitialiseObjectToDefault();
     builder_.Register(id_, &atom);
-    atom.SetXYZ({Number(element, "coord3DX", 0.0), Number(element, "coord3DY", 0.0), Number(element, "coord3DZ", 0.0)});
-    const unsigned atomicNumber = Number(element, "atomicNumber", 6u);
+    atom.SetXYZ({Number(builder_, element, Key::Coord3DX, 0.0), Number(builder_, element, Key::Coord3DY, 0.0),
+                 Number(builder_, element, Key::Coord3DZ, 0.0)});
+    const unsigned atomicNumber = Number(builder_, element, Key::AtomicNumber, 6u);
     if (atomicNumber > static_cast<unsigned>(kMaxElementNumber))
         throw Cfx::CfxResult(E_INVALIDARG, "Atomic number " + std::to_string(atomicNumber) + " names no element");
     atom.SetElementNumber(static_cast<int>(atomicNumber));
     // The loader drops white space between child elements, so the first child is the charge.
     if (element.ChildCount() > 0) {
         if (const xmlElement* charge = element.Child(0).AsElement()) {
-            const std::string_view numerator =
-                Required(*charge, "numerator", "Required formalCharge attribute \"numerator\" not present");
+            const std::string_view numerator = Required(builder_, *charge, Key::Numerator,
+                                                        "Required formalCharge attribute \"numerator\" not present");
             int value = 0;
             FromString(numerator, value);
-            atom.SetFormalCharge(value, Number(*charge, "denominator", 1));
+            atom.SetFormalCharge(value, Number(builder_, *charge, Key::Denominator, 1));
         }
     }
     if (!id_.empty()) atom.SetName(std::string(atom.GetElementSymbol()) + std::string(NameSuffix(id_)));
@@ -119,24 +120,30 @@ void ChemistryXMLAtomNodeProcessor::Process(const xmlElement* given) {
 
 void ChemistryXMLBondNodeProcessor::Process(const xmlElement* given) {
     const xmlElement& element = Checked(given);
-    id_.assign(Required(element, "id", "Required bond attribute \"id\" not present"));
-    const std::vector<std::string_view> ends =
-        SplitStrings(Required(element, "atoms", "Required bond attribute \"atoms\" not present"), ' ');
-    xxObject* first = builder_.Find(ends[0], xxAtom::classType);
-    xxObject* second = ends.size() > 1 ? builder_.Find(ends[1], xxAtom::classType) : nullptr;
+    id_ = Required(builder_, element, Key::Id, "Required bond attribute \"id\" not present");
+    // The first two pieces of the list, as SplitStrings gives them.
+    const std::string_view ends = Required(builder_, element, Key::Atoms, "Required bond attribute \"atoms\" not present");
+    const std::size_t blank = ends.find(' ');
+    xxObject* first = builder_.Find(ends.substr(0, blank), xxAtom::classType);
+    xxObject* second = nullptr;
+    if (blank != std::string_view::npos) {
+        const std::string_view rest = ends.substr(blank + 1);
+        second = builder_.Find(rest.substr(0, rest.find(' ')), xxAtom::classType);
+    }
     if (!first || !second) Fail(E_ABORT, "Bond referenced atom not found");
     auto& a = static_cast<xxBondable&>(*first);
     auto& b = static_cast<xxBondable&>(*second);
     xxBond& bond = xxBondable::MakeBond(a, b, xxBondType::Single);
-    if (const std::optional<std::string_view> type = Attribute(element, "bondType")) bond.SetBondType(BondTypeOf(*type));
+    if (const std::optional<std::string_view> type = builder_.Attribute(element, Key::BondType))
+        bond.SetBondType(BondTypeOf(*type));
     builder_.Register(id_, &bond);
     bond.SetName(a.GetName() + " - " + b.GetName());
 }
 
 void ChemistryXMLPiSystemNodeProcessor::Process(const xmlElement* given) {
     const xmlElement& element = Checked(given);
-    id_.assign(Required(element, "id", "Required piSystem attribute \"id\" not present"));
-    const std::string_view bonds = Required(element, "bonds", "Required piSystem attribute \"bonds\" not present");
+    id_ = Required(builder_, element, Key::Id, "Required piSystem attribute \"id\" not present");
+    const std::string_view bonds = Required(builder_, element, Key::Bonds, "Required piSystem attribute \"bonds\" not present");
     xxPiSystem& piSystem = builder_.Scratch().CreateChild<xxPiSystem>();
     piSystem.InitialiseObjectToDefault();
     builder_.Register(id_, &piSystem);
@@ -157,9 +164,9 @@ void ChemistryXMLPiSystemNodeProcessor::Process(const xmlElement* given) {
 
 void ChemistryXMLPiBondNodeProcessor::Process(const xmlElement* given) {
     const xmlElement& element = Checked(given);
-    id_.assign(Required(element, "id", "Required piBond attribute \"id\" not present"));
-    const std::optional<std::string_view> atomId = Attribute(element, "atom");
-    const std::optional<std::string_view> piSystemId = Attribute(element, "piSystem");
+    id_ = Required(builder_, element, Key::Id, "Required piBond attribute \"id\" not present");
+    const std::optional<std::string_view> atomId = builder_.Attribute(element, Key::Atom);
+    const std::optional<std::string_view> piSystemId = builder_.Attribute(element, Key::PiSystem);
     if (!atomId || !piSystemId) Fail(E_ABORT, "Required piBond attributes \"atom\" and/or \"piSystem\" not present");
     xxObject* atom = builder_.Find(*atomId, xxAtom::classType);
     xxObject* piSystem = builder_.Find(*piSystemId, xxPiSystem::classType);
@@ -175,16 +182,15 @@ void ChemistryXMLMoleculeNodeProcessor::Process(const xmlElement* given) {
     const xmlElement& element = Checked(given);
     xxMultiScaleMolecule& molecule = builder_.Scratch().CreateChild<xxMultiScaleMolecule>();
     builder_.AddMolecule(molecule);
-    if (const std::optional<std::string_view> id = Attribute(element, "id")) {
-        id_.assign(*id);
+    if (const std::optional<std::string_view> id = builder_.Attribute(element, Key::Id)) {
+        id_ = *id;
         builder_.Register(id_, &molecule);
     }
     // Listed atoms and pi systems move under the molecule; a listed bond moves with its atoms.
     // Unknown ids, and ids of another kind, name nothing.
-    const std::pair<std::string_view, unsigned> lists[] = {{"atoms", xxAtom::classType},
-                                                           {"piSystems", xxPiSystem::classType}};
+    const std::pair<Key, unsigned> lists[] = {{Key::Atoms, xxAtom::classType}, {Key::PiSystems, xxPiSystem::classType}};
     for (const auto& [name, classType] : lists) {
-        const std::optional<std::string_view> list = Attribute(element, name);
+        const std::optional<std::string_view> list = builder_.Attribute(element, name);
         if (!list) continue;
         for (std::string_view id : SplitStrings(*list, ' '))
             if (xxObject* member = builder_.Find(id, classType))
@@ -208,14 +214,21 @@ ChemistryXMLToDM::~ChemistryXMLToDM() = default;
 
 void ChemistryXMLToDM::Register(std::string_view id, xxObject* object) {
     if (!object) Fail(E_POINTER, "must provide a valid object");
-    if (!ids_.emplace(std::string(id), object).second) KeepUnregistered(*object);
+    if (ids_.Insert(id, static_cast<std::uint32_t>(registered_.size()))) registered_.push_back({id, object});
+    else KeepUnregistered(*object);
 }
 
 xxObject* ChemistryXMLToDM::Find(std::string_view id, unsigned classType) const {
     // An empty piece of a list names nothing, even when an object has the empty id.
     if (id.empty()) return nullptr;
-    const auto it = ids_.find(id);
-    return it != ids_.end() && it->second->IsA(classType) ? it->second : nullptr;
+    const std::uint32_t* i = ids_.Find(id);
+    xxObject* object = i ? registered_[*i].object : nullptr;
+    return object && object->IsA(classType) ? object : nullptr;
+}
+
+std::optional<std::string_view> ChemistryXMLToDM::Attribute(const xmlElement& element, Key key) const {
+    const xmlAttributeClass* cls = keys_[static_cast<std::size_t>(key)];
+    return cls ? element.FindAttribute(*cls) : std::nullopt;
 }
 
 void ChemistryXMLToDM::List(xxMultiScaleMolecule& molecule, xxBondable& member) {
@@ -225,11 +238,17 @@ void ChemistryXMLToDM::List(xxMultiScaleMolecule& molecule, xxBondable& member) 
 void ChemistryXMLToDM::Build(const xmlTree* tree) {
     using namespace ChemistryXMLToDMImpl;
     if (!tree) Fail(E_POINTER, "require a valid XML tree to build from");
+    constexpr std::string_view kKeyNames[] = {"id",        "coord3DX", "coord3DY", "coord3DZ", "atomicNumber",
+                                              "numerator", "denominator", "atoms", "bondType", "bonds",
+                                              "atom",      "piSystem",    "piSystems"};
+    static_assert(std::size(kKeyNames) == static_cast<std::size_t>(Key::Count));
+    for (std::size_t i = 0; i < keys_.size(); ++i) keys_[i] = tree->FindAttributeClass(kKeyNames[i]);
     ChemistryXMLRootNodeProcessor root(*this);
     root.Process(tree->GetDocumentElement());
     std::size_t elements = 0;
     for (std::string_view name : {"atom", "bond", "piSystem", "piBond", "molecule"}) elements += root.Elements(name).size();
-    ids_.reserve(elements);
+    registered_.reserve(elements);
+    ids_.Reserve(elements);
     auto each = [&](std::string_view name, auto make) {
         for (const xmlElement* element : root.Elements(name)) make().Process(element);
     };
@@ -245,51 +264,61 @@ void ChemistryXMLToDM::Build(const xmlTree* tree) {
 // target in the order of the file: the molecules with their members, then the atoms and pi
 // systems no molecule lists, by ascending id text, then those whose id was taken already, then
 // the bonds that join objects of different parents. Each bond goes under its ends' lowest
-// common node. Nothing is moved twice, so a large file costs linear time.
+// common node. Nothing is moved twice, so a large file costs linear time (and one sort of the
+// ids not placed by then).
 void ChemistryXMLToDM::Place() {
-    std::unordered_map<const xxObject*, xxMultiScaleMolecule*> home;
-    for (const auto& [molecule, member] : listings_) home[member] = molecule;
-
-    std::unordered_map<const xxObject*, std::unique_ptr<xxObject>> taken;
-    std::vector<const xxObject*> order;
-    order.reserve(scratch_->NumChildren());
-    taken.reserve(scratch_->NumChildren());
-    while (scratch_->NumChildren() > 0) {
-        // From the back, so that every removal is immediate.
-        xxObject& last = scratch_->GetChild(scratch_->NumChildren() - 1);
-        order.push_back(&last);
-        taken.emplace(&last, scratch_->DetachChild(last));
+    // Every object made stands below the scratch root: its slot holds it until it is put.
+    struct Slot {
+        std::uint32_t index = 0;  // in taken
+        xxMultiScaleMolecule* home = nullptr;
+    };
+    const std::size_t count = scratch_->NumChildren();
+    std::vector<std::unique_ptr<xxObject>> taken(count);
+    AddressTable<xxObject, Slot> slots;
+    slots.Reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        bool added = false;
+        slots.At(slots.FindOrAdd(&scratch_->GetChild(i), added)).index = static_cast<std::uint32_t>(i);
     }
-    std::reverse(order.begin(), order.end());
+    // From the back, so that every removal is immediate.
+    for (std::size_t i = count; i-- > 0;) taken[i] = scratch_->DetachChild(scratch_->GetChild(i));
+    for (const auto& [molecule, member] : listings_)
+        if (Slot* slot = slots.Find(member)) slot->home = molecule;
 
     auto put = [&](xxTreeNode& parent, const xxObject* object) {
-        const auto it = taken.find(object);
-        if (it != taken.end() && it->second) parent.AdoptChild(std::move(it->second));
+        if (const Slot* slot = slots.Find(object); slot && taken[slot->index]) parent.AdoptChild(std::move(taken[slot->index]));
+    };
+    auto placed = [&](const xxObject* object) {
+        const Slot* slot = slots.Find(object);
+        return !slot || !taken[slot->index];
     };
     auto homeOf = [&](const xxObject* object) -> xxMultiScaleMolecule* {
-        const auto it = home.find(object);
-        return it == home.end() ? nullptr : it->second;
+        const Slot* slot = slots.Find(object);
+        return slot ? slot->home : nullptr;
     };
 
     for (xxMultiScaleMolecule* molecule : molecules_) put(target_, molecule);
     for (const auto& [molecule, member] : listings_)
         if (homeOf(member) == molecule) put(*molecule, member);
-    std::vector<const std::pair<const std::string, xxObject*>*> byId;
-    byId.reserve(ids_.size());
-    for (const auto& entry : ids_) byId.push_back(&entry);
-    std::sort(byId.begin(), byId.end(), [](const auto* a, const auto* b) { return a->first < b->first; });
-    for (const auto* entry : byId)
-        if (entry->second->IsA(xxBondable::classType)) put(target_, entry->second);
+    // Only those still to place take part in the sort: putting a placed one does nothing.
+    std::vector<const Registered*> byId;
+    for (const Registered& entry : registered_)
+        if (entry.object->IsA(xxBondable::classType) && !placed(entry.object)) byId.push_back(&entry);
+    std::sort(byId.begin(), byId.end(), [](const Registered* a, const Registered* b) { return a->id < b->id; });
+    for (const Registered* entry : byId) put(target_, entry->object);
     for (const xxObject* object : unregistered_)
         if (object->IsA(xxBondable::classType)) put(target_, object);
-    for (const xxObject* object : order) {
+    for (const auto& slot : taken) {
+        const xxObject* object = slot.get();
+        if (!object) continue;
         const auto* interaction = object->As<xxBondableInteraction>();
         if (!interaction) continue;
         const auto ends = interaction->GetAtoms();
         xxMultiScaleMolecule* first = homeOf(ends[0]);
         put(first && first == homeOf(ends[1]) ? static_cast<xxTreeNode&>(*first) : target_, object);
     }
-    for (const xxObject* object : order) put(target_, object);
+    for (auto& object : taken)
+        if (object) target_.AdoptChild(std::move(object));
 }
 
 }  // namespace cartovane::chemxml

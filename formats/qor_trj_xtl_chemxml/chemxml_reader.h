@@ -2,15 +2,17 @@
 // built apart and put into the document whole.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
-#include "base/text.h"
+#include "base/name_index.h"
 #include "datamodel/atomistic.h"
 #include "xml/xml.h"
 
@@ -41,7 +43,7 @@ public:
 
 protected:
     ChemistryXMLToDM& builder_;
-    std::string id_;
+    std::string_view id_;  // the element's text, which lives as long as the tree
 };
 
 // Files the root's child elements by name, in document order.
@@ -106,9 +108,16 @@ public:
     void Build(const xmlTree* tree);
 
     // ---- for the node processors
+    // The attributes the processors read, looked up in the tree once rather than by name on
+    // every element.
+    enum class Key : std::uint8_t {
+        Id, Coord3DX, Coord3DY, Coord3DZ, AtomicNumber, Numerator, Denominator, Atoms, BondType, Bonds, Atom,
+        PiSystem, PiSystems, Count
+    };
+    std::optional<std::string_view> Attribute(const xmlElement& element, Key key) const;
     xxTreeRoot& Scratch() { return *scratch_; }
     // The first object registered under the id wins; a later one is kept apart and placed
-    // after the others.
+    // after the others. The id's text must live until Build returns (the tree's does).
     void Register(std::string_view id, xxObject* object);
     void KeepUnregistered(xxObject& object) { unregistered_.push_back(&object); }
     // The object of an id, if it is of that class; null otherwise.
@@ -120,10 +129,21 @@ public:
 private:
     void Place();
 
+    struct Registered {
+        std::string_view id;
+        xxObject* object;
+    };
+    struct RegisteredMatch {
+        const std::vector<Registered>* registered;
+        bool operator()(std::uint32_t i, std::string_view id) const { return (*registered)[i].id == id; }
+    };
+
     xxTreeRoot& target_;
     std::unique_ptr<xxTreeRoot> scratch_;
-    // Sorted by id text once, when the objects are placed.
-    std::unordered_map<std::string, xxObject*, text::StringHash, std::equal_to<>> ids_;
+    std::array<const xmlAttributeClass*, static_cast<std::size_t>(Key::Count)> keys_{};
+    // In the order registered; sorted by id text once, when the objects are placed.
+    std::vector<Registered> registered_;
+    NameIndex<std::uint32_t, RegisteredMatch> ids_{RegisteredMatch{&registered_}};
     std::vector<xxObject*> unregistered_;
     std::vector<xxMultiScaleMolecule*> molecules_;
     // Members as listed: the molecule of the last listing wins.
