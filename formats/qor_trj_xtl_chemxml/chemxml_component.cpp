@@ -37,12 +37,10 @@ HRESULT ChemistryXMLImportExport::Export(ISBStream* stream, ISBDocumentRoot* roo
     return Cfx::Guarded(CLSID_ChemistryXMLImportExport, IID_ISBExporter, [&]() -> HRESULT {
         if (!root || !stream) throw Cfx::CfxResult(E_POINTER, "invalid input parameter");
         const xxTreeRoot& tree = TreeRootOf(root, Cfx::CfxResult::WithStandardDescription(E_ABORT));
-        // The tree is complete before anything reaches the stream.
-        xmlTree xml;
-        chemxml::DMToChemistryXML(xml).Save(&tree);
-        const WriteOutcome written = WriteThrough(stream, [&](std::ostream& out) {
-            return xmlTreeAndLeafTextSaver(out, xml, false).Save(kEncodingUtf8, kNoHeader);
-        });
+        // The writer refuses a document before anything reaches the stream.
+        chemxml::DMToChemistryXML writer(&tree);
+        const WriteOutcome written =
+            WriteThrough(stream, [&](std::ostream& out) { return writer.Write(out, kEncodingUtf8, kNoHeader); });
         if (written != WriteOutcome::Written)
             throw Cfx::CfxResult(STG_E_WRITEFAULT, "The ChemistryXML text could not be written whole");
         return S_OK;

@@ -1,7 +1,9 @@
 #include "formats/qor_trj_xtl_chemxml/chemxml_writer.h"
 
 #include <algorithm>
+#include <ostream>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "cfx/cfx.h"
@@ -35,14 +37,11 @@ bool IsPiBond(const xxBondableInteraction& bond) {
 
 }  // namespace
 
-xmlElement& DMToChemistryXML::AddElement(std::string_view name) {
-    return root_->ChildElement(root_->CreateChildElement(name));
-}
-
 const std::string& DMToChemistryXML::Id(const xxObject& object) {
-    auto [it, added] = ids_.try_emplace(&object);
-    if (added) it->second = "ID" + ToString(next_++);
-    return it->second;
+    bool added = false;
+    std::string& id = ids_.At(ids_.FindOrAdd(&object, added));
+    if (added) id = "ID" + ToString(next_++);
+    return id;
 }
 
 void DMToChemistryXML::Append(std::string& list, const xxObject& object) {
@@ -50,102 +49,170 @@ void DMToChemistryXML::Append(std::string& list, const xxObject& object) {
     list += Id(object);
 }
 
-void DMToChemistryXML::Save(const xxTreeRoot* document) {
-    if (!document) throw Cfx::CfxResult(E_POINTER, "must provide a document to save");
+DMToChemistryXML::DMToChemistryXML(const xxTreeRoot* document)
+    : document_(document ? *document : throw Cfx::CfxResult(E_POINTER, "must provide a document to save")) {
     root_ = &tree_.CreateDocumentElement("chemistryDoc");
-    if (exportUtilities::GetPeriodicity(*document) != 0)
+    if (exportUtilities::GetPeriodicity(document_) != 0)
         throw xmlException("Unable to save periodic systems using this file format.");
 
     // By molecules only when every object written stands inside one: otherwise bonds between
     // molecules, or loose objects, would be left out. A molecule inside a molecule is written
     // as part of the outer one.
-    std::vector<const xxMolecule*> molecules;
     bool everythingInAMolecule = true;
-    document->ForEachDescendent([&](xxObject& object) {
+    std::size_t objects = 0;
+    document_.ForEachDescendent([&](xxObject& object) {
+        ++objects;
         if (object.IsA(xxMolecule::classType)) {
-            if (!HasMoleculeAncestor(object)) molecules.push_back(static_cast<const xxMolecule*>(&object));
+            if (!HasMoleculeAncestor(object)) molecules_.push_back(static_cast<const xxMolecule*>(&object));
         } else if (object.IsA(xxAtom::classType) || object.IsA(xxBond::classType) ||
                    object.IsA(xxPiSystem::classType)) {
             everythingInAMolecule = everythingInAMolecule && HasMoleculeAncestor(object);
         }
         return true;
     });
-    if (molecules.empty() || !everythingInAMolecule) {
-        Lists lists;
-        SaveContent(*document, lists);
-        return;
-    }
-    for (const xxMolecule* molecule : molecules) {
-        xmlElement& element = AddElement("molecule");
-        element.AddAttribute("id", Id(*molecule));
-        Lists lists;
-        bool atoms = false, bonds = false, piSystems = false;
-        molecule->ForEachDescendent([&](xxObject& object) {
-            atoms = atoms || object.IsA(xxAtom::classType);
-            bonds = bonds || object.IsA(xxBond::classType);
-            piSystems = piSystems || object.IsA(xxPiSystem::classType);
-            return true;
-        });
-        SaveContent(*molecule, lists);
-        if (atoms) element.AddAttribute("atoms", lists.atoms);
-        if (bonds) element.AddAttribute("bonds", lists.bonds);
-        if (piSystems) {
-            element.AddAttribute("piSystems", lists.piSystems);
-            element.AddAttribute("piBonds", lists.piBonds);
-        }
-    }
+    if (!everythingInAMolecule) molecules_.clear();
+    ids_.Reserve(objects);  // more than get ids: the table need not regrow
+
+    names_ = {&tree_.InternElementClass("molecule"),       &tree_.InternElementClass("atom"),
+              &tree_.InternElementClass("formalCharge"),   &tree_.InternElementClass("bond"),
+              &tree_.InternElementClass("piSystem"),       &tree_.InternElementClass("piBond"),
+              &tree_.InternAttributeClass("id"),           &tree_.InternAttributeClass("atoms"),
+              &tree_.InternAttributeClass("bonds"),        &tree_.InternAttributeClass("piSystems"),
+              &tree_.InternAttributeClass("piBonds"),      &tree_.InternAttributeClass("coord3DX"),
+              &tree_.InternAttributeClass("coord3DY"),     &tree_.InternAttributeClass("coord3DZ"),
+              &tree_.InternAttributeClass("atomicNumber"), &tree_.InternAttributeClass("numerator"),
+              &tree_.InternAttributeClass("denominator"),  &tree_.InternAttributeClass("bondType"),
+              &tree_.InternAttributeClass("atom"),         &tree_.InternAttributeClass("piSystem")};
 }
 
-void DMToChemistryXML::SaveContent(const xxTreeNode& parent, Lists& lists) {
-    const std::vector<xxAtom*> atoms = parent.DescendentsOf<xxAtom>();
-    for (const xxAtom* atom : atoms) SaveAtom(*atom, lists);
-    for (const xxBond* bond : parent.DescendentsOf<xxBond>())
-        if (IsAtomBond(*bond)) SaveBond(*bond, lists);
-    const std::vector<xxPiSystem*> piSystems = parent.DescendentsOf<xxPiSystem>();
-    for (const xxPiSystem* piSystem : piSystems) SavePiSystem(*piSystem, lists);
+bool DMToChemistryXML::Write(std::ostream& out, int encoding, int header) {
+    xmlTreeAndLeafTextSaver saver(out, tree_, false);
+    saver_ = &saver;
+    saver.BeginSave(encoding, header);
+    if (molecules_.empty()) {
+        Content content = Gather(document_);
+        Lists lists;
+        Number(content, lists);
+        WriteContent(content);
+    }
+    for (const xxMolecule* molecule : molecules_) {
+        // The molecule's element comes before its content and lists it: the ids are given first.
+        xmlElement& element = NewElement(*names_.molecule);
+        element.AddAttribute(*names_.id, Id(*molecule));
+        Content content = Gather(*molecule);
+        Lists lists;
+        Number(content, lists);
+        if (!content.atoms.empty()) element.AddAttribute(*names_.atoms, lists.atoms);
+        if (!content.bonds.empty()) element.AddAttribute(*names_.bonds, lists.bonds);
+        if (!content.piSystems.empty()) {
+            element.AddAttribute(*names_.piSystems, lists.piSystems);
+            element.AddAttribute(*names_.piBonds, lists.piBonds);
+        }
+        Written(element);
+        WriteContent(content);
+    }
+    saver.EndSave();
+    saver_ = nullptr;
+    return static_cast<bool>(out);
+}
+
+DMToChemistryXML::Content DMToChemistryXML::Gather(const xxTreeNode& parent) {
+    Content content;
+    parent.ForEachDescendent([&](xxObject& object) {
+        if (object.IsA(xxAtom::classType)) content.atoms.push_back(static_cast<const xxAtom*>(&object));
+        if (object.IsA(xxBond::classType)) content.bonds.push_back(static_cast<const xxBond*>(&object));
+        if (object.IsA(xxPiSystem::classType)) content.piSystems.push_back(static_cast<const xxPiSystem*>(&object));
+        return true;
+    });
+    return content;
+}
+
+// The same calls of Id, in the same order, as the elements' own, so that every id is given
+// before its first element is written.
+void DMToChemistryXML::Number(Content& content, Lists& lists) {
+    for (const xxAtom* atom : content.atoms) Append(lists.atoms, *atom);
+    for (const xxBond* bond : content.bonds) {
+        if (!IsAtomBond(*bond)) continue;
+        const auto ends = bond->GetAtoms();
+        if (!ends[0] || !ends[1]) throw Cfx::CfxResult(E_POINTER, "must provide valid bond and element");
+        Id(*bond);
+        static_cast<void>(Id(*ends[0]) + " " + Id(*ends[1]));
+        Append(lists.bonds, *bond);
+    }
+    for (const xxPiSystem* piSystem : content.piSystems) {
+        Id(*piSystem);
+        content.piSystemBonds.push_back(PiSystemBonds(*piSystem));
+        Append(lists.piSystems, *piSystem);
+    }
+    for (const xxPiSystem* piSystem : content.piSystems)
+        for (const xxBondableInteraction* bond : piSystem->GetBonds())
+            if (!bond->IsPiSystemBond() && bond->IsA(xxBond::classType) && IsPiBond(*bond)) {
+                const auto ends = bond->GetAtoms();
+                const bool firstIsPiSystem = ends[0]->IsA(xxPiSystem::classType);
+                Id(*bond);
+                Id(*ends[firstIsPiSystem ? 1 : 0]);
+                Id(*ends[firstIsPiSystem ? 0 : 1]);
+                Append(lists.piBonds, *bond);
+            }
+}
+
+void DMToChemistryXML::WriteContent(const Content& content) {
+    for (const xxAtom* atom : content.atoms) WriteAtom(*atom);
+    for (const xxBond* bond : content.bonds)
+        if (IsAtomBond(*bond)) WriteBond(*bond);
+    for (std::size_t i = 0; i < content.piSystems.size(); ++i)
+        WritePiSystem(*content.piSystems[i], content.piSystemBonds[i]);
     // A pi system's links to its members are not bonds of the file; its bonds to coordinated
     // atoms are its pi bonds.
-    for (const xxPiSystem* piSystem : piSystems)
+    for (const xxPiSystem* piSystem : content.piSystems)
         for (const xxBondableInteraction* bond : piSystem->GetBonds())
             if (!bond->IsPiSystemBond() && bond->IsA(xxBond::classType) && IsPiBond(*bond))
-                SavePiBond(static_cast<const xxBond&>(*bond), lists);
+                WritePiBond(static_cast<const xxBond&>(*bond));
 }
 
-void DMToChemistryXML::SaveAtom(const xxAtom& atom, Lists& lists) {
-    xmlElement& element = AddElement("atom");
-    element.AddAttribute("id", Id(atom));
+xmlElement& DMToChemistryXML::NewElement(const xmlElementClass& cls) {
+    return root_->ChildElement(root_->CreateChildElement(cls));
+}
+
+void DMToChemistryXML::Written(xmlElement& element) {
+    saver_->BeginElement(element);
+    for (std::size_t i = 0; i < element.ChildCount(); ++i) {
+        saver_->BeginElement(element.ChildElement(i));
+        saver_->EndElement(element.ChildElement(i));
+    }
+    saver_->EndElement(element);
+    root_->PurgeFirstChildren(root_->ChildCount());
+}
+
+void DMToChemistryXML::WriteAtom(const xxAtom& atom) {
+    xmlElement& element = NewElement(*names_.atom);
+    element.AddAttribute(*names_.id, Id(atom));
     const xxPoint3d p = atom.GetXYZ();
-    element.AddAttribute("coord3DX", ToString(p.x));
-    element.AddAttribute("coord3DY", ToString(p.y));
-    element.AddAttribute("coord3DZ", ToString(p.z));
-    element.AddAttribute("atomicNumber", ToString(static_cast<unsigned>(atom.GetElement().number)));
+    element.AddAttribute(*names_.coord3DX, ToString(p.x));
+    element.AddAttribute(*names_.coord3DY, ToString(p.y));
+    element.AddAttribute(*names_.coord3DZ, ToString(p.z));
+    element.AddAttribute(*names_.atomicNumber, ToString(static_cast<unsigned>(atom.GetElement().number)));
     const auto* atom3d = atom.As<xxAtom3d>();
     const xxRational charge = atom3d ? atom3d->GetFormalCharge() : xxRational{};
-    xmlElement& formalCharge = element.ChildElement(element.CreateChildElement("formalCharge"));
-    formalCharge.AddAttribute("numerator", ToString(charge.numerator));
-    formalCharge.AddAttribute("denominator", ToString(charge.denominator));
-    Append(lists.atoms, atom);
+    xmlElement& formalCharge = element.ChildElement(element.CreateChildElement(*names_.formalCharge));
+    formalCharge.AddAttribute(*names_.numerator, ToString(charge.numerator));
+    formalCharge.AddAttribute(*names_.denominator, ToString(charge.denominator));
+    Written(element);
 }
 
-xmlElement& DMToChemistryXML::AddBondElement(std::string_view name, const xxBond& bond) {
+void DMToChemistryXML::WriteBond(const xxBond& bond) {
     const auto ends = bond.GetAtoms();
-    if (!ends[0] || !ends[1]) throw Cfx::CfxResult(E_POINTER, "must provide valid bond and element");
-    xmlElement& element = AddElement(name);
-    element.AddAttribute("id", Id(bond));
-    return element;
+    xmlElement& element = NewElement(*names_.bond);
+    element.AddAttribute(*names_.id, Id(bond));
+    text_ = Id(*ends[0]);
+    text_ += ' ';
+    text_ += Id(*ends[1]);
+    element.AddAttribute(*names_.atoms, text_);
+    element.AddAttribute(*names_.bondType, BondTypeKeyword(bond.GetBondType()));
+    Written(element);
 }
 
-void DMToChemistryXML::SaveBond(const xxBond& bond, Lists& lists) {
-    xmlElement& element = AddBondElement("bond", bond);
-    const auto ends = bond.GetAtoms();
-    element.AddAttribute("atoms", Id(*ends[0]) + " " + Id(*ends[1]));
-    element.AddAttribute("bondType", BondTypeKeyword(bond.GetBondType()));
-    Append(lists.bonds, bond);
-}
-
-void DMToChemistryXML::SavePiSystem(const xxPiSystem& piSystem, Lists& lists) {
-    xmlElement& element = AddElement("piSystem");
-    element.AddAttribute("id", Id(piSystem));
+std::string DMToChemistryXML::PiSystemBonds(const xxPiSystem& piSystem) {
     // The members through the membership links, then the bonds among them in the order of the
     // pairs (i, j), found through the members' own bonds.
     std::vector<const xxBondable*> members;
@@ -169,17 +236,24 @@ void DMToChemistryXML::SavePiSystem(const xxPiSystem& piSystem, Lists& lists) {
     });
     std::string bonds;
     for (const auto& [i, j, bond] : found) Append(bonds, *bond);
-    element.AddAttribute("bonds", bonds);
-    Append(lists.piSystems, piSystem);
+    return bonds;
 }
 
-void DMToChemistryXML::SavePiBond(const xxBond& bond, Lists& lists) {
-    xmlElement& element = AddBondElement("piBond", bond);
+void DMToChemistryXML::WritePiSystem(const xxPiSystem& piSystem, const std::string& bonds) {
+    xmlElement& element = NewElement(*names_.piSystem);
+    element.AddAttribute(*names_.id, Id(piSystem));
+    element.AddAttribute(*names_.bonds, bonds);
+    Written(element);
+}
+
+void DMToChemistryXML::WritePiBond(const xxBond& bond) {
     const auto ends = bond.GetAtoms();
+    xmlElement& element = NewElement(*names_.piBond);
+    element.AddAttribute(*names_.id, Id(bond));
     const bool firstIsPiSystem = ends[0]->IsA(xxPiSystem::classType);
-    element.AddAttribute("atom", Id(*ends[firstIsPiSystem ? 1 : 0]));
-    element.AddAttribute("piSystem", Id(*ends[firstIsPiSystem ? 0 : 1]));
-    Append(lists.piBonds, bond);
+    element.AddAttribute(*names_.atomOfPiBond, Id(*ends[firstIsPiSystem ? 1 : 0]));
+    element.AddAttribute(*names_.piSystemOfPiBond, Id(*ends[firstIsPiSystem ? 0 : 1]));
+    Written(element);
 }
 
 }  // namespace cartovane::chemxml
