@@ -1,11 +1,14 @@
 #include "formats/qor_trj_xtl_chemxml/chemxml_reader.h"
 
 #include <algorithm>
+#include <cstring>
+#include <system_error>
 #include <optional>
 #include <iterator>
 #include <utility>
 
 #include "base/address_table.h"
+#include "base/text.h"
 
 #include "cfx/cfx.h"
 #include "datamodel/elements.h"
@@ -115,7 +118,11 @@ void ChemistryXMLAtomNodeProcessor::Process(const xmlElement* given) {
             atom.SetFormalCharge(value, Number(builder_, *charge, Key::Denominator, 1));
         }
     }
-    if (!id_.empty()) atom.SetName(std::string(atom.GetElementSymbol()) + std::string(NameSuffix(id_)));
+    if (!id_.empty()) {
+        std::string name(atom.GetElementSymbol());
+        name += NameSuffix(id_);
+        atom.SetName(std::move(name));
+    }
 }
 
 void ChemistryXMLBondNodeProcessor::Process(const xmlElement* given) {
@@ -212,17 +219,48 @@ ChemistryXMLToDM::ChemistryXMLToDM(xxTreeRoot& target) : target_(target) {
 
 ChemistryXMLToDM::~ChemistryXMLToDM() = default;
 
+bool ChemistryXMLToDM::IndexedMatch::operator()(const Indexed& entry, std::string_view id) const {
+    if (entry.size != id.size()) return false;
+    const std::size_t head = std::min(id.size(), Indexed::kHead);
+    if (std::memcmp(entry.head.data(), id.data(), head) != 0) return false;
+    return id.size() <= Indexed::kHead || (*registered)[entry.registered].id.substr(head) == id.substr(head);
+}
+
+std::optional<std::uint32_t> ChemistryXMLToDM::NumberOf(std::string_view id) const {
+    if (id.size() < 3 || id[0] != 'I' || id[1] != 'D' || (id[2] == '0' && id.size() > 3)) return std::nullopt;
+    std::uint32_t n = 0;
+    if (text::ParseExact(id.substr(2), n) != std::errc{} || n >= numberLimit_) return std::nullopt;
+    return n;
+}
+
 void ChemistryXMLToDM::Register(std::string_view id, xxObject* object) {
     if (!object) Fail(E_POINTER, "must provide a valid object");
-    if (ids_.Insert(id, static_cast<std::uint32_t>(registered_.size()))) registered_.push_back({id, object});
+    if (const std::optional<std::uint32_t> n = NumberOf(id)) {
+        if (*n >= byNumber_.size()) byNumber_.resize(std::size_t{*n} + 1, nullptr);
+        if (byNumber_[*n]) return KeepUnregistered(*object);
+        byNumber_[*n] = object;
+        registered_.push_back({id, object});
+        return;
+    }
+    Indexed entry;  // the tree keeps no text of 4 GiB or more
+    std::memcpy(entry.head.data(), id.data(), std::min(id.size(), Indexed::kHead));
+    entry.size = static_cast<std::uint32_t>(id.size());
+    entry.registered = static_cast<std::uint32_t>(registered_.size());
+    entry.object = object;
+    if (ids_.Insert(id, entry)) registered_.push_back({id, object});
     else KeepUnregistered(*object);
 }
 
 xxObject* ChemistryXMLToDM::Find(std::string_view id, unsigned classType) const {
     // An empty piece of a list names nothing, even when an object has the empty id.
     if (id.empty()) return nullptr;
-    const std::uint32_t* i = ids_.Find(id);
-    xxObject* object = i ? registered_[*i].object : nullptr;
+    xxObject* object = nullptr;
+    if (const std::optional<std::uint32_t> n = NumberOf(id)) {
+        object = *n < byNumber_.size() ? byNumber_[*n] : nullptr;
+    } else {
+        const Indexed* entry = ids_.Find(id);
+        object = entry ? entry->object : nullptr;
+    }
     return object && object->IsA(classType) ? object : nullptr;
 }
 
@@ -248,7 +286,7 @@ void ChemistryXMLToDM::Build(const xmlTree* tree) {
     std::size_t elements = 0;
     for (std::string_view name : {"atom", "bond", "piSystem", "piBond", "molecule"}) elements += root.Elements(name).size();
     registered_.reserve(elements);
-    ids_.Reserve(elements);
+    numberLimit_ = 2 * elements + 64;
     auto each = [&](std::string_view name, auto make) {
         for (const xmlElement* element : root.Elements(name)) make().Process(element);
     };

@@ -133,9 +133,18 @@ private:
         std::string_view id;
         xxObject* object;
     };
-    struct RegisteredMatch {
+    // An index entry keeps the head of its id, so that a probe compares without reaching the
+    // tree's text unless the id is longer.
+    struct Indexed {
+        static constexpr std::size_t kHead = 16;
+        std::array<char, kHead> head{};
+        std::uint32_t size = 0;
+        std::uint32_t registered = 0;  // in registered_
+        xxObject* object = nullptr;
+    };
+    struct IndexedMatch {
         const std::vector<Registered>* registered;
-        bool operator()(std::uint32_t i, std::string_view id) const { return (*registered)[i].id == id; }
+        bool operator()(const Indexed& entry, std::string_view id) const;
     };
 
     xxTreeRoot& target_;
@@ -143,7 +152,13 @@ private:
     std::array<const xmlAttributeClass*, static_cast<std::size_t>(Key::Count)> keys_{};
     // In the order registered; sorted by id text once, when the objects are placed.
     std::vector<Registered> registered_;
-    NameIndex<std::uint32_t, RegisteredMatch> ids_{RegisteredMatch{&registered_}};
+    NameIndex<Indexed, IndexedMatch> ids_{IndexedMatch{&registered_}};
+    // Ids of the form the writer gives, "ID" and a number without leading zeros, below a bound
+    // that follows the file's size, are kept by that number: no hashing, and neighbours in the
+    // file stay neighbours here. The others are in ids_.
+    std::optional<std::uint32_t> NumberOf(std::string_view id) const;
+    std::vector<xxObject*> byNumber_;
+    std::size_t numberLimit_ = 0;
     std::vector<xxObject*> unregistered_;
     std::vector<xxMultiScaleMolecule*> molecules_;
     // Members as listed: the molecule of the last listing wins.
