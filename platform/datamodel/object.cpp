@@ -98,9 +98,18 @@ void xxObject::Delete() {
     // self goes out of scope here and destroys the object.
 }
 
-void xxObject::InitialiseObjectToDefault() {
-    for (const xxPropertyBase* p : PropertyTemplates()) p->UnassignValue(*this);
+namespace {
+// Without the list PropertyTemplates makes: a reader initialises every object it creates.
+// A template met twice (through two bases) is unassigned twice, which changes nothing.
+void UnassignTemplates(const xxClass& cls, xxObject& object) {
+    for (const xxClass* base : cls.Bases())
+        if (base) UnassignTemplates(*base, object);
+    if (const xxPropertyTable* table = cls.PropertyTable())
+        for (const xxPropertyBase* p : table->properties) p->UnassignValue(object);
 }
+}  // namespace
+
+void xxObject::InitialiseObjectToDefault() { UnassignTemplates(GetClass(), *this); }
 
 namespace {
 void CollectTemplates(const xxClass& cls, std::vector<const xxPropertyBase*>& out) {
