@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
-#include <optional>
 #include <iterator>
+#include <optional>
+#include <system_error>
 #include <utility>
 
 #include "base/address_table.h"
 #include "base/text.h"
-
 #include "cfx/cfx.h"
 #include "datamodel/elements.h"
 #include "datamodel/split_strings.h"

@@ -136,6 +136,8 @@ void DMToChemistryXML::Number(Content& content, Lists& lists) {
         const auto ends = bond->GetAtoms();
         if (!ends[0] || !ends[1]) throw Cfx::CfxResult(E_POINTER, "must provide valid bond and element");
         Id(*bond);
+        // The expression the element's "atoms" once had, so that ends without an id yet get
+        // theirs in the same order.
         static_cast<void>(Id(*ends[0]) + " " + Id(*ends[1]));
         Append(lists.bonds, *bond);
     }
