@@ -239,6 +239,32 @@ TEST(ChemistryXmlImport, ObjectsAreBuiltNamedAndPlacedAsTheFileSays) {
         << Outline(document->Tree());
 }
 
+// Ids of the writer's form are found by their number, all others by their text: the two must
+// never meet, whatever the digits.
+TEST(ChemistryXmlImport, IdsLikeTheWritersAndOthersStayApart) {
+    const std::string text = R"(<chemistryDoc>
+  <atom id="ID1"/><atom id="ID01"/><atom id="ID0"/><atom id="ID99999999"/><atom id="ID4294967296"/>
+  <atom id="ID+1"/><atom id="ID1" atomicNumber="7"/>
+  <bond id="ID2" atoms="ID1 ID01"/><bond id="ID3" atoms="ID0 ID99999999"/>
+  <bond id="ID4" atoms="ID4294967296 ID+1"/><bond id="ID02" atoms="ID01 ID0"/>
+</chemistryDoc>)";
+    CfxComPtr<host::Model3dDocument> document = NewDocument();
+    ASSERT_EQ(ImportInto(*document.Get(), text), S_OK) << Cfx::GetLastError().description;
+    EXPECT_EQ(Outline(document->Tree()),
+              "Atom3d C+1 Z6 0,0,0 q0/1\n"
+              "Atom3d C0 Z6 0,0,0 q0/1\n"
+              "Atom3d C01 Z6 0,0,0 q0/1\n"
+              "Atom3d C1 Z6 0,0,0 q0/1\n"
+              "Atom3d C4294967296 Z6 0,0,0 q0/1\n"
+              "Atom3d C99999999 Z6 0,0,0 q0/1\n"
+              "Atom3d N1 Z7 0,0,0 q0/1\n"
+              "Bond C1 - C01 type1\n"
+              "Bond C0 - C99999999 type1\n"
+              "Bond C4294967296 - C+1 type1\n"
+              "Bond C01 - C0 type1\n")
+        << Outline(document->Tree());
+}
+
 TEST(ChemistryXmlImport, AllSevenBondTypes) {
     std::string text = "<chemistryDoc>";
     const char* keywords[] = {"single", "doublePartial", "aromatic", "double", "triplePartial", "triple", "quadruple"};
