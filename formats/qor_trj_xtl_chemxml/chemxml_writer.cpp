@@ -37,16 +37,20 @@ bool IsPiBond(const xxBondableInteraction& bond) {
 
 }  // namespace
 
-const std::string& DMToChemistryXML::Id(const xxObject& object) {
-    bool added = false;
-    std::string& id = ids_.At(ids_.FindOrAdd(&object, added));
-    if (added) id = "ID" + ToString(next_++);
-    return id;
+DMToChemistryXML::IdText::IdText(int number) : text_{'I', 'D'} {
+    size_ = static_cast<std::size_t>(text::WriteNumber(text_.data() + 2, text_.data() + text_.size(), number) - text_.data());
 }
 
-void DMToChemistryXML::Append(std::string& list, const xxObject& object) {
+int DMToChemistryXML::NumberOf(const xxObject& object) {
+    bool added = false;
+    int& number = numbers_.At(numbers_.FindOrAdd(&object, added));
+    if (added) number = next_++;
+    return number;
+}
+
+void DMToChemistryXML::Append(std::string& list, int number) {
     if (!list.empty()) list += ' ';
-    list += Id(object);
+    list += IdText(number);
 }
 
 DMToChemistryXML::DMToChemistryXML(const xxTreeRoot* document)
@@ -71,7 +75,7 @@ DMToChemistryXML::DMToChemistryXML(const xxTreeRoot* document)
         return true;
     });
     if (!everythingInAMolecule) molecules_.clear();
-    ids_.Reserve(objects);  // more than get ids: the table need not regrow
+    numbers_.Reserve(objects);  // more than get ids: the table need not regrow
 
     names_ = {&tree_.InternElementClass("molecule"),       &tree_.InternElementClass("atom"),
               &tree_.InternElementClass("formalCharge"),   &tree_.InternElementClass("bond"),
@@ -92,7 +96,7 @@ bool DMToChemistryXML::Write(std::ostream& out, int encoding, int header) {
     if (molecules_.empty()) {
         Content content = Gather(document_);
         Lists lists;
-        Number(content, lists);
+        GiveIds(content, lists);
         WriteContent(content);
     }
     for (const xxMolecule* molecule : molecules_) {
@@ -101,7 +105,7 @@ bool DMToChemistryXML::Write(std::ostream& out, int encoding, int header) {
         element.AddAttribute(*names_.id, Id(*molecule));
         Content content = Gather(*molecule);
         Lists lists;
-        Number(content, lists);
+        GiveIds(content, lists);
         if (!content.atoms.empty()) element.AddAttribute(*names_.atoms, lists.atoms);
         if (!content.bonds.empty()) element.AddAttribute(*names_.bonds, lists.bonds);
         if (!content.piSystems.empty()) {
@@ -127,22 +131,27 @@ DMToChemistryXML::Content DMToChemistryXML::Gather(const xxTreeNode& parent) {
     return content;
 }
 
-// The same calls of Id, in the same order, as the elements' own, so that every id is given
-// before its first element is written.
-void DMToChemistryXML::Number(Content& content, Lists& lists) {
-    for (const xxAtom* atom : content.atoms) Append(lists.atoms, *atom);
+// Every id is given here, before its first element is written, in the order the elements
+// themselves once gave them.
+void DMToChemistryXML::GiveIds(Content& content, Lists& lists) {
+    content.atomNumbers.reserve(content.atoms.size());
+    for (const xxAtom* atom : content.atoms) {
+        content.atomNumbers.push_back(NumberOf(*atom));
+        Append(lists.atoms, content.atomNumbers.back());
+    }
     for (const xxBond* bond : content.bonds) {
         if (!IsAtomBond(*bond)) continue;
         const auto ends = bond->GetAtoms();
         if (!ends[0] || !ends[1]) throw Cfx::CfxResult(E_POINTER, "must provide valid bond and element");
-        Id(*bond);
-        // The expression the element's "atoms" once had, so that ends without an id yet get
-        // theirs in the same order.
-        static_cast<void>(Id(*ends[0]) + " " + Id(*ends[1]));
-        Append(lists.bonds, *bond);
+        const int number = NumberOf(*bond);
+        // Ends without an id yet (outside the content) get theirs second end first, as in the
+        // files written so far.
+        const int second = NumberOf(*ends[1]);
+        content.bondNumbers.push_back({number, NumberOf(*ends[0]), second});
+        Append(lists.bonds, number);
     }
     for (const xxPiSystem* piSystem : content.piSystems) {
-        Id(*piSystem);
+        NumberOf(*piSystem);
         content.piSystemBonds.push_back(PiSystemBonds(*piSystem));
         Append(lists.piSystems, *piSystem);
     }
@@ -151,17 +160,18 @@ void DMToChemistryXML::Number(Content& content, Lists& lists) {
             if (!bond->IsPiSystemBond() && bond->IsA(xxBond::classType) && IsPiBond(*bond)) {
                 const auto ends = bond->GetAtoms();
                 const bool firstIsPiSystem = ends[0]->IsA(xxPiSystem::classType);
-                Id(*bond);
-                Id(*ends[firstIsPiSystem ? 1 : 0]);
-                Id(*ends[firstIsPiSystem ? 0 : 1]);
+                NumberOf(*bond);
+                NumberOf(*ends[firstIsPiSystem ? 1 : 0]);
+                NumberOf(*ends[firstIsPiSystem ? 0 : 1]);
                 Append(lists.piBonds, *bond);
             }
 }
 
 void DMToChemistryXML::WriteContent(const Content& content) {
-    for (const xxAtom* atom : content.atoms) WriteAtom(*atom);
+    for (std::size_t i = 0; i < content.atoms.size(); ++i) WriteAtom(*content.atoms[i], content.atomNumbers[i]);
+    std::size_t written = 0;
     for (const xxBond* bond : content.bonds)
-        if (IsAtomBond(*bond)) WriteBond(*bond);
+        if (IsAtomBond(*bond)) WriteBond(*bond, content.bondNumbers[written++]);
     for (std::size_t i = 0; i < content.piSystems.size(); ++i)
         WritePiSystem(*content.piSystems[i], content.piSystemBonds[i]);
     // A pi system's links to its members are not bonds of the file; its bonds to coordinated
@@ -186,9 +196,9 @@ void DMToChemistryXML::Written(xmlElement& element) {
     root_->PurgeFirstChildren(root_->ChildCount());
 }
 
-void DMToChemistryXML::WriteAtom(const xxAtom& atom) {
+void DMToChemistryXML::WriteAtom(const xxAtom& atom, int number) {
     xmlElement& element = NewElement(*names_.atom);
-    element.AddAttribute(*names_.id, Id(atom));
+    element.AddAttribute(*names_.id, IdText(number));
     const xxPoint3d p = atom.GetXYZ();
     element.AddAttribute(*names_.coord3DX, ToString(p.x));
     element.AddAttribute(*names_.coord3DY, ToString(p.y));
@@ -202,13 +212,12 @@ void DMToChemistryXML::WriteAtom(const xxAtom& atom) {
     Written(element);
 }
 
-void DMToChemistryXML::WriteBond(const xxBond& bond) {
-    const auto ends = bond.GetAtoms();
+void DMToChemistryXML::WriteBond(const xxBond& bond, const std::array<int, 3>& numbers) {
     xmlElement& element = NewElement(*names_.bond);
-    element.AddAttribute(*names_.id, Id(bond));
-    text_ = Id(*ends[0]);
+    element.AddAttribute(*names_.id, IdText(numbers[0]));
+    text_ = std::string_view(IdText(numbers[1]));
     text_ += ' ';
-    text_ += Id(*ends[1]);
+    text_ += IdText(numbers[2]);
     element.AddAttribute(*names_.atoms, text_);
     element.AddAttribute(*names_.bondType, BondTypeKeyword(bond.GetBondType()));
     Written(element);

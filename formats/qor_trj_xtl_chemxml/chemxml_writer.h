@@ -2,11 +2,14 @@
 // element as XML.
 #pragma once
 
+#include <array>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/address_table.h"
+#include "base/text.h"
 #include "datamodel/atomistic.h"
 #include "xml/xml.h"
 
@@ -32,15 +35,19 @@ private:
         std::vector<const xxAtom*> atoms;
         std::vector<const xxBond*> bonds;  // every bond; those between atoms are written
         std::vector<const xxPiSystem*> piSystems;
+        // Given in the first pass, so that writing looks nothing up: the number of each atom,
+        // and of each bond between atoms with its two ends.
+        std::vector<int> atomNumbers;
+        std::vector<std::array<int, 3>> bondNumbers;
         std::vector<std::string> piSystemBonds;  // the "bonds" list of each pi system
     };
     static Content Gather(const xxTreeNode& parent);
     // Gives the ids in the order the elements are written and makes the lists; the element's
     // list of a pi system needs the same pass.
-    void Number(Content& content, Lists& lists);
+    void GiveIds(Content& content, Lists& lists);
     void WriteContent(const Content& content);
-    void WriteAtom(const xxAtom& atom);
-    void WriteBond(const xxBond& bond);
+    void WriteAtom(const xxAtom& atom, int number);
+    void WriteBond(const xxBond& bond, const std::array<int, 3>& numbers);
     void WritePiSystem(const xxPiSystem& piSystem, const std::string& bonds);
     void WritePiBond(const xxBond& bond);
     // The bonds among the pi system's members, in the order of the pairs (i, j).
@@ -49,8 +56,20 @@ private:
     xmlElement& NewElement(const xmlElementClass& cls);
     void Written(xmlElement& element);
     // "ID" and the object's number, given on first use.
-    const std::string& Id(const xxObject& object);
-    void Append(std::string& list, const xxObject& object);
+    class IdText {
+    public:
+        explicit IdText(int number);
+        operator std::string_view() const { return {text_.data(), size_}; }
+
+    private:
+        std::array<char, 2 + text::kNumberTextSize> text_;
+        std::size_t size_;
+    };
+    // The object's number, given on first use.
+    int NumberOf(const xxObject& object);
+    IdText Id(const xxObject& object) { return IdText(NumberOf(object)); }
+    static void Append(std::string& list, int number);
+    void Append(std::string& list, const xxObject& object) { Append(list, NumberOf(object)); }
 
     // The element and attribute names, interned once.
     struct Names {
@@ -66,7 +85,8 @@ private:
     xmlElement* root_ = nullptr;
     xmlSaver* saver_ = nullptr;  // while writing
     int next_ = 1;
-    AddressTable<xxObject, std::string> ids_;
+    // By address: objects met one after the other mostly lie one after the other.
+    AddressTable<xxObject, int> numbers_;
     std::string text_;  // a reused buffer
 };
 
