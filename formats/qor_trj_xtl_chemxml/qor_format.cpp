@@ -73,29 +73,40 @@ bool IsEscaped(std::string_view text, std::size_t pos) {
     return backslashes % 2 == 1;
 }
 
-bool BlankLastUnescaped(std::string& text, char c) {
+bool BlankLastUnescaped(std::span<char> text, char c) {
+    const std::string_view view(text.data(), text.size());
     for (std::size_t i = text.size(); i-- > 0;)
-        if (text[i] == c && !IsEscaped(text, i)) {
+        if (text[i] == c && !IsEscaped(view, i)) {
             text[i] = ' ';
             return true;
         }
     return false;
 }
 
-bool BlankFirstUnescaped(std::string& text, char c) {
+bool BlankFirstUnescaped(std::span<char> text, char c) {
+    const std::string_view view(text.data(), text.size());
     for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] == c && !IsEscaped(text, i)) {
+        if (text[i] == c && !IsEscaped(view, i)) {
             text[i] = ' ';
             return true;
         }
     return false;
 }
 
-void BlankAllUnescaped(std::string& text, char c) {
-    // Decided left to right on the text as it stands: blanking never changes whether a later
-    // character is escaped, as only backslashes escape.
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] == c && !IsEscaped(text, i)) text[i] = ' ';
+void BlankAllUnescaped(std::span<char> text, std::string_view chars) {
+    // Left to right with the parity of the backslash run so far: a character right after an
+    // unescaped backslash is escaped.
+    bool escaped = false;
+    for (char& c : text) {
+        if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = true;
+        } else {
+            for (const char blanked : chars)
+                if (c == blanked) c = ' ';
+        }
+    }
 }
 
 std::string UnescapeBackslashes(std::string_view text) {
