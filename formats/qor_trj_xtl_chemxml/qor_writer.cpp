@@ -18,6 +18,7 @@
 #include "datamodel/sets.h"
 #include "datamodel/symmetry/space_groups.h"
 #include "datamodel/symmetry/system.h"
+#include "datamodel/tree_size.h"
 #include "datamodel_extras/qor_atom_data.h"
 #include "formats/qor_trj_xtl_chemxml/qor_format.h"
 
@@ -58,22 +59,33 @@ public:
     // Numbers the model and its bondable objects and notes charge groups.
     void Prepare(xxObject& model) {
         Number(model);
+        // One walk numbers the bondable objects (without a system) and finds the charge groups,
+        // whose members take their centres' numbers once every object has one.
+        std::vector<const xxChargeGroup*> groups;
         if (system_) {
+            table_.Reserve(EstimatedObjectsBelow(*system_));
             for (xxObject* o : system_->Iterator(xxBondable::classType, mode_)) Number(*o);
         } else {
-            model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
-                if (o.As<xxBondable>()) Number(o);
-                return true;
-            });
+            table_.Reserve(EstimatedObjectsBelow(*model.As<xxTreeNode>()));
         }
         model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
-            if (auto* group = o.As<xxChargeGroup>()) {
-                const int centre = NumberOf(group->GetSwitchingCenter());
-                for (xxAtom* atom : group->GetAtoms())
-                    if (Numbered* record = table_.Find(atom)) record->switchCentre = centre;
+            // Atoms and bonds by their exact class first: an atom is bondable, a bond is not, and
+            // neither is a charge group.
+            const xxClass& kind = o.GetClass();
+            if (&kind == &xxAtom3d::Class()) {
+                if (!system_) Number(o);
+                return true;
             }
+            if (&kind == &xxBond::Class()) return true;
+            if (!system_ && o.As<xxBondable>()) Number(o);
+            if (auto* group = o.As<xxChargeGroup>()) groups.push_back(group);
             return true;
         });
+        for (const xxChargeGroup* group : groups) {
+            const int centre = NumberOf(group->GetSwitchingCenter());
+            for (xxAtom* atom : group->GetAtoms())
+                if (Numbered* record = table_.Find(atom)) record->switchCentre = centre;
+        }
     }
 
 private:
@@ -226,6 +238,17 @@ private:
     }
 
     bool WriteObject(xxObject& o, int depth) {
+        // Atoms and bonds, most of a model, by their exact class first: none of the kinds below
+        // is one.
+        const xxClass& kind = o.GetClass();
+        if (&kind == &xxAtom3d::Class()) {
+            WriteAtom(static_cast<xxAtom3d&>(o), depth);
+            return true;
+        }
+        if (&kind == &xxBond::Class()) {
+            WriteBond(static_cast<xxBond&>(o), depth);
+            return true;
+        }
         if (system_ && &o == system_) {
             WriteModel(o);
             WriteLattice();
@@ -538,7 +561,8 @@ private:
 
     void WriteAtom(xxAtom3d& atom, int depth) {
         const xxElement& element = atom.GetElement();
-        Record(depth, NumberOf(&atom), "Atom");
+        const Numbered* numbered = table_.Find(&atom);
+        Record(depth, numbered ? numbered->number : 0, "Atom");
         if (const auto site = MixedSite(atom)) Acl(depth, site->code, site->symbol);
         else Acl(depth, element.number == 1 ? 0 : element.number, element.symbol);
         Label(depth, atom);
@@ -580,7 +604,7 @@ private:
             Indent(depth);
             Text("  (A I Moveable 0)\n");
         }
-        WriteSwitch(atom, depth);
+        if (numbered && numbered->switchCentre > 0) IntegerLine(depth, "O", "Switch", numbered->switchCentre);
         if (system_) WriteSymmetryImages(atom, depth);
     }
 
@@ -624,12 +648,6 @@ private:
         if (c.size() == 2 && near(share(14), 0.25) && near(share(13), 0.75)) return Site{107, "TT"};
         if (c.size() == 1 && c[0].GetAtomicNumber() == 29 && near(c[0].GetComposition(), 1)) return Site{108, "Cu"};
         return std::nullopt;
-    }
-
-    void WriteSwitch(const xxObject& o, int depth) {
-        const Numbered* record = table_.Find(&o);
-        if (!record || record->switchCentre <= 0) return;
-        IntegerLine(depth, "O", "Switch", record->switchCentre);
     }
 
     void WritePseudoAtom(const xxBondable& o, int depth) {
