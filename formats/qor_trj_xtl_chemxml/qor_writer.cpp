@@ -1,7 +1,10 @@
 #include "formats/qor_trj_xtl_chemxml/qor_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <set>
 #include <type_traits>
@@ -104,23 +107,42 @@ private:
 
     // ---- text ----------------------------------------------------------------------------
 
+    // The buffer is a fixed block filled through a cursor: a line is a dozen small pieces, and
+    // each piece costs a copy, no more. It goes out once kFlushSize bytes are in it.
+    std::size_t Room() const { return static_cast<std::size_t>(buffer_.get() + kBufferSize - cursor_); }
     void Text(std::string_view text) {
-        buffer_.append(text);
-        if (buffer_.size() >= kFlushSize) Flush();
+        if (text.size() > Room()) {
+            Flush();
+            if (text.size() > kBufferSize) {
+                out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+                return;
+            }
+        }
+        std::memcpy(cursor_, text.data(), text.size());
+        cursor_ += text.size();
+        if (static_cast<std::size_t>(cursor_ - buffer_.get()) >= kFlushSize) Flush();
     }
     void Flush() {
-        if (buffer_.empty()) return;
-        out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-        buffer_.clear();
+        if (cursor_ == buffer_.get()) return;
+        out_.write(buffer_.get(), static_cast<std::streamsize>(cursor_ - buffer_.get()));
+        cursor_ = buffer_.get();
     }
-    void Indent(int depth) { buffer_.append(static_cast<std::size_t>(depth), ' '); }
+    void Indent(int depth) {
+        for (auto blanks = static_cast<std::size_t>(std::max(depth, 0)); blanks > 0;) {
+            if (Room() == 0) Flush();
+            const std::size_t n = std::min(blanks, Room());
+            std::memset(cursor_, ' ', n);
+            cursor_ += n;
+            blanks -= n;
+        }
+    }
     void Integer(long long value) {
-        char text[tx::kNumberTextSize];
-        buffer_.append(text, tx::WriteNumber(text, text + sizeof text, value));
+        if (Room() < tx::kNumberTextSize) Flush();
+        cursor_ = tx::WriteNumber(cursor_, cursor_ + tx::kNumberTextSize, value);
     }
     void Real(double value) {
-        char text[tx::kNumberTextSize];
-        buffer_.append(text, tx::WriteGeneral(text, text + sizeof text, value, q::kPrecision));
+        if (Room() < tx::kNumberTextSize) Flush();
+        cursor_ = tx::WriteGeneral(cursor_, cursor_ + tx::kNumberTextSize, value, q::kPrecision);
     }
     // "F" values are the value at single precision.
     void Single(double value) { Real(static_cast<double>(static_cast<float>(value))); }
@@ -696,8 +718,10 @@ private:
 
 private:
     static constexpr std::size_t kFlushSize = 1 << 16;
+    static constexpr std::size_t kBufferSize = kFlushSize + 4096;
     std::ostream& out_;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    char* cursor_ = buffer_.get();
     int counter_ = 1;
     // The model and its bondable objects: record number, the number of the switching centre of
     // the charge group an atom is in.
