@@ -1,6 +1,8 @@
 #include "formats/qor_trj_xtl_chemxml/qor_format.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace cartovane::qor {
 
@@ -94,6 +96,29 @@ bool BlankFirstUnescaped(std::span<char> text, char c) {
 }
 
 void BlankAllUnescaped(std::span<char> text, std::string_view chars) {
+    // The delimiters are below 64, so a bit mask tells them; any other is matched one by one.
+    std::uint64_t mask = 0;
+    std::string_view others;
+    for (std::size_t i = 0; i < chars.size(); ++i) {
+        const auto u = static_cast<unsigned char>(chars[i]);
+        if (u >= 64) {
+            others = chars.substr(i);
+            break;
+        }
+        mask |= std::uint64_t{1} << u;
+    }
+    const auto blanked = [&](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 64) return ((mask >> u) & 1) != 0;
+        return others.find(c) != std::string_view::npos;
+    };
+    if (text.empty()) return;
+    if (std::memchr(text.data(), '\\', text.size()) == nullptr) {
+        // Nothing is escaped: most lines.
+        for (char& c : text)
+            if (blanked(c)) c = ' ';
+        return;
+    }
     // Left to right with the parity of the backslash run so far: a character right after an
     // unescaped backslash is escaped.
     bool escaped = false;
@@ -102,9 +127,8 @@ void BlankAllUnescaped(std::span<char> text, std::string_view chars) {
             escaped = false;
         } else if (c == '\\') {
             escaped = true;
-        } else {
-            for (const char blanked : chars)
-                if (c == blanked) c = ' ';
+        } else if (blanked(c)) {
+            c = ' ';
         }
     }
 }
