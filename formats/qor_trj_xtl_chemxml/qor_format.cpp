@@ -1,6 +1,8 @@
 #include "formats/qor_trj_xtl_chemxml/qor_format.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace cartovane::qor {
 
@@ -73,29 +75,62 @@ bool IsEscaped(std::string_view text, std::size_t pos) {
     return backslashes % 2 == 1;
 }
 
-bool BlankLastUnescaped(std::string& text, char c) {
+bool BlankLastUnescaped(std::span<char> text, char c) {
+    const std::string_view view(text.data(), text.size());
     for (std::size_t i = text.size(); i-- > 0;)
-        if (text[i] == c && !IsEscaped(text, i)) {
+        if (text[i] == c && !IsEscaped(view, i)) {
             text[i] = ' ';
             return true;
         }
     return false;
 }
 
-bool BlankFirstUnescaped(std::string& text, char c) {
+bool BlankFirstUnescaped(std::span<char> text, char c) {
+    const std::string_view view(text.data(), text.size());
     for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] == c && !IsEscaped(text, i)) {
+        if (text[i] == c && !IsEscaped(view, i)) {
             text[i] = ' ';
             return true;
         }
     return false;
 }
 
-void BlankAllUnescaped(std::string& text, char c) {
-    // Decided left to right on the text as it stands: blanking never changes whether a later
-    // character is escaped, as only backslashes escape.
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] == c && !IsEscaped(text, i)) text[i] = ' ';
+void BlankAllUnescaped(std::span<char> text, std::string_view chars) {
+    // The delimiters are below 64, so a bit mask tells them; any other is matched one by one.
+    std::uint64_t mask = 0;
+    std::string_view others;
+    for (std::size_t i = 0; i < chars.size(); ++i) {
+        const auto u = static_cast<unsigned char>(chars[i]);
+        if (u >= 64) {
+            others = chars.substr(i);
+            break;
+        }
+        mask |= std::uint64_t{1} << u;
+    }
+    const auto blanked = [&](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 64) return ((mask >> u) & 1) != 0;
+        return others.find(c) != std::string_view::npos;
+    };
+    if (text.empty()) return;
+    if (std::memchr(text.data(), '\\', text.size()) == nullptr) {
+        // Nothing is escaped: most lines.
+        for (char& c : text)
+            if (blanked(c)) c = ' ';
+        return;
+    }
+    // Left to right with the parity of the backslash run so far: a character right after an
+    // unescaped backslash is escaped.
+    bool escaped = false;
+    for (char& c : text) {
+        if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = true;
+        } else if (blanked(c)) {
+            c = ' ';
+        }
+    }
 }
 
 std::string UnescapeBackslashes(std::string_view text) {

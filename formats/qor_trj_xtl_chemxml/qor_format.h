@@ -9,6 +9,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -176,10 +177,12 @@ inline constexpr std::array<std::array<unsigned char, 3>, 16> kLegacyColors{{
 // A delimiter is escaped when an odd number of backslashes stand right before it.
 bool IsEscaped(std::string_view text, std::size_t pos);
 // Blank the last (or first, or every) occurrence of c that is not escaped; false when there
-// is none.
-bool BlankLastUnescaped(std::string& text, char c);
-bool BlankFirstUnescaped(std::string& text, char c);
-void BlankAllUnescaped(std::string& text, char c);
+// is none. The text is a line the reader owns (a std::string converts).
+bool BlankLastUnescaped(std::span<char> text, char c);
+bool BlankFirstUnescaped(std::span<char> text, char c);
+// Every unescaped occurrence of any of chars, in one pass: the same as one call per character,
+// as blanking never changes which characters are escaped.
+void BlankAllUnescaped(std::span<char> text, std::string_view chars);
 // Removes each backslash that stands before a double quote, a backslash or a parenthesis.
 std::string UnescapeBackslashes(std::string_view text);
 // A backslash before every double quote, backslash and parenthesis; a line end becomes a blank,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -102,6 +103,37 @@ std::optional<std::array<int, N>> Integers(std::string_view value) {
         if (!tx::ScanInt(value, pos, v)) return std::nullopt;
     return out;
 }
+
+// The atoms (and pseudo-atoms) by record number. Writers count records from 1, so the numbers
+// of a file lie close together and index a vector; it grows only up to a bound set by the
+// records read so far, so a hostile number cannot make it huge: such numbers go to a side table.
+class RecordObjects {
+public:
+    // Files object under number unless the number has one already; true when filed.
+    bool Add(int number, xxBondable* object, std::size_t recordsRead) {
+        if (Find(number)) return false;
+        if (number >= 0 && static_cast<std::size_t>(number) < 2 * recordsRead + kSlack) {
+            const auto i = static_cast<std::size_t>(number);
+            if (i >= dense_.size()) dense_.resize(i + 1);
+            dense_[i] = object;
+        } else {
+            sparse_.emplace(number, object);
+        }
+        return true;
+    }
+    xxBondable* Find(int number) const {
+        if (number >= 0 && static_cast<std::size_t>(number) < dense_.size())
+            if (xxBondable* object = dense_[static_cast<std::size_t>(number)]) return object;
+        if (sparse_.empty()) return nullptr;
+        const auto it = sparse_.find(number);
+        return it == sparse_.end() ? nullptr : it->second;
+    }
+
+private:
+    static constexpr std::size_t kSlack = 4096;
+    std::vector<xxBondable*> dense_;
+    std::unordered_map<int, xxBondable*> sparse_;
+};
 
 // The scratch state of one Atom record.
 struct AtomScratch {
@@ -207,38 +239,46 @@ private:
     // The next line into line_; false at the end of the text. Inside a record a line that ends
     // in a blank and a backslash is joined with the next (the backslash dropped, the blank
     // kept); a stray CR reads as a blank.
+    //
+    // A line lies in the parser's buffer, where it is blanked in place, and is copied only when
+    // it is joined with the next.
     bool NextLine(bool inRecord) {
         if (!ReadPhysical()) return false;
-        if (inRecord && !line_.empty() && line_.front() != '#') {
-            while (q::IsContinued(line_)) {
-                line_.pop_back();
-                const std::size_t kept = line_.size();
-                std::string head = std::move(line_);
-                if (!ReadPhysical()) {
-                    line_ = std::move(head);
-                    break;
-                }
-                if (kept + line_.size() > parser_.GetMaxLineLength())
+        if (inRecord && !line_.empty() && line_.front() != '#' && q::IsContinued(line_)) {
+            joined_.assign(line_.data(), line_.size() - 1);
+            while (ReadPhysical()) {
+                if (joined_.size() + line_.size() > parser_.GetMaxLineLength())
                     throw Cfx::CfxResult(E_FAIL, "A continued line of the QOR file is too long (line " +
                                                      std::to_string(parser_.GetLineNumber()) + ")");
-                head += line_;
-                line_ = std::move(head);
+                joined_ += line_;
+                if (!q::IsContinued(joined_)) break;
+                joined_.pop_back();
             }
+            SetLine(joined_.data(), joined_.size());
         }
         return true;
     }
 
     bool ReadPhysical() {
-        const char* text = parser_.ReadStringAlloc();
+        char* text = parser_.ReadStringAlloc();
         if (!text) return false;
-        line_.assign(text, parser_.GetLineLength());
+        std::size_t size = parser_.GetLineLength();
         if (first_) {
             first_ = false;
-            if (line_.starts_with(kByteOrderMark)) line_.erase(0, kByteOrderMark.size());
+            if (std::string_view(text, size).starts_with(kByteOrderMark)) {
+                text += kByteOrderMark.size();
+                size -= kByteOrderMark.size();
+            }
         }
-        for (char& c : line_)
+        for (char& c : std::span<char>(text, size))
             if (c == '\r' || c == '\0') c = ' ';  // a stray CR or NUL separates like a blank
+        SetLine(text, size);
         return true;
+    }
+
+    void SetLine(char* text, std::size_t size) {
+        lineText_ = text;
+        line_ = std::string_view(text, size);
     }
 
     bool FindHeader() {
@@ -296,6 +336,7 @@ private:
 
     HRESULT Dispatch(xxTreeNode& parent, std::string_view numberToken, std::string_view kindText, bool topLevel) {
         if (badVersion_) return Report(cartovane::msg::QORLOAD_BADVERS);
+        ++records_;
         const std::optional<int> number = RecordNumber(numberToken);
         q::RecordKind kind = q::KindOf(kindText);
         if (kind == q::RecordKind::Model && !topLevel) kind = q::RecordKind::Unknown;
@@ -316,9 +357,8 @@ private:
     // record's result through hr and true when the line was one.
     bool Nested(xxTreeNode& parent, const Attribute& a, HRESULT& hr) {
         if (!IsNested(a)) return false;
-        const std::string number(a.first);
-        const std::string kind(a.type);
-        hr = Dispatch(parent, number, kind, false);
+        // Dispatch takes what it needs of the tokens before it reads a line.
+        hr = Dispatch(parent, a.first, a.type, false);
         return true;
     }
 
@@ -342,7 +382,7 @@ private:
                 }
                 return S_OK;
             }
-            std::string& work = Work();
+            const WorkLine work = Work();
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, '(');
@@ -417,7 +457,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_UNKEOF);
             if (lk == LineKind::Close) return S_OK;
-            std::string& work = Work();
+            const WorkLine work = Work();
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, '(');
             HRESULT hr = S_OK;
@@ -446,7 +486,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_SUBUAT);
             if (lk == LineKind::Close) return S_OK;
-            std::string& work = Work();
+            const WorkLine work = Work();
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, '(');
             const Attribute a = SplitAttribute(work);
@@ -506,7 +546,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_LINKAT);
             if (lk == LineKind::Close) break;
-            std::string& work = Work();
+            const WorkLine work = Work();
             for (int i = 0; i < 2; ++i) {
                 q::BlankLastUnescaped(work, ')');
                 q::BlankLastUnescaped(work, '(');
@@ -559,7 +599,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_SYMOPAT);
             if (lk == LineKind::Close) break;
-            std::string& work = Work();
+            const WorkLine work = Work();
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, '(');
@@ -585,7 +625,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_SURFAT);
             if (lk == LineKind::Close) break;
-            std::string& work = Work();
+            const WorkLine work = Work();
             q::BlankFirstUnescaped(work, '(');
             tx::Tokens tokens(work, kSeparators);
             const std::string_view first = tokens.Next().value_or("");
@@ -724,10 +764,8 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_ATOMAT);
             if (lk == LineKind::Close) break;
-            std::string& work = Work();
-            q::BlankAllUnescaped(work, ')');
-            q::BlankAllUnescaped(work, '(');
-            q::BlankAllUnescaped(work, '"');
+            const WorkLine work = Work();
+            q::BlankAllUnescaped(work, ")(\"");
             const Attribute a = SplitAttribute(work);
             HRESULT hr = S_OK;
             // Atoms hold no children: a record nested in an atom is read under the atom's parent.
@@ -932,7 +970,7 @@ private:
         }
         if (s.number) {
             // The first object filed under a number keeps it.
-            if (objects_.emplace(*s.number, filed).second) atomOrder_.push_back(*s.number);
+            if (objects_.Add(*s.number, filed, records_)) atomOrder_.push_back(*s.number);
             if (s.fileId != 0) ids_.emplace_back(filed, s.fileId);
         }
         if (s.switchValue && *s.switchValue >= 0) switches_.emplace_back(*s.switchValue, filed);
@@ -948,7 +986,7 @@ private:
             const LineKind lk = NextRecordLine();
             if (lk == LineKind::End) return Report(cartovane::msg::QORLOAD_BONDAT);
             if (lk == LineKind::Close) break;
-            std::string& work = Work();
+            const WorkLine work = Work();
             q::BlankLastUnescaped(work, ')');
             q::BlankLastUnescaped(work, '(');
             const Attribute a = SplitAttribute(work);
@@ -999,9 +1037,7 @@ private:
     // ---- after the last line -------------------------------------------------------------
 
     xxBondable* Object(std::optional<int> number) const {
-        if (!number) return nullptr;
-        const auto it = objects_.find(*number);
-        return it == objects_.end() ? nullptr : it->second;
+        return number ? objects_.Find(*number) : nullptr;
     }
 
     HRESULT PostProcess() {
@@ -1122,7 +1158,7 @@ private:
     // An image takes the record's identifier when it has none and is filed under its number.
     void FileImage(int number, xxBondable& image, int fileId) {
         if (image.GetID() == 0 && fileId != 0) image.SetID(fileId);
-        objects_.emplace(number, &image);
+        objects_.Add(number, &image, records_);
     }
 
     // Periodic images by their parents and cell translations, in passes until one resolves
@@ -1299,18 +1335,23 @@ private:
         }
     }
 
-    // The current line, for blanking its delimiters; its room is kept from line to line. A
-    // nested record overwrites it, so a reader uses it only until it dispatches one.
-    std::string& Work() {
-        work_.assign(line_);
-        return work_;
-    }
+    // The current line, for blanking its delimiters in place. A nested record overwrites it, so
+    // a reader uses it only until it dispatches one.
+    struct WorkLine {
+        std::span<char> text;
+        operator std::span<char>() const { return text; }
+        operator std::string_view() const { return {text.data(), text.size()}; }
+    };
+    WorkLine Work() { return {{lineText_, line_.size()}}; }
 
     CTextIOStreamParser parser_;
     xxObject& target_;
-    std::string work_;
     std::string documentName_;
-    std::string line_;
+    // The current line: in the parser's buffer, or in joined_ when continued.
+    std::string_view line_;
+    char* lineText_ = nullptr;
+    std::string joined_;
+    std::size_t records_ = 0;  // records met so far
     bool first_ = true;
     bool badVersion_ = false;
     std::string warnings_;
@@ -1324,7 +1365,7 @@ private:
     std::vector<int> atomOrder_;
     xxMultiScaleSymmetrySystem* system_ = nullptr;
     const xxSpaceGroupDescription* description_ = nullptr;
-    std::unordered_map<int, xxBondable*> objects_;
+    RecordObjects objects_;
     std::vector<std::pair<xxBondable*, int>> ids_;
     std::vector<std::pair<int, xxBondable*>> switches_;
     std::vector<xxBondable*> fixed_;

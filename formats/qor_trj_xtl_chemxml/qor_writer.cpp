@@ -1,7 +1,10 @@
 #include "formats/qor_trj_xtl_chemxml/qor_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <set>
 #include <type_traits>
@@ -18,6 +21,7 @@
 #include "datamodel/sets.h"
 #include "datamodel/symmetry/space_groups.h"
 #include "datamodel/symmetry/system.h"
+#include "datamodel/tree_size.h"
 #include "datamodel_extras/qor_atom_data.h"
 #include "formats/qor_trj_xtl_chemxml/qor_format.h"
 
@@ -58,22 +62,33 @@ public:
     // Numbers the model and its bondable objects and notes charge groups.
     void Prepare(xxObject& model) {
         Number(model);
+        // One walk numbers the bondable objects (without a system) and finds the charge groups,
+        // whose members take their centres' numbers once every object has one.
+        std::vector<const xxChargeGroup*> groups;
         if (system_) {
+            table_.Reserve(EstimatedObjectsBelow(*system_));
             for (xxObject* o : system_->Iterator(xxBondable::classType, mode_)) Number(*o);
         } else {
-            model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
-                if (o.As<xxBondable>()) Number(o);
-                return true;
-            });
+            table_.Reserve(EstimatedObjectsBelow(*model.As<xxTreeNode>()));
         }
         model.As<xxTreeNode>()->ForEachDescendent([&](xxObject& o) {
-            if (auto* group = o.As<xxChargeGroup>()) {
-                const int centre = NumberOf(group->GetSwitchingCenter());
-                for (xxAtom* atom : group->GetAtoms())
-                    if (Numbered* record = table_.Find(atom)) record->switchCentre = centre;
+            // Atoms and bonds by their exact class first: an atom is bondable, a bond is not, and
+            // neither is a charge group.
+            const xxClass& kind = o.GetClass();
+            if (&kind == &xxAtom3d::Class()) {
+                if (!system_) Number(o);
+                return true;
             }
+            if (&kind == &xxBond::Class()) return true;
+            if (!system_ && o.As<xxBondable>()) Number(o);
+            if (auto* group = o.As<xxChargeGroup>()) groups.push_back(group);
             return true;
         });
+        for (const xxChargeGroup* group : groups) {
+            const int centre = NumberOf(group->GetSwitchingCenter());
+            for (xxAtom* atom : group->GetAtoms())
+                if (Numbered* record = table_.Find(atom)) record->switchCentre = centre;
+        }
     }
 
 private:
@@ -92,23 +107,42 @@ private:
 
     // ---- text ----------------------------------------------------------------------------
 
+    // The buffer is a fixed block filled through a cursor: a line is a dozen small pieces, and
+    // each piece costs a copy, no more. It goes out once kFlushSize bytes are in it.
+    std::size_t Room() const { return static_cast<std::size_t>(buffer_.get() + kBufferSize - cursor_); }
     void Text(std::string_view text) {
-        buffer_.append(text);
-        if (buffer_.size() >= kFlushSize) Flush();
+        if (text.size() > Room()) {
+            Flush();
+            if (text.size() > kBufferSize) {
+                out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+                return;
+            }
+        }
+        std::memcpy(cursor_, text.data(), text.size());
+        cursor_ += text.size();
+        if (static_cast<std::size_t>(cursor_ - buffer_.get()) >= kFlushSize) Flush();
     }
     void Flush() {
-        if (buffer_.empty()) return;
-        out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-        buffer_.clear();
+        if (cursor_ == buffer_.get()) return;
+        out_.write(buffer_.get(), static_cast<std::streamsize>(cursor_ - buffer_.get()));
+        cursor_ = buffer_.get();
     }
-    void Indent(int depth) { buffer_.append(static_cast<std::size_t>(depth), ' '); }
+    void Indent(int depth) {
+        for (auto blanks = static_cast<std::size_t>(std::max(depth, 0)); blanks > 0;) {
+            if (Room() == 0) Flush();
+            const std::size_t n = std::min(blanks, Room());
+            std::memset(cursor_, ' ', n);
+            cursor_ += n;
+            blanks -= n;
+        }
+    }
     void Integer(long long value) {
-        char text[tx::kNumberTextSize];
-        buffer_.append(text, tx::WriteNumber(text, text + sizeof text, value));
+        if (Room() < tx::kNumberTextSize) Flush();
+        cursor_ = tx::WriteNumber(cursor_, cursor_ + tx::kNumberTextSize, value);
     }
     void Real(double value) {
-        char text[tx::kNumberTextSize];
-        buffer_.append(text, tx::WriteGeneral(text, text + sizeof text, value, q::kPrecision));
+        if (Room() < tx::kNumberTextSize) Flush();
+        cursor_ = tx::WriteGeneral(cursor_, cursor_ + tx::kNumberTextSize, value, q::kPrecision);
     }
     // "F" values are the value at single precision.
     void Single(double value) { Real(static_cast<double>(static_cast<float>(value))); }
@@ -226,6 +260,17 @@ private:
     }
 
     bool WriteObject(xxObject& o, int depth) {
+        // Atoms and bonds, most of a model, by their exact class first: none of the kinds below
+        // is one.
+        const xxClass& kind = o.GetClass();
+        if (&kind == &xxAtom3d::Class()) {
+            WriteAtom(static_cast<xxAtom3d&>(o), depth);
+            return true;
+        }
+        if (&kind == &xxBond::Class()) {
+            WriteBond(static_cast<xxBond&>(o), depth);
+            return true;
+        }
         if (system_ && &o == system_) {
             WriteModel(o);
             WriteLattice();
@@ -538,7 +583,8 @@ private:
 
     void WriteAtom(xxAtom3d& atom, int depth) {
         const xxElement& element = atom.GetElement();
-        Record(depth, NumberOf(&atom), "Atom");
+        const Numbered* numbered = table_.Find(&atom);
+        Record(depth, numbered ? numbered->number : 0, "Atom");
         if (const auto site = MixedSite(atom)) Acl(depth, site->code, site->symbol);
         else Acl(depth, element.number == 1 ? 0 : element.number, element.symbol);
         Label(depth, atom);
@@ -580,7 +626,7 @@ private:
             Indent(depth);
             Text("  (A I Moveable 0)\n");
         }
-        WriteSwitch(atom, depth);
+        if (numbered && numbered->switchCentre > 0) IntegerLine(depth, "O", "Switch", numbered->switchCentre);
         if (system_) WriteSymmetryImages(atom, depth);
     }
 
@@ -624,12 +670,6 @@ private:
         if (c.size() == 2 && near(share(14), 0.25) && near(share(13), 0.75)) return Site{107, "TT"};
         if (c.size() == 1 && c[0].GetAtomicNumber() == 29 && near(c[0].GetComposition(), 1)) return Site{108, "Cu"};
         return std::nullopt;
-    }
-
-    void WriteSwitch(const xxObject& o, int depth) {
-        const Numbered* record = table_.Find(&o);
-        if (!record || record->switchCentre <= 0) return;
-        IntegerLine(depth, "O", "Switch", record->switchCentre);
     }
 
     void WritePseudoAtom(const xxBondable& o, int depth) {
@@ -678,8 +718,10 @@ private:
 
 private:
     static constexpr std::size_t kFlushSize = 1 << 16;
+    static constexpr std::size_t kBufferSize = kFlushSize + 4096;
     std::ostream& out_;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
+    char* cursor_ = buffer_.get();
     int counter_ = 1;
     // The model and its bondable objects: record number, the number of the switching centre of
     // the charge group an atom is in.

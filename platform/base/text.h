@@ -317,9 +317,72 @@ inline char* WriteFixed(char* first, char* last, double value, int decimals) noe
     return ec == std::errc{} ? end : nullptr;
 }
 
+namespace detail {
+// "%.*g" laid out from a value's shortest digits when they are no more than precision (at most
+// 15): rounding a normal double to that many digits then gives those digits, as the shortest
+// lie within half an ulp of the value, far less than half a unit of the 15th digit. Null when
+// the value does not qualify or the text does not fit; the caller then converts the slow way.
+inline char* WriteGeneralFromShortest(char* first, char* last, double value, int precision) noexcept {
+    const double magnitude = std::fabs(value);
+    if (precision > 15 || !(magnitude >= std::numeric_limits<double>::min()) || magnitude > std::numeric_limits<double>::max())
+        return nullptr;
+    char sci[kNumberTextSize];  // "-d.ddde-XXX"
+    const auto [sciEnd, ec] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+    if (ec != std::errc{}) return nullptr;
+    const char* p = sci;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    char digits[20];
+    int count = 0;
+    for (; p < sciEnd && *p != 'e'; ++p)
+        if (*p != '.') digits[count++] = *p;
+    if (count > precision || p == sciEnd) return nullptr;
+    int exponent = 0;
+    std::from_chars(p + 1 + (p[1] == '+'), sciEnd, exponent);
+    // At most 22 characters: "-0.0000" and 15 digits, or "-d." and 14 digits and "e-308".
+    if (last - first < 22) return nullptr;
+    char* out = first;
+    if (negative) *out++ = '-';
+    if (exponent >= -4 && exponent < precision) {
+        if (exponent < 0) {
+            *out++ = '0';
+            *out++ = '.';
+            for (int i = -1; i > exponent; --i) *out++ = '0';
+            for (int i = 0; i < count; ++i) *out++ = digits[i];
+        } else {
+            for (int i = 0; i <= exponent; ++i) *out++ = i < count ? digits[i] : '0';
+            if (count > exponent + 1) {
+                *out++ = '.';
+                for (int i = exponent + 1; i < count; ++i) *out++ = digits[i];
+            }
+        }
+        return out;
+    }
+    *out++ = digits[0];
+    if (count > 1) {
+        *out++ = '.';
+        for (int i = 1; i < count; ++i) *out++ = digits[i];
+    }
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
+    const int e = exponent < 0 ? -exponent : exponent;
+    if (e >= 100) *out++ = static_cast<char>('0' + e / 100);
+    *out++ = static_cast<char>('0' + e / 10 % 10);
+    *out++ = static_cast<char>('0' + e % 10);
+    return out;
+}
+}  // namespace detail
+
 // "%.*g" in the "C" locale: that many significant digits (1..17 fit kNumberTextSize), fixed or
 // scientific by the exponent as %g chooses, trailing zeros dropped ("0.1000000014901", "1e-20").
 inline char* WriteGeneral(char* first, char* last, double value, int precision) noexcept {
+    if (value == 0 && last - first >= 2) {  // "0" or "-0", as %g writes a zero
+        char* out = first;
+        if (std::signbit(value)) *out++ = '-';
+        *out++ = '0';
+        return out;
+    }
+    if (char* end = detail::WriteGeneralFromShortest(first, last, value, precision)) return end;
     const auto [end, ec] = std::to_chars(first, last, value, std::chars_format::general, precision);
     return ec == std::errc{} ? end : nullptr;
 }

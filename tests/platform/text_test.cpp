@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -176,6 +177,35 @@ TEST(TextNumbers, GeneralNotationAsPercentG) {
     }
     char small[3];
     EXPECT_EQ(tx::WriteGeneral(small, small + sizeof small, 1.0 / 3, 13), nullptr);
+}
+
+// Values whose shortest digits are few are laid out from them: the text must stay what %g
+// makes of every value, at every precision, in both notations and at the edges of the normal
+// range.
+TEST(TextNumbers, GeneralNotationMatchesPrintf) {
+    std::vector<double> values = {1e-5, 1e-4, 9.99999999999995e-5, 1e12, 9999999999999.0, 99999999999995.0,
+                                  0.5, 1.5e15, 1e16, 1e100, -1e-100, 1e308, 2.2250738585072014e-308,
+                                  4.9e-324, 1e-310, 123.456, -7.25e-3, 0.1 + 0.2};
+    std::uint64_t state = 12345;
+    auto next = [&] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return state >> 11;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        const double scale = std::pow(10.0, static_cast<int>(next() % 40) - 20);
+        values.push_back(static_cast<double>(next() % 100000) / 1000.0 * scale);                         // short digits
+        values.push_back(static_cast<double>(static_cast<float>(static_cast<double>(next() % 100000) * scale)));  // widened floats
+        values.push_back(std::ldexp(static_cast<double>(next()), static_cast<int>(next() % 400) - 250));       // any digits
+    }
+    for (double v : values)
+        for (int precision : {1, 6, 13, 15, 16, 17}) {
+            char expected[64];
+            std::snprintf(expected, sizeof expected, "%.*g", precision, v);
+            char buffer[tx::kNumberTextSize];
+            char* end = tx::WriteGeneral(buffer, buffer + sizeof buffer, v, precision);
+            ASSERT_NE(end, nullptr) << expected;
+            ASSERT_EQ(std::string(buffer, end), expected) << "precision " << precision;
+        }
 }
 
 TEST(TextNumbers, ShortestAndFixedTexts) {

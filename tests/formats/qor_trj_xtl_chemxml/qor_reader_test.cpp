@@ -386,4 +386,36 @@ TEST(QorReader, RecordNumbersThatDoNotFitAreAbsent) {
     EXPECT_TRUE(l.root.DescendentsOf<xxBond>().empty());
 }
 
+// Record numbers far apart file their atoms as well as close ones, and the first
+// atom filed under a number keeps it.
+TEST(QorReader, BondsFindAtomsByAnyRecordNumber) {
+    struct Case {
+        const char* what;
+        std::string first, second;  // the atoms' record numbers
+        std::string end1, end2;     // the bond's ends
+        const char* joined;         // the names of the atoms bonded; "" for no bond
+    } cases[] = {
+        {"close", "2", "3", "2", "3", "a b"},
+        {"the largest number", "2147483647", "2", "2", "2147483647", "b a"},
+        {"zero", "5", "0", "0", "5", "b a"},
+        {"far beyond the records read", "1000000", "3", "1000000", "3", "a b"},
+        {"one number twice", "4", "4", "4", "4", ""},
+    };
+    for (const Case& c : cases) {
+        Loaded l;
+        Load(Model("  (" + c.first + " Atom\n    (A C Label \"a\")\n  )\n  (" + c.second +
+                   " Atom\n    (A C Label \"b\")\n  )\n  (8 Bond\n    (A O Atom1 " + c.end1 + ")\n    (A O Atom2 " +
+                   c.end2 + ")\n  )\n"),
+             l);
+        ASSERT_EQ(l.hr, S_OK) << c.what;
+        const auto bonds = l.root.DescendentsOf<xxBond>();
+        std::string joined;
+        if (!bonds.empty()) {
+            const auto ends = bonds[0]->GetAtoms();
+            joined = ends[0]->GetName() + " " + ends[1]->GetName();
+        }
+        EXPECT_EQ(joined, c.joined) << c.what;
+    }
+}
+
 }  // namespace
