@@ -90,7 +90,10 @@ public:
             templates_ = parent.PropertyTemplates();
             class_ = &cls;
         }
-        for (const xxPropertyBase* p : templates_) p->CopyValue(parent, *copy);
+        // A value the parent has not assigned copies nothing: its bit says so without a call.
+        const std::uint32_t assigned = parent.AssignedMask();
+        for (const xxPropertyBase* p : templates_)
+            if (assigned & p->Mask()) p->CopyValue(parent, *copy);
         copy->SetName(parent.GetName());
         copy->SetID(parent.GetID());
         const xxTransformMatrix m = element.GetCartesianTransform();
@@ -133,8 +136,9 @@ struct xxSymmetrySystem::Relation final : private xxReferenceObserver {
         std::size_t slot = 0;  // index in the parent's list
     };
     struct ParentLink : Link {
-        ParentLink(xxObject& parent, xxReferenceObserver* observer) : Link(parent, observer, false) {}
-        std::vector<xxObject*> images;
+        ParentLink(xxObject& parent, xxReferenceObserver* observer, std::pmr::memory_resource* resource)
+            : Link(parent, observer, false), images(resource) {}
+        std::pmr::vector<xxObject*> images;
         // The elements that leave the parent in place, the identity first; empty for the
         // identity alone (a general position).
         std::vector<const xxSymmetryElement*> stabiliser;
@@ -145,7 +149,9 @@ struct xxSymmetrySystem::Relation final : private xxReferenceObserver {
     Relation& operator=(const Relation&) = delete;
     ~Relation() = default;
 
-    ParentLink& ParentOf(xxObject& parent) { return parents.try_emplace(&parent, parent, Observer()).first->second; }
+    ParentLink& ParentOf(xxObject& parent) {
+        return parents.try_emplace(&parent, parent, Observer(), &pool).first->second;
+    }
     const ParentLink* FindParent(const xxObject& parent) const {
         auto it = parents.find(&parent);
         return it == parents.end() ? nullptr : &it->second;
@@ -853,7 +859,7 @@ xxObject* xxSymmetrySystem::MakeImage(xxObject& parent, const xxSymmetryElement&
 
 std::vector<xxObject*> xxSymmetrySystem::GetSymmetryImages(const xxObject& parent) const {
     const auto* link = relation_->FindParent(parent);
-    return link ? link->images : std::vector<xxObject*>{};
+    return link ? std::vector<xxObject*>(link->images.begin(), link->images.end()) : std::vector<xxObject*>{};
 }
 
 std::vector<xxObject*> xxSymmetrySystem::Iterator(unsigned type, int mode, bool madeOnDemand) const {
