@@ -82,7 +82,13 @@ public:
     std::unique_ptr<xxObject> ImageOf(const xxObject& parent, const xxSymmetryElement& element) {
         const xxClass& cls = parent.GetClass();
         std::unique_ptr<xxClassInstance> instance = cls.CreateNew();
-        auto* object = dynamic_cast<xxObject*>(instance.get());
+        // A class makes objects every time or never: the checked cast once per class will do.
+        xxObject* object = nullptr;
+        if (&cls == objectClass_) {
+            object = static_cast<xxObject*>(instance.get());
+        } else if ((object = dynamic_cast<xxObject*>(instance.get()))) {
+            objectClass_ = &cls;
+        }
         if (!object) throw Cfx::CfxResult(E_UNEXPECTED, "Class " + cls.GetName() + " makes no data-model object.");
         instance.release();
         std::unique_ptr<xxObject> copy(object);
@@ -96,7 +102,7 @@ public:
             if (assigned & p->Mask()) p->CopyValue(parent, *copy);
         copy->SetName(parent.GetName());
         copy->SetID(parent.GetID());
-        const xxTransformMatrix m = element.GetCartesianTransform();
+        const xxTransformMatrix& m = TransformOf(element);
         copy->SetXYZ(m.Apply(parent.GetXYZ()));
         if (auto* matter = copy->As<xxMatter>(); matter && xxMatter::m_pptVelocity.IsAssigned(*matter))
             matter->SetVelocity(m.TransformCartesianVector(matter->GetVelocity()));
@@ -104,7 +110,18 @@ public:
     }
 
 private:
+    // A cell's images come under a few elements over and over: their transforms are kept.
+    const xxTransformMatrix& TransformOf(const xxSymmetryElement& element) {
+        for (const auto& [e, m] : transforms_)
+            if (e == &element) return m;
+        if (transforms_.size() >= kTransformsKept) transforms_.clear();
+        return transforms_.emplace_back(&element, element.GetCartesianTransform()).second;
+    }
+    static constexpr std::size_t kTransformsKept = 16;
+
+    std::vector<std::pair<const xxSymmetryElement*, xxTransformMatrix>> transforms_;
     const xxClass* class_ = nullptr;
+    const xxClass* objectClass_ = nullptr;  // a class whose instances are objects
     std::vector<const xxPropertyBase*> templates_;
 };
 
