@@ -9,7 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "base/huge_pages.h"
 #include "datamodel/elements.h"
 #include "datamodel/symmetry/builder.h"
 #include "host/diagnostics.h"
@@ -131,8 +130,7 @@ private:
     std::size_t continuedColumn_ = 0;
     bool scattering_ = false;
     std::size_t scatteringColumn_ = 0;
-    // On large blocks: a big file's table then costs a few huge-page faults on every read.
-    std::vector<Row, LargeBlockAllocator<Row>> rows_;
+    std::vector<Row> rows_;
     std::string names_;
     std::size_t skippedRows_ = 0;
     std::string joined_;  // the scattering token of the current row, joined with the next one
