@@ -126,9 +126,18 @@ std::string_view QualifierOf(std::string_view value) {
     return {};
 }
 
-const xxElement* ElementOfName(std::string_view name) {
+namespace {
+
+// The part of an atom row's name that tells its element.
+std::string_view ElementPart(std::string_view name) {
     const std::size_t cut = name.find_first_of("0123456789()");
-    if (cut != 0 && cut != std::string_view::npos) name = name.substr(0, cut);
+    return cut != 0 && cut != std::string_view::npos ? name.substr(0, cut) : name;
+}
+
+}  // namespace
+
+const xxElement* ElementOfName(std::string_view name) {
+    name = ElementPart(name);
     std::string label(name);
     if (!label.empty()) label[0] = tx::ToUpper(label[0]);
     if (label.size() > 1) label[1] = tx::ToLower(label[1]);
@@ -614,9 +623,17 @@ bool XTLReader::ReadXtlFile(std::istream& in, xxTreeRoot* root, ISBDiagnosticsCo
 
     const xxTransformMatrix toCartesian = definition->GetFractionalToCartesianTransform();
     std::size_t unknown = 0;
+    // Rows of one element mostly come together: the last name's element is looked up once.
+    std::optional<std::string_view> lastPart;
+    const xxElement* lastElement = nullptr;
     for (const Row& row : rows_) {
         const std::string_view name = std::string_view(names_).substr(row.nameOffset, row.nameSize);
-        const xxElement* element = ElementOfName(name);
+        const std::string_view part = ElementPart(name);
+        if (!lastPart || part != *lastPart) {
+            lastElement = ElementOfName(part);
+            lastPart = part;
+        }
+        const xxElement* element = lastElement;
         if (!element) {
             ++unknown;
             element = xxElementFactory::FindElementByType(kLawrencium);

@@ -36,12 +36,20 @@ public:
             pos_ += n;
         } else {
             while (n < count && pos_ < size) {
-                char c = data_[pos_];
-                if (c == kCR && pos_ + 1 < size && data_[pos_ + 1] == kLF) {
+                // The bytes up to the next CR go over as they are, in one copy.
+                const char* from = data_.data() + pos_;
+                const std::size_t room = std::min<std::size_t>(count - n, size - pos_);
+                const auto* cr = static_cast<const char*>(std::memchr(from, kCR, room));
+                const std::size_t run = cr ? static_cast<std::size_t>(cr - from) : room;
+                std::memcpy(out + n, from, run);
+                n += static_cast<ULONG>(run);
+                pos_ += run;
+                if (!cr) break;
+                if (pos_ + 1 < size && data_[pos_ + 1] == kLF) {
                     out[n++] = kLF;
                     pos_ += 2;
                 } else {
-                    out[n++] = c;
+                    out[n++] = kCR;
                     ++pos_;
                 }
             }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory_resource>
 #include <optional>
 #include <span>
 #include <string>
@@ -58,8 +59,13 @@ struct ElementKey {
 };
 struct ElementKeyHash {
     std::size_t operator()(const ElementKey& k) const noexcept {
-        const std::size_t a = std::hash<const void*>()(k.parent), b = std::hash<const void*>()(k.element);
-        return a ^ (b + 0x9e3779b97f4a7c15ull + (a << 6) + (a >> 2));
+        // The parent's address as it is, offset by the element's mixed: the images of parents
+        // made one after the other are recorded in a few strides through the table rather than
+        // at random, and a parent's own images still spread.
+        const std::uint64_t parent = reinterpret_cast<std::uintptr_t>(k.parent) >> 3;
+        std::uint64_t element = reinterpret_cast<std::uintptr_t>(k.element) * 0x9e3779b97f4a7c15ull;
+        element ^= element >> 29;
+        return static_cast<std::size_t>(parent + element);
     }
 };
 
@@ -76,7 +82,13 @@ public:
     std::unique_ptr<xxObject> ImageOf(const xxObject& parent, const xxSymmetryElement& element) {
         const xxClass& cls = parent.GetClass();
         std::unique_ptr<xxClassInstance> instance = cls.CreateNew();
-        auto* object = dynamic_cast<xxObject*>(instance.get());
+        // A class makes objects every time or never: the checked cast once per class will do.
+        xxObject* object = nullptr;
+        if (&cls == objectClass_) {
+            object = static_cast<xxObject*>(instance.get());
+        } else if ((object = dynamic_cast<xxObject*>(instance.get()))) {
+            objectClass_ = &cls;
+        }
         if (!object) throw Cfx::CfxResult(E_UNEXPECTED, "Class " + cls.GetName() + " makes no data-model object.");
         instance.release();
         std::unique_ptr<xxObject> copy(object);
@@ -84,10 +96,13 @@ public:
             templates_ = parent.PropertyTemplates();
             class_ = &cls;
         }
-        for (const xxPropertyBase* p : templates_) p->CopyValue(parent, *copy);
+        // A value the parent has not assigned copies nothing: its bit says so without a call.
+        const std::uint32_t assigned = parent.AssignedMask();
+        for (const xxPropertyBase* p : templates_)
+            if (assigned & p->Mask()) p->CopyValue(parent, *copy);
         copy->SetName(parent.GetName());
         copy->SetID(parent.GetID());
-        const xxTransformMatrix m = element.GetCartesianTransform();
+        const xxTransformMatrix& m = TransformOf(element);
         copy->SetXYZ(m.Apply(parent.GetXYZ()));
         if (auto* matter = copy->As<xxMatter>(); matter && xxMatter::m_pptVelocity.IsAssigned(*matter))
             matter->SetVelocity(m.TransformCartesianVector(matter->GetVelocity()));
@@ -95,7 +110,18 @@ public:
     }
 
 private:
+    // A cell's images come under a few elements over and over: their transforms are kept.
+    const xxTransformMatrix& TransformOf(const xxSymmetryElement& element) {
+        for (const auto& [e, m] : transforms_)
+            if (e == &element) return m;
+        if (transforms_.size() >= kTransformsKept) transforms_.clear();
+        return transforms_.emplace_back(&element, element.GetCartesianTransform()).second;
+    }
+    static constexpr std::size_t kTransformsKept = 16;
+
+    std::vector<std::pair<const xxSymmetryElement*, xxTransformMatrix>> transforms_;
     const xxClass* class_ = nullptr;
+    const xxClass* objectClass_ = nullptr;  // a class whose instances are objects
     std::vector<const xxPropertyBase*> templates_;
 };
 
@@ -127,8 +153,9 @@ struct xxSymmetrySystem::Relation final : private xxReferenceObserver {
         std::size_t slot = 0;  // index in the parent's list
     };
     struct ParentLink : Link {
-        ParentLink(xxObject& parent, xxReferenceObserver* observer) : Link(parent, observer, false) {}
-        std::vector<xxObject*> images;
+        ParentLink(xxObject& parent, xxReferenceObserver* observer, std::pmr::memory_resource* resource)
+            : Link(parent, observer, false), images(resource) {}
+        std::pmr::vector<xxObject*> images;
         // The elements that leave the parent in place, the identity first; empty for the
         // identity alone (a general position).
         std::vector<const xxSymmetryElement*> stabiliser;
@@ -139,7 +166,9 @@ struct xxSymmetrySystem::Relation final : private xxReferenceObserver {
     Relation& operator=(const Relation&) = delete;
     ~Relation() = default;
 
-    ParentLink& ParentOf(xxObject& parent) { return parents.try_emplace(&parent, parent, Observer()).first->second; }
+    ParentLink& ParentOf(xxObject& parent) {
+        return parents.try_emplace(&parent, parent, Observer(), &pool).first->second;
+    }
     const ParentLink* FindParent(const xxObject& parent) const {
         auto it = parents.find(&parent);
         return it == parents.end() ? nullptr : &it->second;
@@ -197,13 +226,17 @@ struct xxSymmetrySystem::Relation final : private xxReferenceObserver {
         return out;
     }
 
-    std::unordered_map<const xxObject*, ImageLink> images;
-    std::unordered_map<const xxObject*, ParentLink> parents;  // parents with images or a stabiliser
-    std::unordered_map<ElementKey, xxObject*, ElementKeyHash> byElement;
+    // The entries of a cell's worth of images come and go together: from a pool, they cost no
+    // heap call each and lie together, and the pool returns them whole. Declared first, so it
+    // outlives the maps.
+    std::pmr::unsynchronized_pool_resource pool;
+    std::pmr::unordered_map<const xxObject*, ImageLink> images{&pool};
+    std::pmr::unordered_map<const xxObject*, ParentLink> parents{&pool};  // parents with images or a stabiliser
+    std::pmr::unordered_map<ElementKey, xxObject*, ElementKeyHash> byElement{&pool};
 
 private:
     xxReferenceObserver* Observer() { return this; }
-    void DropImageEntry(std::unordered_map<const xxObject*, ImageLink>::iterator it) {
+    void DropImageEntry(decltype(images)::iterator it) {
         const ImageLink& l = it->second;
         if (auto e = byElement.find(ElementKey{l.parent, l.canonical}); e != byElement.end() && e->second == l.key)
             byElement.erase(e);
@@ -708,7 +741,11 @@ void xxSymmetrySystem::Build(std::unique_ptr<xxSymmetryDefinition> incoming, con
     memo_.parents->reserve(parents.size());
     for (std::size_t i = 0; i < parents.size(); ++i) memo_.parents->push_back(parents[i].object);
     memo_.generation = xxTreeNode::StructureGeneration();
-    if (options.completeCell) MakeHomeCellImages();
+    if (options.completeCell) {
+        MakeHomeCellImages();
+        // The images it made are of the parents' classes and no parents: the memo still holds.
+        memo_.generation = xxTreeNode::StructureGeneration();
+    }
 }
 
 void xxSymmetrySystem::MakeHomeCellImages() {
@@ -716,7 +753,11 @@ void xxSymmetrySystem::MakeHomeCellImages() {
     const Geometry g(d, tolerance_);
     const std::size_t n = g.Ops().size();
     if (n <= 1) return;  // the identity alone leaves every parent in place
-    const std::vector<xxObject*> parents = Iterator(0, kParents);
+    // The build just walked the tree: its parents are the ones to complete.
+    const bool memo = MemoValid() && memo_.parents;
+    std::vector<xxObject*> walked;
+    if (!memo) walked = Iterator(0, kParents);
+    const std::span<xxObject* const> parents = memo ? std::span<xxObject* const>(*memo_.parents) : walked;
     Relation& relation = *relation_;
     // Room for every image up front: the tables never grow while they fill.
     relation.images.reserve(relation.images.size() + parents.size() * (n - 1));
@@ -835,7 +876,7 @@ xxObject* xxSymmetrySystem::MakeImage(xxObject& parent, const xxSymmetryElement&
 
 std::vector<xxObject*> xxSymmetrySystem::GetSymmetryImages(const xxObject& parent) const {
     const auto* link = relation_->FindParent(parent);
-    return link ? link->images : std::vector<xxObject*>{};
+    return link ? std::vector<xxObject*>(link->images.begin(), link->images.end()) : std::vector<xxObject*>{};
 }
 
 std::vector<xxObject*> xxSymmetrySystem::Iterator(unsigned type, int mode, bool madeOnDemand) const {
@@ -1077,6 +1118,8 @@ void xxSymmetryDisplay::List(bool keepChoices) {
     ChunkedList<xxReferenceBase>& parents = listing->parents;
     ChunkedList<Entry>& entries = listing->entries;
     constexpr double kSlack = 1e-6;
+    std::array<std::array<double, 2>, 3> ranges{};
+    for (int i = 0; i < dimension; ++i) ranges[static_cast<std::size_t>(i)] = {d.GetRangeMin(i), d.GetRangeMax(i)};
     auto list = [&](xxObject& parent) {
         const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(parent.GetXYZ()));
         if (!InReach(f)) return;
@@ -1103,8 +1146,9 @@ void xxSymmetryDisplay::List(bool keepChoices) {
             bool empty = false;
             for (int i = 0; i < dimension; ++i) {
                 auto& s = span[static_cast<std::size_t>(i)];
-                s[0] = static_cast<int>(std::ceil(d.GetRangeMin(i) - r.position[i] - kSlack));
-                s[1] = static_cast<int>(std::floor(d.GetRangeMax(i) - r.position[i] + kSlack));
+                const auto& range = ranges[static_cast<std::size_t>(i)];
+                s[0] = static_cast<int>(std::ceil(range[0] - r.position[i] - kSlack));
+                s[1] = static_cast<int>(std::floor(range[1] - r.position[i] + kSlack));
                 if (s[0] > s[1]) empty = true;
             }
             if (empty) continue;
