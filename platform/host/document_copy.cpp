@@ -1,7 +1,5 @@
 #include "host/document_copy.h"
 
-#include <link.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "base/address_table.h"
+#include "base/fixed_texts.h"
 #include "cfx/cfx.h"
 #include "datamodel/serialise.h"
 #include "datamodel/serialise_adapter.h"
@@ -200,38 +199,6 @@ void Decode(Reader& in, T& value) {
 }
 
 bool SameText(const std::string& text, const char* name) { return std::strcmp(text.c_str(), name) == 0; }
-
-// The address ranges of the loaded modules' read-only segments, where the literals lie: a name
-// there keeps its text, so its address alone finds it again.
-class FixedTexts {
-public:
-    FixedTexts() {
-        dl_iterate_phdr(
-            [](dl_phdr_info* info, std::size_t, void* data) {
-                auto& ranges = *static_cast<std::vector<Range>*>(data);
-                for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-                    const ElfW(Phdr)& h = info->dlpi_phdr[i];
-                    if (h.p_type != PT_LOAD || (h.p_flags & PF_W) || !h.p_memsz) continue;
-                    const std::uintptr_t begin = info->dlpi_addr + h.p_vaddr;
-                    ranges.push_back({begin, begin + h.p_memsz});
-                }
-                return 0;
-            },
-            &ranges_);
-    }
-    bool Holds(const char* text) const {
-        const auto a = reinterpret_cast<std::uintptr_t>(text);
-        for (const Range& r : ranges_)
-            if (a >= r.begin && a < r.end) return true;
-        return false;
-    }
-
-private:
-    struct Range {
-        std::uintptr_t begin, end;
-    };
-    std::vector<Range> ranges_;
-};
 
 // Names by number. Most names are literals met again and again at the same address, so a small
 // cache by address finds them; the text is still compared unless the name is a literal, as a
