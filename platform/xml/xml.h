@@ -75,9 +75,8 @@ private:
 // Interned classes by name address. Names are mostly string constants or the parser's own
 // tables, so the address finds the class without hashing the text; the text is compared all
 // the same unless it is a literal (base/fixed_texts.h), as an address may be reused for another
-// name. A name without a class is
-// remembered too (the reader asks for every property an object may have), so the classes
-// must not change while the cache is in use. Names must not be null.
+// name. A name without a class is remembered too (the reader asks for every property an object
+// may have), so the classes must not change while the cache is in use. Names must not be null.
 template <class C, std::size_t N = 256>
 class xmlNameCache {
 public:
