@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/address_table.h"
+#include "base/fixed_texts.h"
 #include "cfx/cfx.h"
 #include "datamodel/serialise.h"
 #include "datamodel/serialise_adapter.h"
@@ -200,33 +201,49 @@ void Decode(Reader& in, T& value) {
 bool SameText(const std::string& text, const char* name) { return std::strcmp(text.c_str(), name) == 0; }
 
 // Names by number. Most names are literals met again and again at the same address, so a small
-// cache by address finds them; the text is still compared, as a name may sit in a reused buffer.
+// cache by address finds them; the text is still compared unless the name is a literal, as a
+// name may sit in a reused buffer.
 class Names {
 public:
     std::uint32_t Intern(const char* name) {
         if (!name) name = "";
         Cached& c = cache_[Slot(name)];
-        if (c.name == name && SameText(*texts_[c.number], name)) return c.number;
+        if (c.name == name && (c.fixed || SameText(*texts_[c.number].text, name))) return c.number;
         auto [it, added] = numbers_.try_emplace(name, static_cast<std::uint32_t>(texts_.size()));
-        if (added) texts_.push_back(&it->first);
-        c = {name, it->second};
+        if (added) texts_.push_back({&it->first});
+        const bool fixed = fixed_.Holds(name);
+        c = {name, it->second, fixed};
+        if (fixed) texts_[it->second].saved = name;
         return it->second;
     }
-    bool Is(std::uint64_t number, const char* name) const {
-        return number < texts_.size() && SameText(*texts_[static_cast<std::size_t>(number)], name ? name : "");
+    // Whether number is name's; a literal met once under that number is known by its address.
+    bool Is(std::uint64_t number, const char* name) {
+        if (number >= texts_.size()) return false;
+        Text& t = texts_[static_cast<std::size_t>(number)];
+        if (name && (name == t.saved || name == t.read)) return true;
+        if (!SameText(*t.text, name ? name : "")) return false;
+        if (name && fixed_.Holds(name)) t.read = name;
+        return true;
     }
 
 private:
     struct Cached {
         const char* name = nullptr;
         std::uint32_t number = 0;
+        bool fixed = false;
+    };
+    struct Text {
+        const std::string* text;
+        const char* saved = nullptr;  // literals of this text met by Intern and by Is
+        const char* read = nullptr;
     };
     static std::size_t Slot(const char* name) {
         return static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(name) * 0x9E3779B97F4A7C15ull) >> 56);
     }
+    FixedTexts fixed_;
     std::array<Cached, 256> cache_{};
     std::unordered_map<std::string, std::uint32_t> numbers_;  // its keys stay where they are
-    std::vector<const std::string*> texts_;
+    std::vector<Text> texts_;
 };
 
 // What the copy knows of each source object it met. Records refer to objects by their numbers
@@ -243,10 +260,20 @@ struct CopyState {
     Names names;
     AddressTable<xxSerializable, ObjectRecord> objects;
     std::vector<std::uint32_t> path;  // numbers of the objects whose Save or Load runs
+    struct Recent {
+        const xxSerializable* object = nullptr;
+        std::uint32_t number = 0;
+    };
+    std::array<Recent, 4096> recent{};
 
+    // References mostly name objects met shortly before (a bond its atoms), so a small cache by
+    // address answers them without a probe of the whole table, which misses the processor's caches.
     std::uint32_t Number(const xxSerializable& object) {
+        Recent& r = recent[(reinterpret_cast<std::uintptr_t>(&object) >> 4) % recent.size()];
+        if (r.object == &object) return r.number;
         bool inserted = false;
-        return objects.FindOrAdd(&object, inserted);
+        r = {&object, objects.FindOrAdd(&object, inserted)};
+        return r.number;
     }
     std::uint32_t Mark(const xxSerializable* object) { return object ? Number(*object) + 1 : 0; }
     const xxSerializable* SourceAt(std::size_t fromTop) const {

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/fixed_texts.h"
 #include "base/huge_pages.h"
 #include "base/text.h"
 
@@ -73,9 +74,9 @@ private:
 
 // Interned classes by name address. Names are mostly string constants or the parser's own
 // tables, so the address finds the class without hashing the text; the text is compared all
-// the same, as an address may be reused for another name. A name without a class is
-// remembered too (the reader asks for every property an object may have), so the classes
-// must not change while the cache is in use. Names must not be null.
+// the same unless it is a literal (base/fixed_texts.h), as an address may be reused for another
+// name. A name without a class is remembered too (the reader asks for every property an object
+// may have), so the classes must not change while the cache is in use. Names must not be null.
 template <class C, std::size_t N = 256>
 class xmlNameCache {
 public:
@@ -86,12 +87,12 @@ public:
         // tail of another ("Charge" in "FormalCharge").
         const std::uint64_t mixed = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(name)) * 0x9E3779B97F4A7C15u;
         Entry& e = entries_[(mixed >> 40) % entries_.size()];
-        if (e.name == name && Same(e.cls ? e.cls->GetName().c_str() : e.text.data(), name)) return e.cls;
+        if (e.name == name && (e.fixed || Same(e.cls ? e.cls->GetName().c_str() : e.text.data(), name))) return e.cls;
         const C* cls = lookup(name);
         if (cls) {
-            e = {name, cls, {}};
+            e = {name, cls, fixed_.Holds(name), {}};
         } else if (const std::size_t length = std::strlen(name); length < e.text.size()) {
-            e = {name, nullptr, {}};
+            e = {name, nullptr, fixed_.Holds(name), {}};
             std::memcpy(e.text.data(), name, length + 1);
         }
         return cls;
@@ -110,8 +111,10 @@ private:
     struct Entry {
         const char* name = nullptr;
         const C* cls = nullptr;
+        bool fixed = false;  // a literal: its address alone is enough
         std::array<char, 32> text{};  // the name, when it has no class
     };
+    FixedTexts fixed_;
     std::array<Entry, N> entries_{};
 };
 

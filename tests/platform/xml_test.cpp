@@ -516,6 +516,34 @@ TEST(XmlSaver, StreamingDefersStartTagsAndNeverLooksBack) {
     EXPECT_EQ(indented.str(), "<XSD>\n\t<A>\n\t\t<B/>\n\t</A>\n</XSD>\n");
 }
 
+// A literal is known by its address alone; a name in memory that can change is not, so a
+// buffer that held a literal's text and now holds another name finds the other class.
+TEST(XmlNameCache, KnowsLiteralsByAddressOnly) {
+    static const char kLiteral[] = "Charge";
+    std::string heap = "Charge";
+    char stack[8] = "Charge";
+    const FixedTexts fixed;
+    EXPECT_TRUE(fixed.Holds(kLiteral));
+    EXPECT_TRUE(fixed.Holds("Name"));
+    EXPECT_FALSE(fixed.Holds(heap.c_str()));
+    EXPECT_FALSE(fixed.Holds(stack));
+
+    xmlElementClass charge("Charge"), name("Name");
+    auto lookup = [&](const char* n) -> const xmlElementClass* {
+        return std::strcmp(n, "Charge") == 0 ? &charge : std::strcmp(n, "Name") == 0 ? &name : nullptr;
+    };
+    xmlNameCache<xmlElementClass, 4> cache;
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(cache.Get(kLiteral, lookup), &charge);
+        std::strcpy(stack, "Charge");
+        EXPECT_EQ(cache.Get(stack, lookup), &charge);
+        std::strcpy(stack, "Name");
+        EXPECT_EQ(cache.Get(stack, lookup), &name);
+        std::strcpy(stack, "Other");
+        EXPECT_EQ(cache.Get(stack, lookup), nullptr);
+    }
+}
+
 // The cache answers what its lookup answers, whatever the addresses: names rewritten in place,
 // one text at several addresses, a name that is the tail of another, names too long to be
 // remembered without a class, and more names than it has entries.
