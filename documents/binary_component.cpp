@@ -1,6 +1,7 @@
 #include "documents/binary_component.h"
 
 #include "datamodel/object.h"
+#include "datamodel/tree_size.h"
 #include "documents/binary_serializer.h"
 #include "documents/xsd_components.h"
 #include "frame/component_io.h"
@@ -48,6 +49,7 @@ HRESULT CBinaryImportExport::Export(ISBStream* stream, ISBDocumentRoot* root, co
         Cfx::CheckNullDereference(stream);
         CheckHost(stream->SetBinaryMode(VARIANT_TRUE));
         CBinaryDMExporter writer(*stream);
+        writer.Reserve(EstimatedObjectsBelow(tree));
         writer.WriteHeaderPlaceholder();
         writer.SaveObject(tree, xxSaveKind::WithId);
         writer.WriteTrailer();

@@ -83,6 +83,11 @@ void CBinaryDMExporter::PutNumber(T value) {
     used_ += sizeof(T);
 }
 
+void CBinaryDMExporter::Reserve(std::size_t objects) {
+    records_.Reserve(objects);
+    classTypes_.reserve(objects);
+}
+
 void CBinaryDMExporter::WriteHeaderPlaceholder() {
     flushed_ = header_ = StreamPosition();
     used_ = 0;

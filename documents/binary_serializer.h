@@ -47,6 +47,8 @@ public:
     explicit CBinaryDMExporter(ISBStream& stream);
     ~CBinaryDMExporter() override;
 
+    // Room for about that many objects, so that the tables are not regrown while they fill.
+    void Reserve(std::size_t objects);
     // The trailer position's field, unfinished until WriteTrailer patches it.
     void WriteHeaderPlaceholder();
     // The bit table and the class table, then the trailer position in the header. The stream

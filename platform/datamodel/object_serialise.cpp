@@ -58,7 +58,9 @@ void xxObject::Save(xxOutput& out) const {
     const ClassPlan& plan = PlanOf(*this);
     if (out.WantsValues() && !out.WriteValuesOf(*this)) {
         for (const xxPropertyBase* p : plan.templates) {
-            bool assigned = p->IsAssigned(*this);
+            // The plan's templates are of the object's classes, so IsAssigned's owner check
+            // passes, and every template keeps its assigned state in the mask bit.
+            const bool assigned = (assigned_ & p->Mask()) != 0;
             out.WriteAttributePresence(p->Name(), assigned);
             if (assigned) out.WriteProperty(*p, *this);
         }

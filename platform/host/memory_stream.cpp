@@ -17,7 +17,7 @@ using detail::kLF;
 class MemoryStream final : public detail::StreamBase<ISBStream> {
 public:
     explicit MemoryStream(const std::vector<char>& initial) {
-        data_.Grow(initial.size());
+        data_.Grow(initial.size(), 0);
         if (!initial.empty()) std::memcpy(data_.data(), initial.data(), initial.size());
     }
 
@@ -60,7 +60,7 @@ public:
         if (pos_ + raw > detail::kMaxPosition)
             return Fail(STG_E_WRITEFAULT, "Write: the memory stream would exceed 4294967295 bytes");
         try {
-            data_.Grow(pos_ + raw);
+            data_.Grow(pos_ + raw, pos_);
         } catch (const std::bad_alloc&) {
             return Fail(E_OUTOFMEMORY, "Write: out of memory");
         }
@@ -105,8 +105,9 @@ private:
         const char* data() const { return reinterpret_cast<const char*>(block_.get()); }
         std::size_t size() const { return size_; }
         char& operator[](std::size_t i) { return data()[i]; }
-        // At least n bytes; those beyond the old size are zero until written.
-        void Grow(std::size_t n) {
+        // At least n bytes. Those from the old size up to `written` are zero; the caller writes
+        // the rest at once, so they are not cleared first.
+        void Grow(std::size_t n, std::size_t written) {
             if (n <= size_) return;
             if (n > capacity_) {
                 const std::size_t capacity = std::max({n, 2 * capacity_, std::size_t{4096}});
@@ -115,7 +116,7 @@ private:
                 block_ = std::move(block);
                 capacity_ = capacity;
             }
-            std::memset(data() + size_, 0, n - size_);
+            if (written > size_) std::memset(data() + size_, 0, std::min(written, n) - size_);
             size_ = n;
         }
 
