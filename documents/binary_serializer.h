@@ -154,6 +154,8 @@ private:
     };
 
     friend class xxInputAdapter<CBinaryDMImporter>;
+    // How many records ahead a walk over all of them fetches their objects.
+    static constexpr std::size_t kFetchAhead = 8;
     template <class K, class T>
     void Get(const char* name, T& value);
     template <class K, class T, class D>
@@ -163,6 +165,8 @@ private:
 
     static bool Alive(const Record& r) { return r.object && (!r.referenceable || r.weak.GetObject()); }
     Record& NewRecord(xxSerializable* object, xxSerializable* owner);
+    // isObject: whether object IsA xxObject, already known.
+    Record& NewRecord(xxSerializable* object, xxSerializable* owner, bool isObject);
     Record& RecordOf(std::uint32_t id);  // 1..classes
     xxSerializable* Referenced(std::uint32_t id);
     void LoadWithin(xxSerializable& object);

@@ -130,7 +130,7 @@ private:
 
 }  // namespace
 
-CfxComPtr<ISBStream> CreateMemoryStream(std::vector<char> initial) {
+CfxComPtr<ISBStream> CreateMemoryStream(const std::vector<char>& initial) {
     return CfxComPtr<ISBStream>::Adopt(new MemoryStream(initial));
 }
 
