@@ -419,6 +419,9 @@ void CBinaryDMImporter::ReadHeaderAndTrailer(xxSerializable& root) {
         found[i] = static_cast<std::uint32_t>(last);
     }
 
+    tableClasses_.clear();
+    for (const Checked& c : checked) tableClasses_.push_back(c.cls);
+
     records_.clear();
     records_.reserve(types.size() + 1);
     NewRecord(nullptr, nullptr);
@@ -468,6 +471,10 @@ void CBinaryDMImporter::NotifyAllObjectsLoaded() {
         } pop{frames_};
         r.object->OnAllObjectsLoaded(*this);
     }
+}
+
+bool CBinaryDMImporter::TableHasClassOf(unsigned typeId) const {
+    return std::any_of(tableClasses_.begin(), tableClasses_.end(), [&](const xxClass* c) { return c->IsA(typeId); });
 }
 
 void CBinaryDMImporter::LoadWithin(xxSerializable& object) {

@@ -126,6 +126,8 @@ public:
     void CheckEverythingRead();
     // Every live record in table order is told that all objects are loaded.
     void NotifyAllObjectsLoaded();
+    // Whether the class table names a class that IsA typeId (after ReadHeaderAndTrailer).
+    bool TableHasClassOf(unsigned typeId) const;
 
     // xxInput
     bool IsInProcessCopy() const override { return false; }
@@ -183,6 +185,7 @@ private:
 
     ChunkedList<Record, 256> records_;  // 0 null, 1..classes from the class table, then appended
     std::vector<xxSerializable*> frames_;  // the objects whose Load runs
+    std::vector<const xxClass*> tableClasses_;  // each class of the class table once
     std::vector<std::uint32_t> scratch_;
     std::unique_ptr<unsigned char[]> block_;
     std::size_t at_ = 0, end_ = 0;  // the block's unread bytes
