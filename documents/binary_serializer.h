@@ -157,7 +157,7 @@ private:
 
     friend class xxInputAdapter<CBinaryDMImporter>;
     // How many records ahead a walk over all of them fetches their objects.
-    static constexpr std::size_t kFetchAhead = 8;
+    static constexpr std::size_t kFetchAhead = 32;
     template <class K, class T>
     void Get(const char* name, T& value);
     template <class K, class T, class D>
