@@ -380,7 +380,11 @@ void CBinaryDMImporter::ReadHeaderAndTrailer(xxSerializable& root) {
     if (classes == 0) Damaged("The document has no objects");
     if (classes > Remaining() / 4) Damaged("The class count %1 is more than the stream holds", {Number(classes)});
     std::vector<std::uint32_t> types(static_cast<std::size_t>(classes));
-    for (std::uint32_t& type : types) type = GetNumber<std::uint32_t>();
+    if constexpr (binary::kSameInMemory<std::uint32_t>) {
+        GetRaw(types.data(), types.size() * sizeof(std::uint32_t));
+    } else {
+        for (std::uint32_t& type : types) type = GetNumber<std::uint32_t>();
+    }
 
     // Every class is checked before any object is made, each once: a document has a few
     // classes, met again and again (molecule, atom, atom, bond, ...).
@@ -572,7 +576,11 @@ void CBinaryDMImporter::ReadReference(const char*, xxSerializable*& object) {
 void CBinaryDMImporter::ReadReferenceCollection(const char*, xxReferenceCollection& collection) {
     const std::size_t n = GetCount(4);
     scratch_.resize(n);
-    for (std::uint32_t& id : scratch_) id = GetNumber<std::uint32_t>();
+    if constexpr (binary::kSameInMemory<std::uint32_t>) {
+        GetRaw(scratch_.data(), n * sizeof(std::uint32_t));
+    } else {
+        for (std::uint32_t& id : scratch_) id = GetNumber<std::uint32_t>();
+    }
     collection.Clear();
     collection.Reserve(n);
     for (std::uint32_t id : scratch_) collection.Append(Referenced(id));
