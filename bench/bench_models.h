@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "datamodel/atomistic.h"
 #include "tests/formats/carmdf/carmdf_models.h"
@@ -13,17 +14,16 @@ namespace cvbench {
 
 using cvtest::carmdf::Model;
 
-// Water: one molecule of three atoms and two bonds per three atoms, on a cubic grid.
-inline std::unique_ptr<xxAtomisticTreeRoot> WaterBox(std::int64_t atoms) {
-    auto root = std::make_unique<xxAtomisticTreeRoot>();
-    root->SetName("box");
+// Water: one molecule of three atoms and two bonds per three atoms, on a cubic grid of 3.1
+// units, below parent; the grid's side in molecules.
+inline int AddWater(xxTreeNode& parent, std::int64_t atoms) {
     const std::int64_t molecules = atoms / 3;
     const int side = static_cast<int>(std::cbrt(static_cast<double>(molecules))) + 1;
     for (std::int64_t m = 0; m < molecules; ++m) {
         const double x = 3.1 * static_cast<double>(m % side);
         const double y = 3.1 * static_cast<double>((m / side) % side);
         const double z = 3.1 * static_cast<double>(m / (static_cast<std::int64_t>(side) * side));
-        auto& molecule = root->CreateChild<xxMolecule>();
+        auto& molecule = parent.CreateChild<xxMolecule>();
         molecule.SetName("HOH");
         auto& o = Model::Atom(molecule, "O", "O", {x + 0.1234567, y - 0.7654321, z + 1.0 / 3}, -0.8476, "o*");
         for (int h = 0; h < 2; ++h) {
@@ -32,7 +32,33 @@ inline std::unique_ptr<xxAtomisticTreeRoot> WaterBox(std::int64_t atoms) {
             xxBondable::MakeBond(o, atom);
         }
     }
+    return side;
+}
+
+inline std::unique_ptr<xxAtomisticTreeRoot> WaterBox(std::int64_t atoms) {
+    auto root = std::make_unique<xxAtomisticTreeRoot>();
+    root->SetName("box");
+    AddWater(*root, atoms);
     return root;
+}
+
+// The water box in a P1 cell that holds its grid, with the images one cell over of the
+// molecules on the grid's first face (a periodic view shows such partners), made on demand: a
+// few per cent of the atoms.
+inline std::unique_ptr<xxAtomisticTreeRoot> PeriodicWaterBox(std::int64_t atoms) {
+    Model model;
+    model.root->SetName("cell");
+    const double length = 3.1 * std::cbrt(static_cast<double>(atoms / 3) + 1) + 3.1;
+    model.SpaceGroup("P1", length, length, length, 90, 90, 90);
+    const int side = AddWater(*model.system, atoms);
+    model.Build();
+    std::vector<xxObject*> face;
+    for (const auto& molecule : model.system->Children())
+        if (molecule->IsA(xxMolecule::classType) && face.size() / 3 < static_cast<std::size_t>(side) * side)
+            for (const auto& child : static_cast<const xxTreeNode&>(*molecule).Children())
+                if (child->IsA(xxAtom3d::classType)) face.push_back(child.get());
+    for (xxObject* atom : face) model.system->FindSymmetryImage(*atom, xxPeriodicTranslation{{0, 0, 1}});
+    return std::move(model.root);
 }
 
 inline constexpr int kAtomsPerResidue = 10;

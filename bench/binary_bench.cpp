@@ -1,7 +1,9 @@
 // The undo/redo component's save and restore of generated water boxes, as the host runs them:
 // through the component, by ProgID, on the host's memory stream and on a file stream, beside the
-// XSD component's save and load of the same documents on the memory stream. MB (10^6 bytes) of
-// stream per second, atoms per second, and the peak of heap bytes held per atom.
+// XSD component's save and load of the same documents on the memory stream; and of a periodic
+// box (a P1 cell with symmetry images, bench_models.h) on the memory stream. MB (10^6 bytes) of
+// stream per second, atoms per second (the cell's, images aside), and the peak of heap bytes
+// held per atom.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -20,11 +22,12 @@ namespace {
 constexpr char kBinary[] = "SDCartovane.BinaryImportExport";
 constexpr char kXsd[] = "SDCartovane.XSDImportExport";
 enum Medium { kMemory, kFile };
+enum Shape { kBox, kPeriodic };
 
 // A document holding a water box of that many atoms.
-CfxComPtr<host::Model3dDocument> Document(std::int64_t atoms) {
+CfxComPtr<host::Model3dDocument> Document(std::int64_t atoms, Shape shape) {
     CfxComPtr<host::Model3dDocument> document = cvbench::TheHost().NewDocument("");
-    auto box = cvbench::WaterBox(atoms);
+    auto box = shape == kPeriodic ? cvbench::PeriodicWaterBox(atoms) : cvbench::WaterBox(atoms);
     // Detached from the back, where detaching costs nothing, and adopted in their order.
     std::vector<std::unique_ptr<xxObject>> molecules;
     while (box->NumChildren()) molecules.push_back(box->DetachChild(*box->Children().back()));
@@ -63,8 +66,8 @@ void Report(benchmark::State& state, std::size_t bytes, std::int64_t atoms, cons
     state.counters["peak_bytes_per_atom"] = static_cast<double>(counted.peak) / static_cast<double>(atoms);
 }
 
-void BM_Save(benchmark::State& state, const char* component, Medium medium) {
-    CfxComPtr<host::Model3dDocument> document = Document(state.range(0));
+void BM_Save(benchmark::State& state, const char* component, Medium medium, Shape shape = kBox) {
+    CfxComPtr<host::Model3dDocument> document = Document(state.range(0), shape);
     const std::size_t bytes = Saved(component, *document.Get()).size();
     if (!bytes) state.SkipWithError(Cfx::GetLastError().description.c_str());
     auto save = [&] {
@@ -78,8 +81,8 @@ void BM_Save(benchmark::State& state, const char* component, Medium medium) {
     Report(state, bytes, state.range(0) / 3 * 3, counted);
 }
 
-void BM_Load(benchmark::State& state, const char* component, Medium medium) {
-    const std::vector<char> bytes = Saved(component, *Document(state.range(0)).Get());
+void BM_Load(benchmark::State& state, const char* component, Medium medium, Shape shape = kBox) {
+    const std::vector<char> bytes = Saved(component, *Document(state.range(0), shape).Get());
     if (bytes.empty()) state.SkipWithError(Cfx::GetLastError().description.c_str());
     if (medium == kFile) {
         CfxComPtr<ISBStream> file = Stream(kFile, host::FileMode::Write);
@@ -121,4 +124,10 @@ CARTOVANE_BINARY_BENCH(BM_Save, xsd_memory, kXsd, kMemory);
 CARTOVANE_BINARY_BENCH(BM_Load, binary_memory, kBinary, kMemory);
 CARTOVANE_BINARY_BENCH(BM_Load, binary_file, kBinary, kFile);
 CARTOVANE_BINARY_BENCH(BM_Load, xsd_memory, kXsd, kMemory);
+#define CARTOVANE_PERIODIC_BENCH(name, ...) \
+    BENCHMARK_CAPTURE(name, __VA_ARGS__)->Arg(100'000)->Unit(benchmark::kMillisecond)->UseRealTime()
+CARTOVANE_PERIODIC_BENCH(BM_Save, binary_memory_periodic, kBinary, kMemory, kPeriodic);
+CARTOVANE_PERIODIC_BENCH(BM_Save, xsd_memory_periodic, kXsd, kMemory, kPeriodic);
+CARTOVANE_PERIODIC_BENCH(BM_Load, binary_memory_periodic, kBinary, kMemory, kPeriodic);
+CARTOVANE_PERIODIC_BENCH(BM_Load, xsd_memory_periodic, kXsd, kMemory, kPeriodic);
 BENCHMARK_MAIN();

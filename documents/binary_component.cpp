@@ -1,10 +1,12 @@
 #include "documents/binary_component.h"
 
 #include "datamodel/object.h"
+#include "datamodel/tree_size.h"
 #include "documents/binary_serializer.h"
 #include "documents/xsd_components.h"
 #include "frame/component_io.h"
 #include "host/documents.h"
+#include "utilities/trajectory.h"
 
 namespace cartovane {
 
@@ -18,12 +20,17 @@ HRESULT CBinaryImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, co
             if (FAILED(stream->GetSize(&size))) throw Cfx::CfxResult(E_UNEXPECTED, "Cannot determine document size");
             if (size == 0) throw Cfx::CfxResult(E_UNEXPECTED, "Empty Document");
             CheckHost(stream->SetBinaryMode(VARIANT_TRUE));
+            // Trajectories are made by importers or from a document's class table, never by the
+            // objects' Load: a tree that was empty has one only when the stream names the class,
+            // and the search for it walks the whole model.
+            bool mayHoldTrajectory = tree.NumChildren() != 0;
             try {
                 CBinaryDMImporter reader(*stream);
                 reader.ReadHeaderAndTrailer(tree);
                 reader.ReadContainedObject(tree, nullptr, xxSaveKind::WithId);
                 reader.CheckEverythingRead();
                 reader.NotifyAllObjectsLoaded();
+                mayHoldTrajectory = mayHoldTrajectory || reader.TableHasClassOf(xxTrajectory::classType);
             } catch (...) {
                 tree.RemoveDescendents();  // never half a document
                 throw;
@@ -33,7 +40,7 @@ HRESULT CBinaryImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, co
             CLSID documentClass{};
             if (SUCCEEDED(hr)) hr = CLSIDFromProgID(progId.Get(), &documentClass);
             if (FAILED(hr)) Cfx::CfxResult::LastErrorCheckNotS_OK(hr);
-            if (documentClass == CLSID_Atomistic3dDocument || documentClass == CLSID_Meso3dDocument)
+            if (mayHoldTrajectory && (documentClass == CLSID_Atomistic3dDocument || documentClass == CLSID_Meso3dDocument))
                 (void)XSDBaseImportExport::HasValidTrajectory(tree);
         });
         return S_OK;
@@ -48,6 +55,7 @@ HRESULT CBinaryImportExport::Export(ISBStream* stream, ISBDocumentRoot* root, co
         Cfx::CheckNullDereference(stream);
         CheckHost(stream->SetBinaryMode(VARIANT_TRUE));
         CBinaryDMExporter writer(*stream);
+        writer.Reserve(EstimatedObjectsBelow(tree));
         writer.WriteHeaderPlaceholder();
         writer.SaveObject(tree, xxSaveKind::WithId);
         writer.WriteTrailer();

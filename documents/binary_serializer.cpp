@@ -4,6 +4,7 @@
 #include <limits>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 
 #include "cfx/cfx.h"
 #include "datamodel/object.h"
@@ -81,6 +82,11 @@ void CBinaryDMExporter::PutNumber(T value) {
     if (sizeof(T) > kBlockBytes - used_) Flush();
     binary::PutNumber(block_.get() + used_, value);
     used_ += sizeof(T);
+}
+
+void CBinaryDMExporter::Reserve(std::size_t objects) {
+    records_.Reserve(objects);
+    classTypes_.reserve(objects);
 }
 
 void CBinaryDMExporter::WriteHeaderPlaceholder() {
@@ -248,7 +254,16 @@ void CBinaryDMExporter::WriteProperty(const xxPropertyBase& property, const xxOb
 CBinaryDMImporter::CBinaryDMImporter(ISBStream& stream)
     : CBinaryDMSerializer(stream), block_(std::make_unique_for_overwrite<unsigned char[]>(kBlockBytes)) {}
 
-CBinaryDMImporter::~CBinaryDMImporter() = default;
+CBinaryDMImporter::~CBinaryDMImporter() {
+    // Each record's weak reference unlinks from its object, and the objects lie apart in memory:
+    // they are fetched a few records ahead. The references go first, as in a record's own
+    // destruction.
+    const std::size_t n = records_.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i + kFetchAhead < n) __builtin_prefetch(records_[i + kFetchAhead].weak.GetObject());
+        records_[i].weak.Reset();
+    }
+}
 
 void CBinaryDMImporter::SeekTo(std::uint64_t position) {
     StreamSeek(position);
@@ -318,10 +333,14 @@ bool CBinaryDMImporter::TakeBit() {
 }
 
 CBinaryDMImporter::Record& CBinaryDMImporter::NewRecord(xxSerializable* object, xxSerializable* owner) {
+    return NewRecord(object, owner, object && object->IsA(xxObject::classType));
+}
+
+CBinaryDMImporter::Record& CBinaryDMImporter::NewRecord(xxSerializable* object, xxSerializable* owner, bool isObject) {
     Record& r = records_.emplace_back();
     r.object = object;
     r.owner = owner;
-    if (object && object->IsA(xxObject::classType)) {
+    if (isObject) {
         r.referenceable = true;
         r.weak.Reset(static_cast<xxObject*>(object));
     }
@@ -361,40 +380,68 @@ void CBinaryDMImporter::ReadHeaderAndTrailer(xxSerializable& root) {
     if (classes == 0) Damaged("The document has no objects");
     if (classes > Remaining() / 4) Damaged("The class count %1 is more than the stream holds", {Number(classes)});
     std::vector<std::uint32_t> types(static_cast<std::size_t>(classes));
-    for (std::uint32_t& type : types) type = GetNumber<std::uint32_t>();
+    if constexpr (binary::kSameInMemory<std::uint32_t>) {
+        GetRaw(types.data(), types.size() * sizeof(std::uint32_t));
+    } else {
+        for (std::uint32_t& type : types) type = GetNumber<std::uint32_t>();
+    }
 
-    // Every class is checked before any object is made.
-    std::vector<const xxClass*> found(types.size());
-    const xxClass* last = nullptr;
+    // Every class is checked before any object is made, each once: a document has a few
+    // classes, met again and again (molecule, atom, atom, bond, ...).
+    struct Checked {
+        const xxClass* cls;
+        bool treeRoot, object;  // what IsA answers, asked once
+    };
+    std::vector<Checked> checked;
+    std::unordered_map<std::uint32_t, std::size_t> farClasses;
+    std::vector<std::uint32_t> found(types.size());  // index into checked
+    std::size_t last = 0;
     for (std::size_t i = 0; i < types.size(); ++i) {
-        // Objects of one class come in runs (the atoms of a molecule), each checked once.
-        if (last && last->TypeId() == types[i]) {
-            found[i] = last;
+        if (!checked.empty() && checked[last].cls->TypeId() == types[i]) {
+            found[i] = static_cast<std::uint32_t>(last);
             continue;
         }
-        const xxClass* cls = xxClass::FindClassByTypeIfExists(types[i]);
-        if (!cls) Damaged("Object %1 is of the unknown class type %2", {Number(i + 1), Number(types[i])});
-        if (i == 0 && cls != &root.GetClass())
-            Damaged("The document's root is a %1 but the stream's root is a %2", {root.GetClass().GetName(), cls->GetName()});
-        if (!cls->IsA(xxTreeRoot::classType) && cls->IsAbstract())
-            Damaged("Object %1 is of the abstract class %2", {Number(i + 1), cls->GetName()});
-        found[i] = last = cls;
+        // The first few classes by a look along them, any others by the index.
+        constexpr std::size_t kNear = 8;
+        last = 0;
+        while (last < std::min(checked.size(), kNear) && checked[last].cls->TypeId() != types[i]) ++last;
+        if (last == kNear) {
+            const auto it = farClasses.find(types[i]);
+            last = it == farClasses.end() ? checked.size() : it->second;
+        }
+        if (last == checked.size()) {
+            if (checked.size() >= kNear) farClasses.emplace(types[i], checked.size());
+            const xxClass* cls = xxClass::FindClassByTypeIfExists(types[i]);
+            if (!cls) Damaged("Object %1 is of the unknown class type %2", {Number(i + 1), Number(types[i])});
+            if (i == 0 && cls != &root.GetClass())
+                Damaged("The document's root is a %1 but the stream's root is a %2", {root.GetClass().GetName(), cls->GetName()});
+            const bool treeRoot = cls->IsA(xxTreeRoot::classType);
+            if (!treeRoot && cls->IsAbstract())
+                Damaged("Object %1 is of the abstract class %2", {Number(i + 1), cls->GetName()});
+            checked.push_back({cls, treeRoot, static_cast<bool>(cls->IsA(xxObject::classType))});
+        }
+        found[i] = static_cast<std::uint32_t>(last);
     }
+
+    tableClasses_.clear();
+    for (const Checked& c : checked) tableClasses_.push_back(c.cls);
 
     records_.clear();
     records_.reserve(types.size() + 1);
     NewRecord(nullptr, nullptr);
-    for (const xxClass* cls : found) {
-        if (cls->IsA(xxTreeRoot::classType)) {
+    for (const std::uint32_t k : found) {
+        const Checked& c = checked[k];
+        if (c.treeRoot) {
             NewRecord(&root, nullptr).root = true;
             continue;
         }
-        std::unique_ptr<xxClassInstance> instance = cls->CreateNew();
-        xxSerializable* object = instance->IsA(xxObject::classType) ? static_cast<xxObject*>(instance.get())
-                                                                    : dynamic_cast<xxSerializable*>(instance.get());
-        if (!object) Damaged("Object %1 is of the class %2, which cannot be loaded", {Number(records_.size()), cls->GetName()});
+        std::unique_ptr<xxClassInstance> instance = c.cls->CreateNew();
+        const bool isObject = &instance->GetClass() == c.cls ? c.object : instance->IsA(xxObject::classType);
+        xxSerializable* object = isObject ? static_cast<xxObject*>(instance.get())
+                                          : dynamic_cast<xxSerializable*>(instance.get());
+        if (!object) Damaged("Object %1 is of the class %2, which cannot be loaded", {Number(records_.size()), c.cls->GetName()});
         instance.release();
-        Record& r = NewRecord(object, nullptr);
+        Record& r = NewRecord(object, nullptr, isObject);
         r.owned.reset(object);
     }
     classes_ = static_cast<std::uint32_t>(classes);
@@ -417,6 +464,8 @@ void CBinaryDMImporter::NotifyAllObjectsLoaded() {
         ~Done() { flag = false; }
     } done{notifying_};
     for (std::size_t i = 1; i < records_.size(); ++i) {
+        // Every live object is called, and the objects lie apart in memory.
+        if (i + kFetchAhead < records_.size()) __builtin_prefetch(records_[i + kFetchAhead].object);
         Record& r = records_[i];
         if (!Alive(r)) continue;
         frames_.push_back(r.object);
@@ -426,6 +475,10 @@ void CBinaryDMImporter::NotifyAllObjectsLoaded() {
         } pop{frames_};
         r.object->OnAllObjectsLoaded(*this);
     }
+}
+
+bool CBinaryDMImporter::TableHasClassOf(unsigned typeId) const {
+    return std::any_of(tableClasses_.begin(), tableClasses_.end(), [&](const xxClass* c) { return c->IsA(typeId); });
 }
 
 void CBinaryDMImporter::LoadWithin(xxSerializable& object) {
@@ -523,7 +576,11 @@ void CBinaryDMImporter::ReadReference(const char*, xxSerializable*& object) {
 void CBinaryDMImporter::ReadReferenceCollection(const char*, xxReferenceCollection& collection) {
     const std::size_t n = GetCount(4);
     scratch_.resize(n);
-    for (std::uint32_t& id : scratch_) id = GetNumber<std::uint32_t>();
+    if constexpr (binary::kSameInMemory<std::uint32_t>) {
+        GetRaw(scratch_.data(), n * sizeof(std::uint32_t));
+    } else {
+        for (std::uint32_t& id : scratch_) id = GetNumber<std::uint32_t>();
+    }
     collection.Clear();
     collection.Reserve(n);
     for (std::uint32_t id : scratch_) collection.Append(Referenced(id));

@@ -47,6 +47,8 @@ public:
     explicit CBinaryDMExporter(ISBStream& stream);
     ~CBinaryDMExporter() override;
 
+    // Room for about that many objects, so that the tables are not regrown while they fill.
+    void Reserve(std::size_t objects);
     // The trailer position's field, unfinished until WriteTrailer patches it.
     void WriteHeaderPlaceholder();
     // The bit table and the class table, then the trailer position in the header. The stream
@@ -124,6 +126,8 @@ public:
     void CheckEverythingRead();
     // Every live record in table order is told that all objects are loaded.
     void NotifyAllObjectsLoaded();
+    // Whether the class table names a class that IsA typeId (after ReadHeaderAndTrailer).
+    bool TableHasClassOf(unsigned typeId) const;
 
     // xxInput
     bool IsInProcessCopy() const override { return false; }
@@ -152,6 +156,8 @@ private:
     };
 
     friend class xxInputAdapter<CBinaryDMImporter>;
+    // How many records ahead a walk over all of them fetches their objects.
+    static constexpr std::size_t kFetchAhead = 32;
     template <class K, class T>
     void Get(const char* name, T& value);
     template <class K, class T, class D>
@@ -161,6 +167,8 @@ private:
 
     static bool Alive(const Record& r) { return r.object && (!r.referenceable || r.weak.GetObject()); }
     Record& NewRecord(xxSerializable* object, xxSerializable* owner);
+    // isObject: whether object IsA xxObject, already known.
+    Record& NewRecord(xxSerializable* object, xxSerializable* owner, bool isObject);
     Record& RecordOf(std::uint32_t id);  // 1..classes
     xxSerializable* Referenced(std::uint32_t id);
     void LoadWithin(xxSerializable& object);
@@ -177,6 +185,7 @@ private:
 
     ChunkedList<Record, 256> records_;  // 0 null, 1..classes from the class table, then appended
     std::vector<xxSerializable*> frames_;  // the objects whose Load runs
+    std::vector<const xxClass*> tableClasses_;  // each class of the class table once
     std::vector<std::uint32_t> scratch_;
     std::unique_ptr<unsigned char[]> block_;
     std::size_t at_ = 0, end_ = 0;  // the block's unread bytes

@@ -98,7 +98,9 @@ private:
     };
     static std::uint32_t Hash(const Key* key) {
         const auto a = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(key));
-        return static_cast<std::uint32_t>((a >> 4) ^ (a >> 32));
+        // Added, not xor-ed: the high bits then shift a region's slots without reordering them,
+        // so objects met in address order probe the slots in order.
+        return static_cast<std::uint32_t>((a >> 4) + (a >> 32));
     }
     // The slot that holds key, or the empty slot that ends its run.
     std::size_t Probe(const Key* key, std::uint32_t hash) const {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 
@@ -32,9 +33,22 @@ struct ClassPlan {
 
 const ClassPlan& PlanOf(const xxObject& object) {
     static std::unordered_map<const xxClass*, ClassPlan> plans;
+    // The plans of the classes met last, by address: a walk goes back and forth between a few
+    // (molecule, atom, bond). Plans stay where they are once made.
+    struct Recent {
+        const xxClass* cls = nullptr;
+        const ClassPlan* plan = nullptr;
+    };
+    static Recent recent[8];
     const xxClass& cls = object.GetClass();
+    const auto address = reinterpret_cast<std::uintptr_t>(&cls);
+    Recent& slot = recent[((address >> 4) ^ (address >> 7)) & 7];
+    if (slot.cls == &cls) return *slot.plan;
     auto it = plans.find(&cls);
-    if (it != plans.end()) return it->second;
+    if (it != plans.end()) {
+        slot = {&cls, &it->second};
+        return it->second;
+    }
     ClassPlan plan;
     plan.templates = object.PropertyTemplates();
     ClassChain(cls, plan.chain);
@@ -42,7 +56,9 @@ const ClassPlan& PlanOf(const xxObject& object) {
         auto part = ClassSerialisers().find(c);
         if (part != ClassSerialisers().end()) plan.parts.push_back(&part->second);
     }
-    return plans.emplace(&cls, std::move(plan)).first->second;
+    const ClassPlan& made = plans.emplace(&cls, std::move(plan)).first->second;
+    slot = {&cls, &made};
+    return made;
 }
 
 }  // namespace
@@ -58,7 +74,9 @@ void xxObject::Save(xxOutput& out) const {
     const ClassPlan& plan = PlanOf(*this);
     if (out.WantsValues() && !out.WriteValuesOf(*this)) {
         for (const xxPropertyBase* p : plan.templates) {
-            bool assigned = p->IsAssigned(*this);
+            // The plan's templates are of the object's classes, so IsAssigned's owner check
+            // passes, and every template keeps its assigned state in the mask bit.
+            const bool assigned = (assigned_ & p->Mask()) != 0;
             out.WriteAttributePresence(p->Name(), assigned);
             if (assigned) out.WriteProperty(*p, *this);
         }

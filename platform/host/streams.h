@@ -55,7 +55,7 @@ HRESULT CommitFileStream(ISBStream* stream);
 
 // A readable and writable stream over a byte vector, positioned at 0, in text mode. It does
 // not answer ISBFileStream.
-CfxComPtr<ISBStream> CreateMemoryStream(std::vector<char> initial = {});
+CfxComPtr<ISBStream> CreateMemoryStream(const std::vector<char>& initial = {});
 
 // The raw bytes held by a memory stream; throws Cfx::CfxResult E_INVALIDARG when stream is
 // null or not a memory stream of CreateMemoryStream.

@@ -640,3 +640,62 @@ TEST(MemoryStream, BytesAndForeignStreams) {
 }
 
 }  // namespace
+
+namespace {
+
+// Text written in pieces that grow a memory stream past the ends of its blocks (4096 bytes
+// first, then each as large as all before): what it holds and reads back, in both modes.
+TEST(MemoryStream, TextAcrossItsBlocks) {
+    std::string lines;
+    for (int i = 0; i < 700; ++i) lines += "line " + std::to_string(i) + "\n";
+    const struct {
+        const char* what;
+        std::vector<std::string> pieces;
+    } cases[] = {
+        {"a line end split by a block's end", {std::string(4095, 'a'), "\nb"}},
+        {"a CR ending a block", {std::string(4095, 'a') + "\r", "b"}},
+        {"one write over several blocks", {std::string(5000, 'x'), std::string(20000, 'y') + "\n" + lines}},
+        {"many small writes", std::vector<std::string>(300, "ab\ncd\n")},
+    };
+    for (const auto& c : cases) {
+        CfxComPtr<ISBStream> s = host::CreateMemoryStream();
+        std::string logical, raw;
+        for (const std::string& piece : c.pieces) {
+            ASSERT_EQ(WriteText(s.Get(), piece), S_OK) << c.what;
+            logical += piece;
+            for (char ch : piece) raw += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+        }
+        EXPECT_TRUE(Bytes(s.Get()) == raw) << c.what;
+        ULONG size = 0;
+        EXPECT_EQ(s->GetSize(&size), S_OK);
+        EXPECT_EQ(size, raw.size()) << c.what;
+        for (ULONG chunk : {1u, 4095u, 4096u, 70000u}) {
+            ASSERT_EQ(s->Seek(0, SB_SEEK_SET, nullptr), S_OK);
+            EXPECT_TRUE(ReadAll(s.Get(), chunk) == logical) << c.what << ", chunk " << chunk;
+            EXPECT_EQ(Position(s.Get()), raw.size()) << c.what;
+        }
+        ASSERT_EQ(s->SetBinaryMode(VARIANT_TRUE), S_OK);
+        ASSERT_EQ(s->Seek(0, SB_SEEK_SET, nullptr), S_OK);
+        EXPECT_TRUE(ReadAll(s.Get(), 3000) == raw) << c.what;
+    }
+}
+
+// Bytes written over a block's end, and a gap left by a seek past the end over the next.
+TEST(MemoryStream, BinaryWritesAcrossItsBlocks) {
+    CfxComPtr<ISBStream> s = Memory("0123456789");
+    ASSERT_EQ(s->SetBinaryMode(VARIANT_TRUE), S_OK);
+    ASSERT_EQ(s->Seek(9000, SB_SEEK_SET, nullptr), S_OK);
+    ASSERT_EQ(WriteText(s.Get(), "z"), S_OK);
+    ASSERT_EQ(s->Seek(4090, SB_SEEK_SET, nullptr), S_OK);
+    ASSERT_EQ(WriteText(s.Get(), "ABCDEFGHIJKL"), S_OK);
+    std::string expected = "0123456789" + std::string(8990, '\0') + "z";
+    expected.replace(4090, 12, "ABCDEFGHIJKL");
+    EXPECT_TRUE(Bytes(s.Get()) == expected);
+    ASSERT_EQ(s->Seek(4095, SB_SEEK_SET, nullptr), S_OK);
+    char two[2] = {};
+    ULONG got = 0;
+    ASSERT_EQ(s->Read(two, 2, &got), S_OK);
+    EXPECT_EQ(std::string(two, got), "FG");
+}
+
+}  // namespace
