@@ -218,6 +218,14 @@ bool xxPropertyTemplate<T>::IsAssigned(const xxObject& object) const {
     return (object.AssignedMask() & this->Mask()) != 0;
 }
 template <class T>
+void xxPropertyTemplate<T>::CopyValue(const xxObject& from, xxObject& to) const {
+    this->CheckOwner(from);
+    if (!(from.AssignedMask() & this->Mask())) return;
+    this->CheckOwner(to);
+    field_(to) = field_(const_cast<xxObject&>(from));
+    to.AssignedMask() |= this->Mask();
+}
+template <class T>
 void xxPropertyTemplate<T>::UnassignValue(xxObject& object) const {
     this->CheckOwner(object);
     object.AssignedMask() &= ~this->Mask();

@@ -181,6 +181,8 @@ public:
 
     bool IsAssigned(const xxObject& object) const override;
     void UnassignValue(xxObject& object) const override;
+    // As the typed copy, checking each object once and assigning field to field.
+    void CopyValue(const xxObject& from, xxObject& to) const override;
 
 private:
     Field field_;
