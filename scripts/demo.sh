@@ -23,7 +23,9 @@ head -6 "$out/water_ethanol_copy.car"
 echo "..."
 echo
 echo "\$ cartovane show --json water_ethanol_copy.car | head -30"
-"$tool" show --json "$out/water_ethanol_copy.car" | head -30
+# Through a file: a pipe into head would cut the tool off mid-write, and pipefail would fail the demo.
+"$tool" show --json "$out/water_ethanol_copy.car" > "$out/water_ethanol_copy.json"
+head -30 "$out/water_ethanol_copy.json"
 echo
 echo "\$ cartovane show examples/polymer_chain.qor"
 "$tool" show "$root/examples/polymer_chain.qor"
