@@ -1,4 +1,5 @@
-// The warnings a trajectory import posted because its trajectory cannot be played.
+// Trajectory imports as the host runs them, and the warnings they post when their trajectory
+// cannot be played.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "host/documents.h"
+#include "host/streams.h"
+#include "support/library_components.h"
 
 namespace cvtest {
 
@@ -25,6 +28,19 @@ inline std::vector<std::string> PlayWarnings(host::ContainerRoot& root, std::str
         }
     }
     return out;
+}
+
+// Imports the file at path through the component progId, connected to root, into a new document
+// of documentClass whose file it is, as the host opens a file.
+inline HRESULT ImportAsTheHostOpens(const char* progId, host::ContainerRoot& root, const std::string& path,
+                                    CfxComPtr<host::Model3dDocument>& document,
+                                    const char* documentClass = kAtomistic3dDocumentProgID) {
+    document = host::Model3dDocument::Create(documentClass);
+    document->SetURL(path);
+    CfxComPtr<ISBStream> stream;
+    EXPECT_EQ(host::CreateFileStream(path, host::FileMode::Read, stream.Out()), S_OK);
+    return CreateConnected<ISBImporter>(progId, root)
+        ->Import(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), VARIANT{});
 }
 
 }  // namespace cvtest

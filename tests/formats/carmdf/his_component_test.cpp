@@ -37,11 +37,7 @@ protected:
 
     // Imports path into a new document whose file it is, as the host opens a file.
     HRESULT Import(const std::string& path, const char* documentClass = kAtomistic3dDocumentProgID) {
-        document = host::Model3dDocument::Create(documentClass);
-        document->SetURL(path);
-        CfxComPtr<ISBStream> stream;
-        EXPECT_EQ(host::CreateFileStream(path, host::FileMode::Read, stream.Out()), S_OK);
-        return Importer()->Import(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), VARIANT{});
+        return cvtest::ImportAsTheHostOpens("SDCartovane.HistImportExport", *root.Get(), path, document, documentClass);
     }
     CfxComPtr<ISBImporter> Importer() {
         return cvtest::CreateConnected<ISBImporter>("SDCartovane.HistImportExport", *root.Get());

@@ -41,11 +41,7 @@ protected:
         params.totalAtoms = 2;
     }
     HRESULT Import(const std::string& path) {
-        document = host::Model3dDocument::Create(kAtomistic3dDocumentProgID);
-        document->SetURL(path);
-        CfxComPtr<ISBStream> stream;
-        EXPECT_EQ(host::CreateFileStream(path, host::FileMode::Read, stream.Out()), S_OK);
-        return Importer()->Import(stream.Get(), static_cast<ISBDocumentRoot*>(document.Get()), VARIANT{});
+        return cvtest::ImportAsTheHostOpens("SDCartovane.TRJImportExport", *root.Get(), path, document);
     }
     CfxComPtr<ISBImporter> Importer() {
         return cvtest::CreateConnected<ISBImporter>("SDCartovane.TRJImportExport", *root.Get());
