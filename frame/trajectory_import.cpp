@@ -40,6 +40,12 @@ std::string CompanionModelPath(const std::string& trajectoryPath, std::string_vi
     return FindFileIgnoringCase(model).value_or(model);
 }
 
+std::ifstream OpenModelFile(const std::string& path, const char* message) {
+    std::ifstream model(path, std::ios::in | std::ios::binary);
+    if (!model.is_open()) throw Cfx::CfxResult(kModelOpenFailed, Cfx::CfxFormat(message, {path}));
+    return model;
+}
+
 xxTrajectory* StartTrajectory(ISBContainerRoot* containerRoot, xxTreeRoot& tree, const std::string& type,
                               unsigned classType, const std::string& trajectoryPath,
                               ISBDiagnosticsConnection* connection) {

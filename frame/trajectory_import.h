@@ -2,6 +2,7 @@
 // trajectory of the file's type and show its first frame.
 #pragma once
 
+#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,13 @@ TrajectoryImportTarget TrajectoryFileOf(ISBStream* stream, ISBDocumentRoot* root
 // extension (three lower-case letters), or the one file there whose name differs from that only
 // in case. Throws std::out_of_range for a path shorter than three characters.
 std::string CompanionModelPath(const std::string& trajectoryPath, std::string_view extension);
+
+// What a trajectory import fails with when its model file cannot be opened (or is empty).
+inline constexpr HRESULT kModelOpenFailed = static_cast<HRESULT>(0x8007006E);
+
+// The model file at path, open for reading; one that cannot be opened throws kModelOpenFailed
+// with message, whose %1 is the path.
+std::ifstream OpenModelFile(const std::string& path, const char* message);
 
 // A trajectory of type over the tree's objects of classType, showing its first frame. It stays
 // whether or not it plays; when it cannot be played, or its first frame cannot be loaded, the

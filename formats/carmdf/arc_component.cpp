@@ -17,7 +17,6 @@
 namespace cartovane {
 
 namespace {
-constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006E);
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002);
 
 // The file the model is read from: the CAR file beside the ARC file when there is one (its
@@ -39,15 +38,13 @@ HRESULT CARCImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const
             DiagnosticsFor(*this, "ARC file importer", DiagnosticsNeed::Required);
 
         const std::string modelPath = ModelPath(arcPath);
-        std::ifstream model(modelPath, std::ios::in | std::ios::binary);
-        if (!model.is_open())
-            throw Cfx::CfxResult(kOpenFailed, Cfx::CfxFormat("Cannot open file %1 during import of ARC File", {modelPath}));
+        std::ifstream model = OpenModelFile(modelPath, "Cannot open file %1 during import of ARC File");
         struct stat status {};
         if (::stat(modelPath.c_str(), &status) != 0) {
             Cfx::SetLastError(kFileNotFound);
             throw Cfx::CfxResult(kFileNotFound, Cfx::CfxFormat("The file %1 doesn't exist", {modelPath}));
         }
-        if (status.st_size == 0) throw Cfx::CfxResult(kOpenFailed, "The file is empty");
+        if (status.st_size == 0) throw Cfx::CfxResult(kModelOpenFailed, "The file is empty");
 
         // A failure of the reader stays the last error, as the reader recorded it.
         xxLoadCAR reader;

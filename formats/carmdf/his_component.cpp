@@ -13,10 +13,6 @@
 
 namespace cartovane {
 
-namespace {
-constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006E);
-}  // namespace
-
 HRESULT CMHistImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT&) {
     return Cfx::Guarded(CLSID_HistImportExport, IID_ISBImporter, [&]() -> HRESULT {
         const TrajectoryImportTarget target = TrajectoryFileOf(stream, root, "HIS");
@@ -26,9 +22,7 @@ HRESULT CMHistImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, con
         CfxComPtr<ISBDiagnosticsConnection> connection = DiagnosticsFor(*this, "HIS file importer", DiagnosticsNeed::Required);
 
         const std::string carPath = CompanionModelPath(hisPath, "car");
-        std::ifstream car(carPath, std::ios::in | std::ios::binary);
-        if (!car.is_open())
-            throw Cfx::CfxResult(kOpenFailed, Cfx::CfxFormat("Cannot open CAR file %1 during import of HIS File", {carPath}));
+        std::ifstream car = OpenModelFile(carPath, "Cannot open CAR file %1 during import of HIS File");
         // A failure of the reader stays the last error, as the reader recorded it.
         xxLoadCAR reader;
         const HRESULT hr = reader.LoadCarMdfFile(car, tree, carPath, connection.Get(), true);

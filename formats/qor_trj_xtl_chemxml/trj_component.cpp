@@ -11,10 +11,6 @@
 
 namespace cartovane {
 
-namespace {
-constexpr HRESULT kOpenFailed = static_cast<HRESULT>(0x8007006E);
-}  // namespace
-
 HRESULT CTRJImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const VARIANT&) {
     return Cfx::Guarded(CLSID_TRJImportExport, IID_ISBImporter, [&]() -> HRESULT {
         const TrajectoryImportTarget target = TrajectoryFileOf(stream, root, "TRJ");
@@ -22,9 +18,7 @@ HRESULT CTRJImportExport::Import(ISBStream* stream, ISBDocumentRoot* root, const
         const std::string& trjPath = target.path;
 
         const std::string qorPath = CompanionModelPath(trjPath, "qor");
-        std::ifstream qor(qorPath, std::ios::in | std::ios::binary);
-        if (!qor.is_open())
-            throw Cfx::CfxResult(kOpenFailed, Cfx::CfxFormat("Cannot open QOR file %1 during import of TRJ File", {qorPath}));
+        std::ifstream qor = OpenModelFile(qorPath, "Cannot open QOR file %1 during import of TRJ File");
         xxLoadQOR reader;
         if (reader.LoadObjectFromStreamHR(qor, &tree, qorPath) < 0) Cfx::CfxResult::LastError();
 

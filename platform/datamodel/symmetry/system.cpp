@@ -1210,10 +1210,13 @@ void xxSymmetryDisplay::Choose(xxObject& parent, const xxSymmetryElement& least,
     choices_->at[key] = place;
 }
 
+bool xxSymmetryDisplay::Fits(const xxObject& parent, const xxSymmetryElement& element) const {
+    return element.GetDefinition() == &system_->GetSymmetryDefinition() && system_->IsSymmetryParent(parent) &&
+           xxSymmetrySystem::HasSymmetryImages(parent);
+}
+
 bool xxSymmetryDisplay::Hide(xxObject& parent, const xxSymmetryElement& element) {
-    if (element.GetDefinition() != &system_->GetSymmetryDefinition() || !system_->IsSymmetryParent(parent) ||
-        !xxSymmetrySystem::HasSymmetryImages(parent))
-        return false;
+    if (!Fits(parent, element)) return false;
     const xxSymmetryElement& least = system_->Canonical(parent, element);
     Choose(parent, least, false);
     if (const std::optional<std::uint32_t> p = FindParent(parent)) {
@@ -1229,9 +1232,7 @@ bool xxSymmetryDisplay::Hide(xxObject& parent, const xxSymmetryElement& element)
 }
 
 bool xxSymmetryDisplay::MakeVisible(xxObject& parent, const xxSymmetryElement& element) {
-    if (element.GetDefinition() != &system_->GetSymmetryDefinition() || !system_->IsSymmetryParent(parent) ||
-        !xxSymmetrySystem::HasSymmetryImages(parent))
-        return false;
+    if (!Fits(parent, element)) return false;
     const xxSymmetryElement& least = system_->Canonical(parent, element);
     Choose(parent, least, true);
     Index& index = TheIndex();

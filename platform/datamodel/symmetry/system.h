@@ -80,6 +80,9 @@ private:
     struct Choices;
     // keepChoices: leaves the images hidden one by one out and lists those shown one by one.
     void List(bool keepChoices);
+    // Whether parent is a symmetry parent of the system with images and element is of its
+    // definition: what MakeVisible and Hide accept.
+    bool Fits(const xxObject& parent, const xxSymmetryElement& element) const;
     void Choose(xxObject& parent, const xxSymmetryElement& least, bool visible);
 
     xxSymmetrySystem* system_;
