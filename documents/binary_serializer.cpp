@@ -112,6 +112,7 @@ void CBinaryDMExporter::WriteTrailer() {
     ULONG written = 0;
     CheckHost(stream_.Write(field, sizeof field, &written));
     if (written != sizeof field) throw Cfx::CfxResult(E_FAIL, "The stream took only part of the document");
+    CheckHost(host::FlushFileStream(&stream_));  // a file's failure shows now, not at its commit
 }
 
 std::uint32_t CBinaryDMExporter::Register(const xxSerializable* object, Kind kind, const xxSerializable* parent) {

@@ -10,6 +10,7 @@
 
 #include "frame/stream_buf.h"
 #include "host/documents.h"
+#include "host/streams.h"
 
 namespace cartovane {
 
@@ -45,8 +46,9 @@ enum class WriteOutcome {
     WriterFailed,  // the writer returned false
     StreamFailed,  // the writer succeeded but the stream took not all of it
 };
-// Runs write(std::ostream&) -> bool over the host stream, then flushes what the adapter still
-// holds, so that a failed or short final write is seen rather than lost in its destructor.
+// Runs write(std::ostream&) -> bool over the host stream, then flushes what the adapter and the
+// stream still hold, so that a failed or short final write is seen rather than lost in a
+// destructor or a later commit.
 // When the writer fails, what it wrote still goes out, but its report (CfxReportError) stays
 // the last error: a stream that fails too would otherwise put its own failure in its place.
 template <class Write>
@@ -62,6 +64,7 @@ WriteOutcome WriteThrough(ISBStream* stream, Write&& write) {
         out.flush();
         flushed = static_cast<bool>(out);
     }  // the adapter's destructor may try the bytes once more
+    if (written && flushed) flushed = SUCCEEDED(host::FlushFileStream(stream));
     if (!written) {
         Cfx::SetLastError(Cfx::CfxResult(report.hr, std::move(report.description), report.messageId));
         return WriteOutcome::WriterFailed;

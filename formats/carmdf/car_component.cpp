@@ -65,7 +65,7 @@ HRESULT CCARImportExport::Export(ISBStream* stream, ISBDocumentRoot* root, const
         }
 
         // The CAR takes its file's place together with the MDF, once both are complete.
-        writer.SetCarCommit([stream] { return SUCCEEDED(host::CommitFileStream(stream)); });
+        writer.SetCarStream(stream);
         bool noAtomSetWarnings = true;
         const bool written = WriteThrough(stream, [&](std::ostream& out) {
             return writer.WriteCarAndMdf(out, tree, path, connection.Get(), noAtomSetWarnings, unixFormat);

@@ -74,7 +74,7 @@ std::string_view QualifierHead(const std::string& qualifier) {
 
 void xxSaveCAR::SetClock(Clock clock) { clock_ = clock ? std::move(clock) : Clock(&LocalTime); }
 
-void xxSaveCAR::SetCarCommit(std::function<bool()> commit) { carCommit_ = std::move(commit); }
+void xxSaveCAR::SetCarStream(ISBStream* stream) { carStream_ = stream; }
 
 std::tm xxSaveCAR::LocalTime() {
     std::time_t now = std::time(nullptr);
@@ -122,7 +122,7 @@ xxBool xxSaveCAR::WriteCarAndMdf(std::ostream& car, xxObject& object, const std:
     }
     if (!WriteCarAtoms(car)) return false;
     car.flush();
-    if (!car) {
+    if (!car || (carStream_ && FAILED(host::FlushFileStream(carStream_)))) {
         Report(msg::CARSAVE);
         return false;
     }
@@ -135,7 +135,7 @@ xxBool xxSaveCAR::WriteCarAndMdf(std::ostream& car, xxObject& object, const std:
     }
     if (!WriteMdf(mdfPath)) return false;
     // Both files are complete: the CAR first, then the MDF take their files' places.
-    if (carCommit_ && !carCommit_()) {
+    if (carStream_ && FAILED(host::CommitFileStream(carStream_))) {
         Report(msg::CARSAVE);
         return false;
     }
@@ -308,7 +308,7 @@ bool xxSaveCAR::WriteMdf(const std::string& mdfPath) {
     state_.mdfText.Text("#end");
     Line();
     FlushMdf(true);
-    if (state_.mdfFailed) {
+    if (state_.mdfFailed || FAILED(host::FlushFileStream(state_.mdf.Get()))) {
         Report(msg::CARSAVE_MDF_FILE);
         return false;
     }

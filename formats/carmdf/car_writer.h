@@ -35,11 +35,11 @@ public:
     // The clock of this writer's date lines (tests fix it so files compare byte for byte); an
     // empty clock restores the system's local time.
     void SetClock(Clock clock);
-    // Called once the CAR and the MDF are both complete, before the new MDF takes the old one's
-    // place: makes the CAR stream's content the CAR file's (the host stream's commit). False
-    // fails the export (message 400) with neither file replaced. Without one the CAR stream is
-    // the caller's to commit.
-    void SetCarCommit(std::function<bool()> commit);
+    // The host stream under the CAR text. Once the CAR text is written, what the stream still
+    // holds is flushed; once the MDF is complete too, before the new MDF takes the old one's
+    // place, the stream is committed. A failure of either fails the export (message 400) with
+    // neither file replaced. Without one the CAR stream is the caller's to flush and commit.
+    void SetCarStream(ISBStream* stream);
 
     xxSaveCAR();
     ~xxSaveCAR() override;
@@ -143,7 +143,7 @@ private:
     };
 
     Clock clock_ = &LocalTime;
-    std::function<bool()> carCommit_;
+    ISBStream* carStream_ = nullptr;  // the caller's
     ExportState state_;
     // Resets itself on each DefineAtomOrder.
     xxCarMdfAtomOrder order_;

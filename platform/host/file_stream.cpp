@@ -1,10 +1,13 @@
 // The host's file stream: ISBStream and ISBFileStream over a file (see streams.h).
 //
 // I/O goes through pread/pwrite at the stream's own position, so the descriptor's offset is
-// never relied on. Reads are buffered (kFileStreamBufferSize bytes of raw file data); writes
-// go straight to the file, so nothing is pending when the last reference goes. A file opened
+// never relied on. Reads are buffered (kFileStreamBufferSize bytes of raw file data). A file opened
 // for writing is replaced only by Commit: a rename of the temporary file written instead, so
-// a reader never sees the file half written, whatever stops the writer.
+// a reader never sees the file half written, whatever stops the writer. Writes into such a
+// temporary gather up to kGatherSize bytes before they go out (the stream adapter hands over
+// 1 KiB at a time): a failure to write them fails the Write, Seek, GetSize, Flush or Commit that
+// sends them, and bytes still pending when the last reference goes belong to a file that is
+// dropped anyway. Other writes go straight to the file.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +31,8 @@ using detail::kCR;
 using detail::kLF;
 using detail::kMaxPosition;
 
+constexpr std::size_t kGatherSize = std::size_t{1} << 16;
+
 std::string ErrnoText(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
@@ -41,7 +47,9 @@ struct Replacement {
 class FileStream final : public detail::StreamBase<ISBStream, ISBFileStream> {
 public:
     FileStream(int fd, std::string path, FileMode mode, Replacement replacement)
-        : fd_(fd), path_(std::move(path)), mode_(mode), replacement_(std::move(replacement)) {}
+        : fd_(fd), path_(std::move(path)), mode_(mode), replacement_(std::move(replacement)) {
+        if (!replacement_.temporary.empty()) gather_ = std::make_unique<char[]>(kGatherSize);
+    }
 
     HRESULT Read(void* buffer, ULONG count, ULONG* bytesRead) override {
         if (!bytesRead) return Fail(E_POINTER, "Read: null bytes-read pointer");
@@ -109,6 +117,24 @@ public:
             return Fail(STG_E_WRITEFAULT, "Write: " + path_ + " would grow past 4294967295 bytes");
         rpos_ = rlen_ = 0;  // the read buffer may hold the bytes about to change
 
+        if (gather_) {
+            // Pending bytes go first when these do not fit beside them; a failure to write them
+            // takes none of this call's bytes.
+            if (raw > kGatherSize - wlen_) {
+                if (HRESULT hr = FlushPending(); FAILED(hr)) return hr;
+            }
+            if (raw <= kGatherSize - wlen_) {
+                char* at = gather_.get() + wlen_;
+                if (binary_)
+                    std::memcpy(at, in, count);
+                else
+                    detail::TranslateLineEnds(in, count, at);
+                wlen_ += raw;
+                pos_ += raw;
+                if (bytesWritten) *bytesWritten = count;
+                return S_OK;
+            }
+        }
         if (binary_) {
             std::size_t done = 0;
             HRESULT hr = PwriteAll(in, count, done);
@@ -142,6 +168,7 @@ public:
     }
 
     HRESULT Seek(LONG offset, DWORD origin, ULONG* newPosition) override {
+        if (HRESULT hr = FlushPending(); FAILED(hr)) return hr;
         std::uint64_t end = 0;
         if (origin == SB_SEEK_END) {
             HRESULT hr = FileSize(end);
@@ -162,6 +189,7 @@ public:
 
     HRESULT GetSize(ULONG* size) override {
         if (!size) return Fail(E_POINTER, "GetSize: null pointer");
+        if (HRESULT hr = FlushPending(); FAILED(hr)) return hr;
         std::uint64_t bytes = 0;
         HRESULT hr = FileSize(bytes);
         if (FAILED(hr)) return hr;
@@ -177,13 +205,17 @@ public:
         return *path ? S_OK : Fail(E_OUTOFMEMORY, "GetFilePath: out of memory");
     }
 
+    HRESULT Flush() override { return FlushPending(); }
+
     HRESULT Commit() override {
+        if (HRESULT hr = FlushPending(); FAILED(hr)) return hr;
         if (replacement_.temporary.empty()) return S_OK;
         if (::rename(replacement_.temporary.c_str(), replacement_.target.c_str()) != 0) {
             const int error = errno;
             return Fail(STG_E_WRITEFAULT, ErrnoText("Commit: " + path_ + " cannot be replaced", error));
         }
         replacement_.temporary.clear();
+        gather_.reset();  // the file is in place now: later writes go straight to it
         return S_OK;
     }
 
@@ -223,20 +255,39 @@ private:
         return S_OK;
     }
 
-    // Writes n bytes at the stream's position and advances it by what reached the file.
-    HRESULT PwriteAll(const char* from, std::size_t n, std::size_t& done) {
+    // Writes n bytes at offset at; done counts what reached the file.
+    HRESULT PwriteAt(const char* from, std::size_t n, std::uint64_t at, std::size_t& done) {
         done = 0;
         while (done < n) {
-            ssize_t r = ::pwrite(fd_, from + done, n - done, static_cast<off_t>(pos_));
+            ssize_t r = ::pwrite(fd_, from + done, n - done, static_cast<off_t>(at + done));
             if (r < 0 && errno == EINTR) continue;
             if (r <= 0) {
                 int error = r < 0 ? errno : ENOSPC;
                 return Fail(STG_E_WRITEFAULT, ErrnoText("Write: " + path_, error));
             }
             done += static_cast<std::size_t>(r);
-            pos_ += static_cast<std::uint64_t>(r);
         }
         return S_OK;
+    }
+
+    // Writes n bytes at the stream's position and advances it by what reached the file.
+    HRESULT PwriteAll(const char* from, std::size_t n, std::size_t& done) {
+        HRESULT hr = PwriteAt(from, n, pos_, done);
+        pos_ += done;
+        return hr;
+    }
+
+    // Writes the gathered bytes, which end at the stream's position; what did not reach the
+    // file stays pending for another try.
+    HRESULT FlushPending() {
+        if (wlen_ == 0) return S_OK;
+        std::size_t done = 0;
+        HRESULT hr = PwriteAt(gather_.get(), wlen_, pos_ - wlen_, done);
+        if (done > 0) {
+            std::memmove(gather_.get(), gather_.get() + done, wlen_ - done);
+            wlen_ -= done;
+        }
+        return hr;
     }
 
     HRESULT FileSize(std::uint64_t& bytes) {
@@ -258,6 +309,8 @@ private:
     std::size_t rpos_ = 0;        // next unread byte of buf_; pos_ == bufStart_ + rpos_ while rlen_ > 0
     std::size_t rlen_ = 0;        // valid bytes in buf_
     char buf_[kFileStreamBufferSize];
+    std::unique_ptr<char[]> gather_;  // writes gather here (a stream into a temporary file)
+    std::size_t wlen_ = 0;            // bytes gathered, ending at pos_, not yet in the file
 };
 
 HRESULT OpenFailure(const std::string& path, int error) {
@@ -367,6 +420,13 @@ HRESULT CreateFileStream(const std::string& path, FileMode mode, ISBStream** out
         return Fail(E_OUTOFMEMORY, "CreateFileStream: out of memory");
     }
     return S_OK;
+}
+
+HRESULT FlushFileStream(ISBStream* stream) {
+    if (!stream) return Fail(E_POINTER, "FlushFileStream: null stream");
+    CfxComPtr<ISBFileStream> file;
+    if (FAILED(stream->QueryInterface(IID_ISBFileStream, file.OutVoid()))) return S_OK;
+    return file->Flush();
 }
 
 HRESULT CommitFileStream(ISBStream* stream) {

@@ -25,6 +25,9 @@ CV_DECLARE_IID(ISBStream, IID_ISBStream);
 // Asked of a stream that has a file behind it.
 struct ISBFileStream : IUnknown {
     virtual HRESULT GetFilePath(BSTR* path) = 0;
+    // Sends what the stream still holds to its file, so that a failure to write it shows now;
+    // S_OK for a stream that holds nothing back (the default).
+    virtual HRESULT Flush() { return S_OK; }
     // Makes what was written the file's content. A stream opened to write a file writes to a
     // temporary file beside it and puts that in the file's place here, so a failed or abandoned
     // write leaves the file as it was; S_OK and nothing done for a stream opened otherwise or

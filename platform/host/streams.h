@@ -50,7 +50,11 @@ inline constexpr std::size_t kFileStreamBufferSize = 4096;
 // allow the operation). The file is closed when the last reference goes.
 HRESULT CreateFileStream(const std::string& path, FileMode mode, ISBStream** out);
 
-// ISBFileStream::Commit of the stream; S_OK for a stream with no file behind it.
+// ISBFileStream::Flush of the stream; S_OK for a stream with no file behind it.
+HRESULT FlushFileStream(ISBStream* stream);
+
+// ISBFileStream::Commit of the stream (pending bytes first); S_OK for a stream with no file
+// behind it.
 HRESULT CommitFileStream(ISBStream* stream);
 
 // A readable and writable stream over a byte vector, positioned at 0, in text mode. It does

@@ -581,6 +581,7 @@ TEST(FileStream, AStoppedWriteLeavesTheFileAsItWas) {
         const std::string chunk(1000, 'x');
         HRESULT hr = S_OK;
         for (int i = 0; i < 10 && SUCCEEDED(hr); ++i) hr = WriteText(w.Get(), chunk);
+        if (SUCCEEDED(hr)) hr = host::FlushFileStream(w.Get());  // the bytes it still holds
         if (hr != STG_E_WRITEFAULT) std::_Exit(3);
         std::_Exit(0);  // a host that gives up without committing
     };
@@ -597,6 +598,72 @@ TEST(FileStream, AStoppedWriteLeavesTheFileAsItWas) {
     EXPECT_EXIT(write(), testing::KilledBySignal(SIGXFSZ), "");
     EXPECT_EQ(TempDir::Slurp(path), "old");
     EXPECT_EQ(Temporaries(dir, "big.car").size(), 2u) << testing::PrintToString(dir.Names());
+}
+
+// Writes into a temporary gather before they reach the file; the bytes land where they were
+// written whatever the writer does between them.
+TEST(FileStream, GatheredWritesLandInPlace) {
+    TempDir dir;
+    const std::string path = dir.File("g.bin");
+    std::string expected(200'000, '\0');
+    {
+        CfxComPtr<ISBStream> w = Open(path, host::FileMode::Write);
+        ASSERT_EQ(w->SetBinaryMode(VARIANT_TRUE), S_OK);
+        // Small pieces, one larger than the gathering, and a patch at the start.
+        std::size_t at = 0;
+        for (std::size_t piece : {1000u, 1u, 70'000u, 3u, 100'000u, 28'996u}) {
+            const std::string bytes(piece, static_cast<char>('a' + at % 26));
+            ASSERT_EQ(WriteText(w.Get(), bytes), S_OK);
+            expected.replace(at, piece, bytes);
+            at += piece;
+        }
+        ULONG size = 0;
+        ASSERT_EQ(w->GetSize(&size), S_OK);
+        EXPECT_EQ(size, expected.size()) << "the size counts what is still held";
+        ASSERT_EQ(w->Seek(10, SB_SEEK_SET, nullptr), S_OK);
+        ASSERT_EQ(WriteText(w.Get(), "PATCH"), S_OK);
+        expected.replace(10, 5, "PATCH");
+        ASSERT_EQ(w->Seek(0, SB_SEEK_END, nullptr), S_OK);
+        ASSERT_EQ(WriteText(w.Get(), "END"), S_OK);
+        expected += "END";
+        EXPECT_EQ(host::CommitFileStream(w.Get()), S_OK);
+    }
+    EXPECT_TRUE(TempDir::Slurp(path) == expected);
+}
+
+// A gathered write that fails shows at the next call that sends it, and the file is not replaced.
+TEST(FileStream, AGatheredFailureFailsWhatSendsIt) {
+    struct Case {
+        const char* what;
+        HRESULT (*send)(ISBStream*);
+    } cases[] = {
+        {"Flush", [](ISBStream* s) { return host::FlushFileStream(s); }},
+        {"Commit", [](ISBStream* s) { return host::CommitFileStream(s); }},
+        {"Seek", [](ISBStream* s) { return s->Seek(0, SB_SEEK_SET, nullptr); }},
+        {"GetSize", [](ISBStream* s) {
+             ULONG size = 0;
+             return s->GetSize(&size);
+         }},
+        {"a Write past the gathering", [](ISBStream* s) { return WriteText(s, std::string(100'000, 'y')); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string path = dir.Put("f.xsd", "old");
+        auto write = [&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{100, 100};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            CfxComPtr<ISBStream> w;
+            if (FAILED(host::CreateFileStream(path, host::FileMode::Write, w.Out()))) std::_Exit(2);
+            if (WriteText(w.Get(), std::string(1000, 'x')) != S_OK) std::_Exit(3);  // held back
+            if (c.send(w.Get()) != STG_E_WRITEFAULT || Cfx::GetLastError().hr != STG_E_WRITEFAULT) std::_Exit(4);
+            if (host::CommitFileStream(w.Get()) != STG_E_WRITEFAULT) std::_Exit(5);  // still held
+            std::_Exit(0);
+        };
+        EXPECT_EXIT(write(), testing::ExitedWithCode(0), "");
+        EXPECT_EQ(TempDir::Slurp(path), "old");
+    }
 }
 
 TEST(FileStream, LongTextWriteRoundTrips) {
