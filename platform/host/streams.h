@@ -39,7 +39,7 @@ enum class FileMode {
 
 // Size of the file stream's internal read buffer; a CR LF pair that straddles two fills still
 // reads as one LF.
-inline constexpr std::size_t kFileStreamBufferSize = 4096;
+inline constexpr std::size_t kFileStreamBufferSize = std::size_t{1} << 16;
 
 // Opens path. A missing file (or directory on the way) gives STG_E_FILENOTFOUND, a path that
 // cannot be opened for the mode (permissions, a directory; for writing also a directory that
