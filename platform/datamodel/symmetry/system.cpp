@@ -313,12 +313,12 @@ public:
     Geometry(const xxSymmetryDefinition& d, double tolerance)
         : ops_(d.GetGroup().GetOperators()), cell_(d.GetCell()), dimension_(d.GetDimension()), tolerance_(tolerance) {
         identity_.reserve(ops_.size());
-        for (const xxSymmetryOperator& op : ops_) identity_.push_back(op.IsIdentity(0));
+        for (const xxSymmetryOperator& op : ops_) identity_.push_back(op.IsIdentity(0) ? 1 : 0);
     }
 
     const std::vector<xxSymmetryOperator>& Ops() const { return ops_; }
     // The operator is exactly the identity: its image of a position is the position itself.
-    bool IsIdentity(std::size_t op) const { return identity_[op]; }
+    bool IsIdentity(std::size_t op) const { return identity_[op] != 0; }
     bool Periodic(int axis) const { return axis < dimension_; }
     const xxCell& Cell() const { return cell_; }
     double Tolerance() const { return tolerance_; }
@@ -363,7 +363,7 @@ public:
 
 private:
     const std::vector<xxSymmetryOperator>& ops_;
-    std::vector<bool> identity_;
+    std::vector<unsigned char> identity_;  // bytes, so Image stays inline
     const xxCell& cell_;
     int dimension_;
     double tolerance_;
@@ -414,10 +414,13 @@ public:
         double bestDistance = 0;
         // Bins hold positions reduced into the cell; the distance test works across its faces.
         const xxVector3 inCell = g_.Reduce(f).position;
-        if (home) *home = KeyHash(species, inCell);
-        std::array<Around, 3> around;
-        for (int i = 0; i < 3; ++i) around[static_cast<std::size_t>(i)] = Neighbours(i, inCell[i]);
+        std::array<std::int64_t, 3> own;
+        for (int i = 0; i < 3; ++i) own[static_cast<std::size_t>(i)] = Bin(i, inCell[i]);
         const std::uint64_t kind = SpeciesKey(species);
+        if (home) *home = Hash(kind, own[0], own[1], own[2]);
+        std::array<Around, 3> around;
+        for (int i = 0; i < 3; ++i)
+            around[static_cast<std::size_t>(i)] = Neighbours(i, inCell[i], own[static_cast<std::size_t>(i)]);
         for (int i0 = 0; i0 < around[0].count; ++i0)
             for (int i1 = 0; i1 < around[1].count; ++i1)
                 for (int i2 = 0; i2 < around[2].count; ++i2) {
@@ -483,10 +486,10 @@ private:
         std::array<std::int64_t, 3> bins{};
         int count = 0;
     };
-    Around Neighbours(int axis, double v) const {
+    // b: the bin of v.
+    Around Neighbours(int axis, double v, std::int64_t b) const {
         const auto i = static_cast<std::size_t>(axis);
         const std::int64_t n = count_[i];
-        const std::int64_t b = Bin(axis, v);
         // The slack covers the rounding of v / width against the bin's edges.
         const double reach = reach_[i] + 1e-9;
         const double low = v - static_cast<double>(b) * width_[i];
