@@ -38,6 +38,15 @@ constexpr double kMaxFractional = xxSymmetryDefinition::kMaxTranslation;
 // Fractional coordinates this close below a whole number count as that number.
 constexpr double kFace = 1e-9;
 
+// std::nearbyint in the default rounding mode, without a library call for the numbers the
+// search meets: adding 2^52 leaves a magnitude below it rounded to a whole number, halves to even.
+inline double NearestWhole(double x) {
+    constexpr double kTwo52 = 4503599627370496.0;
+    const double a = std::fabs(x);
+    if (!(a < kTwo52)) return std::nearbyint(x);
+    return std::copysign((a + kTwo52) - kTwo52, x);
+}
+
 // Finite and within kMaxFractional: whole-cell shifts of such a position fit in an int.
 bool InReach(const xxVector3& f) {
     for (int i = 0; i < 3; ++i)
@@ -354,8 +363,8 @@ public:
         for (int i = 0; i < 3; ++i) {
             m[i] = 0;
             if (!Periodic(i)) continue;
-            const double n = std::nearbyint(d[i]);
-            m[i] = xxSymmetryUtility::WholeCells(n);
+            const double n = NearestWhole(d[i]);
+            m[i] = std::fabs(n) <= kMaxFractional ? static_cast<int>(n) : xxSymmetryUtility::WholeCells(n);
             d[i] -= n;
         }
         return cell_.ToCartesian(d).Length();
