@@ -71,7 +71,9 @@ private:
             const std::size_t past = i - doubled_;
             return reinterpret_cast<T*>(chunks_[doubling_ + (past >> largestShift_)].get()) + (past & (largest_ - 1));
         }
-        const std::size_t k = static_cast<std::size_t>(std::bit_width(i / first_ + 1)) - 1;
+        // Unreserved lists keep First, whose division the compiler turns into a shift.
+        const std::size_t firsts = first_ == First ? i / First : i / first_;
+        const std::size_t k = static_cast<std::size_t>(std::bit_width(firsts + 1)) - 1;
         return reinterpret_cast<T*>(chunks_[k].get()) + (i - first_ * ((std::size_t{1} << k) - 1));
     }
     std::size_t first_ = First;

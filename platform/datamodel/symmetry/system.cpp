@@ -38,6 +38,15 @@ constexpr double kMaxFractional = xxSymmetryDefinition::kMaxTranslation;
 // Fractional coordinates this close below a whole number count as that number.
 constexpr double kFace = 1e-9;
 
+// std::nearbyint in the default rounding mode, without a library call for the numbers the
+// search meets: adding 2^52 leaves a magnitude below it rounded to a whole number, halves to even.
+inline double NearestWhole(double x) {
+    constexpr double kTwo52 = 4503599627370496.0;
+    const double a = std::fabs(x);
+    if (!(a < kTwo52)) return std::nearbyint(x);
+    return std::copysign((a + kTwo52) - kTwo52, x);
+}
+
 // Finite and within kMaxFractional: whole-cell shifts of such a position fit in an int.
 bool InReach(const xxVector3& f) {
     for (int i = 0; i < 3; ++i)
@@ -278,7 +287,7 @@ struct ParentData {
 // The build's tables grow as the walk meets objects and are dropped whole: in chunks on huge
 // pages, never copied, and their first touches cost little.
 template <class T>
-using BuildTable = ChunkedList<T, 4096>;
+using BuildTable = ChunkedList<T, 4096, xxSymmetryChunkItems<T>()>;
 using ParentTable = BuildTable<ParentData>;
 
 // What two objects must share to be images of one another: class, element and isotope (or
@@ -311,9 +320,14 @@ struct Reduced {
 class Geometry {
 public:
     Geometry(const xxSymmetryDefinition& d, double tolerance)
-        : ops_(d.GetGroup().GetOperators()), cell_(d.GetCell()), dimension_(d.GetDimension()), tolerance_(tolerance) {}
+        : ops_(d.GetGroup().GetOperators()), cell_(d.GetCell()), dimension_(d.GetDimension()), tolerance_(tolerance) {
+        identity_.reserve(ops_.size());
+        for (const xxSymmetryOperator& op : ops_) identity_.push_back(op.IsIdentity(0) ? 1 : 0);
+    }
 
     const std::vector<xxSymmetryOperator>& Ops() const { return ops_; }
+    // The operator is exactly the identity: its image of a position is the position itself.
+    bool IsIdentity(std::size_t op) const { return identity_[op] != 0; }
     bool Periodic(int axis) const { return axis < dimension_; }
     const xxCell& Cell() const { return cell_; }
     double Tolerance() const { return tolerance_; }
@@ -330,11 +344,17 @@ public:
                 shift += 1;
             }
             r.position[i] = w;
-            r.shift[i] = -xxSymmetryUtility::WholeCells(shift);
+            // Positions in reach give shifts far inside an int; the check throws for the others.
+            r.shift[i] = std::fabs(shift) <= kMaxFractional ? -static_cast<int>(shift)
+                                                             : -xxSymmetryUtility::WholeCells(shift);
         }
         return r;
     }
-    Reduced Image(const xxVector3& f, std::size_t op) const { return Reduce(ops_[op].Apply(f)); }
+    // Reducing f as it is gives the bits reducing 1 * f + 0 would (a zero's sign aside, which
+    // the reduction drops).
+    Reduced Image(const xxVector3& f, std::size_t op) const {
+        return Reduce(identity_[op] ? f : ops_[op].Apply(f));
+    }
 
     // Distance from p to q taken across cell boundaries along the periodic axes, and the whole
     // cells m with p close to q + m.
@@ -343,8 +363,8 @@ public:
         for (int i = 0; i < 3; ++i) {
             m[i] = 0;
             if (!Periodic(i)) continue;
-            const double n = std::nearbyint(d[i]);
-            m[i] = xxSymmetryUtility::WholeCells(n);
+            const double n = NearestWhole(d[i]);
+            m[i] = std::fabs(n) <= kMaxFractional ? static_cast<int>(n) : xxSymmetryUtility::WholeCells(n);
             d[i] -= n;
         }
         return cell_.ToCartesian(d).Length();
@@ -352,6 +372,7 @@ public:
 
 private:
     const std::vector<xxSymmetryOperator>& ops_;
+    std::vector<unsigned char> identity_;  // bytes, so Image stays inline
     const xxCell& cell_;
     int dimension_;
     double tolerance_;
@@ -395,14 +416,20 @@ public:
     };
 
     // The nearest image of that species within the tolerance (of one parent only, if given).
-    std::optional<Hit> Nearest(const xxVector3& f, std::uint64_t species, std::optional<std::uint32_t> only) const {
+    // home, when given, takes the key of f's own bin: that of f's image under the identity.
+    std::optional<Hit> Nearest(const xxVector3& f, std::uint64_t species, std::optional<std::uint32_t> only,
+                               std::uint64_t* home = nullptr) const {
         std::optional<Hit> best;
         double bestDistance = 0;
         // Bins hold positions reduced into the cell; the distance test works across its faces.
         const xxVector3 inCell = g_.Reduce(f).position;
-        std::array<Around, 3> around;
-        for (int i = 0; i < 3; ++i) around[static_cast<std::size_t>(i)] = Neighbours(i, inCell[i]);
+        std::array<std::int64_t, 3> own;
+        for (int i = 0; i < 3; ++i) own[static_cast<std::size_t>(i)] = Bin(i, inCell[i]);
         const std::uint64_t kind = SpeciesKey(species);
+        if (home) *home = Hash(kind, own[0], own[1], own[2]);
+        std::array<Around, 3> around;
+        for (int i = 0; i < 3; ++i)
+            around[static_cast<std::size_t>(i)] = Neighbours(i, inCell[i], own[static_cast<std::size_t>(i)]);
         for (int i0 = 0; i0 < around[0].count; ++i0)
             for (int i1 = 0; i1 < around[1].count; ++i1)
                 for (int i2 = 0; i2 < around[2].count; ++i2) {
@@ -429,13 +456,15 @@ public:
     }
 
     void Insert(std::uint32_t parent, std::size_t op) {
+        Insert(parent, op, KeyHash(parents_[parent].species, g_.Image(parents_[parent].fractional, op).position));
+    }
+    // The same with the key of the image's bin at hand.
+    void Insert(std::uint32_t parent, std::size_t op, std::uint64_t key) {
         if (nodes_.size() >= kMaxImages)
             throw Cfx::CfxResult(E_OUTOFMEMORY, "The model's parents have more than " + std::to_string(kMaxImages) +
                                                     " distinct symmetry images; no symmetry can be built.");
         if (2 * (nodes_.size() + 1) > heads_.size()) Grow();
-        const Reduced r = g_.Image(parents_[parent].fractional, op);
-        Node node{parent, static_cast<std::uint32_t>(op), kNone,
-                  static_cast<std::uint32_t>(KeyHash(parents_[parent].species, r.position))};
+        Node node{parent, static_cast<std::uint32_t>(op), kNone, static_cast<std::uint32_t>(key)};
         Link(node, static_cast<std::uint32_t>(nodes_.size()));
         nodes_.emplace_back() = node;
     }
@@ -466,10 +495,10 @@ private:
         std::array<std::int64_t, 3> bins{};
         int count = 0;
     };
-    Around Neighbours(int axis, double v) const {
+    // b: the bin of v.
+    Around Neighbours(int axis, double v, std::int64_t b) const {
         const auto i = static_cast<std::size_t>(axis);
         const std::int64_t n = count_[i];
-        const std::int64_t b = Bin(axis, v);
         // The slack covers the rounding of v / width against the bin's edges.
         const double reach = reach_[i] + 1e-9;
         const double low = v - static_cast<double>(b) * width_[i];
@@ -602,7 +631,7 @@ std::vector<const xxSymmetryElement*> StabiliserOf(const xxSymmetryDefinition& d
     auto fixes = [&](std::size_t k, xxPeriodicTranslation& m) { return !(g.Distance(f, g.Ops()[k].Apply(f), m) > g.Tolerance()); };
     for (std::size_t k = 0; k < g.Ops().size(); ++k) {
         xxPeriodicTranslation m;
-        if (!g.Ops()[k].IsIdentity(0) && fixes(k, m)) ++others;
+        if (!g.IsIdentity(k) && fixes(k, m)) ++others;
     }
     // A general position (most of a model): nothing to look up.
     if (others == 0) return stabiliser;
@@ -713,8 +742,9 @@ void xxSymmetrySystem::Build(std::unique_ptr<xxSymmetryDefinition> incoming, con
         const xxVector3 f = FractionalOf(d, o);
         const std::uint64_t speciesOf = species.Of(o);
 
+        std::uint64_t home = 0;  // the key of f's bin
         if (options.findEquivalents) {
-            const auto hit = grid.Nearest(f, speciesOf, std::nullopt);
+            const auto hit = grid.Nearest(f, speciesOf, std::nullopt, &home);
             const xxSymmetryElement* e = hit ? d.FindSymmetryElement(static_cast<int>(hit->op + 1), hit->t) : nullptr;
             if (e) {
                 relation->AddImage(o, *parents[hit->parent].object, *e, false);
@@ -729,9 +759,12 @@ void xxSymmetrySystem::Build(std::unique_ptr<xxSymmetryDefinition> incoming, con
         // the stabiliser); only a special position's images need the search for copies.
         const bool general = stabiliser.empty();
         if (!general) relation->ParentOf(o).stabiliser = std::move(stabiliser);
-        if (options.findEquivalents)
-            for (std::size_t k = 0; k < n; ++k)
-                if (general || !grid.Nearest(g.Image(f, k).position, speciesOf, index)) grid.Insert(index, k);
+        if (options.findEquivalents) {
+            for (std::size_t k = 0; k < n; ++k) {
+                if (general && g.IsIdentity(k)) grid.Insert(index, k, home);
+                else if (general || !grid.Nearest(g.Image(f, k).position, speciesOf, index)) grid.Insert(index, k);
+            }
+        }
     });
 
     Install(std::move(incoming), std::move(relation));
@@ -1115,17 +1148,19 @@ void xxSymmetryDisplay::List(bool keepChoices) {
     const int dimension = d.GetDimension();
     const Geometry g(d, 0);
     auto listing = std::make_unique<Listing>();
-    ChunkedList<xxReferenceBase>& parents = listing->parents;
-    ChunkedList<Entry>& entries = listing->entries;
+    auto& parents = listing->parents;
+    auto& entries = listing->entries;
     constexpr double kSlack = 1e-6;
     std::array<std::array<double, 2>, 3> ranges{};
     for (int i = 0; i < dimension; ++i) ranges[static_cast<std::size_t>(i)] = {d.GetRangeMin(i), d.GetRangeMax(i)};
+    // Only parents with an entry in the relation can have a stabiliser.
+    const bool anySpecial = !system_->relation_->parents.empty();
     auto list = [&](xxObject& parent) {
         const xxVector3 f = d.GetCell().ToFractional(xxSymmetryConvert::ToVector(parent.GetXYZ()));
         if (!InReach(f)) return;
         const auto index = static_cast<std::uint32_t>(parents.size());
         parents.emplace_back().Reset(&parent);
-        const bool special = !system_->relation_->Stabiliser(parent).empty();
+        const bool special = anySpecial && !system_->relation_->Stabiliser(parent).empty();
         std::vector<const xxSymmetryElement*> seen;  // a special position's images listed so far
         for (int k = 1; k <= d.GetNumOperators(); ++k) {
             const Reduced r = g.Image(f, static_cast<std::size_t>(k - 1));

@@ -23,6 +23,15 @@
 
 class xxSymmetrySystem;
 
+// Items in each chunk of the long tables of a build and a display: a power of two, so that past
+// the first chunks an item is found by a shift rather than a division, filling whole huge pages.
+template <class T>
+constexpr std::size_t xxSymmetryChunkItems() {
+    std::size_t items = 1;
+    while (items * sizeof(T) < kHugePageSize || items * sizeof(T) % kHugePageSize != 0) items <<= 1;
+    return items;
+}
+
 // One image a view of the system shows: parent under element, at a Cartesian position.
 struct xxDisplayedImage {
     xxObject* parent = nullptr;
@@ -90,8 +99,8 @@ private:
     // made (moving one relinks it in its object), and neither list is ever copied as it grows.
     // GenerateDisplay replaces the listing whole.
     struct Listing {
-        ChunkedList<xxReferenceBase> parents;
-        ChunkedList<Entry> entries;
+        ChunkedList<xxReferenceBase, 1024, xxSymmetryChunkItems<xxReferenceBase>()> parents;
+        ChunkedList<Entry, 1024, xxSymmetryChunkItems<Entry>()> entries;
         std::size_t hidden = 0;  // entries marked hidden
     };
     std::unique_ptr<Listing> listing_;
