@@ -474,6 +474,8 @@ void CBinaryDMImporter::NotifyAllObjectsLoaded() {
             ~Pop() { frames.pop_back(); }
         } pop{frames_};
         r.object->OnAllObjectsLoaded(*this);
+        // Unlinked while the object is at hand, rather than by the destructor's pass over them all.
+        r.weak.Reset();
     }
 }
 
@@ -559,6 +561,11 @@ bool CBinaryDMImporter::ReadPropertyIfPresent(const xxPropertyBase& property, xx
     if (!HasAttribute(property.Name())) return false;
     property.LoadTyped(object, *this);
     return true;
+}
+
+void CBinaryDMImporter::ReadProperties(std::span<const xxPropertyBase* const> templates, xxObject& object) {
+    for (const xxPropertyBase* p : templates)
+        if (HasAttribute(p->Name())) p->LoadTypedOwned(object, *this);
 }
 
 xxSerializable* CBinaryDMImporter::Referenced(std::uint32_t id) {

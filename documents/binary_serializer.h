@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -142,6 +143,7 @@ public:
     void ReadReference(const char* name, xxSerializable*& object) override;
     void ReadReferencedChild(std::unique_ptr<xxSerializable>& child) override;
     bool ReadPropertyIfPresent(const xxPropertyBase& property, xxObject& object) override;
+    void ReadProperties(std::span<const xxPropertyBase* const> templates, xxObject& object) override;
 
 private:
     struct Record {

@@ -98,7 +98,7 @@ void xxObject::Load(xxInput& in) {
         for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);
         return;
     }
-    for (const xxPropertyBase* p : plan.templates) in.ReadPropertyIfPresent(*p, *this);
+    in.ReadProperties(plan.templates, *this);
     for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);
 }
 
@@ -127,6 +127,8 @@ void xxPropertyBase::LoadTyped(xxObject& object, xxInput& in) const {
     in.ReadValue(Name(), text);
     if (!SetFromText(object, text)) xxValueIO::Refused(*this, std::move(text));
 }
+
+void xxPropertyBase::LoadTypedOwned(xxObject& object, xxInput& in) const { LoadTyped(object, in); }
 
 namespace xxValueIO {
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -289,6 +290,11 @@ public:
     // object has it, false (object unchanged) when not; a value the property refuses throws
     // FromStringException. By default through ReadTextIfPresent and the property's text.
     virtual bool ReadPropertyIfPresent(const xxPropertyBase& property, xxObject& object);
+    // ReadPropertyIfPresent for each of templates in order, all of them templates of object's
+    // own classes (xxObject::Load's), so a serialiser need not check their owner again.
+    virtual void ReadProperties(std::span<const xxPropertyBase* const> templates, xxObject& object) {
+        for (const xxPropertyBase* p : templates) ReadPropertyIfPresent(*p, object);
+    }
     // The counterpart of xxOutput::WriteValuesOf: the object whose property values object takes
     // (one of its class, alive and unchanged), or null when they are to be read as saved.
     virtual const xxObject* ValuesSourceOf(const xxObject&) { return nullptr; }
