@@ -280,6 +280,14 @@ void CBinaryDMImporter::Fill() {
 }
 
 void CBinaryDMImporter::GetRaw(void* out, std::size_t n) {
+    if (!n) return;  // out may be null then
+    // Most runs are a short text that lies in the block.
+    if (n <= end_ - at_ && n <= Remaining()) {
+        std::memcpy(out, block_.get() + at_, n);
+        at_ += n;
+        position_ += n;
+        return;
+    }
     if (n > Remaining()) {
         if (limit_ == trailer_) Damaged("The document's data runs past the trailer at %1", {Number(trailer_)});
         Damaged("The stream ends before the document does");
@@ -332,14 +340,13 @@ bool CBinaryDMImporter::TakeBit() {
     return bits_.Take();
 }
 
-CBinaryDMImporter::Record& CBinaryDMImporter::NewRecord(xxSerializable* object, xxSerializable* owner) {
-    return NewRecord(object, owner, object && object->IsA(xxObject::classType));
+CBinaryDMImporter::Record& CBinaryDMImporter::NewRecord(xxSerializable* object) {
+    return NewRecord(object, object && object->IsA(xxObject::classType));
 }
 
-CBinaryDMImporter::Record& CBinaryDMImporter::NewRecord(xxSerializable* object, xxSerializable* owner, bool isObject) {
+CBinaryDMImporter::Record& CBinaryDMImporter::NewRecord(xxSerializable* object, bool isObject) {
     Record& r = records_.emplace_back();
     r.object = object;
-    r.owner = owner;
     if (isObject) {
         r.referenceable = true;
         r.weak.Reset(static_cast<xxObject*>(object));
@@ -428,11 +435,11 @@ void CBinaryDMImporter::ReadHeaderAndTrailer(xxSerializable& root) {
 
     records_.clear();
     records_.reserve(types.size() + 1);
-    NewRecord(nullptr, nullptr);
+    NewRecord(nullptr);
     for (const std::uint32_t k : found) {
         const Checked& c = checked[k];
         if (c.treeRoot) {
-            NewRecord(&root, nullptr).root = true;
+            NewRecord(&root).root = true;
             continue;
         }
         std::unique_ptr<xxClassInstance> instance = c.cls->CreateNew();
@@ -441,7 +448,7 @@ void CBinaryDMImporter::ReadHeaderAndTrailer(xxSerializable& root) {
                                           : dynamic_cast<xxSerializable*>(instance.get());
         if (!object) Damaged("Object %1 is of the class %2, which cannot be loaded", {Number(records_.size()), c.cls->GetName()});
         instance.release();
-        Record& r = NewRecord(object, nullptr, isObject);
+        Record& r = NewRecord(object, isObject);
         r.owned.reset(object);
     }
     classes_ = static_cast<std::uint32_t>(classes);
@@ -606,7 +613,7 @@ void CBinaryDMImporter::ReadPropertyTemplates(const char*, std::vector<const xxP
     }
 }
 
-void CBinaryDMImporter::ReadContainedObject(xxSerializable& object, xxSerializable* owner, xxSaveKind kind) {
+void CBinaryDMImporter::ReadContainedObject(xxSerializable& object, xxSerializable*, xxSaveKind kind) {
     if (kind == xxSaveKind::WithId) {
         const auto id = GetNumber<std::uint32_t>();
         Record& r = RecordOf(id);
@@ -617,7 +624,7 @@ void CBinaryDMImporter::ReadContainedObject(xxSerializable& object, xxSerializab
         if (r.object != &object) {
             if (r.handedOut) {
                 // References already hold the class table's object; this one gets its own record.
-                NewRecord(&object, owner).loaded = true;
+                NewRecord(&object).loaded = true;
             } else {
                 r.owned.reset();
                 r.object = &object;
@@ -626,9 +633,8 @@ void CBinaryDMImporter::ReadContainedObject(xxSerializable& object, xxSerializab
             }
         }
         r.loaded = true;
-        r.owner = owner;
     } else if (kind == xxSaveKind::WithoutId) {
-        NewRecord(&object, owner).loaded = true;
+        NewRecord(&object).loaded = true;
     }
     LoadWithin(object);
 }
@@ -646,7 +652,6 @@ void CBinaryDMImporter::ReadReferencedChild(std::unique_ptr<xxSerializable>& chi
     if (r.root) Damaged("The document's root is read as the child %1", {Number(id)});
     if (r.loaded || !r.owned) Damaged("Object %1 is read as a child twice", {Number(id)});
     r.loaded = true;
-    r.owner = GetCurrentObject();
     LoadWithin(*r.object);
     child = std::move(r.owned);
 }

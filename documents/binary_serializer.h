@@ -148,7 +148,6 @@ public:
 private:
     struct Record {
         xxSerializable* object = nullptr;
-        xxSerializable* owner = nullptr;
         std::unique_ptr<xxSerializable> owned;  // made from the class table, not handed over yet
         xxReferenceBase weak;                   // set for data-model objects
         bool referenceable = false;
@@ -168,9 +167,9 @@ private:
     void GetArray(const char* name, C& values);
 
     static bool Alive(const Record& r) { return r.object && (!r.referenceable || r.weak.GetObject()); }
-    Record& NewRecord(xxSerializable* object, xxSerializable* owner);
+    Record& NewRecord(xxSerializable* object);
     // isObject: whether object IsA xxObject, already known.
-    Record& NewRecord(xxSerializable* object, xxSerializable* owner, bool isObject);
+    Record& NewRecord(xxSerializable* object, bool isObject);
     Record& RecordOf(std::uint32_t id);  // 1..classes
     xxSerializable* Referenced(std::uint32_t id);
     void LoadWithin(xxSerializable& object);

@@ -33,17 +33,19 @@ struct ClassPlan {
 
 const ClassPlan& PlanOf(const xxObject& object) {
     static std::unordered_map<const xxClass*, ClassPlan> plans;
-    // The plans of the classes met last, by address: a walk goes back and forth between a few
-    // (molecule, atom, bond). Plans stay where they are once made.
+    // The plans of the classes met last, looked along: a walk goes back and forth between a few
+    // (molecule, atom, bond), which a slot by address could make share one. Plans stay where
+    // they are once made.
     struct Recent {
         const xxClass* cls = nullptr;
         const ClassPlan* plan = nullptr;
     };
     static Recent recent[8];
+    static unsigned replaced = 0;
     const xxClass& cls = object.GetClass();
-    const auto address = reinterpret_cast<std::uintptr_t>(&cls);
-    Recent& slot = recent[((address >> 4) ^ (address >> 7)) & 7];
-    if (slot.cls == &cls) return *slot.plan;
+    for (const Recent& r : recent)
+        if (r.cls == &cls) return *r.plan;
+    Recent& slot = recent[replaced++ % 8];
     auto it = plans.find(&cls);
     if (it != plans.end()) {
         slot = {&cls, &it->second};
