@@ -571,8 +571,9 @@ bool CBinaryDMImporter::ReadPropertyIfPresent(const xxPropertyBase& property, xx
 }
 
 void CBinaryDMImporter::ReadProperties(std::span<const xxPropertyBase* const> templates, xxObject& object) {
+    if (notifying_) return;  // the data has been read
     for (const xxPropertyBase* p : templates)
-        if (HasAttribute(p->Name())) p->LoadTypedOwned(object, *this);
+        if (TakeBit()) p->LoadTypedOwned(object, *this);
 }
 
 xxSerializable* CBinaryDMImporter::Referenced(std::uint32_t id) {

@@ -140,6 +140,8 @@ public:
     xxSerializable* GetCurrentObject() override { return frames_.empty() ? nullptr : frames_.back(); }
     bool HasAttribute(const char* name) override;
     unsigned GetClassVersion(const xxClass& cls, bool) override { return cls.Version(); }
+    // Every class is at its own version, which fails nothing.
+    void GetClassVersions(std::span<const xxClass* const>, const xxClass&) override {}
     void ReadReference(const char* name, xxSerializable*& object) override;
     void ReadReferencedChild(std::unique_ptr<xxSerializable>& child) override;
     bool ReadPropertyIfPresent(const xxPropertyBase& property, xxObject& object) override;

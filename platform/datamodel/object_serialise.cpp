@@ -92,7 +92,7 @@ void xxObject::Load(xxInput& in) {
     // that a document of a format that cannot hold the object fails. The object's own class is
     // named by the document and must be known at its version; a base may have come into the chain
     // later than the class (Matter, BondableInteraction, BaseSymmetrySystem) and asks silently.
-    for (const xxClass* c : plan.chain) in.GetClassVersion(*c, c != &GetClass());
+    in.GetClassVersions(plan.chain, GetClass());
     in.ReadValue("Name", name_, "");
     in.ReadValue("ObjectID", id_, 0);
     if (const xxObject* from = in.ValuesSourceOf(*this)) {

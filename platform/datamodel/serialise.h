@@ -300,6 +300,11 @@ public:
     virtual const xxObject* ValuesSourceOf(const xxObject&) { return nullptr; }
     // The class's version in the document; 0 when silent and the document does not know it.
     virtual unsigned GetClassVersion(const xxClass& cls, bool silent = false) = 0;
+    // GetClassVersion for each class of an object's chain (xxObject::Load), silently for all but
+    // the object's own class.
+    virtual void GetClassVersions(std::span<const xxClass* const> chain, const xxClass& own) {
+        for (const xxClass* c : chain) GetClassVersion(*c, c != &own);
+    }
     // Null for a null reference. The object may not be loaded yet (a forward reference); it
     // then belongs to the reader until it is read as a child.
     virtual void ReadReference(const char* name, xxSerializable*& object) = 0;
