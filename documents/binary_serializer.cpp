@@ -258,6 +258,7 @@ CBinaryDMImporter::~CBinaryDMImporter() {
     // Each record's weak reference unlinks from its object, and the objects lie apart in memory:
     // they are fetched a few records ahead. The references go first, as in a record's own
     // destruction.
+    if (unlinked_) return;  // by NotifyAllObjectsLoaded
     const std::size_t n = records_.size();
     for (std::size_t i = 0; i < n; ++i) {
         if (i + kFetchAhead < n) __builtin_prefetch(records_[i + kFetchAhead].weak.GetObject());
@@ -484,6 +485,7 @@ void CBinaryDMImporter::NotifyAllObjectsLoaded() {
         // Unlinked while the object is at hand, rather than by the destructor's pass over them all.
         r.weak.Reset();
     }
+    unlinked_ = true;
 }
 
 bool CBinaryDMImporter::TableHasClassOf(unsigned typeId) const {

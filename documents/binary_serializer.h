@@ -197,6 +197,7 @@ private:
     std::uint64_t trailer_ = 0;
     std::uint32_t classes_ = 0;
     bool notifying_ = false;
+    bool unlinked_ = false;  // every record's weak reference is reset
 };
 
 }  // namespace cartovane
