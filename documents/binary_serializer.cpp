@@ -329,9 +329,10 @@ T CBinaryDMImporter::GetNumber() {
     return binary::GetNumber<T>(bytes);
 }
 
-std::size_t CBinaryDMImporter::GetCount(std::size_t each) {
+template <std::size_t Each>
+std::size_t CBinaryDMImporter::GetCount() {
     const auto n = GetNumber<std::uint64_t>();
-    if (n > Remaining() / each)
+    if (n > Remaining() / Each)
         Damaged("A count of %1 at position %2 is more than the document holds", {Number(n), Number(position_ - 8)});
     return static_cast<std::size_t>(n);
 }
@@ -510,7 +511,7 @@ void CBinaryDMImporter::Get(const char*, T& value) {
     } else if constexpr (xxIsBoolKind<K>) {
         value = GetNumber<std::uint8_t>() != 0;
     } else if constexpr (std::is_same_v<T, std::string>) {
-        const std::size_t n = GetCount(1);
+        const std::size_t n = GetCount<1>();
         value.resize(n);
         GetRaw(value.data(), n);
     } else {
@@ -543,18 +544,18 @@ void CBinaryDMImporter::GetArray(const char* name, C& values) {
         values.reserve(static_cast<std::size_t>(bits));
         for (std::uint64_t j = 0; j < bits; ++j) values.push_back(binary::WordBit(scratch_, j));
     } else if constexpr (std::is_same_v<V, bool>) {
-        const std::size_t n = GetCount(1);
+        const std::size_t n = GetCount<1>();
         for (std::size_t i = 0; i < n; ++i) values.push_back(GetNumber<std::uint8_t>() != 0);
     } else if constexpr (std::is_same_v<V, std::string>) {
-        const std::size_t n = GetCount(8);
+        const std::size_t n = GetCount<8>();
         values.reserve(n);
         for (std::size_t i = 0; i < n; ++i) Get<V>(name, values.emplace_back());
     } else if constexpr (std::is_same_v<C, std::vector<V>> && binary::kSameInMemory<V>) {
-        const std::size_t n = GetCount(sizeof(V));
+        const std::size_t n = GetCount<sizeof(V)>();
         values.resize(n);
         GetRaw(values.data(), n * sizeof(V));
     } else {
-        const std::size_t n = GetCount(sizeof(V));
+        const std::size_t n = GetCount<sizeof(V)>();
         for (std::size_t i = 0; i < n; ++i) values.push_back(GetNumber<V>());
     }
 }
@@ -591,7 +592,7 @@ void CBinaryDMImporter::ReadReference(const char*, xxSerializable*& object) {
 }
 
 void CBinaryDMImporter::ReadReferenceCollection(const char*, xxReferenceCollection& collection) {
-    const std::size_t n = GetCount(4);
+    const std::size_t n = GetCount<4>();
     scratch_.resize(n);
     if constexpr (binary::kSameInMemory<std::uint32_t>) {
         GetRaw(scratch_.data(), n * sizeof(std::uint32_t));
@@ -604,7 +605,7 @@ void CBinaryDMImporter::ReadReferenceCollection(const char*, xxReferenceCollecti
 }
 
 void CBinaryDMImporter::ReadPropertyTemplates(const char*, std::vector<const xxPropertyBase*>& templates) {
-    const std::size_t n = GetCount(4);
+    const std::size_t n = GetCount<4>();
     scratch_.resize(n);
     for (std::uint32_t& number : scratch_) number = GetNumber<std::uint32_t>();
     templates.clear();

@@ -179,8 +179,9 @@ private:
 
     template <class T>
     T GetNumber();
-    // A count of items of at least `each` bytes, checked against what lies before the limit.
-    std::size_t GetCount(std::size_t each);
+    // A count of items of at least Each bytes, checked against what lies before the limit.
+    template <std::size_t Each>
+    std::size_t GetCount();
     void GetRaw(void* out, std::size_t n);
     void Fill();
     void SeekTo(std::uint64_t position);
