@@ -259,6 +259,7 @@ CBinaryDMImporter::~CBinaryDMImporter() {
     // Each record's weak reference unlinks from its object, and the objects lie apart in memory:
     // they are fetched a few records ahead. The references go first, as in a record's own
     // destruction.
+    if (unlinked_) return;  // by NotifyAllObjectsLoaded
     const std::size_t n = records_.size();
     for (std::size_t i = 0; i < n; ++i) {
         if (i + kFetchAhead < n) __builtin_prefetch(records_[i + kFetchAhead].weak.GetObject());
@@ -281,6 +282,14 @@ void CBinaryDMImporter::Fill() {
 }
 
 void CBinaryDMImporter::GetRaw(void* out, std::size_t n) {
+    if (!n) return;  // out may be null then
+    // Most runs are a short text that lies in the block.
+    if (n <= end_ - at_ && n <= Remaining()) {
+        std::memcpy(out, block_.get() + at_, n);
+        at_ += n;
+        position_ += n;
+        return;
+    }
     if (n > Remaining()) {
         if (limit_ == trailer_) Damaged("The document's data runs past the trailer at %1", {Number(trailer_)});
         Damaged("The stream ends before the document does");
@@ -321,9 +330,10 @@ T CBinaryDMImporter::GetNumber() {
     return binary::GetNumber<T>(bytes);
 }
 
-std::size_t CBinaryDMImporter::GetCount(std::size_t each) {
+template <std::size_t Each>
+std::size_t CBinaryDMImporter::GetCount() {
     const auto n = GetNumber<std::uint64_t>();
-    if (n > Remaining() / each)
+    if (n > Remaining() / Each)
         Damaged("A count of %1 at position %2 is more than the document holds", {Number(n), Number(position_ - 8)});
     return static_cast<std::size_t>(n);
 }
@@ -333,14 +343,13 @@ bool CBinaryDMImporter::TakeBit() {
     return bits_.Take();
 }
 
-CBinaryDMImporter::Record& CBinaryDMImporter::NewRecord(xxSerializable* object, xxSerializable* owner) {
-    return NewRecord(object, owner, object && object->IsA(xxObject::classType));
+CBinaryDMImporter::Record& CBinaryDMImporter::NewRecord(xxSerializable* object) {
+    return NewRecord(object, object && object->IsA(xxObject::classType));
 }
 
-CBinaryDMImporter::Record& CBinaryDMImporter::NewRecord(xxSerializable* object, xxSerializable* owner, bool isObject) {
+CBinaryDMImporter::Record& CBinaryDMImporter::NewRecord(xxSerializable* object, bool isObject) {
     Record& r = records_.emplace_back();
     r.object = object;
-    r.owner = owner;
     if (isObject) {
         r.referenceable = true;
         r.weak.Reset(static_cast<xxObject*>(object));
@@ -429,11 +438,11 @@ void CBinaryDMImporter::ReadHeaderAndTrailer(xxSerializable& root) {
 
     records_.clear();
     records_.reserve(types.size() + 1);
-    NewRecord(nullptr, nullptr);
+    NewRecord(nullptr);
     for (const std::uint32_t k : found) {
         const Checked& c = checked[k];
         if (c.treeRoot) {
-            NewRecord(&root, nullptr).root = true;
+            NewRecord(&root).root = true;
             continue;
         }
         std::unique_ptr<xxClassInstance> instance = c.cls->CreateNew();
@@ -442,7 +451,7 @@ void CBinaryDMImporter::ReadHeaderAndTrailer(xxSerializable& root) {
                                           : dynamic_cast<xxSerializable*>(instance.get());
         if (!object) Damaged("Object %1 is of the class %2, which cannot be loaded", {Number(records_.size()), c.cls->GetName()});
         instance.release();
-        Record& r = NewRecord(object, nullptr, isObject);
+        Record& r = NewRecord(object, isObject);
         r.owned.reset(object);
     }
     classes_ = static_cast<std::uint32_t>(classes);
@@ -475,7 +484,10 @@ void CBinaryDMImporter::NotifyAllObjectsLoaded() {
             ~Pop() { frames.pop_back(); }
         } pop{frames_};
         r.object->OnAllObjectsLoaded(*this);
+        // Unlinked while the object is at hand, rather than by the destructor's pass over them all.
+        r.weak.Reset();
     }
+    unlinked_ = true;
 }
 
 bool CBinaryDMImporter::TableHasClassOf(unsigned typeId) const {
@@ -500,7 +512,7 @@ void CBinaryDMImporter::Get(const char*, T& value) {
     } else if constexpr (xxIsBoolKind<K>) {
         value = GetNumber<std::uint8_t>() != 0;
     } else if constexpr (std::is_same_v<T, std::string>) {
-        const std::size_t n = GetCount(1);
+        const std::size_t n = GetCount<1>();
         value.resize(n);
         GetRaw(value.data(), n);
     } else {
@@ -533,18 +545,18 @@ void CBinaryDMImporter::GetArray(const char* name, C& values) {
         values.reserve(static_cast<std::size_t>(bits));
         for (std::uint64_t j = 0; j < bits; ++j) values.push_back(binary::WordBit(scratch_, j));
     } else if constexpr (std::is_same_v<V, bool>) {
-        const std::size_t n = GetCount(1);
+        const std::size_t n = GetCount<1>();
         for (std::size_t i = 0; i < n; ++i) values.push_back(GetNumber<std::uint8_t>() != 0);
     } else if constexpr (std::is_same_v<V, std::string>) {
-        const std::size_t n = GetCount(8);
+        const std::size_t n = GetCount<8>();
         values.reserve(n);
         for (std::size_t i = 0; i < n; ++i) Get<V>(name, values.emplace_back());
     } else if constexpr (std::is_same_v<C, std::vector<V>> && binary::kSameInMemory<V>) {
-        const std::size_t n = GetCount(sizeof(V));
+        const std::size_t n = GetCount<sizeof(V)>();
         values.resize(n);
         GetRaw(values.data(), n * sizeof(V));
     } else {
-        const std::size_t n = GetCount(sizeof(V));
+        const std::size_t n = GetCount<sizeof(V)>();
         for (std::size_t i = 0; i < n; ++i) values.push_back(GetNumber<V>());
     }
 }
@@ -562,6 +574,12 @@ bool CBinaryDMImporter::ReadPropertyIfPresent(const xxPropertyBase& property, xx
     return true;
 }
 
+void CBinaryDMImporter::ReadProperties(std::span<const xxPropertyBase* const> templates, xxObject& object) {
+    if (notifying_) return;  // the data has been read
+    for (const xxPropertyBase* p : templates)
+        if (TakeBit()) p->LoadTypedOwned(object, *this);
+}
+
 xxSerializable* CBinaryDMImporter::Referenced(std::uint32_t id) {
     if (id == 0) return nullptr;
     Record& r = RecordOf(id);
@@ -575,7 +593,7 @@ void CBinaryDMImporter::ReadReference(const char*, xxSerializable*& object) {
 }
 
 void CBinaryDMImporter::ReadReferenceCollection(const char*, xxReferenceCollection& collection) {
-    const std::size_t n = GetCount(4);
+    const std::size_t n = GetCount<4>();
     scratch_.resize(n);
     if constexpr (binary::kSameInMemory<std::uint32_t>) {
         GetRaw(scratch_.data(), n * sizeof(std::uint32_t));
@@ -588,7 +606,7 @@ void CBinaryDMImporter::ReadReferenceCollection(const char*, xxReferenceCollecti
 }
 
 void CBinaryDMImporter::ReadPropertyTemplates(const char*, std::vector<const xxPropertyBase*>& templates) {
-    const std::size_t n = GetCount(4);
+    const std::size_t n = GetCount<4>();
     scratch_.resize(n);
     for (std::uint32_t& number : scratch_) number = GetNumber<std::uint32_t>();
     templates.clear();
@@ -600,7 +618,7 @@ void CBinaryDMImporter::ReadPropertyTemplates(const char*, std::vector<const xxP
     }
 }
 
-void CBinaryDMImporter::ReadContainedObject(xxSerializable& object, xxSerializable* owner, xxSaveKind kind) {
+void CBinaryDMImporter::ReadContainedObject(xxSerializable& object, xxSerializable*, xxSaveKind kind) {
     if (kind == xxSaveKind::WithId) {
         const auto id = GetNumber<std::uint32_t>();
         Record& r = RecordOf(id);
@@ -611,7 +629,7 @@ void CBinaryDMImporter::ReadContainedObject(xxSerializable& object, xxSerializab
         if (r.object != &object) {
             if (r.handedOut) {
                 // References already hold the class table's object; this one gets its own record.
-                NewRecord(&object, owner).loaded = true;
+                NewRecord(&object).loaded = true;
             } else {
                 r.owned.reset();
                 r.object = &object;
@@ -620,9 +638,8 @@ void CBinaryDMImporter::ReadContainedObject(xxSerializable& object, xxSerializab
             }
         }
         r.loaded = true;
-        r.owner = owner;
     } else if (kind == xxSaveKind::WithoutId) {
-        NewRecord(&object, owner).loaded = true;
+        NewRecord(&object).loaded = true;
     }
     LoadWithin(object);
 }
@@ -640,7 +657,6 @@ void CBinaryDMImporter::ReadReferencedChild(std::unique_ptr<xxSerializable>& chi
     if (r.root) Damaged("The document's root is read as the child %1", {Number(id)});
     if (r.loaded || !r.owned) Damaged("Object %1 is read as a child twice", {Number(id)});
     r.loaded = true;
-    r.owner = GetCurrentObject();
     LoadWithin(*r.object);
     child = std::move(r.owned);
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -139,14 +140,16 @@ public:
     xxSerializable* GetCurrentObject() override { return frames_.empty() ? nullptr : frames_.back(); }
     bool HasAttribute(const char* name) override;
     unsigned GetClassVersion(const xxClass& cls, bool) override { return cls.Version(); }
+    // Every class is at its own version, which fails nothing.
+    void GetClassVersions(std::span<const xxClass* const>, const xxClass&) override {}
     void ReadReference(const char* name, xxSerializable*& object) override;
     void ReadReferencedChild(std::unique_ptr<xxSerializable>& child) override;
     bool ReadPropertyIfPresent(const xxPropertyBase& property, xxObject& object) override;
+    void ReadProperties(std::span<const xxPropertyBase* const> templates, xxObject& object) override;
 
 private:
     struct Record {
         xxSerializable* object = nullptr;
-        xxSerializable* owner = nullptr;
         std::unique_ptr<xxSerializable> owned;  // made from the class table, not handed over yet
         xxReferenceBase weak;                   // set for data-model objects
         bool referenceable = false;
@@ -166,9 +169,9 @@ private:
     void GetArray(const char* name, C& values);
 
     static bool Alive(const Record& r) { return r.object && (!r.referenceable || r.weak.GetObject()); }
-    Record& NewRecord(xxSerializable* object, xxSerializable* owner);
+    Record& NewRecord(xxSerializable* object);
     // isObject: whether object IsA xxObject, already known.
-    Record& NewRecord(xxSerializable* object, xxSerializable* owner, bool isObject);
+    Record& NewRecord(xxSerializable* object, bool isObject);
     Record& RecordOf(std::uint32_t id);  // 1..classes
     xxSerializable* Referenced(std::uint32_t id);
     void LoadWithin(xxSerializable& object);
@@ -176,8 +179,9 @@ private:
 
     template <class T>
     T GetNumber();
-    // A count of items of at least `each` bytes, checked against what lies before the limit.
-    std::size_t GetCount(std::size_t each);
+    // A count of items of at least Each bytes, checked against what lies before the limit.
+    template <std::size_t Each>
+    std::size_t GetCount();
     void GetRaw(void* out, std::size_t n);
     void Fill();
     void SeekTo(std::uint64_t position);
@@ -194,6 +198,7 @@ private:
     std::uint64_t trailer_ = 0;
     std::uint32_t classes_ = 0;
     bool notifying_ = false;
+    bool unlinked_ = false;  // every record's weak reference is reset
 };
 
 }  // namespace cartovane

@@ -149,10 +149,20 @@ xxTreeNode* xxObject::FindCommonRoot(const std::vector<xxObject*>& objects) {
 
 namespace {
 std::atomic<std::uint64_t> gStructureGeneration{1};
+// Whether the number has been read since it last changed: changes nobody has seen between need
+// no new number, and a load adopts millions of children without anyone looking.
+std::atomic<bool> gStructureGenerationRead{true};
 }  // namespace
 
-std::uint64_t xxTreeNode::StructureGeneration() noexcept { return gStructureGeneration.load(std::memory_order_relaxed); }
-void xxTreeNode::StructureChanged() noexcept { gStructureGeneration.fetch_add(1, std::memory_order_relaxed); }
+std::uint64_t xxTreeNode::StructureGeneration() noexcept {
+    gStructureGenerationRead.store(true, std::memory_order_relaxed);
+    return gStructureGeneration.load(std::memory_order_relaxed);
+}
+void xxTreeNode::StructureChanged() noexcept {
+    if (!gStructureGenerationRead.load(std::memory_order_relaxed)) return;
+    gStructureGenerationRead.store(false, std::memory_order_relaxed);
+    gStructureGeneration.fetch_add(1, std::memory_order_relaxed);
+}
 
 xxTreeNode::~xxTreeNode() {
     if (!children_.empty()) StructureChanged();

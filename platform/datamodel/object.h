@@ -209,6 +209,10 @@ const T& xxPropertyTemplate<T>::GetValue(const xxObject& object) const {
 template <class T>
 void xxPropertyTemplate<T>::SetValue(xxObject& object, T value) const {
     this->CheckOwner(object);
+    SetOwnedValue(object, std::move(value));
+}
+template <class T>
+void xxPropertyTemplate<T>::SetOwnedValue(xxObject& object, T value) const {
     field_(object) = std::move(value);
     object.AssignedMask() |= this->Mask();
 }
@@ -253,6 +257,9 @@ public:
     }
     void SetValue(xxObject& object, T value) const {
         this->CheckOwner(object);
+        SetOwnedValue(object, std::move(value));
+    }
+    void SetOwnedValue(xxObject& object, T value) const {
         values_[&object] = std::move(value);
         object.AssignedMask() |= this->Mask();
     }

@@ -33,17 +33,19 @@ struct ClassPlan {
 
 const ClassPlan& PlanOf(const xxObject& object) {
     static std::unordered_map<const xxClass*, ClassPlan> plans;
-    // The plans of the classes met last, by address: a walk goes back and forth between a few
-    // (molecule, atom, bond). Plans stay where they are once made.
+    // The plans of the classes met last, looked along: a walk goes back and forth between a few
+    // (molecule, atom, bond), which a slot by address could make share one. Plans stay where
+    // they are once made.
     struct Recent {
         const xxClass* cls = nullptr;
         const ClassPlan* plan = nullptr;
     };
     static Recent recent[8];
+    static unsigned replaced = 0;
     const xxClass& cls = object.GetClass();
-    const auto address = reinterpret_cast<std::uintptr_t>(&cls);
-    Recent& slot = recent[((address >> 4) ^ (address >> 7)) & 7];
-    if (slot.cls == &cls) return *slot.plan;
+    for (const Recent& r : recent)
+        if (r.cls == &cls) return *r.plan;
+    Recent& slot = recent[replaced++ % 8];
     auto it = plans.find(&cls);
     if (it != plans.end()) {
         slot = {&cls, &it->second};
@@ -90,7 +92,7 @@ void xxObject::Load(xxInput& in) {
     // that a document of a format that cannot hold the object fails. The object's own class is
     // named by the document and must be known at its version; a base may have come into the chain
     // later than the class (Matter, BondableInteraction, BaseSymmetrySystem) and asks silently.
-    for (const xxClass* c : plan.chain) in.GetClassVersion(*c, c != &GetClass());
+    in.GetClassVersions(plan.chain, GetClass());
     in.ReadValue("Name", name_, "");
     in.ReadValue("ObjectID", id_, 0);
     if (const xxObject* from = in.ValuesSourceOf(*this)) {
@@ -98,7 +100,7 @@ void xxObject::Load(xxInput& in) {
         for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);
         return;
     }
-    for (const xxPropertyBase* p : plan.templates) in.ReadPropertyIfPresent(*p, *this);
+    in.ReadProperties(plan.templates, *this);
     for (const xxClassSerialiser* part : plan.parts) part->load(*this, in);
 }
 
@@ -127,6 +129,8 @@ void xxPropertyBase::LoadTyped(xxObject& object, xxInput& in) const {
     in.ReadValue(Name(), text);
     if (!SetFromText(object, text)) xxValueIO::Refused(*this, std::move(text));
 }
+
+void xxPropertyBase::LoadTypedOwned(xxObject& object, xxInput& in) const { LoadTyped(object, in); }
 
 namespace xxValueIO {
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -289,11 +290,21 @@ public:
     // object has it, false (object unchanged) when not; a value the property refuses throws
     // FromStringException. By default through ReadTextIfPresent and the property's text.
     virtual bool ReadPropertyIfPresent(const xxPropertyBase& property, xxObject& object);
+    // ReadPropertyIfPresent for each of templates in order, all of them templates of object's
+    // own classes (xxObject::Load's), so a serialiser need not check their owner again.
+    virtual void ReadProperties(std::span<const xxPropertyBase* const> templates, xxObject& object) {
+        for (const xxPropertyBase* p : templates) ReadPropertyIfPresent(*p, object);
+    }
     // The counterpart of xxOutput::WriteValuesOf: the object whose property values object takes
     // (one of its class, alive and unchanged), or null when they are to be read as saved.
     virtual const xxObject* ValuesSourceOf(const xxObject&) { return nullptr; }
     // The class's version in the document; 0 when silent and the document does not know it.
     virtual unsigned GetClassVersion(const xxClass& cls, bool silent = false) = 0;
+    // GetClassVersion for each class of an object's chain (xxObject::Load), silently for all but
+    // the object's own class.
+    virtual void GetClassVersions(std::span<const xxClass* const> chain, const xxClass& own) {
+        for (const xxClass* c : chain) GetClassVersion(*c, c != &own);
+    }
     // Null for a null reference. The object may not be loaded yet (a forward reference); it
     // then belongs to the reader until it is read as a child.
     virtual void ReadReference(const char* name, xxSerializable*& object) = 0;
