@@ -170,7 +170,6 @@ bool xxSymmetryUtility::IsGroupComplete(const std::vector<xxSymmetryOperator>& o
     return !xxSymmetryGroup::CheckOperators(operators).has_value();
 }
 
-int xxSymmetryUtility::WholeCells(double cells) {
-    if (!(std::fabs(cells) <= 1e9)) throw Cfx::CfxResult(E_INVALIDARG, "A symmetry image lies too far outside the cell.");
-    return static_cast<int>(cells);
+void xxSymmetryUtility::TooFarOutsideTheCell() {
+    throw Cfx::CfxResult(E_INVALIDARG, "A symmetry image lies too far outside the cell.");
 }

@@ -1,6 +1,7 @@
 // A symmetry group as an ordered operator list, and the images it makes of a position.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -78,7 +79,12 @@ private:
 namespace xxSymmetryUtility {
 // True when the operators form a group as xxSymmetryGroup::FromOperators demands.
 bool IsGroupComplete(const std::vector<xxSymmetryOperator>& operators);
+[[noreturn]] void TooFarOutsideTheCell();
 // A whole number of cells as an int; throws CfxResult E_INVALIDARG ("A symmetry image lies too
 // far outside the cell.") for one beyond 1e9 cells or not finite, so none is ever converted.
-int WholeCells(double cells);
+// Inline: the symmetry search converts a few for every position it meets.
+inline int WholeCells(double cells) {
+    if (!(std::fabs(cells) <= 1e9)) TooFarOutsideTheCell();
+    return static_cast<int>(cells);
+}
 }  // namespace xxSymmetryUtility

@@ -344,9 +344,7 @@ public:
                 shift += 1;
             }
             r.position[i] = w;
-            // Positions in reach give shifts far inside an int; the check throws for the others.
-            r.shift[i] = std::fabs(shift) <= kMaxFractional ? -static_cast<int>(shift)
-                                                             : -xxSymmetryUtility::WholeCells(shift);
+            r.shift[i] = -xxSymmetryUtility::WholeCells(shift);
         }
         return r;
     }
@@ -364,7 +362,7 @@ public:
             m[i] = 0;
             if (!Periodic(i)) continue;
             const double n = NearestWhole(d[i]);
-            m[i] = std::fabs(n) <= kMaxFractional ? static_cast<int>(n) : xxSymmetryUtility::WholeCells(n);
+            m[i] = xxSymmetryUtility::WholeCells(n);
             d[i] -= n;
         }
         return cell_.ToCartesian(d).Length();
